@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+// Base of the program's exceptions: a message text, as the user will see it.
+class Exception : public std::exception
+{
+public:
+    explicit Exception(QString message)
+        : m_message(std::move(message))
+        , m_utf8(m_message.toUtf8())
+    {
+    }
+    const QString &Message() const noexcept { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// A template whose specifiers do not match its arguments, and similar misuse
+// of the program's own formatting helpers.
+class EFormatError : public Exception
+{
+    using Exception::Exception;
+};
+
+// File system and other operating-system failures (a file that cannot be
+// written, a folder that cannot be made private, ...).
+class EOSError : public Exception
+{
+    using Exception::Exception;
+};
