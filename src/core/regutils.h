@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <vector>
 
 // The per-user parameter store: window positions, last-used folders, filters
