@@ -32,6 +32,7 @@ struct TRecord
 struct TFileContents
 {
     bool bForeign = false; // the header names another root key
+    bool bUnreadable = false; // there, but cannot be read: must not be replaced
     std::vector<TRecord> records;
 };
 
@@ -177,8 +178,10 @@ TFileContents ReadFile(const QString &sFileName, const QString &sRootKey)
 {
     TFileContents result;
     QFile file(sFileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.bUnreadable = file.exists();
         return result;
+    }
     const QByteArray bytes = file.readAll();
 
     QHash<QString, size_t> index;
@@ -318,7 +321,7 @@ bool TParams::SaveData()
     // Values are never deleted: start from what the file holds now, which
     // also keeps values written by another process that we do not know of.
     TFileContents contents = ReadFile(FFileName, FRootKey);
-    if (contents.bForeign)
+    if (contents.bForeign || contents.bUnreadable)
         return false;
     std::vector<TRecord> &records = contents.records;
     QHash<QString, size_t> index;
