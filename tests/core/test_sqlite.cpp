@@ -57,9 +57,9 @@ TEST(SQLite, ExecSQLFailures)
     EXPECT_EQ(message([&] { t.db.ExecSQL(QStringLiteral("SELEC 1")); }),
               QStringLiteral("Error executing SQL.\r\nError [1]: SQL error or missing database.\r\n"
                              "\"SELEC 1\": near \"SELEC\": syntax error"));
-    EXPECT_TRUE(message([&] {
-                    t.db.ExecSQL(QStringLiteral("SELECT 1"));
-                }).startsWith(QStringLiteral("Error executing SQL statement")));
+    // A row is no failure of the engine: no detail to append.
+    EXPECT_EQ(message([&] { t.db.ExecSQL(QStringLiteral("SELECT 1")); }),
+              QStringLiteral("Error executing SQL statement"));
     t.db.ExecSQL(QStringLiteral("INSERT INTO t (a) VALUES ('x')"));
     const QString dup = QStringLiteral("INSERT INTO t (a) VALUES ('x')");
     EXPECT_EQ(
