@@ -7,8 +7,9 @@ class QWidget;
 // Calls into the desktop shell. None of them raises: failure is reported by
 // the result, and the clipboard receives the text the user could not open.
 
-// False for a blank text. Text not starting with "http://" or "file://"
-// (any case) gets "http://" put in front of the trimmed text.
+// False for a blank text. Text without a scheme ("http://", "https://",
+// "file://", "mailto:", ... in any case) gets "http://" put in front of it.
+// On failure the address goes to the clipboard.
 bool OpenURL(const QString &sURL);
 // "mailto:<address>?subject=<subject or [no subject]>[&body=<body>]", parts
 // inserted as they are. False for a blank address; on failure the address goes
