@@ -185,6 +185,8 @@ private:
                 return QString();
         }
         const qint64 value = block + valueOffset;
+        if (!m_image.inside(value, fixedSize))
+            return QString(); // cut short
         const auto signature = m_image.u32(value);
         const auto versionMS = m_image.u32(value + 8);
         const auto versionLS = m_image.u32(value + 12);
