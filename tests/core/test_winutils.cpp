@@ -249,20 +249,21 @@ protected:
 
 TEST_F(ListFilesTest, MaskExclusionsRecursionOrder)
 {
+    // The extension only has to occur in the mask: ".pa" and "." are inside "*.pas".
     EXPECT_EQ(list(root, u"*.pas"_s, u"bin;obj"_s, false),
-              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s }));
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"dot."_s, u"x.pa"_s }));
     EXPECT_EQ(list(root, u"*.pas"_s, u"bin;obj"_s, true),
-              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"d.pas"_s, u"f.pas"_s, u"e.PAS"_s,
-                             u"j.pas"_s }));
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"dot."_s, u"d.pas"_s, u"f.pas"_s,
+                             u"e.PAS"_s, u"j.pas"_s, u"x.pa"_s }));
     EXPECT_EQ(list(root, u"*.pas;*.DFM"_s, QString(), false),
-              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"c.dfm"_s }));
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"c.dfm"_s, u"dot."_s, u"x.pa"_s }));
     EXPECT_EQ(list(root, u"*"_s, u"bin; OBJ ;cabin;sub;sub2;trail."_s, true),
               (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"c.dfm"_s, u"dot."_s, u"noext"_s,
                              u"x.pa"_s }));
     EXPECT_EQ(list(root, u"*.*"_s, QString(), false), (QStringList { u"dot."_s }));
-    // A trailing ";" does not exclude every folder.
+    // A trailing ";" adds an empty entry, which excludes every subfolder.
     EXPECT_EQ(list(root + u"/sub2/"_s, u"*.pas"_s, u"bin;"_s, true, true),
-              (QStringList { root + u"/sub2/deep/f.pas"_s, root + u"/sub2/e.PAS"_s }));
+              (QStringList { root + u"/sub2/e.PAS"_s }));
     EXPECT_EQ(list(root + u"/Sub"_s, u"*.pas"_s, QString(), false, true),
               (QStringList { root + u"/Sub/d.pas"_s }));
     EXPECT_EQ(list(root + u"/missing"_s, u"*"_s, QString(), true), QStringList());
@@ -278,8 +279,9 @@ TEST_F(ListFilesTest, SymlinksDoNotLoop)
               (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/back/.hidden.pas"_s,
                              root + u"/sub2/deep/back/A.pas"_s, root + u"/sub2/deep/back/b.pas"_s,
                              root + u"/sub2/deep/back/bin/g.pas"_s, root + u"/sub2/deep/back/cabin/i.pas"_s,
-                             root + u"/sub2/deep/back/obj/h.pas"_s, root + u"/sub2/deep/back/Sub/d.pas"_s,
-                             root + u"/sub2/deep/back/trail./j.pas"_s, root + u"/sub2/deep/f.pas"_s,
+                             root + u"/sub2/deep/back/dot."_s, root + u"/sub2/deep/back/obj/h.pas"_s, root + u"/sub2/deep/back/Sub/d.pas"_s,
+                             root + u"/sub2/deep/back/trail./j.pas"_s, root + u"/sub2/deep/back/x.pa"_s,
+                             root + u"/sub2/deep/f.pas"_s,
                              root + u"/sub2/e.PAS"_s, root + u"/sub2/linked/d.pas"_s }));
 }
 

@@ -5,6 +5,13 @@
 #include <QTemporaryDir>
 
 #include <map>
+#include <ostream>
+
+// Readable QString values in gtest failure messages.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace bwtest {
 
