@@ -124,9 +124,13 @@ QString TLibraryDelphi::FindFile(const QString &sFolder, const QString &sName)
         return sExact;
 
     // Other spellings come from a listing kept while the folder is unchanged.
+    // File systems stamp folders with a coarse clock, so a listing taken soon
+    // after a change may miss a later change with the same stamp: such a
+    // listing is not trusted.
     const QDateTime dtModified = QFileInfo(sFolder).lastModified();
     TFolderIndex &index = FIndex[sFolder];
-    if (!index.dtModified.isValid() || index.dtModified != dtModified) {
+    if (!index.dtModified.isValid() || index.dtModified != dtModified
+        || index.dtModified.msecsTo(index.dtListed) < 2000) {
         index.names.clear();
         const QStringList entries
             = QDir(sFolder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
@@ -136,6 +140,7 @@ QString TLibraryDelphi::FindFile(const QString &sFolder, const QString &sName)
                 index.names.insert(sLower, entry);
         }
         index.dtModified = dtModified;
+        index.dtListed = QDateTime::currentDateTimeUtc();
     }
     const auto it = index.names.constFind(sName.toLower());
     if (it == index.names.cend())

@@ -50,6 +50,7 @@ private:
     struct TFolderIndex
     {
         QDateTime dtModified;
+        QDateTime dtListed;
         QHash<QString, QString> names; // lower-case name -> name on disk
     };
 
