@@ -1,0 +1,151 @@
+#include "core/schema.h"
+#include "core/sqlite.h"
+#include "support/testenv.h"
+
+#include <gtest/gtest.h>
+#include <ostream>
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << s.toStdString();
+}
+
+namespace {
+
+struct Schema
+{
+    bwtest::TestSandbox sandbox;
+    std::unique_ptr<TSQLiteDatabase> db = open();
+    QStringList seen;
+
+    std::unique_ptr<TSQLiteDatabase> open()
+    {
+        auto d = std::make_unique<TSQLiteDatabase>(sandbox.path(QStringLiteral("bundlewick.sqlite")));
+        d->OnQuery = [this](TSQLiteDatabase *, const QString &sql) { seen.append(sql); };
+        return d;
+    }
+    QStringList list(const QString &sql)
+    {
+        QStringList out;
+        db->GetTableStrings(sql, out);
+        return out;
+    }
+    QStringList versions() { return list(QStringLiteral("SELECT version FROM version ORDER BY id")); }
+    QStringList objects(const QString &type)
+    {
+        return list(
+            QStringLiteral("SELECT name FROM sqlite_master WHERE type = '%1' AND name NOT LIKE 'sqlite_%' "
+                           "ORDER BY name")
+                .arg(type));
+    }
+    bool update(int &oldV, int &newV)
+    {
+        seen.clear();
+        return TUpdateCheck::UpdateDatabase(*db, oldV, newV);
+    }
+};
+
+const QStringList allTables { QStringLiteral("files"),    QStringLiteral("log"),
+                              QStringLiteral("projects"), QStringLiteral("retention"),
+                              QStringLiteral("send"),     QStringLiteral("sendparams"),
+                              QStringLiteral("settings"), QStringLiteral("version") };
+const QStringList allIndexes { QStringLiteral("idx_filesprojects"),   QStringLiteral("idx_logdate"),
+                               QStringLiteral("idx_logdestination"),  QStringLiteral("idx_logfilename"),
+                               QStringLiteral("idx_logmethod"),       QStringLiteral("idx_logsuccess"),
+                               QStringLiteral("idx_retentionexpiry"), QStringLiteral("idx_sendparams"),
+                               QStringLiteral("idx_sendprojects"),    QStringLiteral("idx_settingsname") };
+const QStringList reads { QStringLiteral("SELECT name FROM sqlite_master WHERE name='version'"),
+                          QStringLiteral("SELECT MAX(version) FROM version") };
+
+} // namespace
+
+TEST(Schema, NewFileGoesToVersion3)
+{
+    Schema s;
+    int oldV = -1, newV = -1;
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 0);
+    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(s.objects(QStringLiteral("table")), allTables);
+    EXPECT_EQ(s.objects(QStringLiteral("index")), allIndexes);
+    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(
+        s.db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM version WHERE modified LIKE '____-__-__ "
+                                             "__:__:__'"),
+                              {}),
+        3);
+    EXPECT_FALSE(s.db->InTransaction());
+
+    // A file at the current version: only the two reads run.
+    EXPECT_FALSE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 3);
+    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(s.seen, reads + reads);
+}
+
+TEST(Schema, Version1FileGetsOnlyTheLaterSteps)
+{
+    Schema s;
+    s.db->ExecSQL(QStringLiteral("CREATE TABLE projects (id INTEGER PRIMARY KEY, type INTEGER, title TEXT, "
+                                 "filename TEXT, senddate DOUBLE, modified DATE)"));
+    s.db->ExecSQL(
+        QStringLiteral("CREATE TABLE version (id INTEGER PRIMARY KEY, version INTEGER, modified DATE)"));
+    s.db->ExecSQL(QStringLiteral("INSERT INTO version VALUES (NULL, 1, '2010-01-01 00:00:00')"));
+    int oldV = -1, newV = -1;
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 1);
+    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    // Version 1's tables were not created again.
+    EXPECT_EQ(s.objects(QStringLiteral("table")),
+              QStringList({ QStringLiteral("log"), QStringLiteral("projects"), QStringLiteral("retention"),
+                            QStringLiteral("version") }));
+    EXPECT_EQ(s.objects(QStringLiteral("index")).size(), 6);
+}
+
+TEST(Schema, EmptyVersionTableRerunsEveryStep)
+{
+    Schema s;
+    int oldV = -1, newV = -1;
+    s.update(oldV, newV);
+    s.db->ExecSQL(QStringLiteral("INSERT INTO settings (name, value) VALUES ('Log days', '30')"));
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version"));
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 0);
+    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(s.list(QStringLiteral("SELECT value FROM settings")), QStringList { QStringLiteral("30") });
+}
+
+TEST(Schema, LaterVersionIsLeftAlone)
+{
+    Schema s;
+    s.db->ExecSQL(
+        QStringLiteral("CREATE TABLE version (id INTEGER PRIMARY KEY, version INTEGER, modified DATE)"));
+    s.db->ExecSQL(QStringLiteral("INSERT INTO version VALUES (NULL, 4, '2030-01-01 00:00:00')"));
+    int oldV = -1, newV = -1;
+    EXPECT_FALSE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 4);
+    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(s.seen, reads + reads);
+    EXPECT_EQ(s.objects(QStringLiteral("table")), QStringList { QStringLiteral("version") });
+}
+
+TEST(Schema, FailedStepResumesAtNextStart)
+{
+    Schema s;
+    // A "log" table without the indexed columns makes version 3 fail.
+    s.db->ExecSQL(QStringLiteral("CREATE TABLE log (id INTEGER PRIMARY KEY)"));
+    int oldV = -1, newV = -1;
+    EXPECT_THROW(s.update(oldV, newV), ESQLiteException);
+    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2") }));
+
+    s.db->ExecSQL(QStringLiteral("DROP TABLE log"));
+    s.db = nullptr;
+    s.db = s.open();
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 2);
+    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(s.objects(QStringLiteral("index")), allIndexes);
+}

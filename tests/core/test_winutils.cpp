@@ -1,0 +1,320 @@
+#include "core/exceptions.h"
+#include "core/winutils.h"
+#include "support/testenv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(WinUtilsText, EscapeReplaceAndFriends)
+{
+    EXPECT_EQ(SQLEscape(u"O'Brien"_s), u"O''Brien"_s);
+    EXPECT_EQ(SQLEscape(u"''"_s), u"''''"_s);
+    EXPECT_EQ(SQLEscape(u"say \"hi\""_s), u"say \"hi\""_s);
+
+    QString s = u"aaa"_s;
+    ReplaceAll(s, u"a"_s, u"aa"_s);
+    EXPECT_EQ(s, u"aaaaaa"_s);
+    s = u"abcabc"_s;
+    ReplaceAll(s, u"b"_s, QString());
+    EXPECT_EQ(s, u"acac"_s);
+    s = u"Abab"_s;
+    ReplaceAll(s, u"ab"_s, u"x"_s); // case-sensitive
+    EXPECT_EQ(s, u"Abx"_s);
+    ReplaceAll(s, QString(), u"y"_s);
+    EXPECT_EQ(s, u"Abx"_s);
+
+    EXPECT_EQ(LastPos(u"ab"_s, u"abcab"_s), 4);
+    EXPECT_EQ(LastPos(u"x"_s, u"abc"_s), 0);
+    EXPECT_EQ(LastPos(QString(), u"abc"_s), 0);
+
+    EXPECT_EQ(Plural(u"file"_s, 0), u"0 files"_s);
+    EXPECT_EQ(Plural(u"file"_s, 1), u"1 file"_s);
+    EXPECT_EQ(Plural(u"file"_s, 2), u"2 files"_s);
+    EXPECT_EQ(Plural(u"file"_s, -1), u"-1 files"_s);
+
+    EXPECT_EQ(IfThenStr(false, u"a"_s, u"b"_s), u"b"_s);
+    EXPECT_EQ(IfThenInt(true, 1, 2), 1);
+    EXPECT_FALSE(IfThenBool(false, true, false));
+}
+
+TEST(WinUtilsText, IsValidEmail)
+{
+    EXPECT_TRUE(IsValidEmail(u"a@b.c"_s));
+    EXPECT_TRUE(IsValidEmail(u"@.c"_s)); // no rule on the local part or the domain's start
+    EXPECT_TRUE(IsValidEmail(u"first last@b.c"_s));
+    EXPECT_TRUE(IsValidEmail(u"j\u00e9r\u00f4me@b.c"_s));
+    EXPECT_FALSE(IsValidEmail(u"a@b."_s));
+    EXPECT_FALSE(IsValidEmail(u"a@b.c@d"_s));
+    EXPECT_FALSE(IsValidEmail(u"a\\b@c.d"_s));
+    EXPECT_FALSE(IsValidEmail(u"\"a\"@b.c"_s));
+    EXPECT_FALSE(IsValidEmail(u"a@b.c\n"_s));
+    EXPECT_FALSE(IsValidEmail(u"a\u0141@b.c"_s)); // above 255
+    EXPECT_FALSE(IsValidEmail(u"ab.c"_s));
+    EXPECT_FALSE(IsValidEmail(QString()));
+}
+
+TEST(WinUtilsPaths, JoinPath)
+{
+    EXPECT_EQ(JoinPath(u"C:\\dir"_s, u"file.zip"_s), u"C:\\dir\\file.zip"_s);
+    EXPECT_EQ(JoinPath(u"C:\\dir\\"_s, u"\\file.zip"_s), u"C:\\dir\\file.zip"_s);
+    EXPECT_EQ(JoinPath(u"http://host/path"_s, u"sub\\file.zip"_s), u"http://host/path/sub/file.zip"_s);
+    EXPECT_EQ(JoinPath(u"C:\\dir"_s, u"sub/file.zip"_s), u"C:\\dir\\sub\\file.zip"_s);
+    EXPECT_EQ(JoinPath(QString(), u"file.zip"_s), QString());
+    EXPECT_EQ(JoinPath(u"  "_s, u"file.zip"_s), u"  "_s);
+    EXPECT_EQ(JoinPath(u"/home/u"_s, QString()), u"/home/u"_s);
+    EXPECT_EQ(JoinPath(u"/home/u"_s, u"a.txt"_s), u"/home/u/a.txt"_s);
+    EXPECT_EQ(JoinPath(u"/home/u/"_s, u"/a.txt"_s), u"/home/u/a.txt"_s);
+    EXPECT_EQ(JoinPath(u"/home/u/"_s, u"a.txt"_s), u"/home/u/a.txt"_s);
+    EXPECT_EQ(JoinPath(u"dir"_s, u"file"_s), u"dir\\file"_s); // no "/" anywhere
+
+    QString dest = u"/srv"_s;
+    AppendPath(dest, u"x"_s);
+    EXPECT_EQ(dest, u"/srv/x"_s);
+}
+
+TEST(WinUtilsPaths, AppDirAndSpecialFolders)
+{
+    bwtest::TestSandbox sandbox;
+    const QString appDir = AppDir();
+    EXPECT_TRUE(appDir.endsWith(u'/'));
+    EXPECT_TRUE(QFileInfo::exists(appDir + u"test_winutils"_s));
+
+    EXPECT_EQ(SpecialFolder(CSIDL_APPDATA), sandbox.root() + u"/data"_s);
+    qputenv("XDG_DATA_HOME", QFile::encodeName(sandbox.root() + u"/other/"_s));
+    EXPECT_EQ(SpecialFolder(CSIDL_APPDATA), sandbox.root() + u"/other"_s);
+    EXPECT_FALSE(SpecialFolder(CSIDL_DESKTOP).endsWith(u'/'));
+    EXPECT_TRUE(SpecialFolder(CSIDL_PERSONAL).startsWith(sandbox.root() + u"/home"_s));
+    EXPECT_THROW(SpecialFolder(7), EOSError);
+
+    EXPECT_FALSE(CurrentUserName().isEmpty());
+    EXPECT_FALSE(CurrentComputerName().isEmpty());
+    EXPECT_EQ(AppVersion().count(u'.'), 2);
+}
+
+TEST(WinUtilsTemp, PrivateFolderAndNames)
+{
+    bwtest::TestSandbox sandbox;
+    const QString expected = sandbox.root() + u"/tmp/bundlewick-"_s + QString::number(getuid()) + u'/';
+    EXPECT_EQ(TempDir(), expected);
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(expected).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A folder others could enter is made private again.
+    ::chmod(QFile::encodeName(expected).constData(), 0777);
+    EXPECT_EQ(TempDir(), expected);
+    ASSERT_EQ(::stat(QFile::encodeName(expected).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // TMPDIR is read on every call; a trailing "/" does not double.
+    qputenv("TMPDIR", QFile::encodeName(sandbox.root() + u"/tmp2/"_s));
+    QDir().mkpath(sandbox.root() + u"/tmp2"_s);
+    EXPECT_EQ(TempDir(), sandbox.root() + u"/tmp2/bundlewick-"_s + QString::number(getuid()) + u'/');
+
+    InitTempFiles();
+    const QString name = TempFileName(u".zip"_s);
+    EXPECT_TRUE(name.startsWith(TempDir()));
+    const QString base = QFileInfo(name).fileName();
+    EXPECT_EQ(base.size(), 17 + 4);
+    EXPECT_TRUE(QRegularExpression(u"^\\d{6}_\\d{6}_\\d{3}\\.zip$"_s).match(base).hasMatch())
+        << base.toStdString();
+    const QString other = TempFileName(u".txt"_s);
+    EXPECT_EQ(TempFileList(), (QStringList { name, other }));
+
+    SaveTextFile(u"x"_s, name); // the other one never existed
+    DeleteTempFiles();
+    EXPECT_FALSE(QFileInfo::exists(name));
+    EXPECT_TRUE(TempFileList().isEmpty());
+}
+
+TEST(WinUtilsTemp, RefusesUnsafeFolder)
+{
+    bwtest::TestSandbox sandbox;
+    const QString dir = sandbox.root() + u"/tmp/bundlewick-"_s + QString::number(getuid());
+
+    QDir().mkpath(sandbox.root() + u"/elsewhere"_s);
+    ASSERT_TRUE(QFile::link(sandbox.root() + u"/elsewhere"_s, dir));
+    try {
+        TempDir();
+        FAIL() << "a symlinked temporary folder was accepted";
+    } catch (const EOSError &e) {
+        EXPECT_TRUE(e.Message().contains(u"symbolic link"_s)) << e.what();
+    }
+    QFile::remove(dir);
+
+    sandbox.writeFile(u"tmp/bundlewick-"_s + QString::number(getuid()), "plain file");
+    EXPECT_THROW(TempDir(), EOSError);
+    QFile::remove(dir);
+
+    if (geteuid() == 0) {
+        QDir().mkpath(dir);
+        ASSERT_EQ(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+        ::chmod(QFile::encodeName(dir).constData(), 0777);
+        EXPECT_THROW(TempDir(), EOSError);
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0777u); // a foreign folder is left alone
+    }
+}
+
+TEST(WinUtilsFiles, LoadTextFileEncodings)
+{
+    bwtest::TestSandbox sandbox;
+    EXPECT_EQ(LoadTextFile(sandbox.path(u"missing.txt"_s)), QString());
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"crlf.txt"_s, "a\r\nb\r\n")), u"a\r\nb"_s);
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"mixed.txt"_s, "a\nb\rc\r\n\r\n")), u"a\r\nb\r\nc\r\n"_s);
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"empty.txt"_s, "")), QString());
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"bom8.txt"_s, "\xEF\xBB\xBF\xC3\xA9t\xC3\xA9\n")),
+              u"\u00e9t\u00e9"_s);
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"utf8.txt"_s, "\xE2\x82\xAC 5")), u"\u20ac 5"_s);
+    EXPECT_EQ(
+        LoadTextFile(sandbox.writeFile(u"le.txt"_s, QByteArray("\xFF\xFE\xE9\x00\r\x00\n\x00x\x00", 10))),
+        u"\u00e9\r\nx"_s);
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"be.txt"_s, QByteArray("\xFE\xFF\x20\xAC\x00\n", 6))),
+              u"\u20ac"_s);
+    // Not valid UTF-8: Windows-1252, including the 0x80-0x9F range.
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"ansi.txt"_s, "caf\xE9 \x80 \x93q\x94 \x81")),
+              u"caf\u00e9 \u20ac \u201cq\u201d \u0081"_s);
+    // A UTF-8 sequence cut short at the end is not UTF-8 either.
+    EXPECT_EQ(LoadTextFile(sandbox.writeFile(u"cut.txt"_s, "ab\xC3")), u"ab\u00c3"_s);
+}
+
+TEST(WinUtilsFiles, SaveTextFile)
+{
+    bwtest::TestSandbox sandbox;
+    const QString file = sandbox.path(u"out.txt"_s);
+    EXPECT_TRUE(SaveTextFile(u"a\nb\rc\r\nd"_s, file));
+    EXPECT_EQ(readBytes(file), QByteArray("a\r\nb\r\nc\r\nd\r\n"));
+    SaveTextFile(u"\u00e9\u20ac\r\n\r\n"_s, file);
+    EXPECT_EQ(readBytes(file), QByteArray("\xC3\xA9\xE2\x82\xAC\r\n\r\n")); // UTF-8, no BOM
+    SaveTextFile(QString(), file);
+    EXPECT_EQ(readBytes(file), QByteArray());
+    SaveTextFile(u"x\ny"_s, file);
+    EXPECT_EQ(LoadTextFile(file), u"x\r\ny"_s);
+
+    const QString bad = sandbox.root() + u"/no/such/folder/out.txt"_s;
+    try {
+        SaveTextFile(u"x"_s, bad);
+        FAIL() << "writing into a missing folder succeeded";
+    } catch (const EOSError &e) {
+        EXPECT_TRUE(e.Message().contains(bad)) << e.what();
+        EXPECT_TRUE(e.Message().contains(u"No such file or directory"_s)) << e.what();
+    }
+}
+
+class ListFilesTest : public ::testing::Test
+{
+protected:
+    bwtest::TestSandbox sandbox;
+    QString root;
+
+    void SetUp() override
+    {
+        root = sandbox.root() + u"/src"_s;
+        for (const char *name :
+             { "src/b.pas", "src/A.pas", "src/c.dfm", "src/noext", "src/x.pa", "src/.hidden.pas",
+               "src/Sub/d.pas", "src/sub2/e.PAS", "src/sub2/deep/f.pas", "src/bin/g.pas", "src/obj/h.pas",
+               "src/cabin/i.pas", "src/trail./j.pas", "src/dot." })
+            sandbox.writeFile(QString::fromLatin1(name), "x");
+    }
+
+    QStringList list(const QString &dir, const QString &mask, const QString &exclude, bool recursive,
+                     bool fullPath = false)
+    {
+        QStringList out { u"stale"_s };
+        ListFiles(dir, mask, out, exclude, recursive, fullPath);
+        return out;
+    }
+};
+
+TEST_F(ListFilesTest, MaskExclusionsRecursionOrder)
+{
+    EXPECT_EQ(list(root, u"*.pas"_s, u"bin;obj"_s, false),
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s }));
+    EXPECT_EQ(list(root, u"*.pas"_s, u"bin;obj"_s, true),
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"d.pas"_s, u"f.pas"_s, u"e.PAS"_s,
+                             u"j.pas"_s }));
+    EXPECT_EQ(list(root, u"*.pas;*.DFM"_s, QString(), false),
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"c.dfm"_s }));
+    EXPECT_EQ(list(root, u"*"_s, u"bin; OBJ ;cabin;sub;sub2;trail."_s, true),
+              (QStringList { u".hidden.pas"_s, u"A.pas"_s, u"b.pas"_s, u"c.dfm"_s, u"dot."_s, u"noext"_s,
+                             u"x.pa"_s }));
+    EXPECT_EQ(list(root, u"*.*"_s, QString(), false), (QStringList { u"dot."_s }));
+    // A trailing ";" does not exclude every folder.
+    EXPECT_EQ(list(root + u"/sub2/"_s, u"*.pas"_s, u"bin;"_s, true, true),
+              (QStringList { root + u"/sub2/deep/f.pas"_s, root + u"/sub2/e.PAS"_s }));
+    EXPECT_EQ(list(root + u"/Sub"_s, u"*.pas"_s, QString(), false, true),
+              (QStringList { root + u"/Sub/d.pas"_s }));
+    EXPECT_EQ(list(root + u"/missing"_s, u"*"_s, QString(), true), QStringList());
+}
+
+TEST_F(ListFilesTest, SymlinksDoNotLoop)
+{
+    ASSERT_TRUE(QFile::link(root, root + u"/sub2/deep/back"_s)); // loop to an ancestor
+    ASSERT_TRUE(QFile::link(root + u"/Sub"_s, root + u"/sub2/linked"_s)); // a sibling: listed
+    ASSERT_TRUE(QFile::link(root + u"/gone"_s, root + u"/sub2/dangling"_s)); // skipped
+    ASSERT_TRUE(QFile::link(root + u"/A.pas"_s, root + u"/sub2/alias.pas"_s));
+    EXPECT_EQ(list(root + u"/sub2"_s, u"*.pas"_s, QString(), true, true),
+              (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/back/.hidden.pas"_s,
+                             root + u"/sub2/deep/back/A.pas"_s, root + u"/sub2/deep/back/b.pas"_s,
+                             root + u"/sub2/deep/back/bin/g.pas"_s, root + u"/sub2/deep/back/cabin/i.pas"_s,
+                             root + u"/sub2/deep/back/obj/h.pas"_s, root + u"/sub2/deep/back/Sub/d.pas"_s,
+                             root + u"/sub2/deep/back/trail./j.pas"_s, root + u"/sub2/deep/f.pas"_s,
+                             root + u"/sub2/e.PAS"_s, root + u"/sub2/linked/d.pas"_s }));
+}
+
+TEST_F(ListFilesTest, UnreadableFolderIsSkipped)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    ::chmod(QFile::encodeName(root + u"/sub2"_s).constData(), 0);
+    const QStringList files = list(root, u"*.pas"_s, QString(), true);
+    ::chmod(QFile::encodeName(root + u"/sub2"_s).constData(), 0755);
+    EXPECT_FALSE(files.contains(u"e.PAS"_s));
+    EXPECT_TRUE(files.contains(u"d.pas"_s));
+}
+
+TEST(WinUtilsEvents, DelayRunsTimersAndWaits)
+{
+    bool fired = false;
+    QTimer::singleShot(10, [&fired] { fired = true; });
+    QElapsedTimer clock;
+    clock.start();
+    Delay(60);
+    EXPECT_GE(clock.elapsed(), 60);
+    EXPECT_TRUE(fired);
+
+    bool queued = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&queued] { queued = true; }, Qt::QueuedConnection);
+    Delay(0);
+    EXPECT_TRUE(queued);
+}
+
+TEST(WinUtilsShell, ErrorTexts)
+{
+    EXPECT_EQ(ShellErrorText(2), u"The specified file was not found."_s);
+    EXPECT_EQ(ShellErrorText(31), u"There is no application associated with the given filename extension."_s);
+    EXPECT_EQ(ShellErrorText(1), u"An unknown exception occurred. Code=1"_s);
+    EXPECT_EQ(ShellErrorText(42), u"An unknown exception occurred. Code=42"_s);
+}
