@@ -1,39 +1,35 @@
 #include "projects/librarydelphi.h"
 
+#include "core/winutils.h"
 #include "projects/wineregistry.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QStringConverter>
 #include <QStringList>
 #include <memory>
 
 namespace {
 
 // Installations known to the program, oldest first; the newest present wins.
+// clang-format off
 const char *const DelphiKeys[] = {
-    "\\Borland\\Delphi\\5.0", "\\Borland\\Delphi\\6.0",  "\\Borland\\Delphi\\7.0", "\\Borland\\BDS\\2.0",
-    "\\Borland\\BDS\\3.0",    "\\Borland\\BDS\\4.0",     "\\Borland\\BDS\\5.0",    "\\CodeGear\\BDS\\6.0",
-    "\\CodeGear\\BDS\\7.0",   "\\Embarcadero\\BDS\\8.0",
+    "\\Borland\\Delphi\\5.0",
+    "\\Borland\\Delphi\\6.0",
+    "\\Borland\\Delphi\\7.0",
+    "\\Borland\\BDS\\2.0",
+    "\\Borland\\BDS\\3.0",
+    "\\Borland\\BDS\\4.0",
+    "\\Borland\\BDS\\5.0",
+    "\\CodeGear\\BDS\\6.0",
+    "\\CodeGear\\BDS\\7.0",
+    "\\Embarcadero\\BDS\\8.0",
 };
+// clang-format on
 
 std::unique_ptr<TLibraryDelphi> &SharedLibrary()
 {
     static std::unique_ptr<TLibraryDelphi> instance;
     return instance;
-}
-
-// Stand-in for core's LoadTextFile until it is available: BOM-aware, UTF-8
-// otherwise; only the ASCII tags of the options file are looked at.
-QString LoadTextFile(const QString &sFileName)
-{
-    QFile f(sFileName);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = f.readAll();
-    QStringDecoder decoder(QStringConverter::encodingForData(data).value_or(QStringConverter::Utf8));
-    return decoder.decode(data);
 }
 
 } // namespace
