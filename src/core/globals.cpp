@@ -1,0 +1,4 @@
+#include "core/globals.h"
+
+TSQLiteDatabase *DB = nullptr;
+QString AppDataDir;
