@@ -5,11 +5,6 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << s.toStdString();
-}
-
 namespace {
 
 struct Schema

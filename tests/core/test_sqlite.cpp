@@ -4,12 +4,6 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
-// Readable failures.
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << s.toStdString();
-}
-
 namespace {
 
 QString message(const std::function<void()> &f)
