@@ -122,7 +122,7 @@ TEST_F(FtpClientTest, ListsAndDeletesInTheDirectory)
               commands.indexOf(QStringLiteral("DELE MyTool_1.zip")));
 
     EXPECT_FALSE(client.Delete(QStringLiteral("MyTool_1.zip")));
-    fprintf(stderr, "%s\n", qPrintable(server.commands().join(QLatin1Char('|'))));
+
     EXPECT_TRUE(client.ErrorText().startsWith(QStringLiteral("550 "))) << client.ErrorText().toStdString();
 
     client.Directory = QStringLiteral("missing");
