@@ -73,7 +73,7 @@ class Handler:
 def authenticator(server, session, envelope, mechanism, auth_data):
     ok = (isinstance(auth_data, LoginPassword) and auth_data.login == user.encode()
           and auth_data.password == password.encode())
-    return AuthResult(success=ok)
+    return AuthResult(success=ok, handled=False)
 
 async def main():
     loop = asyncio.get_running_loop()
