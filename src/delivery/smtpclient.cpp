@@ -85,6 +85,8 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
     const QString host = job.Host.trimmed();
     if (host.isEmpty())
         return Failure(QStringLiteral("No SMTP server given"));
+    if (job.Login && job.Username.isEmpty())
+        return Failure(QStringLiteral("No user name given for the login"));
     if (job.Recipients.isEmpty())
         return Failure(QStringLiteral("No recipient given"));
     QStringList texts = job.Recipients;
@@ -299,8 +301,9 @@ bool TSMTPClient::StartSend()
 
     const QString sender = AddressOf(job.From);
     const qsizetype at = sender.lastIndexOf(QLatin1Char('@'));
-    const QString domain
-        = at >= 0 && at + 1 < sender.size() ? sender.mid(at + 1) : QStringLiteral("bundlewick.invalid");
+    QByteArray domain = at >= 0 ? QUrl::toAce(sender.mid(at + 1)) : QByteArray();
+    if (domain.isEmpty())
+        domain = "bundlewick.invalid";
     // Several recipient lines make one To header.
     const QString to = SplitRecipients(To).join(QLatin1String(", "));
     job.Headers << "Date: " + DateHeader(QDateTime::currentDateTime()) << "From: " + job.From.toUtf8()
@@ -309,7 +312,7 @@ bool TSMTPClient::StartSend()
         job.Headers << "To: " + to.toUtf8();
     job.Headers << "Subject: " + EncodeHeader(OneLine(Subject))
                 << "Message-ID: <" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() + '@'
-            + QUrl::toAce(domain) + '>';
+            + domain + '>';
 
     // SMTP lines end in CR LF; the lines themselves are kept as written.
     QString body = Body;

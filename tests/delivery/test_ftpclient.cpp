@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -149,6 +150,24 @@ TEST_F(FtpClientTest, WaitKeepsEventsRunningAndRefusesASecondTransfer)
     EXPECT_GT(ticks, 0);
     EXPECT_TRUE(finishedOk);
     EXPECT_FALSE(QFile::exists(home + QStringLiteral("/b.txt")));
+}
+
+TEST_F(FtpClientTest, RunsOnTheCallingThreadAwayFromTheMainThread)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("report.zip"), "PK");
+    bool ok = false;
+    QString error;
+    std::thread sender([&] {
+        TFTPClient own;
+        own.Host = server.host();
+        own.Username = QStringLiteral("uploader");
+        own.Password = QStringLiteral("pa ss:w%rd");
+        ok = own.Put(local, QStringLiteral("Bug_1-0-0_user_20240305-100000.zip"));
+        error = own.ErrorText();
+    });
+    sender.join();
+    EXPECT_TRUE(ok) << error.toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/Bug_1-0-0_user_20240305-100000.zip")), QByteArray("PK"));
 }
 
 TEST(FtpClient, SilentServerTimesOutAndDestructionAbortsAtOnce)
