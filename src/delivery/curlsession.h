@@ -1,0 +1,65 @@
+#pragma once
+
+#include "delivery/netclient.h"
+
+#include <QByteArray>
+#include <QString>
+#include <curl/curl.h>
+#include <functional>
+#include <vector>
+
+// One libcurl easy handle for one exchange on the worker thread: time-outs,
+// progress and abort through the transfer context, and the server's reply
+// lines watched through the debug callback (curl's error buffer does not hold
+// them).
+class TCurlSession
+{
+public:
+    enum TReplyKind { CommandReplies, HttpStatus };
+
+    TCurlSession(const TTransferContext &context, TReplyKind kind);
+    ~TCurlSession();
+    TCurlSession(const TCurlSession &) = delete;
+    TCurlSession &operator=(const TCurlSession &) = delete;
+
+    bool IsValid() const { return m_curl != nullptr; }
+    CURL *Handle() const { return m_curl; }
+
+    // Reports upload or download bytes as progress.
+    void ReportUpload(bool upload) { m_upload = upload; }
+    // Called for each command line sent and each reply line received.
+    void SetLineHook(std::function<void(bool incoming, const QByteArray &line)> hook)
+    {
+        m_hook = std::move(hook);
+    }
+
+    CURLcode Perform();
+    // Reply to the last command sent (before QUIT), or the last status line.
+    const QByteArray &LastReply() const { return m_lastReply; }
+    // The failing reply when it is an error reply, otherwise curl's own text.
+    QString ErrorText(CURLcode code) const;
+
+    // Keeps a string list alive for as long as the handle.
+    curl_slist *AddList(curl_slist *list);
+
+private:
+    static int Debug(CURL *, curl_infotype type, char *data, size_t size, void *self);
+    static int XferInfo(void *self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                        curl_off_t ulnow);
+    void Line(bool incoming, const QByteArray &line);
+
+    const TTransferContext &m_context;
+    TReplyKind m_kind;
+    CURL *m_curl = nullptr;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+    bool m_upload = false;
+    qint64 m_reported = -1;
+    bool m_quitting = false;
+    QByteArray m_lastReply;
+    QByteArray m_partIn;
+    std::function<void(bool, const QByteArray &)> m_hook;
+    std::vector<curl_slist *> m_lists;
+};
+
+// Checks a text that goes into a protocol command: no control characters.
+bool IsSafeCommandText(const QString &text);

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "delivery/netclient.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QStringList>
+
+struct TMailAttachment
+{
+    QString Path; // local file
+    QString Name; // file name in the message; empty: the local file's name
+};
+
+// SMTP client for one message at a time: EHLO (HELO when the server knows no
+// EHLO), AUTH LOGIN when Login is on, MAIL FROM, RCPT TO per recipient, DATA
+// with a MIME message, QUIT. Port 465 speaks TLS from the start; other ports
+// switch to TLS with STARTTLS when the server offers it. Time-out 60 seconds
+// without progress by default.
+class TSMTPClient : public TNetClient
+{
+    Q_OBJECT
+public:
+    explicit TSMTPClient(QObject *parent = nullptr);
+
+    QString Host;
+    int Port = 25; // 0 means 25
+    bool Login = false;
+    QString Username;
+    QString Password;
+    // Envelope sender, From and Reply-To.
+    QString From;
+    // To header; its lines (or comma-separated parts) are the envelope
+    // recipients unless Recipients is set.
+    QString To;
+    QStringList Recipients;
+    QString Subject;
+    QString Body; // plain text, sent as windows-1252
+    QList<TMailAttachment> Attachments;
+
+    // Sends the message; returns when done, processing events meanwhile.
+    // progress() reports the message bytes handed to the connection so far.
+    bool Send();
+    bool StartSend();
+    // Clears the message fields (not the server and login).
+    void ClearMessage();
+
+    // Helpers, public for the tests.
+    static QByteArray EncodeCP1252(const QString &text);
+    // Header text: raw when printable ASCII, else RFC 2047 encoded words.
+    static QByteArray EncodeHeader(const QString &text);
+    // RFC 5322 date, such as "Tue, 05 Mar 2024 10:00:00 +0100".
+    static QByteArray DateHeader(const QDateTime &when);
+    // The address of "Name <addr>" or of a bare address.
+    static QString AddressOf(const QString &text);
+    // Envelope recipients of a To text: one per line or comma-separated part.
+    static QStringList SplitRecipients(const QString &text);
+};

@@ -1,0 +1,214 @@
+#include "delivery/ftpclient.h"
+#include "support/servers.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+class FtpClientTest : public ::testing::Test
+{
+protected:
+    bwtest::TestSandbox sandbox;
+    QString home = sandbox.path(QStringLiteral("ftphome"));
+    bwtest::FtpServer server { QStringLiteral("uploader"), QStringLiteral("pa ss:w%rd"), home };
+    TFTPClient client;
+
+    void SetUp() override
+    {
+        QDir().mkpath(home + QStringLiteral("/up load"));
+        client.Host = server.host();
+        client.Username = QStringLiteral("uploader");
+        client.Password = QStringLiteral("pa ss:w%rd");
+    }
+};
+
+TEST_F(FtpClientTest, UploadsIntoDirectoryInImageTypeOverPort)
+{
+    QByteArray bytes(300000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + i / 256);
+    const QString local = sandbox.writeFile(QStringLiteral("out/MyTool_1.2.3.zip"), bytes);
+    client.Directory = QStringLiteral("up load");
+    qint64 lastProgress = -1;
+    QObject::connect(&client, &TNetClient::progress, [&](qint64 n) { lastProgress = n; });
+
+    ASSERT_TRUE(client.Put(local, QStringLiteral("MyTool 1.2.3.zip"))) << client.ErrorText().toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/up load/MyTool 1.2.3.zip")), bytes);
+    EXPECT_EQ(lastProgress, 300000);
+    EXPECT_TRUE(client.ErrorText().isEmpty());
+    EXPECT_EQ(client.RemoteFile, QStringLiteral("MyTool 1.2.3.zip"));
+
+    const QStringList commands = server.commands();
+    EXPECT_TRUE(commands.contains(QStringLiteral("USER uploader")));
+    EXPECT_TRUE(commands.contains(QStringLiteral("CWD up load")))
+        << commands.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(commands.contains(QStringLiteral("TYPE I")));
+    EXPECT_TRUE(commands.contains(QStringLiteral("STOR MyTool 1.2.3.zip")));
+    EXPECT_TRUE(commands.contains(QStringLiteral("QUIT")));
+    EXPECT_FALSE(commands.filter(QStringLiteral("PORT 127,0,0,1,")).isEmpty());
+    EXPECT_TRUE(commands.filter(QStringLiteral("EPRT")).isEmpty());
+    EXPECT_TRUE(commands.filter(QStringLiteral("PASV")).isEmpty());
+}
+
+TEST_F(FtpClientTest, EmptyDirectoryUploadsIntoLoginDirectoryWithoutCwd)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.txt"), "hello\r\n");
+    ASSERT_TRUE(client.Put(local, QStringLiteral("a.txt"))) << client.ErrorText().toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/a.txt")), QByteArray("hello\r\n"));
+    EXPECT_TRUE(server.commands().filter(QStringLiteral("CWD")).isEmpty());
+}
+
+TEST_F(FtpClientTest, FailuresCarryTheServersReplyOrTheClientsError)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.txt"), "x");
+
+    client.Password = QStringLiteral("wrong");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.txt")));
+    EXPECT_EQ(client.ErrorText(), QStringLiteral("530 Authentication failed."));
+
+    client.Password = QStringLiteral("pa ss:w%rd");
+    client.Directory = QStringLiteral("missing");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.txt")));
+    EXPECT_TRUE(client.ErrorText().startsWith(QStringLiteral("550 "))) << client.ErrorText().toStdString();
+
+    client.Directory.clear();
+    EXPECT_FALSE(client.Put(sandbox.path(QStringLiteral("nothing.zip")), QStringLiteral("a.txt")));
+    EXPECT_TRUE(client.ErrorText().startsWith(QStringLiteral("Cannot open ")))
+        << client.ErrorText().toStdString();
+
+    client.Host = QStringLiteral("127.0.0.1:%1").arg(bwtest::freePort());
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.txt")));
+    EXPECT_TRUE(client.ErrorText().contains(QStringLiteral("Couldn't connect")))
+        << client.ErrorText().toStdString();
+
+    // A file name with a line break would smuggle in a second command.
+    client.Host = server.host();
+    EXPECT_FALSE(client.Delete(QStringLiteral("a.txt\r\nRMD up load")));
+    EXPECT_TRUE(QDir(home + QStringLiteral("/up load")).exists());
+}
+
+TEST_F(FtpClientTest, ListsAndDeletesInTheDirectory)
+{
+    sandbox.writeFile(QStringLiteral("ftphome/up load/MyTool_1.zip"), "1");
+    sandbox.writeFile(QStringLiteral("ftphome/up load/notes.txt"), "2");
+    client.Directory = QStringLiteral("up load");
+    const QString listing = sandbox.path(QStringLiteral("list.txt"));
+
+    ASSERT_TRUE(client.List(listing)) << client.ErrorText().toStdString();
+    QStringList names;
+    for (const QByteArray &line : readFile(listing).split('\n')) {
+        if (!line.trimmed().isEmpty())
+            names << QString::fromUtf8(line.trimmed());
+    }
+    names.sort();
+    EXPECT_EQ(names, (QStringList { QStringLiteral("MyTool_1.zip"), QStringLiteral("notes.txt") }));
+
+    ASSERT_TRUE(client.Delete(QStringLiteral("MyTool_1.zip"))) << client.ErrorText().toStdString();
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/up load/MyTool_1.zip")));
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/up load/notes.txt")));
+    const QStringList commands = server.commands();
+    EXPECT_LT(commands.lastIndexOf(QStringLiteral("CWD up load")),
+              commands.indexOf(QStringLiteral("DELE MyTool_1.zip")));
+
+    EXPECT_FALSE(client.Delete(QStringLiteral("MyTool_1.zip")));
+
+    EXPECT_TRUE(client.ErrorText().startsWith(QStringLiteral("550 "))) << client.ErrorText().toStdString();
+
+    client.Directory = QStringLiteral("missing");
+    EXPECT_FALSE(client.List(listing));
+    EXPECT_FALSE(QFile::exists(listing));
+}
+
+TEST_F(FtpClientTest, WaitKeepsEventsRunningAndRefusesASecondTransfer)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.txt"), "x");
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        // Re-entering the busy client from an event during the wait is refused.
+        if (client.Busy()) {
+            EXPECT_FALSE(client.Put(local, QStringLiteral("b.txt")));
+        }
+    });
+    timer.start(1);
+    bool finishedOk = false;
+    QObject::connect(&client, &TNetClient::finished, [&](bool ok) { finishedOk = ok; });
+    EXPECT_TRUE(client.Put(local, QStringLiteral("a.txt"))) << client.ErrorText().toStdString();
+    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(finishedOk);
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/b.txt")));
+}
+
+TEST_F(FtpClientTest, RunsOnTheCallingThreadAwayFromTheMainThread)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("report.zip"), "PK");
+    bool ok = false;
+    QString error;
+    std::thread sender([&] {
+        TFTPClient own;
+        own.Host = server.host();
+        own.Username = QStringLiteral("uploader");
+        own.Password = QStringLiteral("pa ss:w%rd");
+        ok = own.Put(local, QStringLiteral("Bug_1-0-0_user_20240305-100000.zip"));
+        error = own.ErrorText();
+    });
+    sender.join();
+    EXPECT_TRUE(ok) << error.toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/Bug_1-0-0_user_20240305-100000.zip")), QByteArray("PK"));
+}
+
+TEST(FtpClient, SilentServerTimesOutAndDestructionAbortsAtOnce)
+{
+    bwtest::TestSandbox sandbox;
+    bwtest::SilentServer silent;
+    const QString local = sandbox.writeFile(QStringLiteral("a.txt"), "x");
+    QElapsedTimer clock;
+    clock.start();
+    {
+        TFTPClient client;
+        client.Host = QStringLiteral("127.0.0.1:%1").arg(silent.port());
+        client.SetTimeout(1);
+        EXPECT_FALSE(client.Put(local, QStringLiteral("a.txt")));
+        EXPECT_FALSE(client.ErrorText().isEmpty());
+    }
+    EXPECT_LT(clock.elapsed(), 10000);
+
+    clock.restart();
+    auto *client = new TFTPClient;
+    client->Host = QStringLiteral("127.0.0.1:%1").arg(silent.port());
+    ASSERT_TRUE(client->StartPut(local, QStringLiteral("a.txt")));
+    EXPECT_TRUE(client->Busy());
+    delete client;
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST(FtpClient, SplitHost)
+{
+    QString name;
+    int port = 0;
+    EXPECT_TRUE(TFTPClient::SplitHost(QStringLiteral(" ftp.example.com "), name, port));
+    EXPECT_EQ(name, QStringLiteral("ftp.example.com"));
+    EXPECT_EQ(port, 21);
+    EXPECT_TRUE(TFTPClient::SplitHost(QStringLiteral("ftp://files.example.org:2121/"), name, port));
+    EXPECT_EQ(name, QStringLiteral("files.example.org"));
+    EXPECT_EQ(port, 2121);
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("host:ftp"), name, port));
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("host:70000"), name, port));
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("   "), name, port));
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("user@host"), name, port));
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+namespace bwtest {
+
+// A Python server on 127.0.0.1 started from a script that this support
+// writes itself; it binds a free port and reports it through a file. Every
+// wait is bounded; the process is killed when the object goes.
+class PythonServer
+{
+public:
+    virtual ~PythonServer();
+    PythonServer(const PythonServer &) = delete;
+    PythonServer &operator=(const PythonServer &) = delete;
+
+    quint16 port() const { return m_port; }
+    // Everything the server wrote to stdout and stderr so far.
+    QByteArray log() const;
+
+protected:
+    PythonServer() = default;
+    // Writes script into the work folder, runs it with the system Python and
+    // the arguments, and waits (at most 20 s) for the port it reports.
+    void start(const QByteArray &script, const QStringList &arguments);
+    QString workPath(const QString &name) const { return m_work.filePath(name); }
+
+private:
+    QTemporaryDir m_work;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// pyftpdlib server with one user (full rights in home, active mode allowed).
+class FtpServer : public PythonServer
+{
+public:
+    FtpServer(const QString &user, const QString &password, const QString &home);
+    // "127.0.0.1:port", the host text the FTP client takes.
+    QString host() const;
+    // The commands received so far, such as "CWD upload" (passwords masked).
+    QStringList commands() const;
+};
+
+// aiosmtpd server that stores each accepted message as NNN.eml (the DATA as
+// received) beside NNN.env (envelope: "from", "to" lines, "auth" yes/no).
+class SmtpServer : public PythonServer
+{
+public:
+    struct Options
+    {
+        QString user = QStringLiteral("mailer");
+        QString password = QStringLiteral("s3cret");
+        bool offerAuth = true; // advertise AUTH LOGIN (without TLS, on loopback)
+        QStringList refuse; // recipients answered with 550
+    };
+    explicit SmtpServer(const Options &options);
+    SmtpServer()
+        : SmtpServer(Options())
+    { }
+    QString folder() const { return workPath(QStringLiteral("mail")); }
+    // The messages stored so far, raw, in arrival order.
+    QList<QByteArray> messages() const;
+    // Envelope of message index (0-based) as "key: value" lines.
+    QByteArray envelope(int index) const;
+};
+
+// http.server over a folder.
+class HttpServer : public PythonServer
+{
+public:
+    explicit HttpServer(const QString &folder);
+    // "http://127.0.0.1:port/" followed by path.
+    QString url(const QString &path) const;
+};
+
+// Accepts connections and never says a word: for time-outs.
+class SilentServer
+{
+public:
+    SilentServer();
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    QTcpServer m_server;
+};
+
+} // namespace bwtest
