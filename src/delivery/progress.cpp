@@ -1,0 +1,47 @@
+#include "delivery/progress.h"
+
+#include <QCoreApplication>
+
+TProgressList::TProgressList(QObject *parent)
+    : QObject(parent)
+{ }
+
+void TProgressList::AddProgress(const QString &sLine)
+{
+    if (!m_lines.isEmpty() && m_lines.last().iFlag == 1) {
+        m_lines.last() = TProgressLine { sLine, 0 };
+        Q_EMIT lineChanged(Count() - 1);
+    } else {
+        m_lines.append(TProgressLine { sLine, 0 });
+        Q_EMIT lineAppended(Count() - 1);
+    }
+    if (m_processEvents)
+        QCoreApplication::processEvents();
+}
+
+void TProgressList::AddProgressFmt(const QString &sFormat, std::initializer_list<TFmtArg> args)
+{
+    AddProgress(SQLFormat(sFormat, args));
+}
+
+void TProgressList::ShowProgress(const QString &sName, qint64 iCount)
+{
+    AddProgressFmt(QStringLiteral("%s progress: %d"), { sName, iCount });
+    m_lines.last().iFlag = 1;
+}
+
+void TProgressList::Clear()
+{
+    m_lines.clear();
+    Q_EMIT cleared();
+}
+
+QString TProgressList::SaveText() const
+{
+    QString text;
+    for (const TProgressLine &line : m_lines) {
+        text += line.sText;
+        text += QLatin1String("\r\n");
+    }
+    return text;
+}
