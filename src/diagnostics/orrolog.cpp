@@ -17,6 +17,18 @@ TorroLog *DiagLog = nullptr;
 
 namespace {
 
+// Set on the threads that drain: they must never wait for room themselves.
+// How long a producer waits for room while the writer takes nothing.
+constexpr int kStallMs = 50;
+
+thread_local bool tlsDraining = false;
+
+struct TDrainingScope
+{
+    TDrainingScope() { tlsDraining = true; }
+    ~TDrainingScope() { tlsDraining = false; }
+};
+
 const QString kSelf = QStringLiteral("TorroLog");
 const QString kSavepoint = QStringLiteral("logexecute");
 
@@ -125,14 +137,45 @@ void TorroLog::Log(const QString &sWhere, const QString &sWhat, int iWhy)
         FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    if (!FDataList.Push(p)) {
-        // Full: the record is dropped, never overwritten nor waited for, and
-        // the next drain reports how many went.
+    if (!FDataList.Push(p) && !WaitForRoom(p)) {
+        // The record is dropped, never overwritten; the next drain reports
+        // how many went.
         delete p;
         FDropped.fetch_add(1, std::memory_order_relaxed);
         FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
     }
     SetEvent();
+}
+
+bool TorroLog::WaitForRoom(PLogRec p)
+{
+    // A burst from ordinary threads waits while the writer makes headway, so
+    // nothing is lost to a mere burst. Draining threads, a paused or ending
+    // logger, and a writer that took nothing for a while get no wait: the
+    // caller never hangs on a stuck disk and no thread can deadlock here.
+    using namespace std::chrono;
+    if (tlsDraining)
+        return false;
+    std::uint32_t taken = FDataList.Taken();
+    // Once one wait gave up, the others drop at once until the writer moves.
+    if (FStalledAt.load(std::memory_order_relaxed) == std::int64_t(taken))
+        return false;
+    auto lastMove = steady_clock::now();
+    while (!Paused() && !Terminated()) {
+        SetEvent();
+        std::this_thread::sleep_for(microseconds(50));
+        if (FDataList.Push(p))
+            return true;
+        const std::uint32_t now = FDataList.Taken();
+        if (now != taken) {
+            taken = now;
+            lastMove = steady_clock::now();
+        } else if (steady_clock::now() - lastMove > milliseconds(kStallMs)) {
+            FStalledAt.store(std::int64_t(taken), std::memory_order_relaxed);
+            break;
+        }
+    }
+    return false;
 }
 
 void TorroLog::LogFmt(const QString &sFormat, std::initializer_list<TFmtArg> args)
@@ -205,10 +248,13 @@ void TorroLog::Execute()
         bool bOk = true;
         if (!Paused()) {
             std::lock_guard<std::mutex> lock(FDBLock);
+            const TDrainingScope draining;
             bOk = Drain();
         }
         if (Terminated())
             break;
+        if (bOk && Waiting() > 0 && !Paused())
+            FSignalled.store(true, std::memory_order_release); // the rest at once
         if (!bOk) {
             // A file that keeps failing must not keep this thread spinning.
             std::unique_lock<std::mutex> lock(FEventLock);
@@ -280,8 +326,11 @@ bool TorroLog::Drain()
     try {
         FLogDB->Start(kSavepoint);
         try {
+            // At most one ring's worth per transaction: under a steady stream
+            // a drain still ends, and LogFlush gets its turn.
             PLogRec p = nullptr;
-            while (FDataList.Pop(p)) {
+            std::uint32_t n = 0;
+            while (n++ < FDataList.Size() && FDataList.Pop(p)) {
                 const std::unique_ptr<TLogRec> rec(p);
                 try {
                     FLogDB->ExecSQLFmt(
@@ -337,7 +386,8 @@ void TorroLog::DBLogClose()
             const QString sDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro");
             QDir().mkpath(sDir);
             SaveTextFile(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
-                             + QStringLiteral("  Exception in TorroLog.DBLogClose: ") + e.Message(),
+                             + QStringLiteral("  Exception in TorroLog.DBLogClose: ")
+                             + e.Message().simplified(), // one line, as the file promises
                          sDir + QStringLiteral("/orrolog.error"));
         } catch (const Exception &) {
             // Nowhere left to report to.
@@ -349,6 +399,7 @@ void TorroLog::DBLogClose()
 void TorroLog::LogFlush()
 {
     std::lock_guard<std::mutex> lock(FDBLock);
+    const TDrainingScope draining;
     Drain();
     DBLogClose();
     const QString sCurrent = FDataDir + QStringLiteral("current.sqlite");
