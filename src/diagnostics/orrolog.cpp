@@ -1,6 +1,5 @@
 #include "diagnostics/orrolog.h"
 
-#include "core/daycount.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
 
@@ -12,6 +11,8 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 
 TorroLog *DiagLog = nullptr;
 
@@ -19,7 +20,7 @@ namespace {
 
 // Set on the threads that drain: they must never wait for room themselves.
 // How long a producer waits for room while the writer takes nothing.
-constexpr int kStallMs = 50;
+constexpr int kStallMs = 200;
 
 thread_local bool tlsDraining = false;
 
@@ -36,6 +37,39 @@ const QString kSavepoint = QStringLiteral("logexecute");
 QString ProgramName()
 {
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName();
+}
+
+// The local time as a day count. Every Log call needs it, so the offset from
+// UTC is looked up once a minute (zone changes fall on whole minutes) and
+// under a lock: the C library's zone state is not safe to refresh from
+// several threads at once.
+double LocalNowDays()
+{
+    static std::atomic<std::uint64_t> cache { 0 }; // minute << 32 | offset in seconds
+    static std::mutex lock;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const auto minute = std::uint32_t(ms / 60000);
+    std::uint64_t c = cache.load(std::memory_order_acquire);
+    if (std::uint32_t(c >> 32) != minute) {
+        const std::lock_guard<std::mutex> guard(lock);
+        c = cache.load(std::memory_order_relaxed);
+        if (std::uint32_t(c >> 32) != minute) {
+            const time_t t = time_t(ms / 1000);
+            struct tm local = {};
+            localtime_r(&t, &local);
+            c = std::uint64_t(minute) << 32 | std::uint32_t(std::int32_t(local.tm_gmtoff));
+            cache.store(c, std::memory_order_release);
+        }
+    }
+    const qint64 offsetMs = qint64(std::int32_t(std::uint32_t(c))) * 1000;
+    // 25569 is 1 January 1970 as a day count.
+    return double(ms + offsetMs) / 86400000.0 + 25569.0;
+}
+
+// The calendar day of a day count, by arithmetic only.
+QDate DayOf(double days)
+{
+    return QDate(1899, 12, 30).addDays(qint64(std::floor(days)));
 }
 
 bool IsDayFileName(const QString &sName)
@@ -131,7 +165,7 @@ void TorroLog::Log(const QString &sWhere, const QString &sWhat, int iWhy)
         return;
     PLogRec p = nullptr;
     try {
-        p = new TLogRec { NowDays(), iWhy, SQLEscape(sWhere), SQLEscape(sWhat) };
+        p = new TLogRec { LocalNowDays(), iWhy, SQLEscape(sWhere), SQLEscape(sWhat) };
     } catch (...) {
         FDropped.fetch_add(1, std::memory_order_relaxed);
         FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
@@ -245,13 +279,16 @@ void TorroLog::Execute()
         // Reset before draining, so a record queued during the drain signals
         // again and is never left waiting for an unrelated wake-up.
         FSignalled.store(false, std::memory_order_release);
+        // Read before draining: a Terminate that comes during the drain gets
+        // one more round, so nothing queued before it is left behind.
+        const bool bLast = Terminated();
         bool bOk = true;
         if (!Paused()) {
             std::lock_guard<std::mutex> lock(FDBLock);
             const TDrainingScope draining;
             bOk = Drain();
         }
-        if (Terminated())
+        if (bLast)
             break;
         if (bOk && Waiting() > 0 && !Paused())
             FSignalled.store(true, std::memory_order_release); // the rest at once
@@ -290,7 +327,7 @@ void TorroLog::PruneDayFiles()
 void TorroLog::OpenDayFile(bool bStartSession)
 {
     FLogFile
-        = FDataDir + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".sqlite");
+        = FDataDir + DayOf(LocalNowDays()).toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".sqlite");
     try {
         if (!QFile::exists(FLogFile)) {
             const QString sTemplate = AppDir() + QStringLiteral("log.sqlite");
@@ -306,7 +343,7 @@ void TorroLog::OpenDayFile(bool bStartSession)
             FLogDB->ExecSQLFmt(
                 QStringLiteral("INSERT INTO sessions (id, open, user, app, path, version, notes) "
                                "VALUES (null, %g, '%s', '%s', '%s', '%s', '%s')"),
-                { NowDays(), SQLEscape(CurrentUserName() + QStringLiteral(": ") + CurrentComputerName()),
+                { LocalNowDays(), SQLEscape(CurrentUserName() + QStringLiteral(": ") + CurrentComputerName()),
                   SQLEscape(ProgramName()), SQLEscape(AppDir()), SQLEscape(AppVersion()),
                   SQLEscape(FSessionNotes) });
             FSessionID = int(FLogDB->LastInsertRowID());
@@ -351,7 +388,7 @@ bool TorroLog::Drain()
                 FLogDB->ExecSQLFmt(
                     QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
                                    "VALUES (null, %g, %d, %d, '%s', '%s')"),
-                    { NowDays(), FSessionID, lwError, kSelf,
+                    { LocalNowDays(), FSessionID, lwError, kSelf,
                       SQLFormat(QStringLiteral("Queue full: %d records dropped"), { dropped }) });
         } catch (const Exception &e) {
             sError = e.Message();
@@ -380,12 +417,16 @@ void TorroLog::DBLogClose()
         return;
     try {
         FLogDB->ExecSQLFmt(QStringLiteral("UPDATE sessions SET close = %g WHERE id = %d"),
-                           { NowDays(), FSessionID });
+                           { LocalNowDays(), FSessionID });
     } catch (const Exception &e) {
         try {
             const QString sDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro");
             QDir().mkpath(sDir);
-            SaveTextFile(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+            const double now = LocalNowDays();
+            const QTime time = QTime::fromMSecsSinceStartOfDay(
+                int(std::llround((now - std::floor(now)) * 86400000.0) % 86400000));
+            SaveTextFile(DayOf(now).toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
+                             + time.toString(QStringLiteral("hh:mm"))
                              + QStringLiteral("  Exception in TorroLog.DBLogClose: ")
                              + e.Message().simplified(), // one line, as the file promises
                          sDir + QStringLiteral("/orrolog.error"));

@@ -38,7 +38,7 @@ using PLogRec = TLogRec *;
 // run and one `events` row per record. Log and LogFmt may be called from any
 // thread and never throw. They only queue the record; when the queue (8192
 // records) is full they wait while the writer makes headway and drop the
-// record once it took nothing for 50 ms, or at once when paused, ending or
+// record once it took nothing for 200 ms, or at once when paused, ending or
 // called from a draining thread. Dropped records are counted and the count is
 // logged when room returns.
 class TorroLog
