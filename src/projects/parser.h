@@ -68,7 +68,8 @@ public:
     void SetOnParse(TAfterParseEvent oAfterParse) { FAfterParse = std::move(oAfterParse); }
 
 protected:
-    TParser(int iKind, int iID, const QString &sTitle, const QString &sFilename, TAfterParseEvent oAfterParse);
+    TParser(int iKind, int iID, const QString &sTitle, const QString &sFilename,
+            TAfterParseEvent oAfterParse);
 
     // Adds the file of a single-file entry, or the files of a wildcard entry,
     // skipping texts already listed (case-insensitive).

@@ -3,8 +3,7 @@
 TParserDelphi::TParserDelphi(int iID, const QString &sTitle, const QString &sFilename,
                              TAfterParseEvent oAfterParse)
     : TParser(pkDelphi, iID, sTitle, sFilename, std::move(oAfterParse))
-{
-}
+{ }
 
 void TParserDelphi::Parse()
 {
