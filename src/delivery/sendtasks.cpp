@@ -4,6 +4,9 @@
 #include "core/sqlite.h"
 #include "core/winutils.h"
 
+#include <QList>
+#include <utility>
+
 QString GetSendParam(int iSendID, const QString &sName)
 {
     return DB->QueryStringFmt(
@@ -27,22 +30,46 @@ void SetSendParam(int iSendID, const QString &sName, const QString &sValue)
     }
 }
 
+namespace {
+
+// One pass over the text: what a placeholder is replaced by is never looked
+// at again, so a title holding "{VERSION}" keeps it.
+QString ReplacePlaceholders(const QString &sText, const QList<std::pair<QString, QString>> &oPairs)
+{
+    QString result;
+    result.reserve(sText.size());
+    qsizetype i = 0;
+    while (i < sText.size()) {
+        bool bReplaced = false;
+        for (const auto &[sFind, sReplace] : oPairs) {
+            if (QStringView(sText).mid(i).startsWith(sFind)) {
+                result += sReplace;
+                i += sFind.size();
+                bReplaced = true;
+                break;
+            }
+        }
+        if (!bReplaced)
+            result += sText.at(i++);
+    }
+    return result;
+}
+
+} // namespace
+
 QString ReplaceSubject(const QString &sText, const QString &sTitle, const QString &sVersion)
 {
-    QString s = sText;
-    ReplaceAll(s, QStringLiteral("{PROJECT}"), sTitle);
-    ReplaceAll(s, QStringLiteral("{VERSION}"), sVersion);
-    return s;
+    return ReplacePlaceholders(
+        sText, { { QStringLiteral("{PROJECT}"), sTitle }, { QStringLiteral("{VERSION}"), sVersion } });
 }
 
 QString ReplaceBody(const QString &sText, const QString &sTitle, const QString &sVersion,
                     const QString &sLink)
 {
-    QString s = sText;
-    ReplaceAll(s, QStringLiteral("{PROJECT}"), sTitle);
-    ReplaceAll(s, QStringLiteral("{VERSION}"), sVersion);
-    ReplaceAll(s, QStringLiteral("{LINK}"), sLink);
-    return s;
+    return ReplacePlaceholders(sText,
+                               { { QStringLiteral("{PROJECT}"), sTitle },
+                                 { QStringLiteral("{VERSION}"), sVersion },
+                                 { QStringLiteral("{LINK}"), sLink } });
 }
 
 QString EnsureLinkLine(const QString &sMessage)

@@ -15,8 +15,8 @@ QString GetSendParam(int iSendID, const QString &sName);
 // Writes one parameter, keeping at most one row per task and name.
 void SetSendParam(int iSendID, const QString &sName, const QString &sValue);
 
-// "{PROJECT}" then "{VERSION}" replaced (case-sensitive, inserted text is not
-// searched again).
+// Every "{PROJECT}" and "{VERSION}" replaced (case-sensitive). Inserted text
+// is never searched again, so a title holding "{VERSION}" keeps it.
 QString ReplaceSubject(const QString &sText, const QString &sTitle, const QString &sVersion);
 // "{PROJECT}", "{VERSION}" then "{LINK}" replaced.
 QString ReplaceBody(const QString &sText, const QString &sTitle, const QString &sVersion,
