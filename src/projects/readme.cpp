@@ -88,8 +88,9 @@ QString HeadTemplate()
 QString TReadMe::DateText(const QDateTime &dtLocal)
 {
     const QLocale locale = QLocale::system();
-    const QDate date = dtLocal.date();
-    const QTime time = dtLocal.time();
+    const QDateTime local = dtLocal.toLocalTime();
+    const QDate date = local.date();
+    const QTime time = local.time();
     return QStringLiteral("%1:%2 on %3 %4 %5 %6")
         .arg(time.hour(), 2, 10, QLatin1Char('0'))
         .arg(time.minute(), 2, 10, QLatin1Char('0'))
