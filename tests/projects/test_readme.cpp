@@ -196,13 +196,3 @@ TEST_F(ReadMe, ChangedFilesRowCases)
     EXPECT_FALSE(text.contains(changedRow));
     EXPECT_FALSE(text.contains(QStringLiteral("LAST ARCHIVE")));
 }
-
-TEST(ReadMeDate, PatternHasNoLeadingZeroDayAndTwoDigitTime)
-{
-    if (QLocale::system().dayName(5) != QLatin1String("Friday"))
-        GTEST_SKIP() << "needs an English or C locale";
-    EXPECT_EQ(TReadMe::DateText(QDateTime(QDate(2012, 2, 3), QTime(9, 5))),
-              QStringLiteral("09:05 on Friday 3 February 2012"));
-    EXPECT_EQ(TReadMe::DateText(QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59))),
-              QStringLiteral("23:59 on Friday 31 December 1999"));
-}
