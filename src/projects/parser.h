@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class TParser;
+
+// Run at the end of Parse with the project; may be unset.
+using TAfterParseEvent = std::function<void(TParser *oParser)>;
+
+// One item of the project file list. A collected item holds the absolute path
+// of a file and the id (> 0) of the stored entry that yielded it; a parsed
+// item (Delphi projects) holds "name=path" and id 0.
+struct TFileItem
+{
+    QString sText;
+    int iFileID = 0;
+
+    // The whole text for a collected item, the text after the first "="
+    // for a parsed one.
+    QString Path() const;
+};
+
+// Project kinds, the `type` column of the projects table.
+enum : int {
+    pkGeneric = 0,
+    pkDelphi = 1,
+};
+
+// The in-memory project: its ordered file list and its change count. The
+// database is the global DB (core/globals.h).
+class TParser
+{
+public:
+    virtual ~TParser();
+    TParser(const TParser &) = delete;
+    TParser &operator=(const TParser &) = delete;
+
+    // Adds the stored entries (items not yet present), counts the changed
+    // files and calls OnParse. Database failures pass out; the items added
+    // before stay.
+    virtual void Parse();
+    // Adds the stored entries of this project whose id is at least iFileID
+    // (the entries just stored). Does not recount or call OnParse.
+    void FileAdd(int iFileID);
+    // Deletes the stored entry and every list item it yielded.
+    void FileDelete(int iFileID);
+
+    int ProjectID() const { return FID; }
+    const QString &Title() const { return FTitle; }
+    const QString &ProjectFile() const { return FFilename; }
+    int Kind() const { return FKind; }
+    int FileCount() const { return int(FFileList.size()); }
+    int ChangedFiles() const { return FChangedFiles; }
+    // Every item's path in double quotes, comma separated (comma text; a
+    // double quote inside a path is doubled). Empty for an empty list.
+    QString FileList() const;
+    // The items' paths in list order (what SplitCommaText(FileList()) gives).
+    QStringList FilePaths() const;
+    // The items in list order.
+    const QList<TFileItem> &Items() const { return FFileList; }
+
+    const TAfterParseEvent &OnParse() const { return FAfterParse; }
+    void SetOnParse(TAfterParseEvent oAfterParse) { FAfterParse = std::move(oAfterParse); }
+
+protected:
+    TParser(int iKind, int iID, const QString &sTitle, const QString &sFilename,
+            TAfterParseEvent oAfterParse);
+
+    // Adds the file of a single-file entry, or the files of a wildcard entry,
+    // skipping texts already listed (case-insensitive).
+    void AddEntry(const QString &sEntry, int iFileID);
+    // Recomputes ChangedFiles against the project's send date.
+    void CountChanged();
+
+    // Appends an item as it is (no duplicate check); for the Delphi parser's
+    // "name=path" items, with id 0.
+    void AddItem(const QString &sText, int iFileID = 0);
+    // Whether an item's whole text equals sText, ignoring case.
+    bool HasItemText(const QString &sText) const;
+
+    TAfterParseEvent FAfterParse;
+    int FChangedFiles = 0;
+    QString FFilename;
+    int FID = 0;
+    int FKind = pkGeneric;
+    QString FTitle;
+
+private:
+    void AddUnique(const QString &sText, int iFileID);
+    void RemoveAt(qsizetype i);
+
+    QList<TFileItem> FFileList;
+    // Case-folded item texts -> how many items hold them, so that duplicate
+    // checks stay cheap on lists of many thousand files.
+    QHash<QString, int> FIndex;
+};
+
+// Generic project: files added by hand only.
+class TParserGeneric : public TParser
+{
+public:
+    TParserGeneric(int iID, const QString &sTitle, const QString &sFilename,
+                   TAfterParseEvent oAfterParse = nullptr);
+};
+
+// A TParserDelphi for type 1, a TParserGeneric for any other type. Nothing is
+// read until Parse.
+std::unique_ptr<TParser> CreateParser(int iType, int iID, const QString &sTitle, const QString &sFilename,
+                                      TAfterParseEvent oAfterParse = nullptr);
+
+// --- Helpers --------------------------------------------------------------
+
+// Splits comma text: items separated by commas; a double-quoted item may hold
+// commas and blanks, "" inside it stands for one quote; unquoted items also
+// end at blanks. A trailing comma gives a final empty item.
+QStringList SplitCommaText(const QString &sText);
+// The inverse for paths: every item quoted, quotes doubled, comma separated.
+QString JoinCommaText(const QStringList &oItems);
+
+// The project's last delivery as a day count; 0 when never delivered (NULL,
+// 0 or no row).
+double ProjectSendDate(int iProjectID);
+// The file's last-write time in local time as a day count; false when the
+// file does not exist or its time cannot be read.
+bool FileAgeDays(const QString &sFileName, double &dDays);
