@@ -83,11 +83,13 @@ public:
     std::uint64_t DroppedCount() const { return FDroppedTotal.load(std::memory_order_relaxed); }
 
 private:
+    bool Recorded(int iWhy) const;
     void Execute();
     void SetEvent();
     void PruneDayFiles();
     void OpenDayFile(bool bStartSession);
-    void Drain();
+    // False when a statement failed (reported as an event).
+    bool Drain();
     void DBLogClose();
     void TrimCurrent(const QString &sFile);
     void FreeQueued();
@@ -99,6 +101,7 @@ private:
     int FSessionID = 0;
     bool FSQL = false;
     bool FVerbose = false;
+    QString FSessionNotes;
 
     // Manual-reset event: set by Log, reset by the writer before each drain.
     std::atomic<bool> FSignalled { false };

@@ -1,0 +1,383 @@
+#include "diagnostics/orrolog.h"
+
+#include "core/daycount.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <chrono>
+
+TorroLog *DiagLog = nullptr;
+
+namespace {
+
+const QString kSelf = QStringLiteral("TorroLog");
+const QString kSavepoint = QStringLiteral("logexecute");
+
+// The program's file name; /proc is used when there is no application object.
+QString ProgramName()
+{
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName();
+}
+
+bool IsDayFileName(const QString &sName)
+{
+    static const QRegularExpression re(QStringLiteral("^[0-9]{8}\\.sqlite$"));
+    return re.match(sName).hasMatch();
+}
+
+// The day file's tables, for when no template ships beside the program. Also
+// run on every open, so a file left empty by an interrupted creation recovers.
+void EnsureTables(TSQLiteDatabase &db)
+{
+    db.ExecSQL(QStringLiteral("CREATE TABLE IF NOT EXISTS sessions (id INTEGER PRIMARY KEY, open DOUBLE, "
+                              "close DOUBLE, user TEXT, app TEXT, path TEXT, version TEXT, notes TEXT)"));
+    db.ExecSQL(QStringLiteral("CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, `when` DOUBLE, "
+                              "who INTEGER, why INTEGER, `where` TEXT, what TEXT)"));
+    db.ExecSQL(QStringLiteral("CREATE INDEX IF NOT EXISTS events_who ON events (who)"));
+    db.ExecSQL(QStringLiteral("CREATE INDEX IF NOT EXISTS events_why ON events (why)"));
+}
+
+} // namespace
+
+TorroLog::TorroLog(const QString &sDir, const QString &sFlags, const QString &sNotes)
+    : FDataDir(sDir)
+    , FDataList(13, QStringLiteral("Log"))
+{
+    FDataDir.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!FDataDir.endsWith(QLatin1Char('/')))
+        FDataDir.append(QLatin1Char('/'));
+    QDir().mkpath(FDataDir);
+
+    PruneDayFiles();
+    FSQL = sFlags.contains(QLatin1String("sql"));
+    FVerbose = sFlags.contains(QLatin1String("verbose"));
+
+    FSessionNotes = sNotes;
+    OpenDayFile(true);
+
+    FThread = std::thread([this] {
+        try {
+            Execute();
+        } catch (...) {
+            // Nothing may leave the thread; the logger has nowhere else to report.
+        }
+    });
+}
+
+TorroLog::~TorroLog()
+{
+    if (FThread.joinable()) {
+        Terminate();
+        WaitFor();
+    }
+    FPause.store(true, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(FDBLock);
+        DBLogClose();
+    }
+    FreeQueued();
+    if (DiagLog == this)
+        DiagLog = nullptr;
+}
+
+QString TorroLog::LogFile() const
+{
+    std::lock_guard<std::mutex> lock(FDBLock);
+    return FLogFile;
+}
+
+void TorroLog::Log(const QString &sData)
+{
+    Log(QString(), sData, lwInfo);
+}
+
+bool TorroLog::Recorded(int iWhy) const
+{
+    switch (iWhy) {
+    case lwError:
+    case lwInfo:
+        return true;
+    case lwSQL:
+        return FSQL;
+    case lwVerbose:
+        return FVerbose;
+    default:
+        return false;
+    }
+}
+
+void TorroLog::Log(const QString &sWhere, const QString &sWhat, int iWhy)
+{
+    if (Terminated() || !Recorded(iWhy))
+        return;
+    PLogRec p = nullptr;
+    try {
+        p = new TLogRec { NowDays(), iWhy, SQLEscape(sWhere), SQLEscape(sWhat) };
+    } catch (...) {
+        FDropped.fetch_add(1, std::memory_order_relaxed);
+        FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    if (!FDataList.Push(p)) {
+        // Full: the record is dropped, never overwritten nor waited for, and
+        // the next drain reports how many went.
+        delete p;
+        FDropped.fetch_add(1, std::memory_order_relaxed);
+        FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
+    }
+    SetEvent();
+}
+
+void TorroLog::LogFmt(const QString &sFormat, std::initializer_list<TFmtArg> args)
+{
+    LogFmt(QString(), sFormat, args, lwInfo);
+}
+
+void TorroLog::LogFmt(const QString &sWhere, const QString &sFormat, std::initializer_list<TFmtArg> args,
+                      int iWhy)
+{
+    if (Terminated() || !Recorded(iWhy))
+        return;
+    QString sText;
+    try {
+        sText = SQLFormat(sFormat, args);
+    } catch (const Exception &e) {
+        // A faulty template must not turn a trace call into a new failure.
+        sText = sFormat + QStringLiteral(" [") + e.Message() + QLatin1Char(']');
+    }
+    Log(sWhere, sText, iWhy);
+}
+
+void TorroLog::SetEvent()
+{
+    // Only the first signal after a reset needs to wake the writer.
+    if (!FSignalled.exchange(true, std::memory_order_acq_rel)) {
+        {
+            std::lock_guard<std::mutex> lock(FEventLock);
+        }
+        FEvent.notify_one();
+    }
+}
+
+void TorroLog::Pause(bool bValue)
+{
+    Log(kSelf, bValue ? QStringLiteral("Pause=True") : QStringLiteral("Pause=False"), lwInfo);
+    FPause.store(bValue, std::memory_order_release);
+    // The signal of the Log above may have been consumed while still paused.
+    if (!bValue) {
+        FSignalled.store(false, std::memory_order_relaxed);
+        SetEvent();
+    }
+}
+
+void TorroLog::Terminate()
+{
+    FTerminated.store(true, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(FEventLock);
+    }
+    FEvent.notify_all();
+}
+
+void TorroLog::WaitFor()
+{
+    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id())
+        FThread.join();
+}
+
+void TorroLog::Execute()
+{
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(FEventLock);
+            FEvent.wait(lock, [this] { return FSignalled.load(std::memory_order_acquire) || Terminated(); });
+        }
+        // Reset before draining, so a record queued during the drain signals
+        // again and is never left waiting for an unrelated wake-up.
+        FSignalled.store(false, std::memory_order_release);
+        bool bOk = true;
+        if (!Paused()) {
+            std::lock_guard<std::mutex> lock(FDBLock);
+            bOk = Drain();
+        }
+        if (Terminated())
+            break;
+        if (!bOk) {
+            // A file that keeps failing must not keep this thread spinning.
+            std::unique_lock<std::mutex> lock(FEventLock);
+            FEvent.wait_for(lock, std::chrono::seconds(1), [this] { return Terminated(); });
+        }
+    }
+}
+
+void TorroLog::PruneDayFiles()
+{
+    QStringList files;
+    try {
+        ListFiles(FDataDir, QStringLiteral(".sqlite"), files, QString(), false, true);
+    } catch (const Exception &) {
+        return;
+    }
+    // The lister's mask also matches shorter extensions (".sql").
+    files.removeIf(
+        [](const QString &s) { return !s.endsWith(QLatin1String(".sqlite"), Qt::CaseInsensitive); });
+    std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+        return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+    });
+    while (files.size() > 5) {
+        const auto it = std::find_if(files.begin(), files.end(),
+                                     [](const QString &s) { return IsDayFileName(QFileInfo(s).fileName()); });
+        if (it == files.end())
+            break;
+        QFile::remove(*it);
+        files.erase(it);
+    }
+}
+
+void TorroLog::OpenDayFile(bool bStartSession)
+{
+    FLogFile
+        = FDataDir + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".sqlite");
+    try {
+        if (!QFile::exists(FLogFile)) {
+            const QString sTemplate = AppDir() + QStringLiteral("log.sqlite");
+            // An installed template is read-only, and a copy keeps its mode.
+            if (QFile::exists(sTemplate) && QFile::copy(sTemplate, FLogFile))
+                QFile::setPermissions(FLogFile, QFile::permissions(FLogFile) | QFileDevice::WriteOwner);
+        }
+        // Without a template the file is created here with its tables.
+        FLogDB = std::make_unique<TSQLiteDatabase>(FLogFile);
+        FLogDB->SetTimeout(5000);
+        EnsureTables(*FLogDB);
+        if (bStartSession) {
+            FLogDB->ExecSQLFmt(
+                QStringLiteral("INSERT INTO sessions (id, open, user, app, path, version, notes) "
+                               "VALUES (null, %g, '%s', '%s', '%s', '%s', '%s')"),
+                { NowDays(), SQLEscape(CurrentUserName() + QStringLiteral(": ") + CurrentComputerName()),
+                  SQLEscape(ProgramName()), SQLEscape(AppDir()), SQLEscape(AppVersion()),
+                  SQLEscape(FSessionNotes) });
+            FSessionID = int(FLogDB->LastInsertRowID());
+        }
+    } catch (const Exception &) {
+        // No day file this run: the program goes on without a trace.
+        FLogDB.reset();
+    }
+}
+
+bool TorroLog::Drain()
+{
+    if (!FLogDB)
+        return true;
+    QString sError;
+    bool bErrorOfError = false;
+    try {
+        FLogDB->Start(kSavepoint);
+        try {
+            PLogRec p = nullptr;
+            while (FDataList.Pop(p)) {
+                const std::unique_ptr<TLogRec> rec(p);
+                try {
+                    FLogDB->ExecSQLFmt(
+                        QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
+                                       "VALUES (null, %g, %d, %d, '%s', '%s')"),
+                        { rec->When, FSessionID, rec->Why, rec->Where, rec->What });
+                } catch (...) {
+                    // A failure to write our own failure report is not reported
+                    // again: on a broken file that would loop forever.
+                    bErrorOfError
+                        = rec->Where == kSelf && rec->What.startsWith(QLatin1String("Process Exception: "));
+                    throw;
+                }
+            }
+            // Room is back: say how many records the full queue cost.
+            const std::uint64_t dropped = FDropped.exchange(0, std::memory_order_relaxed);
+            if (dropped > 0)
+                FLogDB->ExecSQLFmt(
+                    QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
+                                   "VALUES (null, %g, %d, %d, '%s', '%s')"),
+                    { NowDays(), FSessionID, lwError, kSelf,
+                      SQLFormat(QStringLiteral("Queue full: %d records dropped"), { dropped }) });
+        } catch (const Exception &e) {
+            sError = e.Message();
+        } catch (const std::exception &e) {
+            sError = QString::fromLocal8Bit(e.what());
+        }
+        // Whatever failed, the rows inserted so far stay written.
+        FLogDB->Commit(kSavepoint);
+    } catch (const Exception &e) {
+        if (sError.isEmpty())
+            sError = e.Message();
+    } catch (const std::exception &e) {
+        if (sError.isEmpty())
+            sError = QString::fromLocal8Bit(e.what());
+    }
+    if (sError.isEmpty())
+        return true;
+    if (!bErrorOfError)
+        LogFmt(kSelf, QStringLiteral("Process Exception: %s"), { sError }, lwError);
+    return false;
+}
+
+void TorroLog::DBLogClose()
+{
+    if (!FLogDB)
+        return;
+    try {
+        FLogDB->ExecSQLFmt(QStringLiteral("UPDATE sessions SET close = %g WHERE id = %d"),
+                           { NowDays(), FSessionID });
+    } catch (const Exception &e) {
+        try {
+            const QString sDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro");
+            QDir().mkpath(sDir);
+            SaveTextFile(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+                             + QStringLiteral("  Exception in TorroLog.DBLogClose: ") + e.Message(),
+                         sDir + QStringLiteral("/orrolog.error"));
+        } catch (const Exception &) {
+            // Nowhere left to report to.
+        }
+    }
+    FLogDB.reset();
+}
+
+void TorroLog::LogFlush()
+{
+    std::lock_guard<std::mutex> lock(FDBLock);
+    Drain();
+    DBLogClose();
+    const QString sCurrent = FDataDir + QStringLiteral("current.sqlite");
+    QFile::remove(sCurrent);
+    const bool bCopied = QFile::copy(FLogFile, sCurrent);
+    if (bCopied)
+        QFile::setPermissions(sCurrent, QFile::permissions(sCurrent) | QFileDevice::WriteOwner);
+    // The same file, or after midnight the new day's one; the session id stays.
+    OpenDayFile(false);
+    if (bCopied)
+        TrimCurrent(sCurrent);
+}
+
+void TorroLog::TrimCurrent(const QString &sFile)
+{
+    try {
+        TSQLiteDatabase db(sFile);
+        const int iLast = int(db.GetTableValue(QStringLiteral("SELECT MAX(id) FROM sessions")));
+        db.ExecSQLFmt(QStringLiteral("DELETE FROM events WHERE NOT who = %d AND NOT why = %d"),
+                      { iLast, lwError });
+        db.ExecSQL(QStringLiteral("VACUUM"));
+    } catch (const Exception &e) {
+        LogFmt(kSelf, QStringLiteral("Process Exception: %s"), { e.Message() }, lwError);
+    }
+}
+
+void TorroLog::FreeQueued()
+{
+    PLogRec p = nullptr;
+    while (FDataList.Pop(p))
+        delete p;
+}
