@@ -100,6 +100,8 @@ public:
     {
         return Tail.load(std::memory_order_acquire) - Head.load(std::memory_order_acquire);
     }
+    // Records taken so far; a producer waiting for room watches it move.
+    std::uint32_t Taken() const { return Head.load(std::memory_order_acquire); }
     std::uint32_t Size() const { return FSize; }
     const QString &Name() const { return FName; }
 

@@ -1,6 +1,5 @@
 #include "diagnostics/orrolog.h"
 
-#include "core/daycount.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
 
@@ -12,10 +11,24 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 
 TorroLog *DiagLog = nullptr;
 
 namespace {
+
+// Set on the threads that drain: they must never wait for room themselves.
+// How long a producer waits for room while the writer takes nothing.
+constexpr int kStallMs = 200;
+
+thread_local bool tlsDraining = false;
+
+struct TDrainingScope
+{
+    TDrainingScope() { tlsDraining = true; }
+    ~TDrainingScope() { tlsDraining = false; }
+};
 
 const QString kSelf = QStringLiteral("TorroLog");
 const QString kSavepoint = QStringLiteral("logexecute");
@@ -24,6 +37,39 @@ const QString kSavepoint = QStringLiteral("logexecute");
 QString ProgramName()
 {
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName();
+}
+
+// The local time as a day count. Every Log call needs it, so the offset from
+// UTC is looked up once a minute (zone changes fall on whole minutes) and
+// under a lock: the C library's zone state is not safe to refresh from
+// several threads at once.
+double LocalNowDays()
+{
+    static std::atomic<std::uint64_t> cache { 0 }; // minute << 32 | offset in seconds
+    static std::mutex lock;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const auto minute = std::uint32_t(ms / 60000);
+    std::uint64_t c = cache.load(std::memory_order_acquire);
+    if (std::uint32_t(c >> 32) != minute) {
+        const std::lock_guard<std::mutex> guard(lock);
+        c = cache.load(std::memory_order_relaxed);
+        if (std::uint32_t(c >> 32) != minute) {
+            const time_t t = time_t(ms / 1000);
+            struct tm local = {};
+            localtime_r(&t, &local);
+            c = std::uint64_t(minute) << 32 | std::uint32_t(std::int32_t(local.tm_gmtoff));
+            cache.store(c, std::memory_order_release);
+        }
+    }
+    const qint64 offsetMs = qint64(std::int32_t(std::uint32_t(c))) * 1000;
+    // 25569 is 1 January 1970 as a day count.
+    return double(ms + offsetMs) / 86400000.0 + 25569.0;
+}
+
+// The calendar day of a day count, by arithmetic only.
+QDate DayOf(double days)
+{
+    return QDate(1899, 12, 30).addDays(qint64(std::floor(days)));
 }
 
 bool IsDayFileName(const QString &sName)
@@ -119,20 +165,51 @@ void TorroLog::Log(const QString &sWhere, const QString &sWhat, int iWhy)
         return;
     PLogRec p = nullptr;
     try {
-        p = new TLogRec { NowDays(), iWhy, SQLEscape(sWhere), SQLEscape(sWhat) };
+        p = new TLogRec { LocalNowDays(), iWhy, SQLEscape(sWhere), SQLEscape(sWhat) };
     } catch (...) {
         FDropped.fetch_add(1, std::memory_order_relaxed);
         FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    if (!FDataList.Push(p)) {
-        // Full: the record is dropped, never overwritten nor waited for, and
-        // the next drain reports how many went.
+    if (!FDataList.Push(p) && !WaitForRoom(p)) {
+        // The record is dropped, never overwritten; the next drain reports
+        // how many went.
         delete p;
         FDropped.fetch_add(1, std::memory_order_relaxed);
         FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
     }
     SetEvent();
+}
+
+bool TorroLog::WaitForRoom(PLogRec p)
+{
+    // A burst from ordinary threads waits while the writer makes headway, so
+    // nothing is lost to a mere burst. Draining threads, a paused or ending
+    // logger, and a writer that took nothing for a while get no wait: the
+    // caller never hangs on a stuck disk and no thread can deadlock here.
+    using namespace std::chrono;
+    if (tlsDraining)
+        return false;
+    std::uint32_t taken = FDataList.Taken();
+    // Once one wait gave up, the others drop at once until the writer moves.
+    if (FStalledAt.load(std::memory_order_relaxed) == std::int64_t(taken))
+        return false;
+    auto lastMove = steady_clock::now();
+    while (!Paused() && !Terminated()) {
+        SetEvent();
+        std::this_thread::sleep_for(microseconds(50));
+        if (FDataList.Push(p))
+            return true;
+        const std::uint32_t now = FDataList.Taken();
+        if (now != taken) {
+            taken = now;
+            lastMove = steady_clock::now();
+        } else if (steady_clock::now() - lastMove > milliseconds(kStallMs)) {
+            FStalledAt.store(std::int64_t(taken), std::memory_order_relaxed);
+            break;
+        }
+    }
+    return false;
 }
 
 void TorroLog::LogFmt(const QString &sFormat, std::initializer_list<TFmtArg> args)
@@ -202,13 +279,19 @@ void TorroLog::Execute()
         // Reset before draining, so a record queued during the drain signals
         // again and is never left waiting for an unrelated wake-up.
         FSignalled.store(false, std::memory_order_release);
+        // Read before draining: a Terminate that comes during the drain gets
+        // one more round, so nothing queued before it is left behind.
+        const bool bLast = Terminated();
         bool bOk = true;
         if (!Paused()) {
             std::lock_guard<std::mutex> lock(FDBLock);
+            const TDrainingScope draining;
             bOk = Drain();
         }
-        if (Terminated())
+        if (bLast)
             break;
+        if (bOk && Waiting() > 0 && !Paused())
+            FSignalled.store(true, std::memory_order_release); // the rest at once
         if (!bOk) {
             // A file that keeps failing must not keep this thread spinning.
             std::unique_lock<std::mutex> lock(FEventLock);
@@ -244,7 +327,7 @@ void TorroLog::PruneDayFiles()
 void TorroLog::OpenDayFile(bool bStartSession)
 {
     FLogFile
-        = FDataDir + QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".sqlite");
+        = FDataDir + DayOf(LocalNowDays()).toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".sqlite");
     try {
         if (!QFile::exists(FLogFile)) {
             const QString sTemplate = AppDir() + QStringLiteral("log.sqlite");
@@ -260,7 +343,7 @@ void TorroLog::OpenDayFile(bool bStartSession)
             FLogDB->ExecSQLFmt(
                 QStringLiteral("INSERT INTO sessions (id, open, user, app, path, version, notes) "
                                "VALUES (null, %g, '%s', '%s', '%s', '%s', '%s')"),
-                { NowDays(), SQLEscape(CurrentUserName() + QStringLiteral(": ") + CurrentComputerName()),
+                { LocalNowDays(), SQLEscape(CurrentUserName() + QStringLiteral(": ") + CurrentComputerName()),
                   SQLEscape(ProgramName()), SQLEscape(AppDir()), SQLEscape(AppVersion()),
                   SQLEscape(FSessionNotes) });
             FSessionID = int(FLogDB->LastInsertRowID());
@@ -280,8 +363,11 @@ bool TorroLog::Drain()
     try {
         FLogDB->Start(kSavepoint);
         try {
+            // At most one ring's worth per transaction: under a steady stream
+            // a drain still ends, and LogFlush gets its turn.
             PLogRec p = nullptr;
-            while (FDataList.Pop(p)) {
+            std::uint32_t n = 0;
+            while (n++ < FDataList.Size() && FDataList.Pop(p)) {
                 const std::unique_ptr<TLogRec> rec(p);
                 try {
                     FLogDB->ExecSQLFmt(
@@ -302,7 +388,7 @@ bool TorroLog::Drain()
                 FLogDB->ExecSQLFmt(
                     QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
                                    "VALUES (null, %g, %d, %d, '%s', '%s')"),
-                    { NowDays(), FSessionID, lwError, kSelf,
+                    { LocalNowDays(), FSessionID, lwError, kSelf,
                       SQLFormat(QStringLiteral("Queue full: %d records dropped"), { dropped }) });
         } catch (const Exception &e) {
             sError = e.Message();
@@ -331,13 +417,18 @@ void TorroLog::DBLogClose()
         return;
     try {
         FLogDB->ExecSQLFmt(QStringLiteral("UPDATE sessions SET close = %g WHERE id = %d"),
-                           { NowDays(), FSessionID });
+                           { LocalNowDays(), FSessionID });
     } catch (const Exception &e) {
         try {
             const QString sDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro");
             QDir().mkpath(sDir);
-            SaveTextFile(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
-                             + QStringLiteral("  Exception in TorroLog.DBLogClose: ") + e.Message(),
+            const double now = LocalNowDays();
+            const QTime time = QTime::fromMSecsSinceStartOfDay(
+                int(std::llround((now - std::floor(now)) * 86400000.0) % 86400000));
+            SaveTextFile(DayOf(now).toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
+                             + time.toString(QStringLiteral("hh:mm"))
+                             + QStringLiteral("  Exception in TorroLog.DBLogClose: ")
+                             + e.Message().simplified(), // one line, as the file promises
                          sDir + QStringLiteral("/orrolog.error"));
         } catch (const Exception &) {
             // Nowhere left to report to.
@@ -349,6 +440,7 @@ void TorroLog::DBLogClose()
 void TorroLog::LogFlush()
 {
     std::lock_guard<std::mutex> lock(FDBLock);
+    const TDrainingScope draining;
     Drain();
     DBLogClose();
     const QString sCurrent = FDataDir + QStringLiteral("current.sqlite");

@@ -36,7 +36,11 @@ using PLogRec = TLogRec *;
 // The program's own trace, written by a background thread into one SQLite file
 // per day ("yyyymmdd.sqlite") in the diagnostics folder, one `sessions` row per
 // run and one `events` row per record. Log and LogFmt may be called from any
-// thread; they never wait for the disk and never throw.
+// thread and never throw. They only queue the record; when the queue (8192
+// records) is full they wait while the writer makes headway and drop the
+// record once it took nothing for 200 ms, or at once when paused, ending or
+// called from a draining thread. Dropped records are counted and the count is
+// logged when room returns.
 class TorroLog
 {
 public:
@@ -84,6 +88,7 @@ public:
 
 private:
     bool Recorded(int iWhy) const;
+    bool WaitForRoom(PLogRec p);
     void Execute();
     void SetEvent();
     void PruneDayFiles();
@@ -117,6 +122,8 @@ private:
     // Dropped records not yet reported / dropped since creation.
     std::atomic<std::uint64_t> FDropped { 0 };
     std::atomic<std::uint64_t> FDroppedTotal { 0 };
+    // Taken() when a wait for room last gave up; -1 when none did.
+    std::atomic<std::int64_t> FStalledAt { -1 };
 
     std::thread FThread;
 };
