@@ -1,0 +1,158 @@
+#include "core/data/fdata.h"
+
+#include "core/globals.h"
+#include "core/productinfo.h"
+#include "core/regutils.h"
+#include "core/schema.h"
+#include "core/settings.h"
+#include "core/sqlite.h"
+#include "diagnostics/orrolog.h"
+
+#include <QFile>
+#include <QTimer>
+
+TFData *FData = nullptr;
+
+namespace {
+const QString kWhere = QStringLiteral("TFData");
+} // namespace
+
+TFData::TFData(QObject *parent)
+    : QObject(parent)
+{
+    tmExpire = new QTimer(this);
+    tmExpire->setObjectName(QStringLiteral("tmExpire"));
+    tmExpire->setInterval(30000);
+    connect(tmExpire, &QTimer::timeout, this, &TFData::tmExpireTimer);
+    tmExpire->start();
+    try {
+        DataModuleCreate();
+    } catch (...) {
+        // The destructor will not run: close the database and end the
+        // logger thread here, so that nothing is left half-open.
+        tmExpire->stop();
+        DataModuleDestroy();
+        throw;
+    }
+}
+
+TFData::~TFData()
+{
+    tmExpire->stop();
+    DataModuleDestroy();
+    if (FData == this)
+        FData = nullptr;
+}
+
+void TFData::DataModuleCreate()
+{
+    const QString sFlags = GetLogFlags();
+    const QString sNotes = CurrentUserName() + QStringLiteral(": ") + CurrentComputerName();
+    DiagLog = new TorroLog(AppDataDir, sFlags, sNotes);
+    DiagLog->Log(kWhere, QStringLiteral("DataModuleCreate"), lwInfo);
+    DB = new TSQLiteDatabase(AppDataDir + QStringLiteral("bundlewick.sqlite"));
+    UpdateSchema();
+    PruneLog();
+    DeleteDownloadedFile();
+}
+
+void TFData::DataModuleDestroy()
+{
+    delete DB;
+    DB = nullptr;
+    if (!DiagLog)
+        return;
+    DiagLog->Log(kWhere, QStringLiteral("DataModuleDestroy"), lwInfo);
+    // Give the writer thread time to drain its queue before it is stopped.
+    Delay(100);
+    DiagLog->Terminate();
+    DiagLog->WaitFor();
+    delete DiagLog;
+    DiagLog = nullptr;
+}
+
+void TFData::UpdateSchema()
+{
+    int iOldVersion = 0;
+    int iNewVersion = 0;
+    if (TUpdateCheck::UpdateDatabase(*DB, iOldVersion, iNewVersion))
+        DiagLog->LogFmt(kWhere, QStringLiteral("Database updated from version %d to %d"),
+                        { iOldVersion, iNewVersion }, lwInfo);
+}
+
+void TFData::PruneLog()
+{
+    bool ok = false;
+    int iDays = ::GetSetting(QStringLiteral("Log days")).toInt(&ok);
+    if (!ok)
+        iDays = 365;
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM log WHERE modified < DATETIME('NOW', '-%d DAYS')"), { iDays });
+}
+
+void TFData::DeleteDownloadedFile()
+{
+    if (!Params)
+        return;
+    const QString sFile = Params->GetStr(QStringLiteral("Download file"));
+    // A file still in use stays, and so does its name: the next start tries again.
+    if (!sFile.isEmpty() && QFile::exists(sFile) && QFile::remove(sFile))
+        Params->SetStr(QStringLiteral("Download file"), QString());
+}
+
+QString TFData::GetLogFlags()
+{
+    if (FLogFlags.isEmpty()) {
+        const QString sVerbose = QStringLiteral("Verbose debugging");
+        const bool bVerbose = Params && Params->GetBool(sVerbose, false);
+        FLogFlags = bVerbose ? QStringLiteral("information,sql,verbose") : QStringLiteral("information");
+        if (Params)
+            Params->SetBool(sVerbose, false);
+    }
+    return FLogFlags;
+}
+
+QString TFData::ShortAppVersion(const QString &sVersion)
+{
+    const int iZero = sVersion.indexOf(QStringLiteral(".0"));
+    if (iZero >= 0)
+        return sVersion.left(iZero) + QStringLiteral(" BETA");
+    const int iFirst = sVersion.indexOf(QLatin1Char('.'));
+    const int iSecond = iFirst < 0 ? -1 : sVersion.indexOf(QLatin1Char('.'), iFirst + 1);
+    return iSecond < 0 ? sVersion : sVersion.left(iSecond);
+}
+
+QString TFData::HelpAddress(int iContext)
+{
+    return QStringLiteral("%1#%2-en").arg(QLatin1String(ProductHelpSite)).arg(iContext);
+}
+
+QString TFData::GetSetting(const QString &sName) const
+{
+    return ::GetSetting(sName);
+}
+
+void TFData::SetSetting(const QString &sName, const QString &sValue)
+{
+    ::SetSetting(sName, sValue);
+}
+
+bool TFData::EmailAvailable() const
+{
+    return ::EmailAvailable();
+}
+
+bool TFData::FTPAvailable() const
+{
+    return ::FTPAvailable();
+}
+
+bool TFData::ShowHints() const
+{
+    return ::ShowHints();
+}
+
+void TFData::tmExpireTimer()
+{
+    if (OnExpire)
+        OnExpire();
+}

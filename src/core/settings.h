@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// The "settings" table of the main database, reached through the global DB.
+// Nothing is cached: every call reads or writes the table at once. Database
+// failures raise ESQLiteException.
+
+// The value stored under sName (exact, case-sensitive); empty without a row.
+QString GetSetting(const QString &sName);
+// Updates the row of sName, or inserts one. Settings are never deleted:
+// clearing one stores the empty string.
+void SetSetting(const QString &sName, const QString &sValue);
+// True when all six SMTP settings exist and are not blank after trimming
+// ("Email login" counts even when it is "0").
+bool EmailAvailable();
+// True when "FTP host" is not empty.
+bool FTPAvailable();
+// False only when "Show hints" is exactly "0".
+bool ShowHints();

@@ -1,0 +1,115 @@
+#include "ui/application.h"
+
+#include "core/data/fdata.h"
+#include "core/data/startup.h"
+#include "core/exceptions.h"
+#include "core/globals.h"
+#include "core/winutils.h"
+#include "ui/dialogs.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Bundlewick");
+bool gFailed = false;
+
+// Stands in for the main window until it exists.
+std::unique_ptr<QWidget> CreateMainWindow()
+{
+    auto form = std::make_unique<QWidget>();
+    form->setObjectName(QStringLiteral("frmMain"));
+    form->setWindowTitle(kTitle);
+    auto *label = new QLabel(QStringLiteral("Bundlewick %1").arg(AppVersion()), form.get());
+    label->setObjectName(QStringLiteral("lblVersion"));
+    label->setAlignment(Qt::AlignCenter);
+    auto *layout = new QVBoxLayout(form.get());
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->addWidget(label);
+    form->resize(320, 120);
+    return form;
+}
+
+} // namespace
+
+TApplication::TApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(kTitle);
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleException(std::current_exception());
+        return false;
+    }
+}
+
+QString TApplication::ExceptionText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception &e) {
+        return e.Message();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown exception");
+    }
+}
+
+void TApplication::HandleException(const std::exception_ptr &error)
+{
+    // Later failures are usually consequences of the first: show one only.
+    if (gFailed)
+        return;
+    gFailed = true;
+    const QString sText = ExceptionText(error);
+    std::fprintf(stderr, "Bundlewick: %s\n", sText.toUtf8().constData());
+    TDialogs::Critical(nullptr, kTitle, sText);
+    QCoreApplication::exit(1);
+}
+
+int RunApplication(int argc, char **argv)
+{
+    try {
+        ProcessInit();
+    } catch (...) {
+        const QString sText = TApplication::ExceptionText(std::current_exception());
+        std::fprintf(stderr, "Bundlewick: %s\n", sText.toUtf8().constData());
+        ProcessFinal();
+        return 1;
+    }
+
+    TApplication app(argc, argv);
+    std::unique_ptr<QWidget> frmMain;
+    int iResult = 0;
+    {
+        TSingleInstance instance(TSingleInstance::DefaultLockFile());
+        if (!instance.IsFirst()) {
+            TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
+            ProcessFinal();
+            return 0;
+        }
+        try {
+            FData = new TFData();
+            frmMain = CreateMainWindow();
+            frmMain->show();
+            iResult = app.exec();
+        } catch (...) {
+            TApplication::HandleException(std::current_exception());
+        }
+        if (gFailed)
+            iResult = 1;
+        instance.Release();
+        ProcessFinal([&frmMain] { frmMain.reset(); });
+    }
+    return iResult;
+}

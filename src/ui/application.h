@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QApplication>
+#include <exception>
+
+// The application object: an exception that escapes an event handler ends up
+// in HandleException instead of terminating the process.
+class TApplication : public QApplication
+{
+    Q_OBJECT
+
+public:
+    TApplication(int &argc, char **argv);
+    bool notify(QObject *receiver, QEvent *event) override;
+
+    // Shows the failure (once per run) and ends the event loops with status 1.
+    static void HandleException(const std::exception_ptr &error);
+    // The message text of a caught exception.
+    static QString ExceptionText(const std::exception_ptr &error);
+};
+
+// The whole run of the desktop program: process initialisation, the
+// single-instance check, the data module, the main window, the event loop and
+// shutdown in order. Returns the process exit status: 0 for a normal end and
+// for a refused second instance, non-zero when start-up or an event handler
+// failed.
+int RunApplication(int argc, char **argv);

@@ -1,0 +1,170 @@
+#include "ui/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <cstdio>
+#include <deque>
+
+namespace {
+
+struct TScript
+{
+    bool bScripted = qEnvironmentVariableIntValue("BW_TEST_DIALOGS") == 1;
+    bool bEcho = bScripted;
+    std::deque<bool> answers;
+    std::deque<QStringList> fileNames;
+    QList<TDialogs::TShown> shown;
+};
+
+TScript &Script()
+{
+    static TScript script;
+    return script;
+}
+
+void Record(const QString &sKind, const QString &sTitle, const QString &sText)
+{
+    TScript &s = Script();
+    s.shown.append({ sKind, sTitle, sText });
+    if (s.bEcho)
+        std::fprintf(stderr, "[%s] %s: %s\n", qPrintable(sKind), qPrintable(sTitle),
+                     sText.toUtf8().constData());
+}
+
+QStringList NextFileNames()
+{
+    TScript &s = Script();
+    if (s.fileNames.empty())
+        return {};
+    QStringList names = s.fileNames.front();
+    s.fileNames.pop_front();
+    return names;
+}
+
+void Message(QMessageBox::Icon icon, const QString &sKind, QWidget *parent, const QString &sTitle,
+             const QString &sText)
+{
+    if (Script().bScripted) {
+        Record(sKind, sTitle, sText);
+        return;
+    }
+    QMessageBox box(icon, sTitle, sText, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+void TDialogs::Warning(QWidget *parent, const QString &sTitle, const QString &sText)
+{
+    Message(QMessageBox::Warning, QStringLiteral("warning"), parent, sTitle, sText);
+}
+
+void TDialogs::Critical(QWidget *parent, const QString &sTitle, const QString &sText)
+{
+    Message(QMessageBox::Critical, QStringLiteral("critical"), parent, sTitle, sText);
+}
+
+void TDialogs::Information(QWidget *parent, const QString &sTitle, const QString &sText)
+{
+    Message(QMessageBox::Information, QStringLiteral("information"), parent, sTitle, sText);
+}
+
+bool TDialogs::Confirm(QWidget *parent, const QString &sTitle, const QString &sText)
+{
+    TScript &s = Script();
+    if (s.bScripted) {
+        Record(QStringLiteral("confirm"), sTitle, sText);
+        if (s.answers.empty())
+            return false;
+        const bool bYes = s.answers.front();
+        s.answers.pop_front();
+        return bYes;
+    }
+    QMessageBox box(QMessageBox::Question, sTitle, sText, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString TDialogs::SaveFileName(QWidget *parent, const QString &sTitle, const QString &sDir,
+                               const QString &sFilter, const QString &sDefaultSuffix)
+{
+    if (Script().bScripted) {
+        Record(QStringLiteral("save"), sTitle, sDir);
+        return NextFileNames().value(0);
+    }
+    QFileDialog dlg(parent, sTitle, sDir, sFilter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    if (!sDefaultSuffix.isEmpty())
+        dlg.setDefaultSuffix(sDefaultSuffix);
+    if (dlg.exec() != QDialog::Accepted)
+        return {};
+    return dlg.selectedFiles().value(0);
+}
+
+QString TDialogs::OpenFileName(QWidget *parent, const QString &sTitle, const QString &sDir,
+                               const QString &sFilter)
+{
+    if (Script().bScripted) {
+        Record(QStringLiteral("open"), sTitle, sDir);
+        return NextFileNames().value(0);
+    }
+    return QFileDialog::getOpenFileName(parent, sTitle, sDir, sFilter);
+}
+
+QStringList TDialogs::OpenFileNames(QWidget *parent, const QString &sTitle, const QString &sDir,
+                                    const QString &sFilter)
+{
+    if (Script().bScripted) {
+        Record(QStringLiteral("openmany"), sTitle, sDir);
+        return NextFileNames();
+    }
+    return QFileDialog::getOpenFileNames(parent, sTitle, sDir, sFilter);
+}
+
+QString TDialogs::FolderName(QWidget *parent, const QString &sTitle, const QString &sDir)
+{
+    if (Script().bScripted) {
+        Record(QStringLiteral("folder"), sTitle, sDir);
+        return NextFileNames().value(0);
+    }
+    return QFileDialog::getExistingDirectory(parent, sTitle, sDir);
+}
+
+void TDialogs::SetScripted(bool bScripted)
+{
+    Script().bScripted = bScripted;
+}
+
+bool TDialogs::Scripted()
+{
+    return Script().bScripted;
+}
+
+void TDialogs::PushAnswer(bool bYes)
+{
+    Script().answers.push_back(bYes);
+}
+
+void TDialogs::PushFileName(const QString &sFileName)
+{
+    Script().fileNames.push_back(sFileName.isEmpty() ? QStringList() : QStringList { sFileName });
+}
+
+void TDialogs::PushFileNames(const QStringList &oFileNames)
+{
+    Script().fileNames.push_back(oFileNames);
+}
+
+QList<TDialogs::TShown> TDialogs::Shown()
+{
+    return Script().shown;
+}
+
+void TDialogs::Clear()
+{
+    TScript &s = Script();
+    s.shown.clear();
+    s.answers.clear();
+    s.fileNames.clear();
+}
