@@ -99,6 +99,7 @@ void TParserDelphi::Parse()
     FLibraryFailed = false;
     FNotFound.clear();
     FDirCache.clear();
+    FResolved.clear();
     FNames.clear();
     FPaths.clear();
     for (const TFileItem &item : Items()) {
@@ -119,6 +120,7 @@ void TParserDelphi::Parse()
         ParseFile(sProject);
     }
     FDirCache.clear();
+    FResolved.clear();
     FNotFound.clear();
 
     TParser::Parse();
@@ -298,7 +300,7 @@ void TParserDelphi::AddInclude(const QString &sArgument)
 {
     QString sArg = sArgument;
     sArg.remove(u'\'');
-    if (sArg.isEmpty())
+    if (sArg.isEmpty() || sArg.contains(QChar(0)))
         return;
     QString sFile;
     if (sArg.startsWith(u'*')) {
@@ -344,7 +346,18 @@ QString TParserDelphi::ResolveRelative(const QString &sPath, const QString &sFol
 
 QString TParserDelphi::FindOnDisk(const QString &sPath)
 {
-    if (!sPath.startsWith(u'/'))
+    // Units name the same files over and over: ask the disk once per parse.
+    const auto known = FResolved.constFind(sPath);
+    if (known != FResolved.cend())
+        return *known;
+    const QString sFound = FindOnDiskUncached(sPath);
+    FResolved.insert(sPath, sFound);
+    return sFound;
+}
+
+QString TParserDelphi::FindOnDiskUncached(const QString &sPath)
+{
+    if (!sPath.startsWith(u'/') || sPath.contains(QChar(0)))
         return {};
     QStringList parts;
     for (const QString &part : sPath.split(u'/', Qt::SkipEmptyParts)) {

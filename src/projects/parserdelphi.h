@@ -67,6 +67,7 @@ private:
     QSet<QString> FPaths; // paths of parsed items
     QSet<QString> FNotFound; // case-folded unit names the library lacks
     QHash<QString, QHash<QString, QString>> FDirCache; // folder -> lower name -> name
+    QHash<QString, QString> FResolved; // path asked for -> answer of FindOnDisk
     bool FLibraryFailed = false;
     QStringList FParseErrors;
 
@@ -77,6 +78,7 @@ private:
     bool HasName(const QString &sName) const;
     void AddParsedItem(const QString &sName, const QString &sPath);
     QString FindOnDisk(const QString &sPath);
+    QString FindOnDiskUncached(const QString &sPath);
     QString FindEntry(const QString &sFolder, const QString &sName);
     QString CurrentFolder() const;
     void NoteError(const QString &sText);
