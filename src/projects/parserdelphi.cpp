@@ -346,64 +346,72 @@ QString TParserDelphi::ResolveRelative(const QString &sPath, const QString &sFol
 
 QString TParserDelphi::FindOnDisk(const QString &sPath)
 {
-    // Units name the same files over and over: ask the disk once per parse.
-    const auto known = FResolved.constFind(sPath);
-    if (known != FResolved.cend())
-        return *known;
-    const QString sFound = FindOnDiskUncached(sPath);
-    FResolved.insert(sPath, sFound);
-    return sFound;
-}
-
-QString TParserDelphi::FindOnDiskUncached(const QString &sPath)
-{
     if (!sPath.startsWith(u'/') || sPath.contains(QChar(0)))
         return {};
     QStringList parts;
-    for (const QString &part : sPath.split(u'/', Qt::SkipEmptyParts)) {
-        if (part == QLatin1String("."))
+    for (const QStringView part : QStringView(sPath).split(u'/', Qt::SkipEmptyParts)) {
+        if (part == u".")
             continue;
-        if (part == QLatin1String("..")) {
+        if (part == u"..") {
             if (!parts.isEmpty())
                 parts.removeLast();
             continue;
         }
-        parts.append(part);
+        parts.append(part.toString());
     }
     if (parts.isEmpty())
         return {};
-    const QString sExact = u'/' + parts.join(u'/');
-    if (QFileInfo(sExact).isFile())
-        return sExact;
+    const QString sNormal = u'/' + parts.join(u'/');
 
-    QString sOnDisk;
-    for (const QString &part : std::as_const(parts)) {
-        const QString sName = FindEntry(sOnDisk.isEmpty() ? QStringLiteral("/") : sOnDisk, part);
-        if (sName.isEmpty())
-            return {};
-        sOnDisk += u'/' + sName;
+    // Units name the same files over and over: ask the disk once per parse.
+    const auto known = FResolved.constFind(sNormal);
+    if (known != FResolved.cend())
+        return *known;
+    QString sFound;
+    if (QFileInfo(sNormal).isFile()) {
+        sFound = sNormal;
+    } else {
+        // Mostly only the file name differs in case: start from the deepest
+        // folder that exists as written.
+        qsizetype iKnown = parts.size() - 1;
+        QString sOnDisk = sNormal.left(sNormal.size() - parts.last().size() - 1);
+        if (!QFileInfo(sOnDisk.isEmpty() ? QStringLiteral("/") : sOnDisk).isDir()) {
+            iKnown = 0;
+            sOnDisk.clear();
+        }
+        for (qsizetype i = iKnown; i < parts.size(); ++i) {
+            const QString sName = FindEntry(sOnDisk.isEmpty() ? QStringLiteral("/") : sOnDisk, parts.at(i));
+            if (sName.isEmpty()) {
+                sOnDisk.clear();
+                break;
+            }
+            sOnDisk += u'/' + sName;
+        }
+        if (!sOnDisk.isEmpty() && QFileInfo(sOnDisk).isFile())
+            sFound = sOnDisk;
     }
-    return QFileInfo(sOnDisk).isFile() ? sOnDisk : QString();
+    FResolved.insert(sNormal, sFound);
+    return sFound;
 }
 
 QString TParserDelphi::FindEntry(const QString &sFolder, const QString &sName)
 {
-    const QString sPrefix = sFolder.endsWith(u'/') ? sFolder : sFolder + u'/';
-    if (QFileInfo::exists(sPrefix + sName))
-        return sName;
     auto it = FDirCache.find(sFolder);
     if (it == FDirCache.end()) {
-        QHash<QString, QString> names;
+        TDirListing listing;
         const QStringList entries = QDir(sFolder).entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &entry : entries) {
+            listing.exact.insert(entry);
             const QString sLower = entry.toLower();
-            if (!names.contains(sLower)) // sorted, so the choice is stable
-                names.insert(sLower, entry);
+            if (!listing.lower.contains(sLower)) // sorted, so the choice is stable
+                listing.lower.insert(sLower, entry);
         }
-        it = FDirCache.insert(sFolder, names);
+        it = FDirCache.insert(sFolder, listing);
     }
-    return it->value(sName.toLower());
+    if (it->exact.contains(sName))
+        return sName;
+    return it->lower.value(sName.toLower());
 }
 
 QString TParserDelphi::RemoveComments(const QString &sText, QLatin1StringView sOpen, QLatin1StringView sClose)

@@ -66,8 +66,13 @@ private:
     QSet<QString> FNames; // case-folded names of parsed items
     QSet<QString> FPaths; // paths of parsed items
     QSet<QString> FNotFound; // case-folded unit names the library lacks
-    QHash<QString, QHash<QString, QString>> FDirCache; // folder -> lower name -> name
-    QHash<QString, QString> FResolved; // path asked for -> answer of FindOnDisk
+    struct TDirListing
+    {
+        QSet<QString> exact;
+        QHash<QString, QString> lower; // lower-case name -> name on disk
+    };
+    QHash<QString, TDirListing> FDirCache; // folder -> its entries
+    QHash<QString, QString> FResolved; // normalised path -> answer of FindOnDisk
     bool FLibraryFailed = false;
     QStringList FParseErrors;
 
@@ -78,7 +83,6 @@ private:
     bool HasName(const QString &sName) const;
     void AddParsedItem(const QString &sName, const QString &sPath);
     QString FindOnDisk(const QString &sPath);
-    QString FindOnDiskUncached(const QString &sPath);
     QString FindEntry(const QString &sFolder, const QString &sName);
     QString CurrentFolder() const;
     void NoteError(const QString &sText);
