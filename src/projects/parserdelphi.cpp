@@ -235,23 +235,17 @@ void TParserDelphi::AddFileItem(const QString &sPath, bool bCheckName)
 
 void TParserDelphi::AddUnit(QStringView sItem)
 {
-    // Line comments end at their line; line breaks and tabs go.
+    // A line comment ends at its line; line breaks and tabs go.
     QString sClean;
+    sClean.reserve(sItem.size());
     for (qsizetype i = 0, n = sItem.size(); i < n; ++i) {
         const QChar c = sItem.at(i);
-        if (c == u'\r' || c == u'\n') {
-            // Drop the rest of a line comment.
-            continue;
-        }
         if (c == u'/' && i + 1 < n && sItem.at(i + 1) == u'/') {
-            while (i < n && sItem.at(i) != u'\r' && sItem.at(i) != u'\n')
+            while (i + 1 < n && sItem.at(i + 1) != u'\r' && sItem.at(i + 1) != u'\n')
                 ++i;
-            --i;
-            continue;
+        } else if (c != u'\r' && c != u'\n' && c != u'\t') {
+            sClean += c;
         }
-        if (c == u'\t')
-            continue;
-        sClean += c;
     }
     if (sClean.isEmpty())
         return;

@@ -422,7 +422,7 @@ TEST_F(ParserDelphi, FuzzedSources)
             " in '",    "{$I ", "{$R *", "..\\", "\\",    "=",         QByteArray(1, '\0'),
             "\xff\xfe", "Main", "X.pas'" };
     const QString sFile = P + QStringLiteral("/App/Fuzz.pas");
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         QByteArray text = seeds.at(pick(int(seeds.size())));
         for (int n = 1 + pick(12); n > 0; --n) {
             const int at = pick(int(text.size()) + 1);
