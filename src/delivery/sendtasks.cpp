@@ -1,0 +1,87 @@
+#include "delivery/sendtasks.h"
+
+#include "core/globals.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+
+#include <QList>
+#include <utility>
+
+QString GetSendParam(int iSendID, const QString &sName)
+{
+    return DB->QueryStringFmt(
+        QStringLiteral("SELECT value FROM sendparams WHERE id_send = %d AND name = '%s'"),
+        { iSendID, SQLEscape(sName) });
+}
+
+void SetSendParam(int iSendID, const QString &sName, const QString &sValue)
+{
+    const int id
+        = DB->QueryIntegerFmt(QStringLiteral("SELECT id FROM sendparams WHERE id_send = %d AND name = '%s'"),
+                              { iSendID, SQLEscape(sName) });
+    if (id > 0) {
+        DB->ExecSQLFmt(QStringLiteral("UPDATE sendparams SET value = '%s', modified = DATETIME('NOW') "
+                                      "WHERE id = %d AND name = '%s'"),
+                       { SQLEscape(sValue), id, SQLEscape(sName) });
+    } else {
+        DB->ExecSQLFmt(QStringLiteral("INSERT INTO sendparams (id, id_send, name, value, modified) "
+                                      "VALUES (NULL, %d, '%s', '%s', DATETIME('NOW'))"),
+                       { iSendID, SQLEscape(sName), SQLEscape(sValue) });
+    }
+}
+
+namespace {
+
+// One pass over the text: what a placeholder is replaced by is never looked
+// at again, so a title holding "{VERSION}" keeps it.
+QString ReplacePlaceholders(const QString &sText, const QList<std::pair<QString, QString>> &oPairs)
+{
+    QString result;
+    result.reserve(sText.size());
+    qsizetype i = 0;
+    while (i < sText.size()) {
+        bool bReplaced = false;
+        for (const auto &[sFind, sReplace] : oPairs) {
+            if (QStringView(sText).mid(i).startsWith(sFind)) {
+                result += sReplace;
+                i += sFind.size();
+                bReplaced = true;
+                break;
+            }
+        }
+        if (!bReplaced)
+            result += sText.at(i++);
+    }
+    return result;
+}
+
+} // namespace
+
+QString ReplaceSubject(const QString &sText, const QString &sTitle, const QString &sVersion)
+{
+    return ReplacePlaceholders(
+        sText, { { QStringLiteral("{PROJECT}"), sTitle }, { QStringLiteral("{VERSION}"), sVersion } });
+}
+
+QString ReplaceBody(const QString &sText, const QString &sTitle, const QString &sVersion,
+                    const QString &sLink)
+{
+    return ReplacePlaceholders(sText,
+                               { { QStringLiteral("{PROJECT}"), sTitle },
+                                 { QStringLiteral("{VERSION}"), sVersion },
+                                 { QStringLiteral("{LINK}"), sLink } });
+}
+
+QString EnsureLinkLine(const QString &sMessage)
+{
+    const QString link = QStringLiteral("{LINK}");
+    if (sMessage.contains(link))
+        return sMessage;
+    // As a line added to a memo: every line ends with CR LF, and the added
+    // line "\r\n{LINK}" brings its own empty line.
+    QString s = sMessage;
+    if (!s.isEmpty() && !s.endsWith(QLatin1Char('\n')) && !s.endsWith(QLatin1Char('\r')))
+        s += QLatin1String("\r\n");
+    s += QLatin1String("\r\n") + link + QLatin1String("\r\n");
+    return s;
+}

@@ -1,0 +1,227 @@
+#include "projects/readme.h"
+
+#include "core/daycount.h"
+#include "core/productinfo.h"
+#include "core/sqlformat.h"
+#include "core/winutils.h"
+#include "projects/parser.h"
+
+#include <QLocale>
+#include <QStringList>
+
+std::function<QDateTime()> TReadMe::Clock;
+
+namespace {
+
+const QLatin1String CRLF("\r\n");
+
+QString NowLocal()
+{
+    return TReadMe::DateText(TReadMe::Clock ? TReadMe::Clock() : QDateTime::currentDateTime());
+}
+
+// The program's major.minor.release.
+QString ShortVersion()
+{
+    const QString s = AppVersion();
+    const qsizetype blank = s.indexOf(QLatin1Char(' '));
+    return blank < 0 ? s : s.left(blank);
+}
+
+QString HeadTemplate()
+{
+    const QString logo = ProductWebSite + QLatin1String("images/icon128.png");
+    const QList<std::pair<int, QString>> lines = {
+        { 0, QStringLiteral("<!DOCTYPE html>") },
+        { 0, QStringLiteral("<html>") },
+        { 2, QStringLiteral("<head>") },
+        { 4, QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\" />") },
+        { 4, QStringLiteral("<title>%s %s</title>") },
+        { 4, QStringLiteral("<style>") },
+        { 6, QStringLiteral("a:link,a:visited{color:#0066cc;text-decoration:none;}") },
+        { 6, QStringLiteral("a:hover{text-decoration:underline;}") },
+        { 6,
+          QStringLiteral("body,html{margin:0px;padding:0px;text-align:center;font:100%%/140%% "
+                         "Trebuchet,Verdana,Helvetica,Arial,sans serif;}") },
+        { 6,
+          QStringLiteral("#logo{background-color:#b9d1ea;padding:24px 32px 32px 32px;font-size:0.75em;}") },
+        { 6, QStringLiteral("#logo img{margin-bottom:8px;}") },
+        { 6, QStringLiteral("#logo button{font-size:1.8em;font-weight:bold;color:#0066cc;}") },
+        { 6,
+          QStringLiteral("#logoouter{float:right;padding:0px 2px 2px 2px;border:1px solid #ababab;"
+                         "border-top:none;background-color:#ffffff;}") },
+        { 6, QStringLiteral("#logotext{width:128px;margin-top:8px;text-width:center;}") },
+        { 6, QStringLiteral("#logowrap{position:absolute;top:0px;right:0px;text-align:center;}") },
+        { 6, QStringLiteral(".pgap{margin-top:32px;}") },
+        { 6,
+          QStringLiteral(
+              ".tlabel{font-size:0.75em;color:#ababab;white-space:nowrap;padding:4px 16px 0px 0px;}") },
+        { 6, QStringLiteral("tr{vertical-align:top;}") },
+        { 6, QStringLiteral(".wrapper{width:900px;margin:0px auto;position:relative;text-align:left;}") },
+        { 4, QStringLiteral("</style>") },
+        { 2, QStringLiteral("</head>") },
+        { 2, QStringLiteral("<body>") },
+        { 4, QStringLiteral("<div class=\"wrapper\">") },
+        { 6, QStringLiteral("<div id=\"logowrap\">") },
+        { 8, QStringLiteral("<div id=\"logoouter\">") },
+        { 10, QStringLiteral("<div id=\"logo\">") },
+        { 12,
+          QStringLiteral("<img src=\"") + logo
+              + QStringLiteral("\" width=\"128\" height=\"128\" alt=\"Bundlewick\" />") },
+        { 12, QStringLiteral("<div id=\"logotext\">") },
+        { 14,
+          QStringLiteral("<a href=\"") + ProductWebSite
+              + QStringLiteral("\">created with<br />Bundlewick %s</a>") },
+        { 12, QStringLiteral("</div>") },
+        { 10, QStringLiteral("</div>") },
+        { 8, QStringLiteral("</div>") },
+        { 6, QStringLiteral("</div>") },
+    };
+    QString text;
+    for (const auto &[indent, line] : lines)
+        text += QString(indent, QLatin1Char(' ')) + line + CRLF;
+    return text;
+}
+
+} // namespace
+
+QString TReadMe::DateText(const QDateTime &dtLocal)
+{
+    const QLocale locale = QLocale::system();
+    const QDateTime local = dtLocal.toLocalTime();
+    const QDate date = local.date();
+    const QTime time = local.time();
+    return QStringLiteral("%1:%2 on %3 %4 %5 %6")
+        .arg(time.hour(), 2, 10, QLatin1Char('0'))
+        .arg(time.minute(), 2, 10, QLatin1Char('0'))
+        .arg(locale.dayName(date.dayOfWeek(), QLocale::LongFormat))
+        .arg(date.day())
+        .arg(locale.monthName(date.month(), QLocale::LongFormat))
+        .arg(date.year(), 4, 10, QLatin1Char('0'));
+}
+
+QString TReadMe::DayText(double dDays)
+{
+    return DateText(DaysToDateTime(dDays));
+}
+
+TReadMe::TReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+    : FParser(oParser)
+    , FRoot(sRoot)
+    , FVersion(sVersion)
+{ }
+
+QString TReadMe::Head() const
+{
+    return SQLFormat(HeadTemplate(), { FParser.Title(), FVersion, ShortVersion() });
+}
+
+QString TReadMe::SummaryTable() const
+{
+    // Built by concatenation so that a "%" in a value stays as it is.
+    return QStringLiteral("      <table style=\"width:675px;clear:left;\">\r\n"
+                          "        <tr><td class=\"tlabel\">PROJECT</td><td>")
+        + FParser.Title()
+        + QStringLiteral("</td></tr>\r\n"
+                         "        <tr><td class=\"tlabel\">VERSION</td><td>")
+        + FVersion
+        + QStringLiteral("</td></tr>\r\n"
+                         "        <tr><td class=\"tlabel\">ARCHIVE CREATED</td><td>")
+        + NowLocal()
+        + QStringLiteral("</td></tr>\r\n"
+                         "        <tr><td class=\"tlabel\">TOTAL FILES</td><td>")
+        + QString::number(FParser.FileCount()) + QStringLiteral("</td></tr>\r\n") + ChangedFilesRow()
+        + LastArchiveRow();
+}
+
+QString TReadMe::ChangedFilesRow() const
+{
+    if (FParser.FileCount() == FParser.ChangedFiles())
+        return {};
+    if (FParser.ChangedFiles() == 0)
+        return QStringLiteral("        <tr><td class=\"tlabel\">CHANGED FILES</td><td>none</td></tr>\r\n");
+    const double dSendDate = ProjectSendDate(FParser.ProjectID());
+    if (dSendDate == 0)
+        return {};
+
+    QString names;
+    const QStringList paths = FParser.FilePaths();
+    for (const QString &path : paths) {
+        double dAge = 0;
+        if (!FileAgeDays(path, dAge) || !(dAge > dSendDate))
+            continue;
+        if (!names.isEmpty())
+            names += QLatin1String("<br />");
+        names += QLatin1String("<span title=\"") + Relative(path) + QLatin1String("\">")
+            + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1) + QLatin1String("</span>");
+    }
+    if (names.isEmpty())
+        return {};
+    return QStringLiteral("        <tr><td class=\"tlabel\">CHANGED FILES</td><td>") + names
+        + QStringLiteral("</td></tr>\r\n");
+}
+
+QString TReadMe::LastArchiveRow() const
+{
+    const double dSendDate = ProjectSendDate(FParser.ProjectID());
+    if (dSendDate == 0)
+        return {};
+    return QStringLiteral("        <tr><td class=\"tlabel\">LAST ARCHIVE</td><td>") + DayText(dSendDate)
+        + QStringLiteral("</td></tr>\r\n");
+}
+
+QString TReadMe::Tail()
+{
+    return QStringLiteral("    </div>\r\n  </body>\r\n</html>");
+}
+
+QString TReadMe::Relative(const QString &sPath) const
+{
+    return sPath.mid(FRoot.size());
+}
+
+QString TReadMeGeneric::Execute(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+{
+    const TReadMeGeneric writer(oParser, sRoot, sVersion);
+    return writer.Page();
+}
+
+QString TReadMeGeneric::Page() const
+{
+    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + FParser.Title()
+        + QStringLiteral("</h1>\r\n") + SummaryTable() + QStringLiteral("      </table>\r\n") + Tail();
+}
+
+QString TReadMeDelphi::Execute(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+{
+    const TReadMeDelphi writer(oParser, sRoot, sVersion);
+    return writer.Page();
+}
+
+QString TReadMeDelphi::Page() const
+{
+    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + FParser.Title()
+        + QLatin1Char(' ') + FVersion + QStringLiteral("</h1>\r\n") + SummaryTable()
+        + QStringLiteral("        <tr><td class=\"tlabel\">DELPHI PROJECT FILE</td><td>")
+        + Relative(FParser.ProjectFile()) + QStringLiteral("</td></tr>\r\n      </table>\r\n")
+        + QStringLiteral(
+               "      <h2>Notes</h2>\r\n"
+               "      <p>The <i>code</i> zip contains all required files archived in their relative "
+               "directories, "
+               "except files included in the Embacadero Delphi installer.</p>\n\n"
+               "      <p>Components required to build this project are included along with all their "
+               "dependencies, but they're not marked as components and will need to be identified by trial "
+               "and "
+               "error. Because some ancestors may not be included, there could be component files without a "
+               "Register method. These will need a simple wrapper for installation into the Delphi "
+               "IDE.</p>\r\n"
+               "      <p>Although the application should build with only the files contained in this zip, to "
+               "run "
+               "it you may need external files distributed in the installer for this version.</p>\r\n")
+        + Tail();
+}
+
+void SaveReadMe(const QString &sText, const QString &sFileName)
+{
+    SaveTextFile(sText, sFileName);
+}
