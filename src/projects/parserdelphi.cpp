@@ -2,6 +2,7 @@
 
 #include "core/exceptions.h"
 #include "core/winutils.h"
+#include "diagnostics/orrolog.h"
 #include "projects/librarydelphi.h"
 #include "projects/wineprefix.h"
 
@@ -76,12 +77,10 @@ bool IsWindowsAbsolute(const QString &sPath)
 }
 
 // The single place parse failures go to the diagnostics log (why 1 = error).
-// WIRE-UP: replace the body by
-//   DiagLog->Log(QStringLiteral("TParserDelphi"), sText, 1);
-// once the diagnostics logger (diagnostics/orrolog.h) is part of the build.
 void LogParseFailure(const QString &sText)
 {
-    qWarning("TParserDelphi: %s", qUtf8Printable(sText));
+    if (DiagLog)
+        DiagLog->Log(QStringLiteral("TParserDelphi"), sText, lwError);
 }
 
 } // namespace
