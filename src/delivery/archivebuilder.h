@@ -60,6 +60,8 @@ public:
     std::function<void(const QString &sMessage)> OnAttendedError;
 
 private:
+    void ReportZipError(const QString &sMessage);
+
     TZipEngine oZip;
     TProgressList &FProgress;
 };
