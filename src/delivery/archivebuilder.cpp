@@ -134,15 +134,12 @@ QString TArchiveBuilder::BuildCodeZip(const TParser &oParser, QString &sRoot)
         if (DiagLog)
             DiagLog->LogFmt(kWhere, QStringLiteral("Missing file skipped: %s"), { sPath }, lwError);
     };
-    bool bFailed;
-    try {
-        bFailed = oZip.Add() != TZipEngine::ZipOk;
-    } catch (const std::exception &) {
-        bFailed = true;
-    }
+    const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
 
-    if (bFailed)
+    if (!sRaised.isEmpty())
+        ReportZipError(sRaised);
+    else if (oZip.ErrorCode() != TZipEngine::ZipOk)
         ZipError();
     else
         FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
@@ -181,15 +178,12 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
     // without its code or manifest must not be delivered as if complete.
     QStringList lMissing;
     oZip.OnSkipped = [&lMissing](const QString &sPath) { lMissing << sPath; };
-    bool bFailed;
-    try {
-        bFailed = oZip.Add() != TZipEngine::ZipOk;
-    } catch (const std::exception &) {
-        bFailed = true;
-    }
+    const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
 
-    if (bFailed) {
+    if (!sRaised.isEmpty()) {
+        ReportZipError(sRaised);
+    } else if (oZip.ErrorCode() != TZipEngine::ZipOk) {
         ZipError();
     } else if (!lMissing.isEmpty()) {
         QFile::remove(sDelivery);
@@ -199,6 +193,17 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
         ReportZipError(sMessage);
     }
     return sDelivery;
+}
+
+QString TArchiveBuilder::RunAdd()
+{
+    try {
+        oZip.Add();
+    } catch (const std::exception &e) {
+        const QString sMessage = QString::fromUtf8(e.what());
+        return sMessage.isEmpty() ? QStringLiteral("Unknown error") : sMessage;
+    }
+    return QString();
 }
 
 void TArchiveBuilder::ZipError()

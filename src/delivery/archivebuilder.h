@@ -60,6 +60,8 @@ public:
     std::function<void(const QString &sMessage)> OnAttendedError;
 
 private:
+    // Runs the engine; the text of an error it raised, empty when none.
+    QString RunAdd();
     void ReportZipError(const QString &sMessage);
 
     TZipEngine oZip;
