@@ -2,6 +2,7 @@
 // 5,000 folders and times it against find(1) with -name '*.pas' over the same
 // tree (best of five, warm cache). Also times building a project's file list
 // from that entry, duplicate checks included.
+#include "benchtree.h"
 #include "core/globals.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
@@ -14,50 +15,20 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString tree = dir.path() + QStringLiteral("/tree");
-    const QByteArray root = QFile::encodeName(tree);
-    ::mkdir(root.constData(), 0755);
-    const char *exts[] = { ".pas", ".dfm", ".inc", ".txt" };
-    for (int top = 0; top < 50; ++top) {
-        const QByteArray topDir = root + "/dir" + QByteArray::number(top);
-        ::mkdir(topDir.constData(), 0755);
-        for (int sub = 0; sub < 100; ++sub) {
-            const QByteArray subDir = topDir + "/Sub" + QByteArray::number(sub);
-            ::mkdir(subDir.constData(), 0755);
-            for (int f = 0; f < 20; ++f) {
-                const QByteArray file = subDir + "/unit" + QByteArray::number(f) + exts[f % 4];
-                ::close(::open(file.constData(), O_CREAT | O_WRONLY, 0644));
-            }
-        }
-    }
-
-    auto best = [](auto &&run) {
-        qint64 fastest = -1;
-        for (int i = 0; i < 5; ++i) {
-            QElapsedTimer timer;
-            timer.start();
-            run();
-            const qint64 ms = timer.elapsed();
-            if (fastest < 0 || ms < fastest)
-                fastest = ms;
-        }
-        return fastest;
-    };
+    MakeSourceTree(tree);
 
     const QString entry = tree + QStringLiteral("/*.pas -r");
     qsizetype matched = 0;
-    const qint64 wildcard = best([&] { matched = MatchWildCardList(entry).size(); });
+    const qint64 wildcard = BestOfFive([&] { matched = MatchWildCardList(entry).size(); });
 
     qsizetype findLines = 0;
-    const qint64 find = best([&] {
+    const qint64 find = BestOfFive([&] {
         QProcess p;
         p.start(QStringLiteral("find"),
                 { tree, QStringLiteral("-type"), QStringLiteral("f"), QStringLiteral("-name"),
@@ -74,7 +45,7 @@ int main(int argc, char **argv)
     db.ExecSQL(QStringLiteral("INSERT INTO projects (id, type, title) VALUES (1, 0, 'Bench')"));
     db.ExecSQLFmt(QStringLiteral("INSERT INTO files (id_projects, filename) VALUES (1, '%s')"), { entry });
     int listed = 0;
-    const qint64 parse = best([&] {
+    const qint64 parse = BestOfFive([&] {
         TParserGeneric o(1, QStringLiteral("Bench"), QString());
         o.Parse();
         listed = o.FileCount();

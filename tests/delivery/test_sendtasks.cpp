@@ -1,29 +1,11 @@
-#include "core/globals.h"
-#include "core/schema.h"
-#include "core/sqlite.h"
+#include "../projects/projectdb.h"
 #include "delivery/sendtasks.h"
-#include "support/testenv.h"
 
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace {
 
-class SendTasks : public ::testing::Test
-{
-protected:
-    bwtest::TestSandbox sandbox;
-    std::unique_ptr<TSQLiteDatabase> db;
-
-    void SetUp() override
-    {
-        db = std::make_unique<TSQLiteDatabase>(sandbox.path(QStringLiteral("bundlewick.sqlite")));
-        int iOld = 0, iNew = 0;
-        TUpdateCheck::UpdateDatabase(*db, iOld, iNew);
-        DB = db.get();
-    }
-    void TearDown() override { DB = nullptr; }
-};
+using SendTasks = ProjectDB;
 
 } // namespace
 
