@@ -339,7 +339,9 @@ int TZipEngine::Add()
         }
         const zip_uint64_t i = static_cast<zip_uint64_t>(idx);
         const zip_int32_t iMethod = IsStoredExtension(item.sEntryName) ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
-        if (zip_set_file_compression(za, i, iMethod, 0) != 0)
+        // Level 6 as zip and gzip use by default; libzip's own default (9)
+        // costs about 70% more time for an archive a few percent smaller.
+        if (zip_set_file_compression(za, i, iMethod, iMethod == ZIP_CM_DEFLATE ? 6 : 0) != 0)
             return LibFailure(item.sPath);
         // Regular file with its permissions, so that extractors restore them.
         const zip_uint32_t iAttr = (static_cast<zip_uint32_t>(item.info.st_mode) & 0xFFFF) << 16;

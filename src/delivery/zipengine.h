@@ -7,7 +7,7 @@
 // Writes ZIP archives through libzip. Configure it, list the files, call Add().
 //
 // - Entries with an already-compressed extension (see IsStoredExtension) are
-//   stored, every other entry is deflated at libzip's default level.
+//   stored, every other entry is deflated at level 6.
 // - Encryption is the traditional PKWARE scheme, decided per entry: a file
 //   specification "path<password" encrypts that entry with that password;
 //   "path<" (empty password) and a bare "path" leave it unencrypted, unless

@@ -1,0 +1,219 @@
+#include "archivebuilder.h"
+
+#include "core/winutils.h"
+#include "delivery/progress.h"
+#include "diagnostics/orrolog.h"
+#include "projects/parser.h"
+#include "projects/readme.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString kWhere = QStringLiteral("TfrmGenerate");
+
+char16_t AsciiLower(char16_t c)
+{
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+// Whether s begins with sPrefix, ASCII letters compared without case.
+bool StartsWithAscii(const QString &s, const QString &sPrefix)
+{
+    if (s.size() < sPrefix.size())
+        return false;
+    for (qsizetype i = 0; i < sPrefix.size(); ++i) {
+        if (AsciiLower(s.at(i).unicode()) != AsciiLower(sPrefix.at(i).unicode()))
+            return false;
+    }
+    return true;
+}
+
+// sPath itself when it exists, else a file of its folder whose name differs
+// only in letter case (programs built on Windows), else empty.
+QString FindFileAnyCase(const QString &sPath)
+{
+    const QFileInfo info(sPath);
+    if (info.isFile())
+        return sPath;
+    const QDir dir = info.dir();
+    const QStringList lNames = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &sName : lNames) {
+        if (sName.compare(info.fileName(), Qt::CaseInsensitive) == 0)
+            return dir.filePath(sName);
+    }
+    return QString();
+}
+
+} // namespace
+
+TArchiveBuilder::TArchiveBuilder(TProgressList &oProgress)
+    : FProgress(oProgress)
+{
+    oZip.OnError = [this](int, const QString &sMessage) {
+        if (OnAttendedError)
+            OnAttendedError(sMessage);
+    };
+}
+
+QString TArchiveBuilder::ArchiveComment()
+{
+    return QStringLiteral("Bundlewick version ") + AppVersion();
+}
+
+QString TArchiveBuilder::ProjectVersion(const TParser &oParser) const
+{
+    QString sResult;
+    if (oParser.Kind() == pkDelphi && !oParser.ProjectFile().isEmpty()) {
+        const QFileInfo info(oParser.ProjectFile());
+        const QString sExe
+            = FindFileAnyCase(info.dir().filePath(info.completeBaseName() + QStringLiteral(".exe")));
+        if (!sExe.isEmpty()) {
+            sResult = FileVersionText(sExe);
+            const qsizetype iBlank = sResult.indexOf(QLatin1Char(' '));
+            if (iBlank >= 0)
+                sResult.truncate(iBlank);
+        }
+    }
+    if (sResult.isEmpty())
+        sResult = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    return sResult;
+}
+
+QString TArchiveBuilder::ArchiveName(const TParser &oParser, const QString &sVersion)
+{
+    QString sTitle = oParser.Title();
+    sTitle.remove(QLatin1Char(' '));
+    return sTitle + QLatin1Char('_') + sVersion + QStringLiteral(".zip");
+}
+
+QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)
+{
+    QString sRoot;
+    if (oPaths.isEmpty())
+        return sRoot;
+    QString sRest = oPaths.first();
+    for (;;) {
+        const qsizetype iSlash = sRest.indexOf(QLatin1Char('/'));
+        if (iSlash < 0)
+            break;
+        const QString sCandidate = sRoot + sRest.left(iSlash + 1);
+        for (const QString &sPath : oPaths) {
+            if (!StartsWithAscii(sPath, sCandidate))
+                return sRoot;
+        }
+        sRoot = sCandidate;
+        sRest = sRest.mid(iSlash + 1);
+    }
+    return sRoot;
+}
+
+QString TArchiveBuilder::BuildCodeZip(const TParser &oParser, QString &sRoot)
+{
+    const QString sCodeZip = TempDir() + QStringLiteral("code.zip");
+    // A failed build must not leave the previous project's archive behind.
+    QFile::remove(sCodeZip);
+
+    const QStringList lPaths = oParser.FilePaths();
+    sRoot = CommonRoot(lPaths);
+
+    oZip.Clear();
+    oZip.SetZipFileName(sCodeZip);
+    oZip.SetRootDir(sRoot);
+    oZip.SetKeepDirNames(true);
+    oZip.SetZipComment(ArchiveComment());
+    // Full paths: the root is matched without regard to case, so the path
+    // relative to it may not name the same file on a case-sensitive disk.
+    oZip.SetFSpecArgs(lPaths);
+
+    oZip.OnSkipped = [this](const QString &sPath) {
+        FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sPath });
+        if (DiagLog)
+            DiagLog->LogFmt(kWhere, QStringLiteral("Missing file skipped: %s"), { sPath }, lwError);
+    };
+    const QString sRaised = RunAdd();
+    oZip.OnSkipped = nullptr;
+
+    if (!sRaised.isEmpty())
+        ReportZipError(sRaised);
+    else if (oZip.ErrorCode() != TZipEngine::ZipOk)
+        ZipError();
+    else
+        FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
+                                 { Plural(QStringLiteral("file"), oParser.FileCount()) });
+    return sCodeZip;
+}
+
+QString TArchiveBuilder::WriteReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+{
+    QString sText;
+    if (oParser.Kind() == pkGeneric)
+        sText = TReadMeGeneric::Execute(oParser, sRoot, sVersion);
+    else if (oParser.Kind() == pkDelphi)
+        sText = TReadMeDelphi::Execute(oParser, sRoot, sVersion);
+    const QString sManifest = TempDir() + QStringLiteral("readme.htm");
+    SaveReadMe(sText, sManifest);
+    return sManifest;
+}
+
+QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QString &sPassword,
+                                          const QString &sCodeZip)
+{
+    // Names are per millisecond: never hand out the archive of an earlier task again.
+    QString sDelivery = TempFileName(QStringLiteral(".zip"));
+    while (QFileInfo::exists(sDelivery))
+        sDelivery = TempFileName(QStringLiteral(".zip"));
+
+    oZip.Clear();
+    oZip.SetZipFileName(sDelivery);
+    oZip.SetPassword(sPassword);
+    oZip.SetKeepDirNames(false);
+    oZip.SetZipComment(ArchiveComment());
+    oZip.FSpecArgs() << TZipEngine::FileSpec(sCodeZip, sPassword) << sManifest;
+
+    // The engine would leave out a missing part and still succeed; an archive
+    // without its code or manifest must not be delivered as if complete.
+    QStringList lMissing;
+    oZip.OnSkipped = [&lMissing](const QString &sPath) { lMissing << sPath; };
+    const QString sRaised = RunAdd();
+    oZip.OnSkipped = nullptr;
+
+    if (!sRaised.isEmpty()) {
+        ReportZipError(sRaised);
+    } else if (oZip.ErrorCode() != TZipEngine::ZipOk) {
+        ZipError();
+    } else if (!lMissing.isEmpty()) {
+        QFile::remove(sDelivery);
+        const QString sMessage = QStringLiteral("Missing file: %1").arg(lMissing.first());
+        if (OnAttendedError)
+            OnAttendedError(sMessage);
+        ReportZipError(sMessage);
+    }
+    return sDelivery;
+}
+
+QString TArchiveBuilder::RunAdd()
+{
+    try {
+        oZip.Add();
+    } catch (const std::exception &e) {
+        const QString sMessage = QString::fromUtf8(e.what());
+        return sMessage.isEmpty() ? QStringLiteral("Unknown error") : sMessage;
+    }
+    return QString();
+}
+
+void TArchiveBuilder::ZipError()
+{
+    ReportZipError(oZip.ErrorMessage());
+}
+
+void TArchiveBuilder::ReportZipError(const QString &sMessage)
+{
+    FProgress.AddProgressFmt(QStringLiteral("!  Error: %s"), { sMessage });
+    if (DiagLog)
+        DiagLog->LogFmt(kWhere, QStringLiteral("GenerateZip error: %s"), { sMessage }, lwError);
+}

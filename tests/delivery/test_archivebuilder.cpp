@@ -1,0 +1,276 @@
+#include "../projects/projectdb.h"
+#include "core/winutils.h"
+#include "delivery/archivebuilder.h"
+#include "delivery/deliverylog.h"
+#include "delivery/progress.h"
+#include "delivery/sendtasks.h"
+#include "projects/parser.h"
+#include "support/pebuilder.h"
+#include "zipreader.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+using bwtest::ZipReader;
+
+namespace {
+
+class ArchiveBuilder : public ProjectDB
+{
+protected:
+    TProgressList progress;
+    TArchiveBuilder builder { progress };
+    std::unique_ptr<TParser> project;
+
+    void SetUp() override
+    {
+        ProjectDB::SetUp();
+        progress.SetProcessEvents(false);
+    }
+
+    // A parsed Generic project holding the sandbox files named (created unless missing is set).
+    TParser &generic(const QString &sTitle, const QStringList &names)
+    {
+        const int id = addProject(pkGeneric, sTitle);
+        for (const QString &name : names)
+            addEntry(id, file(name, "text of " + name.toUtf8()));
+        project = CreateParser(pkGeneric, id, sTitle, QString());
+        project->Parse();
+        return *project;
+    }
+    QStringList lines() const
+    {
+        QStringList out;
+        for (const TProgressLine &line : progress.Lines())
+            out << line.sText;
+        return out;
+    }
+    static QByteArray fileBytes(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+};
+
+} // namespace
+
+TEST(ArchiveNames, CommonRoot)
+{
+    const auto root = [](const QStringList &paths) { return TArchiveBuilder::CommonRoot(paths); };
+    EXPECT_EQ(root({ u"/a/b/c.txt"_s }), u"/a/b/"_s);
+    EXPECT_EQ(root({ u"/x/Proj/main.dpr"_s, u"/x/Proj/Units/a.pas"_s }), u"/x/Proj/"_s);
+    EXPECT_EQ(root({ u"/x/Proj/x.pas"_s, u"/x/Project2/y.pas"_s }), u"/x/"_s);
+    EXPECT_EQ(root({ u"/X/Proj/a.pas"_s, u"/x/pROJ/b.pas"_s }), u"/X/Proj/"_s);
+    // Only ASCII letters are folded.
+    EXPECT_EQ(root({ u"/x/Ärger/a"_s, u"/x/ärger/b"_s }), u"/x/"_s);
+    EXPECT_EQ(root({ u"/a/f"_s, u"/b/g"_s }), u"/"_s);
+    EXPECT_EQ(root({ u"/a/b/c.txt"_s, u"/a/b/c.txt"_s }), u"/a/b/"_s);
+    EXPECT_EQ(root({ u"file.txt"_s }), QString());
+    EXPECT_EQ(root({}), QString());
+}
+
+TEST_F(ArchiveBuilder, ArchiveNameRemovesBlanksOnly)
+{
+    auto p = CreateParser(pkGeneric, 1, u"  Bob's Tool:\tX "_s, QString());
+    EXPECT_EQ(TArchiveBuilder::ArchiveName(*p, u"1.0.0"_s), u"Bob'sTool:\tX_1.0.0.zip"_s);
+}
+
+TEST_F(ArchiveBuilder, ProjectVersion)
+{
+    const QRegularExpression stamp(u"^\\d{8}-\\d{6}$"_s);
+    const QString before = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
+    const QString version = builder.ProjectVersion(generic(u"Gen"_s, { u"g/a.txt"_s }));
+    const QString after = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
+    EXPECT_TRUE(stamp.match(version).hasMatch()) << version.toStdString();
+    EXPECT_TRUE(before <= version && version <= after) << version.toStdString();
+    // Generic projects never look at a program file, even when one is there.
+    bwtest::PEBuilder pe;
+    pe.versionMS = (2u << 16) | 0;
+    pe.versionLS = (1u << 16) | 7;
+    const QString exe = file(u"g/Gen.exe"_s, pe.build());
+    auto gen = CreateParser(pkGeneric, 1, u"Gen"_s, sandbox.path(u"g/Gen.dpr"_s));
+    EXPECT_TRUE(stamp.match(builder.ProjectVersion(*gen)).hasMatch());
+
+    const auto delphi = [&](const QString &dpr) {
+        auto p = CreateParser(pkDelphi, 1, u"Title"_s, sandbox.path(dpr));
+        return builder.ProjectVersion(*p);
+    };
+    EXPECT_EQ(delphi(u"g/Gen.dpr"_s), u"2.0.1"_s);
+    // Built on Windows: the program file's case need not match the project's.
+    file(u"w/TOOL.EXE"_s, pe.build());
+    EXPECT_EQ(delphi(u"w/Tool.dpr"_s), u"2.0.1"_s);
+    auto p = CreateParser(pkDelphi, 1, u"Title"_s, sandbox.path(u"w/Tool.dpr"_s));
+    EXPECT_EQ(TArchiveBuilder::ArchiveName(*p, builder.ProjectVersion(*p)), u"Title_2.0.1.zip"_s);
+
+    EXPECT_TRUE(stamp.match(delphi(u"n/NoExe.dpr"_s)).hasMatch());
+    pe.withVersion = false;
+    file(u"v/NoVer.exe"_s, pe.build());
+    EXPECT_TRUE(stamp.match(delphi(u"v/NoVer.dpr"_s)).hasMatch());
+}
+
+TEST_F(ArchiveBuilder, CodeZipHoldsPathsBelowTheRoot)
+{
+    // A leftover from an earlier project must not survive.
+    const QString codeZip = TempDir() + u"code.zip"_s;
+    ASSERT_TRUE(QFile(sandbox.writeFile(u"old.zip"_s, "PK")).copy(codeZip));
+
+    TParser &p = generic(
+        u"Two Folders"_s,
+        { u"x/Proj/main.dpr"_s, u"x/Proj/Units/a.pas"_s, u"x/Project2/y.pas"_s, u"x/Proj/Logo.JPG"_s });
+    QString root;
+    EXPECT_EQ(builder.BuildCodeZip(p, root), codeZip);
+    EXPECT_EQ(root, sandbox.root() + u"/x/"_s);
+    EXPECT_EQ(lines(), QStringList { u"  Zipped 4 files"_s });
+
+    ZipReader zip(codeZip);
+    ASSERT_TRUE(zip.isOpen());
+    EXPECT_EQ(
+        zip.names(),
+        (QStringList { u"Proj/main.dpr"_s, u"Proj/Units/a.pas"_s, u"Project2/y.pas"_s, u"Proj/Logo.JPG"_s }));
+    EXPECT_EQ(zip.entry(u"Proj/main.dpr"_s)->compression, ZIP_CM_DEFLATE);
+    EXPECT_EQ(zip.entry(u"Proj/Logo.JPG"_s)->compression, ZIP_CM_STORE);
+    for (const auto &e : zip.entries())
+        EXPECT_EQ(e.encryption, ZIP_EM_NONE) << e.name.toStdString();
+    EXPECT_EQ(zip.read(u"Proj/Units/a.pas"_s), QByteArray("text of x/Proj/Units/a.pas"));
+    EXPECT_EQ(zip.comment(), u"Bundlewick version "_s + AppVersion());
+}
+
+TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
+{
+    TParser &one = generic(u"One"_s, { u"a/b/c.txt"_s });
+    QString root;
+    ZipReader(builder.BuildCodeZip(one, root));
+    EXPECT_EQ(root, sandbox.root() + u"/a/b/"_s);
+    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), QStringList { u"c.txt"_s });
+    EXPECT_EQ(lines(), QStringList { u"  Zipped 1 file"_s });
+
+    // Removed after the list was made: left out, the rest is zipped.
+    progress.Clear();
+    TParser &three = generic(u"Three"_s, { u"m/a.txt"_s, u"m/gone.txt"_s, u"m/b.txt"_s });
+    const QString gone = sandbox.root() + u"/m/gone.txt"_s;
+    ASSERT_TRUE(QFile::remove(gone));
+    builder.BuildCodeZip(three, root);
+    EXPECT_EQ(lines(), (QStringList { u"!  Missing file skipped: "_s + gone, u"  Zipped 3 files"_s }));
+    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), (QStringList { u"a.txt"_s, u"b.txt"_s }));
+
+    // Nothing left at all: an error, shown to the user first, and no archive.
+    progress.Clear();
+    QStringList shown;
+    builder.OnAttendedError = [&](const QString &s) { shown << s; };
+    for (const QString &name : { u"m/a.txt"_s, u"m/b.txt"_s })
+        QFile::remove(sandbox.root() + u"/"_s + name);
+    builder.BuildCodeZip(three, root);
+    ASSERT_EQ(lines().size(), 4);
+    EXPECT_EQ(lines().last(), u"!  Error: "_s + builder.Engine().ErrorMessage());
+    EXPECT_EQ(shown, QStringList { builder.Engine().ErrorMessage() });
+    EXPECT_NE(builder.Engine().ErrorMessage(), QString());
+    EXPECT_FALSE(QFileInfo::exists(TempDir() + u"code.zip"_s));
+}
+
+TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
+{
+    TParser &p = generic(u"My Tool"_s, { u"src/main.cpp"_s, u"src/util/u.h"_s });
+    QString root;
+    const QString codeZip = builder.BuildCodeZip(p, root);
+    const QString manifest = builder.WriteReadMe(p, root, u"1.2.3"_s);
+    EXPECT_EQ(manifest, TempDir() + u"readme.htm"_s);
+    EXPECT_TRUE(fileBytes(manifest).contains("1.2.3"));
+    progress.Clear();
+
+    const QString alpha = builder.BuildDeliveryZip(manifest, u"alpha"_s, codeZip);
+    const QString beta = builder.BuildDeliveryZip(manifest, u"beta"_s, codeZip);
+    const QString open = builder.BuildDeliveryZip(manifest, QString(), codeZip);
+    EXPECT_EQ(lines(), QStringList());
+    EXPECT_EQ((QSet<QString> { alpha, beta, open }).size(), 3);
+    for (const QString &path : { alpha, beta, open })
+        EXPECT_TRUE(path.startsWith(TempDir()) && path.endsWith(u".zip"_s) && TempFileList().contains(path));
+
+    const QByteArray inner = fileBytes(codeZip);
+    const QByteArray page = fileBytes(manifest);
+    for (const auto &[path, password] : { std::pair { alpha, u"alpha"_s }, std::pair { beta, u"beta"_s } }) {
+        ZipReader zip(path);
+        ASSERT_TRUE(zip.isOpen());
+        EXPECT_EQ(zip.names(), (QStringList { u"code.zip"_s, u"readme.htm"_s }));
+        EXPECT_EQ(zip.entry(u"code.zip"_s)->compression, ZIP_CM_STORE);
+        EXPECT_EQ(zip.entry(u"code.zip"_s)->encryption, ZIP_EM_TRAD_PKWARE);
+        EXPECT_EQ(zip.entry(u"readme.htm"_s)->compression, ZIP_CM_DEFLATE);
+        EXPECT_EQ(zip.entry(u"readme.htm"_s)->encryption, ZIP_EM_NONE);
+        EXPECT_EQ(zip.read(u"code.zip"_s, password), inner);
+        EXPECT_EQ(zip.read(u"code.zip"_s, password == u"alpha"_s ? u"beta"_s : u"alpha"_s), std::nullopt);
+        EXPECT_EQ(zip.read(u"code.zip"_s), std::nullopt);
+        EXPECT_EQ(zip.read(u"readme.htm"_s), page);
+        EXPECT_EQ(zip.comment(), u"Bundlewick version "_s + AppVersion());
+    }
+    ZipReader plain(open);
+    EXPECT_EQ(plain.names(), (QStringList { u"code.zip"_s, u"readme.htm"_s }));
+    EXPECT_EQ(plain.entry(u"code.zip"_s)->encryption, ZIP_EM_NONE);
+    EXPECT_EQ(plain.read(u"code.zip"_s), inner);
+
+    const QString unzip = u"/usr/bin/unzip"_s;
+    if (!QFileInfo::exists(unzip))
+        return;
+    QByteArray out;
+    const auto run = [&](const QStringList &args) {
+        QProcess proc;
+        proc.start(unzip, args);
+        EXPECT_TRUE(proc.waitForFinished(30000));
+        out = proc.readAllStandardOutput();
+        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
+    };
+    EXPECT_EQ(run({ u"-tq"_s, u"-P"_s, u"alpha"_s, alpha }), 0) << out.constData();
+    EXPECT_EQ(run({ u"-P"_s, u"alpha"_s, u"-p"_s, alpha, u"code.zip"_s }), 0);
+    EXPECT_EQ(out, inner);
+    EXPECT_NE(run({ u"-P"_s, u"beta"_s, u"-p"_s, alpha, u"code.zip"_s }), 0);
+    EXPECT_EQ(run({ u"-p"_s, alpha, u"readme.htm"_s }), 0);
+    EXPECT_EQ(out, page);
+}
+
+TEST_F(ArchiveBuilder, DeliveryArchiveWithoutItsCodeIsAnError)
+{
+    const QString manifest = sandbox.writeFile(u"readme.htm"_s, "<p>page</p>");
+    const QString delivery = builder.BuildDeliveryZip(manifest, u"pw"_s, TempDir() + u"code.zip"_s);
+    EXPECT_EQ(lines(), QStringList { u"!  Error: Missing file: "_s + TempDir() + u"code.zip"_s });
+    EXPECT_FALSE(QFileInfo::exists(delivery));
+}
+
+TEST_F(ArchiveBuilder, LogRowsKeepTextsUnchanged)
+{
+    auto p = CreateParser(pkGeneric, 1, u"Bob's Tool"_s, QString());
+    const QString name = TArchiveBuilder::ArchiveName(*p, u"1.0.0"_s);
+    SaveLog(true, lsZipAndDeliver, 3, skFTP, name, u"ftp.example.org"_s);
+    SaveLog(false, lsZipAndDeliver, 3, skFile, name, u"/srv/O'Brien's share"_s);
+    SaveLog(true, lsQuickSend, 1, skEmail, u"notes.txt"_s, u"a@b.c"_s);
+
+    auto t = db->GetTable(u"SELECT success, source, filename, files, method, destination, modified "
+                          "FROM log ORDER BY id"_s);
+    QStringList rows;
+    const QRegularExpression utc(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"_s);
+    for (; !t->Eof(); t->Next()) {
+        QStringList cols;
+        for (int i = 0; i < 6; ++i)
+            cols << t->FieldAsString(i);
+        rows << cols.join(u'|');
+        EXPECT_TRUE(utc.match(t->FieldAsString(6)).hasMatch()) << t->FieldAsString(6).toStdString();
+    }
+    t.reset();
+    EXPECT_EQ(rows,
+              (QStringList { u"1|1|Bob'sTool_1.0.0.zip|3|2|ftp.example.org"_s,
+                             u"0|1|Bob'sTool_1.0.0.zip|3|1|/srv/O'Brien's share"_s,
+                             u"1|2|notes.txt|1|0|a@b.c"_s }));
+}
+
+TEST(DeliveryLog, CodeTexts)
+{
+    EXPECT_EQ(SuccessText(1), u"Yes"_s);
+    EXPECT_EQ(SuccessText(0), QString());
+    EXPECT_EQ(SourceText(1), u"ZipAndDeliver"_s);
+    EXPECT_EQ(SourceText(2), u"QuickSend"_s);
+    EXPECT_EQ(SourceText(0), QString());
+    EXPECT_EQ(MethodText(0), u"Email"_s);
+    EXPECT_EQ(MethodText(1), u"File"_s);
+    EXPECT_EQ(MethodText(2), u"FTP"_s);
+    EXPECT_EQ(MethodText(3), QString());
+}
