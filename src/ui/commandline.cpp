@@ -8,6 +8,7 @@
 #include "core/winutils.h"
 #include "delivery/deliveryrun.h"
 #include "delivery/progress.h"
+#include "delivery/retention.h"
 #include "projects/parser.h"
 
 #include <QCoreApplication>
@@ -328,6 +329,7 @@ int RunCommandLine(int argc, char **argv)
         }
         try {
             FData = new TFData();
+            InstallExpiryChecker(*FData);
             iResult = RunCommand(args);
         } catch (const EUsage &e) {
             iResult = UsageError(e.Message());
