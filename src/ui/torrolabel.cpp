@@ -50,16 +50,24 @@ void TorroLabel::leaveEvent(QEvent *event)
 
 void TorroLabel::mousePressEvent(QMouseEvent *event)
 {
-    FPressed = event->button() == Qt::LeftButton;
-    QLabel::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton) {
+        QLabel::mousePressEvent(event);
+        return;
+    }
+    // Taken here, so that the click does not reach the window below.
+    FPressed = true;
+    event->accept();
 }
 
 void TorroLabel::mouseReleaseEvent(QMouseEvent *event)
 {
-    const bool bClick
-        = FPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    if (event->button() != Qt::LeftButton) {
+        QLabel::mouseReleaseEvent(event);
+        return;
+    }
+    const bool bClick = FPressed && rect().contains(event->position().toPoint());
     FPressed = false;
-    QLabel::mouseReleaseEvent(event);
+    event->accept();
     if (bClick && isEnabled())
         Q_EMIT clicked();
 }

@@ -11,6 +11,7 @@
 #include "ui/torrolabel.h"
 
 #include <QDir>
+#include <QEnterEvent>
 #include <QImage>
 #include <QListWidget>
 #include <QPainter>
@@ -186,6 +187,35 @@ private slots:
         QTest::mouseClick(btnClose, Qt::LeftButton);
         QTRY_VERIFY(!frm.isVisible());
         QCOMPARE(frm.result(), int(QDialog::Rejected));
+    }
+
+    void linkLabel()
+    {
+        TorroLabel label(u"Save log"_s);
+        int iClicks = 0;
+        connect(&label, &TorroLabel::clicked, [&] { ++iClicks; });
+        label.resize(100, 20);
+        label.show();
+        QCOMPARE(label.cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(label.palette().color(QPalette::Active, QPalette::WindowText),
+                 label.palette().color(QPalette::Active, QPalette::Link));
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(&label, &enter);
+        QVERIFY(label.font().underline());
+        QFont styled = label.font();
+        styled.setBold(true);
+        label.setFont(styled);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&label, &leave);
+        QVERIFY(!label.font().underline());
+        QVERIFY(!label.font().bold());
+        QTest::mouseClick(&label, Qt::LeftButton);
+        QCOMPARE(iClicks, 1);
+        label.setEnabled(false);
+        QTest::mouseClick(&label, Qt::LeftButton);
+        QCOMPARE(iClicks, 1);
+        QVERIFY(label.palette().color(QPalette::Disabled, QPalette::WindowText)
+                != label.palette().color(QPalette::Active, QPalette::Link));
     }
 
     void abortStopsAfterTheRunningProject()
