@@ -1,6 +1,9 @@
 #include "ui/application.h"
+#include "ui/commandline.h"
 
 int main(int argc, char **argv)
 {
+    if (IsCommandLine(argc, argv))
+        return RunCommandLine(argc, argv);
     return RunApplication(argc, argv);
 }

@@ -5,6 +5,7 @@
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/winutils.h"
+#include "delivery/retention.h"
 #include "ui/dialogs.h"
 
 #include <QLabel>
@@ -100,6 +101,7 @@ int RunApplication(int argc, char **argv)
         }
         try {
             FData = new TFData();
+            InstallExpiryChecker(*FData);
             frmMain = CreateMainWindow();
             frmMain->show();
             iResult = app.exec();

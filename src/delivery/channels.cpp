@@ -1,0 +1,237 @@
+#include "delivery/channels.h"
+
+#include "core/settings.h"
+#include "core/winutils.h"
+#include "delivery/progress.h"
+#include "delivery/retention.h"
+#include "delivery/sendtasks.h"
+#include "diagnostics/orrolog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <chrono>
+
+namespace {
+
+const QString kWhere = QStringLiteral("TfrmGenerate");
+
+void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy)
+{
+    if (DiagLog)
+        DiagLog->LogFmt(kWhere, sFormat, args, iWhy);
+}
+
+// Copies sSource over sTarget through a temporary file in the target's
+// folder that is renamed at the end, so that a failed copy never leaves a
+// truncated file under the final name.
+bool SafeCopy(const QString &sSource, const QString &sTarget)
+{
+    QFile source(sSource);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile target(sTarget);
+    target.setDirectWriteFallback(false);
+    if (!target.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray buffer;
+    while (!source.atEnd()) {
+        buffer = source.read(1 << 20);
+        if (buffer.isEmpty() && source.error() != QFileDevice::NoError)
+            break;
+        if (target.write(buffer) != buffer.size())
+            break;
+    }
+    if (source.error() != QFileDevice::NoError || !source.atEnd()) {
+        target.cancelWriting();
+        return false;
+    }
+    return target.commit();
+}
+
+// The "Email port" setting: a decimal number; 25 when empty, not a number or 0.
+int EmailPort()
+{
+    bool ok = false;
+    const int iPort = GetSetting(QStringLiteral("Email port")).trimmed().toInt(&ok);
+    return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
+}
+
+QStringList RecipientLines(const QString &sText)
+{
+    QStringList result;
+    const QStringList lines = sText.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString s = line.trimmed();
+        if (!s.isEmpty())
+            result << s;
+    }
+    return result;
+}
+
+} // namespace
+
+std::uint32_t TickCount()
+{
+    using namespace std::chrono;
+    return std::uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+TDeliveryChannels::TDeliveryChannels(TProgressList &oProgress)
+    : FProgress(oProgress)
+{
+    QObject::connect(&oFTP, &TNetClient::progress, &oFTP, [this](qint64 n) { FTPProgress(n); });
+    QObject::connect(&oSMTP, &TNetClient::progress, &oSMTP, [this](qint64 n) { SMTPProgress(n); });
+    QObject::connect(&oSMTP, &TNetClient::finished, &oSMTP, [this](bool ok) { SMTPDone(ok); });
+}
+
+TDeliveryChannels::~TDeliveryChannels() = default;
+
+bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName)
+{
+    const QString sFolder = GetSendParam(iSendID, QStringLiteral("FileFolder"));
+    const bool bSuccess = !sFolder.isEmpty() && QFileInfo(sFolder).isDir()
+        && SafeCopy(sArchive, JoinPath(sFolder, sArchiveName));
+    if (bSuccess)
+        FProgress.AddProgressFmt(QStringLiteral("  Output saved to %s"), { sArchiveName });
+    else
+        FProgress.AddProgressFmt(QStringLiteral("!  Unable to save output %s"), { sArchiveName });
+    return bSuccess;
+}
+
+bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName)
+{
+    if (iSendID < 0) {
+        oFTP.Username = GetSetting(QStringLiteral("FTP login"));
+        oFTP.Password = GetSetting(QStringLiteral("FTP password"));
+        oFTP.Host = GetSetting(QStringLiteral("FTP host"));
+        oFTP.Directory = GetSetting(QStringLiteral("FTP directory"));
+    } else {
+        oFTP.Username = GetSendParam(iSendID, QStringLiteral("FTPLogin"));
+        oFTP.Password = GetSendParam(iSendID, QStringLiteral("FTPPassword"));
+        oFTP.Host = GetSendParam(iSendID, QStringLiteral("FTPHost"));
+        oFTP.Directory = GetSendParam(iSendID, QStringLiteral("FTPDirectory"));
+    }
+    FFTPProgress = 0;
+    const bool bSuccess = oFTP.Put(sArchive, sArchiveName);
+
+    // Recorded even after a failure: a partial upload may have been left,
+    // and the expiry check drops the row once it finds no file.
+    if (iSendID < 0)
+        SaveFileExpiry(-iSendID, oFTP);
+
+    if (bSuccess) {
+        FProgress.AddProgressFmt(QStringLiteral("  Sent via FTP to %s"), { oFTP.Host });
+    } else {
+        FProgress.AddProgressFmt(QStringLiteral("!  FTP failed: %s"), { oFTP.ErrorText() });
+        Diag(QStringLiteral("SendAsFTP to %s failed: %s"), { oFTP.Host, oFTP.ErrorText() }, lwInfo);
+    }
+    return bSuccess;
+}
+
+void TDeliveryChannels::FTPProgress(qint64 iBytes)
+{
+    const std::uint32_t iTick = TickCount();
+    if (iTick > FFTPProgress) {
+        FFTPProgress = iTick + 1000;
+        FProgress.ShowProgress(QStringLiteral("  FTP"), iBytes);
+    }
+}
+
+QString TDeliveryChannels::DownloadLink(const QString &sArchiveName)
+{
+    const QString sBase = GetSetting(QStringLiteral("FTP http path"));
+    QString sLink = JoinPath(sBase, sArchiveName);
+    if (!sLink.startsWith(QLatin1String("http://")) && !sLink.startsWith(QLatin1String("https://")))
+        sLink.prepend(QLatin1String("http://"));
+    return sLink;
+}
+
+bool TDeliveryChannels::EmailTask(int iSendID, const QString &sTitle, const QString &sVersion,
+                                  const QString &sArchive, const QString &sArchiveName)
+{
+    if (!FTPAvailable() || GetSendParam(iSendID, QStringLiteral("EmailFTP")) != QLatin1String("1"))
+        return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName);
+    if (!SendAsFTP(-iSendID, sArchive, sArchiveName))
+        return false;
+    return SendAsEmail(iSendID, sTitle, sVersion, sArchive, DownloadLink(sArchiveName));
+}
+
+bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion,
+                                    const QString &sArchive, const QString &sLinkOrName)
+{
+    const bool bLink = sLinkOrName.toLower().startsWith(QLatin1String("http"));
+    QString sCopy;
+    if (!bLink) {
+        sCopy = JoinPath(TempDir(), sLinkOrName);
+        if (!SafeCopy(sArchive, sCopy)) {
+            FProgress.AddProgressFmt(QStringLiteral("!  Failed to email %s: could not copy %s to %s."),
+                                     { sLinkOrName, sArchive, sCopy });
+            Diag(QStringLiteral("SendAsEmail error: could not copy %s to %s."), { sArchive, sCopy }, lwError);
+            return false;
+        }
+    }
+
+    oSMTP.Host = GetSetting(QStringLiteral("Email server"));
+    oSMTP.Port = EmailPort();
+    oSMTP.Login = GetSetting(QStringLiteral("Email login")) == QLatin1String("1");
+    if (oSMTP.Login) {
+        oSMTP.Username = GetSetting(QStringLiteral("Email username"));
+        oSMTP.Password = GetSetting(QStringLiteral("Email password"));
+    } else {
+        oSMTP.Username.clear();
+        oSMTP.Password.clear();
+    }
+    oSMTP.ClearMessage();
+    oSMTP.From = GetSetting(QStringLiteral("Email from"));
+    oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);
+    oSMTP.To = GetSendParam(iSendID, QStringLiteral("EmailRecipient"));
+    oSMTP.Recipients = RecipientLines(oSMTP.To);
+    oSMTP.Body
+        = ReplaceBody(GetSendParam(iSendID, QStringLiteral("EmailMessage")), sTitle, sVersion, sLinkOrName);
+    oSMTP.Attachments.clear();
+    if (!bLink)
+        oSMTP.Attachments.append(TMailAttachment { sCopy, sLinkOrName });
+
+    FEmailProgress = 0;
+    FEmailSize = 0;
+    FSMTPProgress = 0;
+    FSMTPLast = 0;
+    // The client fails the message after its time-out without progress, so
+    // a silent server ends the wait as well.
+    if (!oSMTP.StartSend() && FEmailProgress == 0)
+        SMTPDone(false);
+    while (FEmailProgress == 0)
+        Delay(100);
+
+    if (FEmailProgress == 1) {
+        FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });
+        return true;
+    }
+    FProgress.AddProgressFmt(QStringLiteral("!  Email failed: %s"), { oSMTP.ErrorText() });
+    Diag(QStringLiteral("SendAsEmail to %s failed: %s"), { oSMTP.To, oSMTP.ErrorText() }, lwError);
+    return false;
+}
+
+void TDeliveryChannels::SMTPProgress(qint64 iBytes)
+{
+    // The client reports a running total; the field adds up the blocks.
+    FEmailSize += iBytes - FSMTPLast;
+    FSMTPLast = iBytes;
+    const std::uint32_t iTick = TickCount();
+    if (iTick > FSMTPProgress) {
+        FSMTPProgress = iTick + 1000;
+        FProgress.ShowProgress(QStringLiteral("  Email"), FEmailSize);
+    }
+}
+
+void TDeliveryChannels::SMTPDone(bool bSuccess)
+{
+    if (bSuccess) {
+        FEmailProgress = 1;
+    } else {
+        FEmailProgress = -1;
+        Diag(QStringLiteral("oSMTPRequestDone error: %s"), { oSMTP.ErrorText() }, lwError);
+    }
+}

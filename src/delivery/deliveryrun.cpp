@@ -1,0 +1,174 @@
+#include "delivery/deliveryrun.h"
+
+#include "core/daycount.h"
+#include "core/globals.h"
+#include "core/sqlite.h"
+#include "delivery/deliverylog.h"
+#include "delivery/progress.h"
+#include "delivery/sendtasks.h"
+#include "projects/parser.h"
+
+#include <QFile>
+#include <vector>
+
+namespace {
+
+// Removes the project's code archive and manifest when the project is done,
+// also when an error leaves it early.
+class TTempArchives
+{
+public:
+    TTempArchives() = default;
+    ~TTempArchives()
+    {
+        if (!sCodeZip.isEmpty())
+            QFile::remove(sCodeZip);
+        if (!sManifest.isEmpty())
+            QFile::remove(sManifest);
+    }
+    TTempArchives(const TTempArchives &) = delete;
+    TTempArchives &operator=(const TTempArchives &) = delete;
+
+    QString sCodeZip;
+    QString sManifest;
+};
+
+struct TSendRow
+{
+    int iID = 0;
+    int iKind = 0;
+    QString sPassword;
+};
+
+} // namespace
+
+int SendTaskCount(int iProjectID)
+{
+    return DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = %d"),
+                               { iProjectID });
+}
+
+TDeliveryRun::TDeliveryRun(TProgressList &oProgress)
+    : FProgress(oProgress)
+    , FBuilder(oProgress)
+    , FChannels(oProgress)
+{ }
+
+TDeliveryRun::~TDeliveryRun() = default;
+
+void TDeliveryRun::Abort()
+{
+    SetCanClose();
+}
+
+void TDeliveryRun::SetCanClose()
+{
+    if (FCanClose)
+        return;
+    FCanClose = true;
+    if (OnStateChanged)
+        OnStateChanged();
+}
+
+TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
+{
+    TRunResult result;
+    qsizetype i = 0;
+    for (; i < listProjects.size(); ++i) {
+        if (FCanClose)
+            break;
+        if (!CheckProject(*listProjects.at(i))) {
+            result.bStopped = true;
+            break;
+        }
+        if (DeliverProject(*listProjects.at(i)))
+            ++result.iDelivered;
+        else
+            ++result.iFailed;
+        FProgress.AddProgress(QStringLiteral(" "));
+    }
+    result.bAborted = !result.bStopped && i < listProjects.size();
+    SetCanClose();
+    FProgress.AddProgress(QStringLiteral("Generation complete."));
+    return result;
+}
+
+bool TDeliveryRun::CheckProject(const TParser &oProject)
+{
+    const bool bNoFiles = oProject.FileCount() <= 0;
+    const bool bNoTasks = SendTaskCount(oProject.ProjectID()) == 0;
+    if (!bNoFiles && !bNoTasks)
+        return true;
+    FProgress.AddProgress(oProject.Title());
+    if (bNoFiles)
+        FProgress.AddProgress(QStringLiteral("!  This project has no files"));
+    if (bNoTasks)
+        FProgress.AddProgress(QStringLiteral("!  This project has no send methods\r\n"));
+    return false;
+}
+
+bool TDeliveryRun::DeliverProject(const TParser &oProject)
+{
+    FProgress.AddProgress(oProject.Title());
+
+    bool bAllSucceeded = true;
+    {
+        TTempArchives temp;
+        const QString sVersion = FBuilder.ProjectVersion(oProject);
+        const QString sArchiveName = TArchiveBuilder::ArchiveName(oProject, sVersion);
+        QString sRoot;
+        temp.sCodeZip = FBuilder.BuildCodeZip(oProject, sRoot);
+        temp.sManifest = FBuilder.WriteReadMe(oProject, sRoot, sVersion);
+
+        // Read the tasks first: the channels run other statements while they wait.
+        std::vector<TSendRow> tasks;
+        {
+            auto table = DB->GetTableFmt(
+                QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = %d"),
+                { oProject.ProjectID() });
+            for (; table && !table->Eof(); table->Next())
+                tasks.push_back({ int(table->FieldAsInteger(0)), int(table->FieldAsInteger(1)),
+                                  table->FieldAsString(2) });
+        }
+
+        for (const TSendRow &task : tasks) {
+            bool bSuccess = true;
+            switch (task.iKind) {
+            case skEmail: {
+                const QString sArchive
+                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+                bSuccess = FChannels.EmailTask(task.iID, oProject.Title(), sVersion, sArchive, sArchiveName);
+                SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), skEmail, sArchiveName,
+                        GetSendParam(task.iID, QStringLiteral("EmailRecipient")));
+                break;
+            }
+            case skFile: {
+                const QString sArchive
+                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+                bSuccess = FChannels.SendAsFile(task.iID, sArchive, sArchiveName);
+                SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), skFile, sArchiveName,
+                        GetSendParam(task.iID, QStringLiteral("FileFolder")));
+                break;
+            }
+            case skFTP: {
+                const QString sArchive
+                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+                bSuccess = FChannels.SendAsFTP(task.iID, sArchive, sArchiveName);
+                SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), skFTP, sArchiveName,
+                        GetSendParam(task.iID, QStringLiteral("FTPHost")));
+                break;
+            }
+            default:
+                // Unknown kinds have nowhere to go and count as done.
+                break;
+            }
+            bAllSucceeded = bAllSucceeded && bSuccess;
+        }
+    } // the code archive and the manifest go here
+
+    if (bAllSucceeded)
+        DB->ExecSQLFmt(QStringLiteral("UPDATE projects SET senddate = %g WHERE id = %d"),
+                       { NowDays(), oProject.ProjectID() });
+    FProgress.AddProgress(bAllSucceeded ? QStringLiteral("  Success") : QStringLiteral("!  Fail"));
+    return bAllSucceeded;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "delivery/archivebuilder.h"
+#include "delivery/channels.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class TParser;
+class TProgressList;
+
+// What a run did, for the front ends' summaries and exit statuses.
+struct TRunResult
+{
+    int iDelivered = 0; // projects that ended with "  Success"
+    int iFailed = 0; // projects that ended with "!  Fail"
+    bool bStopped = false; // a project without files or send tasks ended the run
+    bool bAborted = false; // the stop was requested before every project was done
+
+    // Every project handed over was delivered.
+    bool Succeeded() const { return iFailed == 0 && !bStopped && !bAborted; }
+};
+
+// "Zip and deliver" without widgets: processes projects one after another,
+// building their archives, carrying out every send task, logging each attempt
+// and marking fully delivered projects with a new send date. Everything is
+// reported as lines of the progress list, of which the delivery window and
+// the command line are views. UI thread only.
+class TDeliveryRun
+{
+public:
+    explicit TDeliveryRun(TProgressList &oProgress);
+    ~TDeliveryRun();
+    TDeliveryRun(const TDeliveryRun &) = delete;
+    TDeliveryRun &operator=(const TDeliveryRun &) = delete;
+
+    // Processes the projects in order (not owned, already parsed) until one
+    // fails CheckProject or the stop is requested; then sets FCanClose and
+    // adds "Generation complete.". Errors that escape (database failures)
+    // pass out after the project's temporary archives are removed.
+    TRunResult Run(const QList<TParser *> &listProjects);
+
+    // True when the project has files and send tasks; otherwise adds its
+    // title and the reasons as failure lines.
+    bool CheckProject(const TParser &oProject);
+    // Builds and sends one project; true when every task succeeded.
+    bool DeliverProject(const TParser &oProject);
+
+    // Requests the stop: the running project finishes all its tasks first.
+    void Abort();
+    // False while the run may go on; true after Abort and at the end.
+    bool CanClose() const { return FCanClose; }
+
+    // Called whenever CanClose changes, for the window's buttons.
+    std::function<void()> OnStateChanged;
+
+    TArchiveBuilder &Builder() { return FBuilder; }
+    TDeliveryChannels &Channels() { return FChannels; }
+
+private:
+    void SetCanClose();
+
+    TProgressList &FProgress;
+    TArchiveBuilder FBuilder;
+    TDeliveryChannels FChannels;
+    bool FCanClose = false;
+};
+
+// "SELECT COUNT(id) FROM send WHERE id_projects = %d".
+int SendTaskCount(int iProjectID);

@@ -1,0 +1,163 @@
+#include "delivery/retention.h"
+
+#include "core/data/fdata.h"
+#include "core/daycount.h"
+#include "core/globals.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+#include "diagnostics/orrolog.h"
+
+#include <QFile>
+#include <QList>
+#include <QTimer>
+
+QDateTime RetentionExpiry(const QDateTime &dtNow, int iPeriod)
+{
+    switch (iPeriod) {
+    case rpDay:
+        return dtNow.addDays(1);
+    case rpWeek:
+        return dtNow.addDays(7);
+    case rpMonth:
+        // Qt keeps the day, or takes the month's last day when it is shorter.
+        return QDateTime(dtNow.date().addMonths(1), dtNow.time());
+    case rpYear:
+        return QDateTime(dtNow.date().addYears(1), dtNow.time());
+    default:
+        return {};
+    }
+}
+
+void SaveFileExpiry(int iSendID, const TFTPClient &oFTP)
+{
+    const QString sPeriod = DB->QueryStringFmt(
+        QStringLiteral("SELECT value FROM sendparams WHERE id_send = %d AND name = '%s'"),
+        { iSendID, SQLEscape(QStringLiteral("EmailRetention")) });
+    bool ok = false;
+    int iPeriod = sPeriod.trimmed().toInt(&ok);
+    if (!ok)
+        iPeriod = 0;
+    SaveFileExpiry(oFTP, iPeriod);
+}
+
+void SaveFileExpiry(const TFTPClient &oFTP, int iPeriod)
+{
+    const QDateTime dtExpiry = RetentionExpiry(QDateTime::currentDateTime(), iPeriod);
+    if (!dtExpiry.isValid())
+        return;
+    const double dExpiry = DateTimeToDays(dtExpiry);
+    const int iID = DB->QueryIntegerFmt(
+        QStringLiteral("SELECT id FROM retention WHERE host = '%s' AND directory = '%s' AND filename = '%s'"),
+        { SQLEscape(oFTP.Host), SQLEscape(oFTP.Directory), SQLEscape(oFTP.RemoteFile) });
+    if (iID != 0) {
+        DB->ExecSQLFmt(
+            QStringLiteral("UPDATE retention SET expiry = %g, login = '%s', password = '%s' WHERE id = %d"),
+            { dExpiry, SQLEscape(oFTP.Username), SQLEscape(oFTP.Password), iID });
+    } else {
+        DB->ExecSQLFmt(QStringLiteral("INSERT INTO retention (id, expiry, host, directory, login, password, "
+                                      "filename, modified) VALUES (NULL, %g, '%s', '%s', '%s', '%s', '%s', "
+                                      "DATETIME('NOW'))"),
+                       { dExpiry, SQLEscape(oFTP.Host), SQLEscape(oFTP.Directory), SQLEscape(oFTP.Username),
+                         SQLEscape(oFTP.Password), SQLEscape(oFTP.RemoteFile) });
+    }
+}
+
+namespace {
+
+const QString kWhere = QStringLiteral("TFData");
+
+void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy)
+{
+    if (DiagLog)
+        DiagLog->LogFmt(kWhere, sFormat, args, iWhy);
+}
+
+struct TRetentionRow
+{
+    int ID = 0;
+    QString Host;
+    QString Directory;
+    QString Login;
+    QString Password;
+    QString FileName;
+};
+
+} // namespace
+
+TExpiryChecker::TExpiryChecker(QObject *parent)
+    : QObject(parent)
+{
+    FFTP.SetTimeout(15);
+}
+
+void TExpiryChecker::tmExpireTimer(QTimer *tmExpire)
+{
+    if (tmExpire && tmExpire->interval() == 30000)
+        tmExpire->setInterval(3600000);
+    // The FTP waits keep events flowing, so a tick can arrive in the middle
+    // of a check; the client must not be entered twice.
+    if (FRunning)
+        return;
+    FRunning = true;
+    struct TReset
+    {
+        bool &b;
+        ~TReset() { b = false; }
+    } reset { FRunning };
+    Check();
+}
+
+void TExpiryChecker::Check()
+{
+    // Read every due row first: the statement must not stay open across the
+    // FTP waits, during which other code uses the database.
+    QList<TRetentionRow> rows;
+    {
+        auto table = DB->GetTableFmt(QStringLiteral("SELECT id, host, directory, login, password, filename "
+                                                    "FROM retention WHERE expiry <= %g"),
+                                     { NowDays() });
+        while (table && !table->Eof()) {
+            rows.append(TRetentionRow { int(table->FieldAsInteger(0)), table->FieldAsString(1),
+                                        table->FieldAsString(2), table->FieldAsString(3),
+                                        table->FieldAsString(4), table->FieldAsString(5) });
+            table->Next();
+        }
+    }
+
+    QString sDone;
+    for (const TRetentionRow &row : rows) {
+        FFTP.Host = row.Host;
+        FFTP.Directory = row.Directory;
+        FFTP.Username = row.Login;
+        FFTP.Password = row.Password;
+        const QString sLocal = TempFileName(QStringLiteral(".txt"));
+        if (!FFTP.List(sLocal) || !QFile::exists(sLocal)) {
+            Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
+                 { row.ID }, lwError);
+            continue;
+        }
+        const QString sListing = LoadTextFile(sLocal);
+        QFile::remove(sLocal);
+        if (!sListing.contains(row.FileName, Qt::CaseSensitive)) {
+            sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
+            continue;
+        }
+        if (FFTP.Delete(row.FileName)) {
+            Diag(QStringLiteral("tmExpireTimer deletion: file=%s"), { row.FileName }, lwInfo);
+            sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
+        } else {
+            Diag(QStringLiteral("tmExpireTimer failure: rentention id=%d"), { row.ID }, lwError);
+        }
+    }
+    if (!sDone.isEmpty()) {
+        sDone.chop(1);
+        DB->ExecSQLFmt(QStringLiteral("DELETE FROM retention WHERE id IN (%s)"), { sDone });
+    }
+}
+
+void InstallExpiryChecker(TFData &oData)
+{
+    auto *checker = new TExpiryChecker(&oData);
+    TFData *data = &oData;
+    oData.OnExpire = [checker, data] { checker->tmExpireTimer(data->tmExpire); };
+}

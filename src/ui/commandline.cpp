@@ -1,0 +1,344 @@
+#include "ui/commandline.h"
+
+#include "core/data/fdata.h"
+#include "core/data/startup.h"
+#include "core/exceptions.h"
+#include "core/globals.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+#include "delivery/deliveryrun.h"
+#include "delivery/progress.h"
+#include "delivery/retention.h"
+#include "projects/parser.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char kHelp[] = "Usage: bundlewick [COMMAND [OPTIONS] [TITLE...]]\n"
+                     "\n"
+                     "Without arguments the desktop program starts. With a command Bundlewick\n"
+                     "runs without windows, on the same data as the desktop program.\n"
+                     "\n"
+                     "Commands:\n"
+                     "  list                One line per project, in title order, fields separated\n"
+                     "                      by a tab: TITLE, files, changed files, send tasks, e.g.\n"
+                     "                        MyTool<TAB>12 files<TAB>3 changes<TAB>2 send tasks\n"
+                     "  deliver             Zip and deliver the projects that have send tasks and\n"
+                     "                      changed files (those the main window checks at start)\n"
+                     "  deliver --all       Zip and deliver every project that has send tasks\n"
+                     "  deliver TITLE...    Zip and deliver the named projects, in the order given\n"
+                     "                      (titles are matched exactly, else ignoring case)\n"
+                     "\n"
+                     "Options:\n"
+                     "  -h, --help          Show this help and exit\n"
+                     "  -v, --version       Show the version and exit\n"
+                     "  --                  Take the remaining arguments as titles\n"
+                     "\n"
+                     "\"deliver\" writes the progress lines to standard output as the delivery\n"
+                     "window holds them: a line beginning with \"!\" reports a failure, a line\n"
+                     "holding one blank separates two projects, and every project ends with\n"
+                     "\"  Success\" or \"!  Fail\". Transfer counters are shown on a terminal only.\n"
+                     "\n"
+                     "Exit status:\n"
+                     "  0  done: every project delivered (or nothing to deliver)\n"
+                     "  1  a project failed, the run stopped at a project without files or send\n"
+                     "     tasks, or an error occurred\n"
+                     "  2  usage error: unknown command, option or project title\n"
+                     "  3  Bundlewick is already running (the desktop program or a command)\n";
+
+class EUsage : public Exception
+{
+    using Exception::Exception;
+};
+
+enum class TCommand { Help, Version, List, Deliver };
+
+struct TArguments
+{
+    TCommand command = TCommand::Help;
+    bool bAll = false;
+    QStringList lTitles;
+};
+
+void Write(FILE *stream, const QString &sText)
+{
+    const QByteArray bytes = sText.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void Error(const QString &sText)
+{
+    Write(stderr, QStringLiteral("bundlewick: ") + sText + QLatin1Char('\n'));
+}
+
+TArguments ParseArguments(const QStringList &lArgs)
+{
+    TArguments args;
+    for (const QString &sArg : lArgs) {
+        if (sArg == QLatin1String("-h") || sArg == QLatin1String("--help"))
+            return args;
+    }
+    for (const QString &sArg : lArgs) {
+        if (sArg == QLatin1String("-v") || sArg == QLatin1String("--version")) {
+            args.command = TCommand::Version;
+            return args;
+        }
+    }
+    const QString sCommand = lArgs.value(0);
+    if (sCommand == QLatin1String("list")) {
+        args.command = TCommand::List;
+        if (lArgs.size() > 1)
+            throw EUsage(QStringLiteral("\"list\" takes no arguments: '%1'").arg(lArgs.at(1)));
+        return args;
+    }
+    if (sCommand != QLatin1String("deliver"))
+        throw EUsage(sCommand.startsWith(QLatin1Char('-'))
+                         ? QStringLiteral("unknown option '%1'").arg(sCommand)
+                         : QStringLiteral("unknown command '%1'").arg(sCommand));
+    args.command = TCommand::Deliver;
+    bool bOptions = true;
+    for (const QString &sArg : lArgs.mid(1)) {
+        if (bOptions && sArg == QLatin1String("--"))
+            bOptions = false;
+        else if (bOptions && sArg == QLatin1String("--all"))
+            args.bAll = true;
+        else if (bOptions && sArg.startsWith(QLatin1Char('-')))
+            throw EUsage(QStringLiteral("unknown option '%1'").arg(sArg));
+        else
+            args.lTitles << sArg;
+    }
+    if (args.bAll && !args.lTitles.isEmpty())
+        throw EUsage(QStringLiteral("give either --all or titles, not both"));
+    return args;
+}
+
+using TProjects = std::vector<std::unique_ptr<TParser>>;
+
+// Every project, parsed, in the main window's order: titles ascending,
+// ignoring case.
+TProjects LoadProjects()
+{
+    TProjects projects;
+    {
+        auto table = DB->GetTable(QStringLiteral("SELECT id, type, title, filename FROM projects"));
+        for (; table && !table->Eof(); table->Next())
+            projects.push_back(CreateParser(int(table->FieldAsInteger(1)), int(table->FieldAsInteger(0)),
+                                            table->FieldAsString(2), table->FieldAsString(3)));
+    }
+    for (auto &project : projects)
+        project->Parse();
+    std::stable_sort(projects.begin(), projects.end(), [](const auto &a, const auto &b) {
+        return a->Title().compare(b->Title(), Qt::CaseInsensitive) < 0;
+    });
+    return projects;
+}
+
+int ListCommand()
+{
+    const TProjects projects = LoadProjects();
+    QString sOut;
+    for (const auto &project : projects)
+        sOut += project->Title() + QLatin1Char('\t') + Plural(QStringLiteral("file"), project->FileCount())
+            + QLatin1Char('\t') + Plural(QStringLiteral("change"), project->ChangedFiles())
+            + QLatin1Char('\t') + Plural(QStringLiteral("send task"), SendTaskCount(project->ProjectID()))
+            + QLatin1Char('\n');
+    Write(stdout, sOut);
+    return exOK;
+}
+
+QList<TParser *> SelectProjects(const TProjects &projects, const TArguments &args)
+{
+    QList<TParser *> selected;
+    if (args.lTitles.isEmpty()) {
+        for (const auto &project : projects) {
+            const int iTasks = SendTaskCount(project->ProjectID());
+            if (iTasks > 0 && (args.bAll || project->ChangedFiles() > 0))
+                selected << project.get();
+        }
+        return selected;
+    }
+    for (const QString &sTitle : args.lTitles) {
+        QList<TParser *> matches;
+        for (const Qt::CaseSensitivity cs : { Qt::CaseSensitive, Qt::CaseInsensitive }) {
+            for (const auto &project : projects) {
+                if (project->Title().compare(sTitle, cs) == 0)
+                    matches << project.get();
+            }
+            if (!matches.isEmpty())
+                break;
+        }
+        if (matches.isEmpty())
+            throw EUsage(QStringLiteral("no project titled '%1'").arg(sTitle));
+        selected << matches;
+    }
+    return selected;
+}
+
+// Writes the progress list to standard output. A line is written once it is
+// final, i.e. when the next one arrives; counter lines never are. On a
+// terminal the newest line, counters included, shows at once in place.
+class TConsoleView
+{
+public:
+    TConsoleView(TProgressList &oProgress, bool bTerminal)
+        : FProgress(oProgress)
+        , FTerminal(bTerminal)
+    {
+        QObject::connect(&oProgress, &TProgressList::lineAppended, &oProgress, [this](int iIndex) {
+            Flush(iIndex);
+            ShowLive();
+        });
+        QObject::connect(&oProgress, &TProgressList::lineChanged, &oProgress, [this](int) { ShowLive(); });
+    }
+    void Finish() { Flush(FProgress.Count()); }
+
+private:
+    void Flush(qsizetype iUpTo)
+    {
+        QString sOut;
+        if (FLive && FPrinted < iUpTo) {
+            sOut += QStringLiteral("\r\x1b[K");
+            FLive = false;
+        }
+        for (; FPrinted < iUpTo; ++FPrinted) {
+            const TProgressLine &line = FProgress.Lines().at(FPrinted);
+            if (line.iFlag == 0)
+                sOut += line.sText + QLatin1Char('\n');
+        }
+        if (!sOut.isEmpty())
+            Write(stdout, sOut);
+    }
+    void ShowLive()
+    {
+        if (!FTerminal || FProgress.Count() == 0)
+            return;
+        QString sText = FProgress.Lines().last().sText;
+        while (sText.endsWith(QLatin1Char('\n')) || sText.endsWith(QLatin1Char('\r')))
+            sText.chop(1);
+        Write(stdout, QStringLiteral("\r\x1b[K") + sText);
+        FLive = true;
+    }
+
+    TProgressList &FProgress;
+    bool FTerminal = false;
+    qsizetype FPrinted = 0;
+    bool FLive = false;
+};
+
+int DeliverCommand(const TArguments &args)
+{
+    const TProjects projects = LoadProjects();
+    const QList<TParser *> selected = SelectProjects(projects, args);
+    if (selected.isEmpty()) {
+        Error(QStringLiteral("nothing to deliver"));
+        return exOK;
+    }
+    TProgressList progress;
+    progress.SetProcessEvents(false);
+    TConsoleView view(progress, isatty(fileno(stdout)) != 0);
+    TDeliveryRun run(progress);
+    run.Builder().OnAttendedError = [](const QString &sMessage) { Error(sMessage); };
+    const TRunResult result = run.Run(selected);
+    view.Finish();
+    return result.Succeeded() ? exOK : exFailed;
+}
+
+int RunCommand(const TArguments &args)
+{
+    switch (args.command) {
+    case TCommand::List:
+        return ListCommand();
+    case TCommand::Deliver:
+        return DeliverCommand(args);
+    default:
+        return exUsage;
+    }
+}
+
+QString ErrorText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception &e) {
+        return e.Message();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown exception");
+    }
+}
+
+int UsageError(const QString &sMessage)
+{
+    Error(sMessage);
+    Write(stderr, QStringLiteral("Try 'bundlewick --help' for more information.\n"));
+    return exUsage;
+}
+
+} // namespace
+
+bool IsCommandLine(int argc, char ** /*argv*/)
+{
+    return argc > 1;
+}
+
+int RunCommandLine(int argc, char **argv)
+{
+    QStringList lArgs;
+    for (int i = 1; i < argc; ++i)
+        lArgs << QString::fromLocal8Bit(argv[i]);
+    TArguments args;
+    try {
+        args = ParseArguments(lArgs);
+    } catch (const EUsage &e) {
+        return UsageError(e.Message());
+    }
+    if (args.command == TCommand::Help) {
+        Write(stdout, QString::fromUtf8(kHelp));
+        return exOK;
+    }
+    if (args.command == TCommand::Version) {
+        Write(stdout, QStringLiteral("Bundlewick %1\n").arg(AppVersion()));
+        return exOK;
+    }
+
+    try {
+        ProcessInit();
+    } catch (...) {
+        Error(ErrorText(std::current_exception()));
+        ProcessFinal();
+        return exFailed;
+    }
+    QCoreApplication app(argc, argv);
+    int iResult = exFailed;
+    {
+        TSingleInstance instance(TSingleInstance::DefaultLockFile());
+        if (!instance.IsFirst()) {
+            Error(QStringLiteral("Bundlewick is already running (the desktop program or another command); "
+                                 "close it and try again."));
+            ProcessFinal();
+            return exRunning;
+        }
+        try {
+            FData = new TFData();
+            InstallExpiryChecker(*FData);
+            iResult = RunCommand(args);
+        } catch (const EUsage &e) {
+            iResult = UsageError(e.Message());
+        } catch (...) {
+            Error(ErrorText(std::current_exception()));
+            iResult = exFailed;
+        }
+        instance.Release();
+        ProcessFinal();
+    }
+    return iResult;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// The program without windows: "bundlewick list", "bundlewick deliver ...",
+// "--help" and "--version". It goes through the same start-up, data module
+// and single-instance lock as the desktop program.
+
+// Exit statuses of a command.
+enum : int {
+    exOK = 0, // done; every project delivered
+    exFailed = 1, // a delivery failed or stopped, or an error occurred
+    exUsage = 2, // unknown command, option or project title
+    exRunning = 3, // another instance holds the lock
+};
+
+// True when the arguments name a command (any argument at all): the desktop
+// program takes none.
+bool IsCommandLine(int argc, char **argv);
+// Runs the command and returns the exit status.
+int RunCommandLine(int argc, char **argv);

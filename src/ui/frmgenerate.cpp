@@ -1,0 +1,248 @@
+#include "ui/frmgenerate.h"
+
+#include "core/globals.h"
+#include "core/regutils.h"
+#include "delivery/deliveryrun.h"
+#include "ui/dialogs.h"
+#include "ui/formpos.h"
+#include "ui/help.h"
+#include "ui/torrolabel.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QTimer>
+
+namespace {
+
+const QString kSuccess = QStringLiteral("  Success");
+const QString kSeparator = QStringLiteral(" ");
+const QString kLogFolder = QStringLiteral("Log folder");
+
+// The hourglass for the length of the run, also when an error escapes it.
+class TBusyCursor
+{
+public:
+    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor &) = delete;
+    TBusyCursor &operator=(const TBusyCursor &) = delete;
+};
+
+} // namespace
+
+// --- TProgressDelegate ----------------------------------------------------
+
+TLineStyle TProgressDelegate::LineStyle(const QModelIndex &index, const QPalette &palette)
+{
+    TLineStyle style;
+    const QString sLine = index.data(Qt::DisplayRole).toString();
+    if (sLine == kSuccess)
+        style.oColour = QColor(0, 128, 0);
+    else if (sLine.startsWith(QLatin1Char('!')))
+        style.oColour = QColor(255, 0, 0);
+    else
+        style.oColour = palette.color(QPalette::Text);
+    style.bBold = index.row() == 0
+        || index.sibling(index.row() - 1, 0).data(Qt::DisplayRole).toString() == kSeparator;
+    style.sText = sLine.startsWith(QLatin1Char('!')) ? sLine.mid(1) : sLine;
+    // A line is drawn as one line; a trailing line break stays in the saved log only.
+    while (style.sText.endsWith(QLatin1Char('\n')) || style.sText.endsWith(QLatin1Char('\r')))
+        style.sText.chop(1);
+    return style;
+}
+
+void TProgressDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const
+{
+    const TLineStyle style = LineStyle(index, option.palette);
+    painter->save();
+    painter->fillRect(option.rect, option.palette.base());
+    QFont font = option.font;
+    font.setBold(style.bBold);
+    painter->setFont(font);
+    painter->setPen(style.oColour);
+    const QRect rText = option.rect.adjusted(4, 1, 0, 0);
+    painter->drawText(rText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, style.sText);
+    painter->restore();
+}
+
+QSize TProgressDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QFont font = option.font;
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    return QSize(metrics.horizontalAdvance(LineStyle(index, option.palette).sText) + 8, metrics.height() + 2);
+}
+
+// --- TfrmGenerate ---------------------------------------------------------
+
+TfrmGenerate::TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent)
+    : QDialog(parent)
+    , FProjectList(listProjects)
+    , FRun(std::make_unique<TDeliveryRun>(FProgress))
+{
+    setObjectName(QStringLiteral("frmGenerate"));
+    setWindowTitle(QStringLiteral("Bundlewick :: Zip and deliver"));
+    setMinimumSize(360, 240);
+
+    listProgress = new QListWidget(this);
+    listProgress->setObjectName(QStringLiteral("listProgress"));
+    listProgress->setItemDelegate(new TProgressDelegate(listProgress));
+    listProgress->setSelectionMode(QAbstractItemView::NoSelection);
+    listProgress->setUniformItemSizes(true);
+    listProgress->setGeometry(16, 16, 448, 300);
+
+    btnAbort = new QPushButton(QStringLiteral("&Abort"), this);
+    btnAbort->setObjectName(QStringLiteral("btnAbort"));
+    btnClose = new QPushButton(QStringLiteral("&Close"), this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    for (QPushButton *button : { btnAbort, btnClose }) {
+        button->setAutoDefault(false);
+        button->resize(qMax(90, button->sizeHint().width()), button->sizeHint().height());
+    }
+    lblSave = new TorroLabel(QStringLiteral("Save log"), this);
+    lblSave->setObjectName(QStringLiteral("lblSave"));
+    lblSave->adjustSize();
+    lblSave->move(16, 0);
+
+    tmLaunch = new QTimer(this);
+    tmLaunch->setObjectName(QStringLiteral("tmLaunch"));
+    tmLaunch->setInterval(100);
+    tmLaunch->setSingleShot(true);
+
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [] { ShowHelp(22); });
+
+    connect(tmLaunch, &QTimer::timeout, this, &TfrmGenerate::tmLaunchTimer);
+    connect(btnAbort, &QPushButton::clicked, this, &TfrmGenerate::btnAbortClick);
+    connect(btnClose, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    connect(lblSave, &TorroLabel::clicked, this, &TfrmGenerate::lblSaveClick);
+    connect(&FProgress, &TProgressList::lineAppended, this, &TfrmGenerate::LineAppended);
+    connect(&FProgress, &TProgressList::lineChanged, this, &TfrmGenerate::LineChanged);
+    connect(&FProgress, &TProgressList::cleared, listProgress, &QListWidget::clear);
+
+    FRun->OnStateChanged = [this] { UpdateButtons(); };
+    FRun->Builder().OnAttendedError
+        = [this](const QString &sMessage) { TDialogs::Critical(this, windowTitle(), sMessage); };
+
+    resize(480, 400);
+    UpdateButtons();
+}
+
+TfrmGenerate::~TfrmGenerate() = default;
+
+int TfrmGenerate::Execute(const QList<TParser *> &listProjects, QWidget *parent)
+{
+    TfrmGenerate frm(listProjects, parent);
+    return frm.exec();
+}
+
+bool TfrmGenerate::CanClose() const
+{
+    return FRun->CanClose();
+}
+
+TLineStyle TfrmGenerate::LineStyle(int iRow) const
+{
+    return TProgressDelegate::LineStyle(listProgress->model()->index(iRow, 0), listProgress->palette());
+}
+
+void TfrmGenerate::UpdateButtons()
+{
+    btnAbort->setEnabled(!CanClose());
+    btnClose->setEnabled(CanClose());
+    lblSave->setEnabled(CanClose());
+}
+
+void TfrmGenerate::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (Params)
+        LoadFormPos(*Params, this);
+    if (!FStarted)
+        tmLaunch->start();
+}
+
+void TfrmGenerate::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous() && Params)
+        SaveFormPos(*Params, this);
+    QDialog::hideEvent(event);
+}
+
+void TfrmGenerate::closeEvent(QCloseEvent *event)
+{
+    if (!CanClose()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TfrmGenerate::reject()
+{
+    // Escape and the title bar close only after the run, or once the stop was requested.
+    if (CanClose())
+        QDialog::reject();
+}
+
+void TfrmGenerate::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    btnClose->move(width() - 16 - btnClose->width(), height() - 16 - btnClose->height());
+    btnAbort->move(btnClose->x() - 16 - btnAbort->width(), btnClose->y());
+    lblSave->move(lblSave->x(), btnClose->y() + 5);
+    listProgress->resize(width() - 16 - listProgress->x(), btnClose->y() - 16 - listProgress->y());
+}
+
+void TfrmGenerate::tmLaunchTimer()
+{
+    tmLaunch->stop();
+    if (FStarted)
+        return;
+    FStarted = true;
+    const TBusyCursor busy;
+    FRun->Run(FProjectList);
+}
+
+void TfrmGenerate::btnAbortClick()
+{
+    FRun->Abort();
+}
+
+void TfrmGenerate::lblSaveClick()
+{
+    const QString sFolder = Params ? Params->GetStr(kLogFolder, AppDataDir) : AppDataDir;
+    const QString sFileName
+        = TDialogs::SaveFileName(this, QStringLiteral("Save log file"), sFolder,
+                                 QStringLiteral("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
+    if (sFileName.isEmpty())
+        return;
+    if (Params)
+        Params->SetStr(kLogFolder, QFileInfo(sFileName).absolutePath());
+    QSaveFile file(sFileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(FProgress.SaveText().toUtf8()) < 0 || !file.commit())
+        TDialogs::Critical(
+            this, QStringLiteral("Save log file"),
+            QStringLiteral("Unable to save the log to %1: %2").arg(sFileName, file.errorString()));
+}
+
+void TfrmGenerate::LineAppended(int iIndex)
+{
+    listProgress->insertItem(iIndex, FProgress.Lines().at(iIndex).sText);
+    listProgress->scrollToBottom();
+}
+
+void TfrmGenerate::LineChanged(int iIndex)
+{
+    if (QListWidgetItem *item = listProgress->item(iIndex))
+        item->setText(FProgress.Lines().at(iIndex).sText);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "delivery/progress.h"
+
+#include <QColor>
+#include <QDialog>
+#include <QList>
+#include <QStyledItemDelegate>
+#include <memory>
+
+class QListWidget;
+class QPushButton;
+class QTimer;
+class TDeliveryRun;
+class TParser;
+class TorroLabel;
+
+// How one progress line is drawn.
+struct TLineStyle
+{
+    QColor oColour;
+    bool bBold = false;
+    QString sText; // without the "!" marker and without line breaks
+};
+
+// Draws the progress lines: "  Success" green, failure lines red without
+// their "!", project titles (the first line and every line after a " "
+// separator) bold.
+class TProgressDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    static TLineStyle LineStyle(const QModelIndex &index, const QPalette &palette);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+};
+
+// The "Zip and deliver" window: runs the delivery of the projects it is given
+// (100 ms after it shows), shows the progress list, lets the user request the
+// stop and save the list when the run is over. It cannot be closed while the
+// run goes on.
+class TfrmGenerate : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The projects stay with the caller and must outlive the window.
+    explicit TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent = nullptr);
+    ~TfrmGenerate() override;
+
+    // Shows the window modally until the user closes it after the run.
+    static int Execute(const QList<TParser *> &listProjects, QWidget *parent = nullptr);
+
+    bool CanClose() const;
+    TLineStyle LineStyle(int iRow) const;
+    TProgressList &Progress() { return FProgress; }
+    TDeliveryRun &DeliveryRun() { return *FRun; }
+
+    void UpdateButtons();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+public Q_SLOTS:
+    void reject() override;
+
+private:
+    void tmLaunchTimer();
+    void btnAbortClick();
+    void lblSaveClick();
+    void LineAppended(int iIndex);
+    void LineChanged(int iIndex);
+
+    QList<TParser *> FProjectList;
+    TProgressList FProgress;
+    std::unique_ptr<TDeliveryRun> FRun;
+    bool FStarted = false;
+
+    QListWidget *listProgress = nullptr;
+    QPushButton *btnAbort = nullptr;
+    QPushButton *btnClose = nullptr;
+    TorroLabel *lblSave = nullptr;
+    QTimer *tmLaunch = nullptr;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "core/globals.h"
+#include "core/schema.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+#include "diagnostics/orrolog.h"
+#include "support/testenv.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+#include <memory>
+
+// A sandbox with a real, upgraded main database as DB and a diagnostics
+// logger as DiagLog, both in the sandbox.
+class DeliveryDB : public ::testing::Test
+{
+protected:
+    bwtest::TestSandbox sandbox;
+    std::unique_ptr<TSQLiteDatabase> db;
+    std::unique_ptr<TorroLog> log;
+
+    void SetUp() override
+    {
+        db = std::make_unique<TSQLiteDatabase>(sandbox.path(QStringLiteral("bundlewick.sqlite")));
+        int iOld = 0, iNew = 0;
+        TUpdateCheck::UpdateDatabase(*db, iOld, iNew);
+        DB = db.get();
+        log = std::make_unique<TorroLog>(sandbox.path(QStringLiteral("diag")) + QLatin1Char('/'),
+                                         QStringLiteral("information"), QString());
+        DiagLog = log.get();
+    }
+    void TearDown() override
+    {
+        DiagLog = nullptr;
+        log->Terminate();
+        log->WaitFor();
+        log.reset();
+        DB = nullptr;
+    }
+
+    // "why|where|what" of every event this test logged, oldest first.
+    QStringList diagEvents()
+    {
+        log->LogFlush();
+        TSQLiteDatabase file(log->LogFile());
+        auto table = file.GetTable(QStringLiteral("SELECT why, `where`, what FROM events WHERE `where` <> '' "
+                                                  "AND `where` NOT LIKE 'Torro%' ORDER BY id"));
+        QStringList out;
+        while (!table->Eof()) {
+            out << QStringLiteral("%1|%2|%3")
+                       .arg(table->FieldAsInteger(0))
+                       .arg(table->FieldAsString(1), table->FieldAsString(2));
+            table->Next();
+        }
+        return out;
+    }
+
+    void setting(const QString &sName, const QString &sValue)
+    {
+        db->ExecSQLFmt(QStringLiteral("INSERT INTO settings (name, value) VALUES ('%s', '%s')"),
+                       { SQLEscape(sName), SQLEscape(sValue) });
+    }
+    void param(int iSendID, const QString &sName, const QString &sValue)
+    {
+        db->ExecSQLFmt(
+            QStringLiteral("INSERT INTO sendparams (id_send, name, value) VALUES (%d, '%s', '%s')"),
+            { iSendID, SQLEscape(sName), SQLEscape(sValue) });
+    }
+    int retentionCount() { return db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention"), {}); }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    static QByteArray archiveBytes(int iSize)
+    {
+        QByteArray bytes(iSize, '\0');
+        for (int i = 0; i < iSize; ++i)
+            bytes[i] = char(i * 7 + i / 256);
+        return bytes;
+    }
+};

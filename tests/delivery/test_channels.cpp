@@ -1,0 +1,353 @@
+#include "core/daycount.h"
+#include "core/winutils.h"
+#include "delivery/channels.h"
+#include "delivery/progress.h"
+#include "deliverydb.h"
+#include "support/servers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+namespace {
+
+const QString kUser = QStringLiteral("uploader");
+const QString kPass = QStringLiteral("pa'ss");
+
+class Channels : public DeliveryDB
+{
+protected:
+    TProgressList progress;
+    QStringList shown; // every text the list showed, counter lines included
+    std::unique_ptr<TDeliveryChannels> channels;
+    QString archive;
+    QByteArray bytes = archiveBytes(300000);
+
+    void SetUp() override
+    {
+        DeliveryDB::SetUp();
+        progress.SetProcessEvents(false);
+        const auto record = [this](int i) { shown << progress.Lines().at(i).sText; };
+        QObject::connect(&progress, &TProgressList::lineAppended, record);
+        QObject::connect(&progress, &TProgressList::lineChanged, record);
+        channels = std::make_unique<TDeliveryChannels>(progress);
+        archive = sandbox.writeFile(QStringLiteral("tmp/build_1.zip"), bytes);
+    }
+    QStringList lines() const
+    {
+        QStringList out;
+        for (const TProgressLine &line : progress.Lines())
+            out << line.sText;
+        return out;
+    }
+    void ftpTask(int iSendID, const QString &sHost, const QString &sDir, const QString &sPass = kPass)
+    {
+        param(iSendID, QStringLiteral("FTPHost"), sHost);
+        param(iSendID, QStringLiteral("FTPDirectory"), sDir);
+        param(iSendID, QStringLiteral("FTPLogin"), kUser);
+        param(iSendID, QStringLiteral("FTPPassword"), sPass);
+    }
+    void smtpSettings(quint16 port, const QString &sLogin = QStringLiteral("1"))
+    {
+        setting(QStringLiteral("Email server"), QStringLiteral("127.0.0.1"));
+        setting(QStringLiteral("Email port"), QString::number(port));
+        setting(QStringLiteral("Email login"), sLogin);
+        setting(QStringLiteral("Email username"), QStringLiteral("mailer"));
+        setting(QStringLiteral("Email password"), QStringLiteral("s3cret"));
+        setting(QStringLiteral("Email from"), QStringLiteral("builds@example.com"));
+    }
+    void emailTask(int iSendID)
+    {
+        param(iSendID, QStringLiteral("EmailRecipient"),
+              QStringLiteral("ann@example.com\r\nbob@example.org"));
+        param(iSendID, QStringLiteral("EmailSubject"), QStringLiteral("{PROJECT} {VERSION}"));
+        param(iSendID, QStringLiteral("EmailMessage"), QStringLiteral("Get it: {LINK}\r\nBye"));
+    }
+    void stagingSettings(const QString &sHost, const QString &sPass = kPass)
+    {
+        setting(QStringLiteral("FTP host"), sHost);
+        setting(QStringLiteral("FTP directory"), QStringLiteral("staging"));
+        setting(QStringLiteral("FTP login"), kUser);
+        setting(QStringLiteral("FTP password"), sPass);
+        setting(QStringLiteral("FTP http path"), QStringLiteral("downloads.example.com/files"));
+    }
+};
+
+QByteArray bodyOf(const QByteArray &message)
+{
+    return message.mid(message.indexOf("\r\n\r\n") + 4);
+}
+
+// The base64 content of the MIME part whose headers name sName.
+QByteArray attachmentNamed(const QByteArray &message, const QByteArray &sName)
+{
+    const qsizetype at = message.indexOf("filename=\"" + sName + "\"");
+    if (at < 0)
+        return "<none>";
+    const qsizetype start = message.indexOf("\r\n\r\n", at) + 4;
+    const qsizetype end = message.indexOf("\r\n--", start);
+    return QByteArray::fromBase64(message.mid(start, end - start));
+}
+
+} // namespace
+
+TEST_F(Channels, FileTaskCopiesOverwritesAndReportsAMissingFolder)
+{
+    const QString folder = sandbox.path(QStringLiteral("out"));
+    QDir().mkpath(folder);
+    sandbox.writeFile(QStringLiteral("out/MyTool_1.2.3.zip"), "older and longer content of the old file");
+    param(3, QStringLiteral("FileFolder"), folder);
+
+    EXPECT_TRUE(channels->SendAsFile(3, archive, QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(readFile(folder + QStringLiteral("/MyTool_1.2.3.zip")), bytes);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool_1.2.3.zip") });
+
+    // A copy that cannot be read leaves the earlier output intact.
+    EXPECT_FALSE(channels->SendAsFile(3, sandbox.path(QStringLiteral("gone.zip")),
+                                      QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(readFile(folder + QStringLiteral("/MyTool_1.2.3.zip")), bytes);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool_1.2.3.zip") });
+
+    param(4, QStringLiteral("FileFolder"), sandbox.root() + QStringLiteral("/missing"));
+    EXPECT_FALSE(channels->SendAsFile(4, archive, QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_FALSE(channels->SendAsFile(5, archive, QStringLiteral("MyTool_1.2.3.zip"))); // no folder at all
+
+    EXPECT_EQ(lines(),
+              (QStringList { QStringLiteral("  Output saved to MyTool_1.2.3.zip"),
+                             QStringLiteral("!  Unable to save output MyTool_1.2.3.zip"),
+                             QStringLiteral("!  Unable to save output MyTool_1.2.3.zip"),
+                             QStringLiteral("!  Unable to save output MyTool_1.2.3.zip") }));
+    EXPECT_TRUE(diagEvents().isEmpty());
+}
+
+TEST_F(Channels, FtpTaskUploadsIntoItsDirectoryOrTheLoginDirectory)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home + QStringLiteral("/up load"));
+    bwtest::FtpServer server(kUser, kPass, home);
+    ftpTask(5, server.host(), QStringLiteral("up load"));
+    ftpTask(6, server.host(), QString());
+
+    ASSERT_TRUE(channels->SendAsFTP(5, archive, QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(readFile(home + QStringLiteral("/up load/MyTool_1.2.3.zip")), bytes);
+    EXPECT_TRUE(server.commands().contains(QStringLiteral("CWD up load")));
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_TRUE(shown.first().startsWith(QStringLiteral("  FTP progress: "))) << shown.first().toStdString();
+    EXPECT_EQ(lines(), QStringList { QStringLiteral("  Sent via FTP to ") + server.host() });
+
+    const int before = int(server.commands().size());
+    ASSERT_TRUE(channels->SendAsFTP(6, archive, QStringLiteral("MyTool_1.2.4.zip")));
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool_1.2.4.zip")), bytes);
+    EXPECT_TRUE(server.commands().mid(before).filter(QStringLiteral("CWD")).isEmpty());
+    EXPECT_TRUE(server.commands().contains(QStringLiteral("STOR MyTool_1.2.4.zip")));
+    // Task uploads leave no retention rows; only staging uploads expire.
+    EXPECT_EQ(retentionCount(), 0);
+}
+
+TEST_F(Channels, FtpFailuresShowTheReplyAndGoToTheDiagnostics)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home);
+    bwtest::FtpServer server(kUser, kPass, home);
+    ftpTask(5, server.host(), QString(), QStringLiteral("wrong"));
+    ftpTask(6, server.host(), QStringLiteral("missing"));
+    const QString dead = QStringLiteral("127.0.0.1:%1").arg(bwtest::freePort());
+    ftpTask(7, dead, QString());
+
+    EXPECT_FALSE(channels->SendAsFTP(5, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(6, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(7, archive, QStringLiteral("a.zip")));
+    const QStringList all = lines();
+    ASSERT_EQ(all.size(), 3);
+    EXPECT_EQ(all[0], QStringLiteral("!  FTP failed: 530 Authentication failed."));
+    EXPECT_TRUE(all[1].startsWith(QStringLiteral("!  FTP failed: 550 "))) << all[1].toStdString();
+    EXPECT_TRUE(all[2].startsWith(QStringLiteral("!  FTP failed: "))
+                && all[2].contains(QStringLiteral("Couldn't connect")))
+        << all[2].toStdString();
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/a.zip")));
+
+    const QStringList events = diagEvents();
+    ASSERT_EQ(events.size(), 3);
+    EXPECT_EQ(events[0],
+              QStringLiteral("2|TfrmGenerate|SendAsFTP to %1 failed: 530 Authentication failed.")
+                  .arg(server.host()));
+    EXPECT_TRUE(events[2].startsWith(QStringLiteral("2|TfrmGenerate|SendAsFTP to %1 failed: ").arg(dead)));
+}
+
+TEST_F(Channels, DownloadLinkJoinsThePathAndAddsAScheme)
+{
+    setting(QStringLiteral("FTP http path"), QStringLiteral("downloads.example.com/files"));
+    EXPECT_EQ(TDeliveryChannels::DownloadLink(QStringLiteral("MyTool_1.2.3.zip")),
+              QStringLiteral("http://downloads.example.com/files/MyTool_1.2.3.zip"));
+    db->ExecSQL(QStringLiteral(
+        "UPDATE settings SET value = 'https://example.com/files/' WHERE name = 'FTP http path'"));
+    EXPECT_EQ(TDeliveryChannels::DownloadLink(QStringLiteral("MyTool_1.2.3.zip")),
+              QStringLiteral("https://example.com/files/MyTool_1.2.3.zip"));
+    // The scheme test is case-sensitive.
+    db->ExecSQL(
+        QStringLiteral("UPDATE settings SET value = 'HTTP://example.com' WHERE name = 'FTP http path'"));
+    EXPECT_EQ(TDeliveryChannels::DownloadLink(QStringLiteral("a.zip")),
+              QStringLiteral("http://HTTP://example.com/a.zip"));
+}
+
+TEST_F(Channels, EmailCarriesTheArchiveAsAttachmentWithoutAStagingServer)
+{
+    bwtest::SmtpServer server;
+    smtpSettings(server.port());
+    emailTask(7);
+    // Asked for a link, but no staging server is set up.
+    param(7, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+
+    ASSERT_TRUE(channels->EmailTask(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                    QStringLiteral("MyTool_1.2.3.zip")))
+        << lines().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(lines(), QStringList { QStringLiteral("  Email sent to ann@example.com\r\nbob@example.org") });
+    EXPECT_FALSE(shown.filter(QRegularExpression(QStringLiteral("^  Email progress: \\d+$"))).isEmpty());
+    ASSERT_EQ(server.messages().size(), 1);
+    EXPECT_EQ(server.envelope(0),
+              QByteArray("from: builds@example.com\nto: ann@example.com\nto: bob@example.org\nauth: yes\n"));
+    const QByteArray message = server.messages().at(0);
+    EXPECT_TRUE(message.contains("\r\nSubject: MyTool 1.2.3\r\n"));
+    EXPECT_TRUE(message.contains("Get it: MyTool_1.2.3.zip\r\nBye"));
+    EXPECT_EQ(attachmentNamed(message, "MyTool_1.2.3.zip"), bytes);
+    EXPECT_EQ(retentionCount(), 0);
+}
+
+TEST_F(Channels, EmailWithLinkUploadsToStagingAndRecordsTheExpiry)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    bwtest::FtpServer ftp(kUser, kPass, home);
+    bwtest::SmtpServer::Options options;
+    options.offerAuth = false;
+    bwtest::SmtpServer smtp(options);
+    smtpSettings(smtp.port(), QStringLiteral("0")); // no AUTH
+    stagingSettings(ftp.host());
+    emailTask(8);
+    param(8, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+    param(8, QStringLiteral("EmailRetention"), QStringLiteral("1"));
+
+    const double now = NowDays();
+    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                    QStringLiteral("MyTool_1.2.3.zip")))
+        << lines().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(lines(),
+              (QStringList { QStringLiteral("  Sent via FTP to ") + ftp.host(),
+                             QStringLiteral("  Email sent to ann@example.com\r\nbob@example.org") }));
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), bytes);
+    ASSERT_EQ(smtp.messages().size(), 1);
+    EXPECT_TRUE(smtp.envelope(0).endsWith("auth: no\n"));
+    const QByteArray message = smtp.messages().at(0);
+    EXPECT_TRUE(
+        bodyOf(message).contains("Get it: http://downloads.example.com/files/MyTool_1.2.3.zip\r\nBye"))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains("filename="));
+
+    auto row = db->GetTable(
+        QStringLiteral("SELECT expiry, host, directory, login, password, filename FROM retention"));
+    ASSERT_FALSE(row->Eof());
+    EXPECT_NEAR(row->FieldAsDouble(0) - now, 7.0, 0.01);
+    EXPECT_EQ(row->FieldAsString(1), ftp.host());
+    EXPECT_EQ(row->FieldAsString(2), QStringLiteral("staging"));
+    EXPECT_EQ(row->FieldAsString(3), kUser);
+    EXPECT_EQ(row->FieldAsString(4), kPass);
+    EXPECT_EQ(row->FieldAsString(5), QStringLiteral("MyTool_1.2.3.zip"));
+    EXPECT_FALSE(row->Next());
+}
+
+TEST_F(Channels, RefusedRecipientFailsAfterTheStagingUploadWasRecorded)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    bwtest::FtpServer ftp(kUser, kPass, home);
+    bwtest::SmtpServer::Options options;
+    options.refuse = QStringList { QStringLiteral("bob@example.org") };
+    bwtest::SmtpServer smtp(options);
+    smtpSettings(smtp.port());
+    stagingSettings(ftp.host());
+    emailTask(9);
+    param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+
+    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                     QStringLiteral("MyTool_1.2.3.zip")));
+    const QString reply = QStringLiteral("550 5.1.1 <bob@example.org>: Recipient address rejected");
+    EXPECT_EQ(lines(),
+              (QStringList { QStringLiteral("  Sent via FTP to ") + ftp.host(),
+                             QStringLiteral("!  Email failed: ") + reply }));
+    EXPECT_TRUE(smtp.messages().isEmpty());
+    EXPECT_EQ(retentionCount(), 1); // "EmailRetention" missing: one day
+    EXPECT_EQ(diagEvents(),
+              (QStringList {
+                  QStringLiteral("1|TfrmGenerate|oSMTPRequestDone error: ") + reply,
+                  QStringLiteral("1|TfrmGenerate|SendAsEmail to ann@example.com\r\nbob@example.org failed: ")
+                      + reply }));
+}
+
+TEST_F(Channels, FailedStagingUploadSendsNoEmailButLeavesARow)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    bwtest::FtpServer ftp(kUser, kPass, home);
+    bwtest::SmtpServer smtp;
+    smtpSettings(smtp.port());
+    stagingSettings(ftp.host(), QStringLiteral("wrong"));
+    emailTask(9);
+    param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+    param(9, QStringLiteral("EmailRetention"), QStringLiteral("0"));
+
+    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                     QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(lines(), QStringList { QStringLiteral("!  FTP failed: 530 Authentication failed.") });
+    EXPECT_TRUE(smtp.messages().isEmpty());
+    EXPECT_EQ(retentionCount(), 1);
+}
+
+TEST_F(Channels, NameBeginningWithHttpIsTakenForALink)
+{
+    bwtest::SmtpServer server;
+    smtpSettings(server.port());
+    emailTask(7);
+    ASSERT_TRUE(channels->SendAsEmail(7, QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
+                                      QStringLiteral("HttpTools_1.0.zip")));
+    ASSERT_EQ(server.messages().size(), 1);
+    EXPECT_TRUE(server.messages().at(0).contains("Get it: HttpTools_1.0.zip\r\n"));
+    EXPECT_FALSE(server.messages().at(0).contains("filename="));
+}
+
+TEST_F(Channels, AttachmentCopyFailureContactsNoServer)
+{
+    bwtest::SmtpServer server;
+    smtpSettings(server.port());
+    emailTask(7);
+    const QString target = TempDir() + QStringLiteral("MyTool_1.2.3.zip");
+    QDir().mkpath(target); // a folder in the way of the copy
+
+    EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                       QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(lines(),
+              QStringList { QStringLiteral("!  Failed to email MyTool_1.2.3.zip: could not copy %1 to %2.")
+                                .arg(archive, target) });
+    EXPECT_EQ(diagEvents(),
+              QStringList { QStringLiteral("1|TfrmGenerate|SendAsEmail error: could not copy %1 to %2.")
+                                .arg(archive, target) });
+    EXPECT_TRUE(server.messages().isEmpty());
+}
+
+TEST_F(Channels, SilentMailServerEndsAsFailure)
+{
+    bwtest::SilentServer silent;
+    smtpSettings(silent.port());
+    emailTask(7);
+    channels->SetEmailTimeout(1);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                       QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_LT(clock.elapsed(), 10000);
+    ASSERT_EQ(lines().size(), 1);
+    EXPECT_TRUE(lines().first().startsWith(QStringLiteral("!  Email failed: ")))
+        << lines().first().toStdString();
+    EXPECT_EQ(channels->FEmailProgress, -1);
+}

@@ -1,0 +1,214 @@
+#include "core/daycount.h"
+#include "delivery/retention.h"
+#include "deliverydb.h"
+#include "support/servers.h"
+
+#include <QDir>
+#include <QTimer>
+
+namespace {
+
+const QString kUser = QStringLiteral("stager");
+const QString kPass = QStringLiteral("it's secret");
+
+class Retention : public DeliveryDB
+{
+protected:
+    // Records an upload as the client that made it would.
+    static void save(int iPeriod, const QString &sHost, const QString &sDir, const QString &sName,
+                     const QString &sLogin = kUser, int iSendID = 0)
+    {
+        TFTPClient client;
+        client.Host = sHost;
+        client.Directory = sDir;
+        client.Username = sLogin;
+        client.Password = kPass;
+        client.RemoteFile = sName;
+        if (iSendID)
+            SaveFileExpiry(iSendID, client);
+        else
+            SaveFileExpiry(client, iPeriod);
+    }
+    int addRow(double dExpiry, const QString &sHost, const QString &sDir, const QString &sName,
+               const QString &sPass = kPass)
+    {
+        db->ExecSQLFmt(
+            QStringLiteral("INSERT INTO retention (expiry, host, directory, login, password, filename, "
+                           "modified) VALUES (%g, '%s', '%s', '%s', '%s', '%s', DATETIME('NOW'))"),
+            { dExpiry, sHost, sDir, SQLEscape(kUser), SQLEscape(sPass), sName });
+        return int(db->LastInsertRowID());
+    }
+    QStringList rowIDs()
+    {
+        QStringList ids;
+        db->GetTableStrings(QStringLiteral("SELECT id FROM retention ORDER BY id"), ids);
+        return ids;
+    }
+    double expiryOf(const QString &sName)
+    {
+        return db->QueryDoubleFmt(QStringLiteral("SELECT expiry FROM retention WHERE filename = '%s'"),
+                                  { sName });
+    }
+};
+
+QDateTime at(int y, int m, int d, int h = 10, int min = 0)
+{
+    return QDateTime(QDate(y, m, d), QTime(h, min));
+}
+
+} // namespace
+
+TEST(RetentionExpiry, PeriodsFollowTheCalendar)
+{
+    EXPECT_EQ(RetentionExpiry(at(2024, 3, 1), 0), at(2024, 3, 2));
+    EXPECT_EQ(RetentionExpiry(at(2024, 3, 1), 1), at(2024, 3, 8));
+    EXPECT_EQ(RetentionExpiry(at(2024, 1, 31, 23, 59), 2), at(2024, 2, 29, 23, 59));
+    EXPECT_EQ(RetentionExpiry(at(2023, 1, 31), 2), at(2023, 2, 28));
+    EXPECT_EQ(RetentionExpiry(at(2024, 12, 15), 2), at(2025, 1, 15));
+    EXPECT_EQ(RetentionExpiry(at(2024, 2, 29), 3), at(2025, 2, 28));
+    EXPECT_EQ(RetentionExpiry(at(2023, 7, 4), 3), at(2024, 7, 4));
+    for (int iPeriod : { 4, -1, 5, 99 })
+        EXPECT_FALSE(RetentionExpiry(at(2024, 3, 1), iPeriod).isValid()) << iPeriod;
+}
+
+TEST_F(Retention, RowsPerPeriodAndOneRowPerPlace)
+{
+    const double now = NowDays();
+    save(0, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("day.zip"));
+    save(1, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("week.zip"));
+    save(2, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("month.zip"));
+    save(4, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("forever.zip"));
+    EXPECT_NEAR(expiryOf(QStringLiteral("day.zip")) - now, 1.0, 0.01);
+    EXPECT_NEAR(expiryOf(QStringLiteral("week.zip")) - now, 7.0, 0.01);
+    const double month = expiryOf(QStringLiteral("month.zip")) - now;
+    EXPECT_TRUE(month >= 27.99 && month <= 31.01) << month;
+    EXPECT_EQ(retentionCount(), 3);
+
+    // The same name in the same place: one row, the later expiry and login,
+    // even when the new expiry is earlier.
+    save(0, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("week.zip"),
+         QStringLiteral("o'brien"));
+    EXPECT_EQ(retentionCount(), 3);
+    EXPECT_NEAR(expiryOf(QStringLiteral("week.zip")) - now, 1.0, 0.01);
+    EXPECT_EQ(
+        db->QueryStringFmt(QStringLiteral("SELECT login FROM retention WHERE filename = 'week.zip'"), {}),
+        QStringLiteral("o'brien"));
+    // "forever" leaves an older row of the same place alone.
+    const double before = expiryOf(QStringLiteral("day.zip"));
+    save(4, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("day.zip"));
+    EXPECT_EQ(expiryOf(QStringLiteral("day.zip")), before);
+    // Another directory is another place.
+    save(0, QStringLiteral("ftp.example.com"), QStringLiteral("pub"), QStringLiteral("day.zip"));
+    EXPECT_EQ(retentionCount(), 4);
+}
+
+TEST_F(Retention, TaskPeriodComesFromEmailRetention)
+{
+    param(3, QStringLiteral("EmailRetention"), QStringLiteral("4"));
+    param(4, QStringLiteral("EmailRetention"), QStringLiteral("week"));
+    const double now = NowDays();
+    save(0, QStringLiteral("h"), QString(), QStringLiteral("kept.zip"), kUser, 3);
+    save(0, QStringLiteral("h"), QString(), QStringLiteral("notanumber.zip"), kUser, 4);
+    save(0, QStringLiteral("h"), QString(), QStringLiteral("norow.zip"), kUser, 5);
+    EXPECT_EQ(retentionCount(), 2);
+    EXPECT_NEAR(expiryOf(QStringLiteral("notanumber.zip")) - now, 1.0, 0.01);
+    EXPECT_NEAR(expiryOf(QStringLiteral("norow.zip")) - now, 1.0, 0.01);
+}
+
+class ExpiryCheck : public Retention
+{
+protected:
+    QString home = sandbox.path(QStringLiteral("ftphome"));
+    std::unique_ptr<bwtest::FtpServer> server;
+    TExpiryChecker checker;
+
+    void SetUp() override
+    {
+        Retention::SetUp();
+        QDir().mkpath(home + QStringLiteral("/staging"));
+        server = std::make_unique<bwtest::FtpServer>(kUser, kPass, home);
+    }
+};
+
+TEST_F(ExpiryCheck, DeletesDueFilesAndDropsRowsOfFilesAlreadyGone)
+{
+    sandbox.writeFile(QStringLiteral("ftphome/staging/due.zip"), "1");
+    sandbox.writeFile(QStringLiteral("ftphome/staging/later.zip"), "2");
+    const double now = NowDays();
+    const int due = addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("due.zip"));
+    const int gone = addRow(now - 0.5, server->host(), QStringLiteral("staging"), QStringLiteral("gone.zip"));
+    const int later = addRow(now + 1, server->host(), QStringLiteral("staging"), QStringLiteral("later.zip"));
+
+    QTimer timer;
+    timer.setInterval(30000);
+    checker.tmExpireTimer(&timer);
+    EXPECT_EQ(timer.interval(), 3600000);
+
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/due.zip")));
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/later.zip")));
+    EXPECT_EQ(rowIDs(), QStringList { QString::number(later) });
+    const QStringList commands = server->commands();
+    EXPECT_EQ(commands.filter(QStringLiteral("DELE")), QStringList { QStringLiteral("DELE due.zip") });
+    EXPECT_EQ(commands.filter(QStringLiteral("NLST")).size(), 2);
+    EXPECT_EQ(diagEvents(), QStringList { QStringLiteral("2|TFData|tmExpireTimer deletion: file=due.zip") });
+    Q_UNUSED(due);
+    Q_UNUSED(gone);
+
+    // Later ticks keep the hourly interval.
+    checker.tmExpireTimer(&timer);
+    EXPECT_EQ(timer.interval(), 3600000);
+}
+
+TEST_F(ExpiryCheck, FailuresLeaveTheirRows)
+{
+    // Only a longer name holds the row's name: listed, but DELE fails.
+    sandbox.writeFile(QStringLiteral("ftphome/staging/MyTool_1.zip.bak"), "1");
+    const double now = NowDays();
+    const int refused = addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("a.zip"),
+                               QStringLiteral("wrong"));
+    const int partial
+        = addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("MyTool_1.zip"));
+    const int missingDir
+        = addRow(now - 1, server->host(), QStringLiteral("nowhere"), QStringLiteral("b.zip"));
+
+    checker.tmExpireTimer(nullptr);
+    EXPECT_EQ(
+        rowIDs(),
+        (QStringList { QString::number(refused), QString::number(partial), QString::number(missingDir) }));
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.zip.bak")));
+    EXPECT_EQ(diagEvents(),
+              (QStringList {
+                  QStringLiteral("1|TFData|tmExpireTimer failure: unable to list files for retention id=%1")
+                      .arg(refused),
+                  QStringLiteral("1|TFData|tmExpireTimer failure: rentention id=%1").arg(partial),
+                  QStringLiteral("1|TFData|tmExpireTimer failure: unable to list files for retention id=%1")
+                      .arg(missingDir),
+              }));
+}
+
+TEST_F(ExpiryCheck, TickDuringACheckIsSkipped)
+{
+    const double now = NowDays();
+    for (int i = 0; i < 3; ++i)
+        addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("gone%1.zip").arg(i));
+
+    // Ticks arrive while the check waits for the server.
+    QTimer timer;
+    timer.setInterval(1);
+    int nested = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (checker.Running()) {
+            ++nested;
+            checker.tmExpireTimer(&timer);
+        }
+    });
+    timer.start();
+    checker.tmExpireTimer(&timer);
+    timer.stop();
+
+    EXPECT_GT(nested, 0);
+    EXPECT_FALSE(checker.Running());
+    EXPECT_EQ(retentionCount(), 0);
+    EXPECT_EQ(server->commands().filter(QStringLiteral("NLST")).size(), 3);
+    EXPECT_TRUE(diagEvents().isEmpty());
+}

@@ -1,0 +1,252 @@
+#include "core/globals.h"
+#include "core/regutils.h"
+#include "core/schema.h"
+#include "core/sqlite.h"
+#include "delivery/deliveryrun.h"
+#include "delivery/sendtasks.h"
+#include "projects/parser.h"
+#include "support/testenv.h"
+#include "ui/dialogs.h"
+#include "ui/frmgenerate.h"
+#include "ui/torrolabel.h"
+
+#include <QDir>
+#include <QEnterEvent>
+#include <QImage>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+class TestFrmGenerate : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<bwtest::TestSandbox> m_sandbox;
+    std::unique_ptr<TSQLiteDatabase> m_db;
+    std::vector<std::unique_ptr<TParser>> m_projects;
+
+    // A parsed Generic project with one file per File task folder; a folder
+    // name starting with "-" stays missing.
+    TParser *project(const QString &sTitle, const QStringList &folders)
+    {
+        m_db->ExecSQLFmt(u"INSERT INTO projects (type, title) VALUES (0, '%s')"_s, { sTitle });
+        const int id = int(m_db->LastInsertRowID());
+        const QString sFile = m_sandbox->writeFile(sTitle + u"/main.txt"_s, "main");
+        m_db->ExecSQLFmt(u"INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"_s, { id, sFile });
+        for (const QString &folder : folders) {
+            m_db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
+                             { id });
+            const QString sPath = m_sandbox->root() + u"/"_s + folder;
+            if (!folder.startsWith(u'-'))
+                QDir().mkpath(sPath);
+            SetSendParam(int(m_db->LastInsertRowID()), u"FileFolder"_s, sPath);
+        }
+        m_projects.push_back(CreateParser(pkGeneric, id, sTitle, QString()));
+        m_projects.back()->Parse();
+        return m_projects.back().get();
+    }
+    template<typename T> static T *child(QWidget &frm, const char *name)
+    {
+        return frm.findChild<T *>(QString::fromLatin1(name));
+    }
+    // Whether the image holds a pixel of exactly this colour.
+    static bool hasColour(const QImage &image, QRgb rgb)
+    {
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if ((image.pixel(x, y) & 0xFFFFFF) == (rgb & 0xFFFFFF))
+                    return true;
+        return false;
+    }
+    static QImage paintRow(QListWidget *list, int iRow)
+    {
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.font.setPixelSize(20);
+        option.rect = QRect(0, 0, 400, 30);
+        QImage image(400, 30, QImage::Format_RGB32);
+        QPainter painter(&image);
+        list->itemDelegate()->paint(&painter, option, list->model()->index(iRow, 0));
+        return image;
+    }
+
+private slots:
+    void init()
+    {
+        m_sandbox = std::make_unique<bwtest::TestSandbox>();
+        m_db = std::make_unique<TSQLiteDatabase>(m_sandbox->path(u"bundlewick.sqlite"_s));
+        int iOld = 0, iNew = 0;
+        TUpdateCheck::UpdateDatabase(*m_db, iOld, iNew);
+        DB = m_db.get();
+        AppDataDir = m_sandbox->root() + u"/appdata/"_s;
+        Params = new TParams(u"SOFTWARE\\orro{}\\Bundlewick"_s);
+        TDialogs::SetScripted(true);
+        TDialogs::Clear();
+    }
+    void cleanup()
+    {
+        m_projects.clear();
+        delete Params;
+        Params = nullptr;
+        DB = nullptr;
+        m_db.reset();
+        m_sandbox.reset();
+    }
+
+    void runDrawsAndSaves()
+    {
+        TParser *bad = project(u"Tool"_s, { u"out"_s, u"-missing"_s });
+        TParser *good = project(u"Good"_s, { u"out2"_s });
+        TfrmGenerate frm({ bad, good });
+        auto *list = child<QListWidget>(frm, "listProgress");
+        auto *btnAbort = child<QPushButton>(frm, "btnAbort");
+        auto *btnClose = child<QPushButton>(frm, "btnClose");
+        auto *lblSave = child<TorroLabel>(frm, "lblSave");
+        QVERIFY(list && btnAbort && btnClose && lblSave);
+        QCOMPARE(frm.windowTitle(), u"Bundlewick :: Zip and deliver"_s);
+
+        // During the run: Abort only, and the window refuses to close.
+        QList<bool> during;
+        bool bVisibleAfterClose = false;
+        connect(&frm.Progress(), &TProgressList::lineAppended, &frm, [&](int iIndex) {
+            if (iIndex != 0)
+                return;
+            during = { btnAbort->isEnabled(), btnClose->isEnabled(), lblSave->isEnabled() };
+            frm.close();
+            bVisibleAfterClose = frm.isVisible();
+        });
+        frm.show();
+        QTRY_VERIFY(frm.CanClose());
+        QCOMPARE(during, QList<bool>({ true, false, false }));
+        QVERIFY(bVisibleAfterClose);
+        QVERIFY(!btnAbort->isEnabled());
+        QVERIFY(btnClose->isEnabled());
+        QVERIFY(lblSave->isEnabled());
+
+        QTRY_COMPARE(list->count(), 12);
+        const QString sLine2 = list->item(2)->text();
+        QVERIFY(sLine2.startsWith(u"  Output saved to Tool_"_s));
+        const QString sArchive = sLine2.mid(18);
+        QCOMPARE(list->item(3)->text(), u"!  Unable to save output "_s + sArchive);
+
+        const QColor text = list->palette().color(QPalette::Text);
+        const QColor red(255, 0, 0), green(0, 128, 0);
+        struct Expect
+        {
+            int row;
+            QColor colour;
+            bool bold;
+            QString text;
+        };
+        const QList<Expect> expected = {
+            { 0, text, true, u"Tool"_s },
+            { 1, text, false, u"  Zipped 1 file"_s },
+            { 3, red, false, u"  Unable to save output "_s + sArchive },
+            { 4, red, false, u"  Fail"_s },
+            { 5, text, false, u" "_s },
+            { 6, text, true, u"Good"_s },
+            { 9, green, false, u"  Success"_s },
+            { 11, text, true, u"Generation complete."_s },
+        };
+        for (const Expect &e : expected) {
+            const TLineStyle style = frm.LineStyle(e.row);
+            QCOMPARE(style.oColour, e.colour);
+            QCOMPARE(style.bBold, e.bold);
+            QCOMPARE(style.sText, e.text);
+        }
+
+        // The drawn pixels follow the decision.
+        QVERIFY(hasColour(paintRow(list, 9), qRgb(0, 128, 0)));
+        QVERIFY(!hasColour(paintRow(list, 9), qRgb(255, 0, 0)));
+        QVERIFY(hasColour(paintRow(list, 4), qRgb(255, 0, 0)));
+        QVERIFY(!hasColour(paintRow(list, 1), qRgb(255, 0, 0)));
+
+        // Save log: default folder, then the chosen one is remembered.
+        const QString sLog = m_sandbox->root() + u"/logs/run.txt"_s;
+        QDir().mkpath(m_sandbox->root() + u"/logs"_s);
+        TDialogs::PushFileName(sLog);
+        QTest::mouseClick(lblSave, Qt::LeftButton);
+        QCOMPARE(TDialogs::Shown().size(), 1);
+        QCOMPARE(TDialogs::Shown()[0].sKind, u"save"_s);
+        QCOMPARE(TDialogs::Shown()[0].sTitle, u"Save log file"_s);
+        QCOMPARE(TDialogs::Shown()[0].sText, AppDataDir);
+        QCOMPARE(Params->GetStr(u"Log folder"_s), m_sandbox->root() + u"/logs"_s);
+        QFile saved(sLog);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QString sGood = list->item(8)->text().mid(18);
+        QCOMPARE(QString::fromUtf8(saved.readAll()),
+                 u"Tool\r\n  Zipped 1 file\r\n  Output saved to "_s + sArchive
+                     + u"\r\n!  Unable to save output "_s + sArchive
+                     + u"\r\n!  Fail\r\n \r\nGood\r\n  Zipped 1 file\r\n  Output saved to "_s + sGood
+                     + u"\r\n  Success\r\n \r\nGeneration complete.\r\n"_s);
+
+        QTest::mouseClick(btnClose, Qt::LeftButton);
+        QTRY_VERIFY(!frm.isVisible());
+        QCOMPARE(frm.result(), int(QDialog::Rejected));
+    }
+
+    void linkLabel()
+    {
+        TorroLabel label(u"Save log"_s);
+        int iClicks = 0;
+        connect(&label, &TorroLabel::clicked, [&] { ++iClicks; });
+        label.resize(100, 20);
+        label.show();
+        QCOMPARE(label.cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(label.palette().color(QPalette::Active, QPalette::WindowText),
+                 label.palette().color(QPalette::Active, QPalette::Link));
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(&label, &enter);
+        QVERIFY(label.font().underline());
+        QFont styled = label.font();
+        styled.setBold(true);
+        label.setFont(styled);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&label, &leave);
+        QVERIFY(!label.font().underline());
+        QVERIFY(!label.font().bold());
+        QTest::mouseClick(&label, Qt::LeftButton);
+        QCOMPARE(iClicks, 1);
+        label.setEnabled(false);
+        QTest::mouseClick(&label, Qt::LeftButton);
+        QCOMPARE(iClicks, 1);
+        QVERIFY(label.palette().color(QPalette::Disabled, QPalette::WindowText)
+                != label.palette().color(QPalette::Active, QPalette::Link));
+    }
+
+    void abortStopsAfterTheRunningProject()
+    {
+        TParser *first = project(u"First"_s, { u"a"_s });
+        TParser *second = project(u"Second"_s, { u"b"_s });
+        QStringList lines;
+        // Abort as soon as the window shows its first line, close once the run is over.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto *frm = qobject_cast<TfrmGenerate *>(QApplication::activeModalWidget());
+            if (!frm)
+                return;
+            auto *list = child<QListWidget>(*frm, "listProgress");
+            if (list->count() > 0 && !frm->CanClose())
+                QTest::mouseClick(child<QPushButton>(*frm, "btnAbort"), Qt::LeftButton);
+            if (frm->CanClose() && list->count() > 0
+                && list->item(list->count() - 1)->text() == u"Generation complete."_s) {
+                for (int i = 0; i < list->count(); ++i)
+                    lines << list->item(i)->text();
+                QTest::mouseClick(child<QPushButton>(*frm, "btnClose"), Qt::LeftButton);
+            }
+        });
+        poll.start(10);
+        QCOMPARE(TfrmGenerate::Execute({ first, second }), int(QDialog::Rejected));
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], u"First"_s);
+        QCOMPARE(lines.mid(3), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));
+        QCOMPARE(QDir(m_sandbox->root() + u"/b"_s).entryList(QDir::Files), QStringList());
+    }
+};
+
+QTEST_MAIN(TestFrmGenerate)
+#include "test_frmgenerate.moc"
