@@ -183,7 +183,7 @@ TEST_F(ParamsTest, AnyTextRoundTrips)
 TEST_F(ParamsTest, DamagedFileLoadsWhatItCan)
 {
     writeStore("garbage without tabs\n" + kHeader.left(10) + "\n\tGood\t1\tyes\n"
-               + QByteArray("\x00\xff\xfe\tBin\t1\tx\n", 14) + "\tBadEscape\t1\tq\\z\n\tBadType\t9\tx\n"
+               + QByteArray("\x00\xff\xfe\tBin\t1\tx\n", 12) + "\tBadEscape\t1\tq\\z\n\tBadType\t9\tx\n"
                + "\tBadInt\t3\t12abc\n\tBadHex\t4\txyz\n\tFive\t1\ta\tb\n\tRawCtl\t1\ta\x01\n"
                + "\tLate\t3\t42\n\tgood\t1\tagain\r\n\tTrunc\t1");
     TParams p(kRoot);
