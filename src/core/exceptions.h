@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <exception>
+#include <utility>
 
 // Base of the program's exceptions: a message text, as the user will see it.
 class Exception : public std::exception
@@ -12,8 +12,7 @@ public:
     explicit Exception(QString message)
         : m_message(std::move(message))
         , m_utf8(m_message.toUtf8())
-    {
-    }
+    { }
     const QString &Message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
@@ -35,3 +34,17 @@ class EOSError : public Exception
 {
     using Exception::Exception;
 };
+
+// The message of any exception, for a box or a line on stderr.
+inline QString ExceptionText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception &e) {
+        return e.Message();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown exception");
+    }
+}

@@ -8,4 +8,3 @@ QString BuildVersionText()
         .arg(BW_VERSION_RELEASE)
         .arg(BW_VERSION_BUILD);
 }
-

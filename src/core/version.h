@@ -4,4 +4,3 @@
 
 // This program's own version, fixed by the build: "major.minor.release build N".
 QString BuildVersionText();
-

@@ -40,6 +40,22 @@ struct TSendRow
     QString sPassword;
 };
 
+// The send parameter that names where a task of this kind delivers to (the
+// log's destination); empty for kinds the run does not know.
+QString DestinationParam(int iKind)
+{
+    switch (iKind) {
+    case skEmail:
+        return QStringLiteral("EmailRecipient");
+    case skFile:
+        return QStringLiteral("FileFolder");
+    case skFTP:
+        return QStringLiteral("FTPHost");
+    default:
+        return QString();
+    }
+}
+
 } // namespace
 
 int SendTaskCount(int iProjectID)
@@ -132,36 +148,20 @@ bool TDeliveryRun::DeliverProject(const TParser &oProject)
         }
 
         for (const TSendRow &task : tasks) {
-            bool bSuccess = true;
-            switch (task.iKind) {
-            case skEmail: {
-                const QString sArchive
-                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+            // Other kinds have nowhere to go: they count as done and leave no log row.
+            const QString sDestParam = DestinationParam(task.iKind);
+            if (sDestParam.isEmpty())
+                continue;
+            const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+            bool bSuccess = false;
+            if (task.iKind == skEmail)
                 bSuccess = FChannels.EmailTask(task.iID, oProject.Title(), sVersion, sArchive, sArchiveName);
-                SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), skEmail, sArchiveName,
-                        GetSendParam(task.iID, QStringLiteral("EmailRecipient")));
-                break;
-            }
-            case skFile: {
-                const QString sArchive
-                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+            else if (task.iKind == skFile)
                 bSuccess = FChannels.SendAsFile(task.iID, sArchive, sArchiveName);
-                SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), skFile, sArchiveName,
-                        GetSendParam(task.iID, QStringLiteral("FileFolder")));
-                break;
-            }
-            case skFTP: {
-                const QString sArchive
-                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+            else
                 bSuccess = FChannels.SendAsFTP(task.iID, sArchive, sArchiveName);
-                SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), skFTP, sArchiveName,
-                        GetSendParam(task.iID, QStringLiteral("FTPHost")));
-                break;
-            }
-            default:
-                // Unknown kinds have nowhere to go and count as done.
-                break;
-            }
+            SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), task.iKind, sArchiveName,
+                    GetSendParam(task.iID, sDestParam));
             bAllSucceeded = bAllSucceeded && bSuccess;
         }
     } // the code archive and the manifest go here

@@ -55,15 +55,7 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
 
 QString TApplication::ExceptionText(const std::exception_ptr &error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Exception &e) {
-        return e.Message();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown exception");
-    }
+    return ::ExceptionText(error);
 }
 
 void TApplication::HandleException(const std::exception_ptr &error)

@@ -263,19 +263,6 @@ int RunCommand(const TArguments &args)
     }
 }
 
-QString ErrorText(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const Exception &e) {
-        return e.Message();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown exception");
-    }
-}
-
 int UsageError(const QString &sMessage)
 {
     Error(sMessage);
@@ -313,7 +300,7 @@ int RunCommandLine(int argc, char **argv)
     try {
         ProcessInit();
     } catch (...) {
-        Error(ErrorText(std::current_exception()));
+        Error(ExceptionText(std::current_exception()));
         ProcessFinal();
         return exFailed;
     }
@@ -334,7 +321,7 @@ int RunCommandLine(int argc, char **argv)
         } catch (const EUsage &e) {
             iResult = UsageError(e.Message());
         } catch (...) {
-            Error(ErrorText(std::current_exception()));
+            Error(ExceptionText(std::current_exception()));
             iResult = exFailed;
         }
         instance.Release();

@@ -279,9 +279,9 @@ TEST_F(ListFilesTest, SymlinksDoNotLoop)
               (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/back/.hidden.pas"_s,
                              root + u"/sub2/deep/back/A.pas"_s, root + u"/sub2/deep/back/b.pas"_s,
                              root + u"/sub2/deep/back/bin/g.pas"_s, root + u"/sub2/deep/back/cabin/i.pas"_s,
-                             root + u"/sub2/deep/back/dot."_s, root + u"/sub2/deep/back/obj/h.pas"_s, root + u"/sub2/deep/back/Sub/d.pas"_s,
-                             root + u"/sub2/deep/back/trail./j.pas"_s, root + u"/sub2/deep/back/x.pa"_s,
-                             root + u"/sub2/deep/f.pas"_s,
+                             root + u"/sub2/deep/back/dot."_s, root + u"/sub2/deep/back/obj/h.pas"_s,
+                             root + u"/sub2/deep/back/Sub/d.pas"_s, root + u"/sub2/deep/back/trail./j.pas"_s,
+                             root + u"/sub2/deep/back/x.pa"_s, root + u"/sub2/deep/f.pas"_s,
                              root + u"/sub2/e.PAS"_s, root + u"/sub2/linked/d.pas"_s }));
 }
 

@@ -11,14 +11,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#if defined(__SANITIZE_THREAD__)
-#define BW_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define BW_TSAN 1
-#endif
-#endif
-
 // A sandbox with a real, upgraded main database as DB and, on request, a
 // diagnostics logger as DiagLog, both in the sandbox.
 class DeliveryDB : public ::testing::Test
@@ -53,7 +45,7 @@ protected:
     // multi-threaded fork).
     bool startDiag()
     {
-#if BW_TSAN
+#ifdef BW_TSAN
         return diag = false;
 #endif
         log = std::make_unique<TorroLog>(sandbox.path(QStringLiteral("diag")) + QLatin1Char('/'),

@@ -13,14 +13,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-#define BW_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define BW_TSAN 1
-#endif
-#endif
-
 namespace {
 
 struct LogDir

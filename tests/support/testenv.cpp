@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpServer>
-
 #include <cstdlib>
 #include <stdexcept>
 
@@ -14,7 +13,7 @@ TestSandbox::TestSandbox()
 {
     if (!m_dir.isValid())
         throw std::runtime_error("cannot create a temporary folder");
-    for (const char *sub : {"data", "config", "home", "tmp", "wine"})
+    for (const char *sub : { "data", "config", "home", "tmp", "wine" })
         QDir().mkpath(m_dir.filePath(QString::fromLatin1(sub)));
     setVar("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")));
     setVar("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")));
@@ -37,7 +36,7 @@ void TestSandbox::setVar(const char *name, const QString &value)
 {
     const QByteArray key(name);
     if (m_saved.find(key) == m_saved.end())
-        m_saved[key] = {qEnvironmentVariableIsSet(name), qgetenv(name)};
+        m_saved[key] = { qEnvironmentVariableIsSet(name), qgetenv(name) };
     qputenv(name, QFile::encodeName(value));
 }
 

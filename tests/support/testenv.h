@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <map>
 #include <ostream>
 
@@ -12,6 +11,15 @@ inline void PrintTo(const QString &s, std::ostream *os)
 {
     *os << '"' << s.toStdString() << '"';
 }
+
+// BW_TSAN is defined in ThreadSanitizer builds, which scale some tests down.
+#if defined(__SANITIZE_THREAD__)
+#define BW_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define BW_TSAN 1
+#endif
+#endif
 
 namespace bwtest {
 

@@ -1,7 +1,6 @@
 #include "support/testenv.h"
 
 #include <QCoreApplication>
-
 #include <gtest/gtest.h>
 
 // gtest main with a Qt application object, so that timers, Delay() and
