@@ -7,7 +7,7 @@
 // that day count backwards with the time of day subtracted (-1.5 is
 // 29 December 1899 12:00), as the format has always done.
 
-// A date-time in another time spec is converted to local time first.
+// A date-time in another time zone is converted to local time first.
 double DateTimeToDays(const QDateTime &local);
 // Local time, rounded to the millisecond.
 QDateTime DaysToDateTime(double days);

@@ -72,21 +72,21 @@ QString SQLFormat(const QString &tmpl, const QList<TFmtArg> &args)
         }
         if (i + 1 >= n)
             formatError(tmpl, QStringLiteral("lone '%' at the end"));
-        const QChar spec = tmpl.at(++i);
-        if (spec == QLatin1Char('%')) {
+        const QChar conv = tmpl.at(++i);
+        if (conv == QLatin1Char('%')) {
             out += QLatin1Char('%');
             continue;
         }
-        if (spec != QLatin1Char('d') && spec != QLatin1Char('s') && spec != QLatin1Char('g'))
-            formatError(tmpl, QStringLiteral("unknown specifier '%%1'").arg(spec));
+        if (conv != QLatin1Char('d') && conv != QLatin1Char('s') && conv != QLatin1Char('g'))
+            formatError(tmpl, QStringLiteral("unknown specifier '%%1'").arg(conv));
         if (next >= args.size())
             formatError(tmpl, QStringLiteral("too few arguments"));
         const TFmtArg &arg = args.at(next++);
-        if (spec == QLatin1Char('d')) {
+        if (conv == QLatin1Char('d')) {
             if (arg.kind() != TFmtArg::Kind::Integer)
                 formatError(tmpl, QStringLiteral("%d needs an integer"));
             out += QString::number(arg.asInteger());
-        } else if (spec == QLatin1Char('s')) {
+        } else if (conv == QLatin1Char('s')) {
             if (arg.kind() != TFmtArg::Kind::Text)
                 formatError(tmpl, QStringLiteral("%s needs a text"));
             out += arg.asText();

@@ -121,7 +121,7 @@ bool PathExists(const QString &sPath)
     return errno != ENOENT && errno != ENOTDIR;
 }
 
-// Full, clean path of a specification's path part.
+// Full, clean path of a file item's path part.
 QString ResolvePath(const QString &sPath, const QString &sRoot)
 {
     if (sPath.isEmpty())

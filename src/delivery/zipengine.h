@@ -9,7 +9,7 @@
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
 // - Encryption is the traditional PKWARE scheme, decided per entry: a file
-//   specification "path<password" encrypts that entry with that password;
+//   file item "path<password" encrypts that entry with that password;
 //   "path<" (empty password) and a bare "path" leave it unencrypted, unless
 //   SetEncrypt(true) applies Password() to entries without a "<" of their own.
 // - Files are streamed from disk while the archive is written; archives and
@@ -27,7 +27,7 @@ public:
     enum ErrorCodes {
         ZipOk = 0,
         ZipNoArchiveName = 1, // no archive file name set
-        ZipNothingToDo = 2, // no file specification names an existing file
+        ZipNothingToDo = 2, // no file item names an existing file
         ZipReadError = 3, // a listed file exists but cannot be read
         ZipCreateError = 4, // the archive cannot be created or opened
         ZipWriteError = 5, // writing the archive failed (full disk, ...)
@@ -41,7 +41,7 @@ public:
     void SetZipFileName(const QString &sFilename) { FZipFileName = sFilename; }
 
     // Default password, used only with SetEncrypt(true), for entries whose
-    // specification carries no "<" password of its own.
+    // file item carries no "<" password of its own.
     const QString &Password() const { return FPassword; }
     void SetPassword(const QString &sPassword) { FPassword = sPassword; }
     bool Encrypt() const { return FEncrypt; }
@@ -66,7 +66,7 @@ public:
     QStringList &FSpecArgs() { return FFSpecArgs; }
     const QStringList &FSpecArgs() const { return FFSpecArgs; }
     void SetFSpecArgs(const QStringList &lSpecs) { FFSpecArgs = lSpecs; }
-    // The specification text for sPath with its own password ("" = none).
+    // The file item text for sPath with its own password ("" = none).
     static QString FileSpec(const QString &sPath, const QString &sPassword = QString());
 
     // Back to a fresh engine: every setting cleared, results reset, callbacks kept.

@@ -165,7 +165,7 @@ TEST(ZipEngine, PerEntryPasswords)
     zip.SetRootDir(sb.root());
     zip.SetFSpecArgs({ u"a<b.txt"_s, u"a<b.txt<pw<x"_s });
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
-    // The later specification replaced the first one's entry.
+    // The later file item replaced the first one's entry.
     EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"a<b.txt"_s }));
     EXPECT_EQ(ZipReader(archive).read(u"a<b.txt"_s, u"pw<x"_s), QByteArray("odd name"));
 }
