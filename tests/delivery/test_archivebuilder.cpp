@@ -10,7 +10,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
@@ -207,13 +206,7 @@ TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
     if (!QFileInfo::exists(unzip))
         return;
     QByteArray out;
-    const auto run = [&](const QStringList &args) {
-        QProcess proc;
-        proc.start(unzip, args);
-        EXPECT_TRUE(proc.waitForFinished(30000));
-        out = proc.readAllStandardOutput();
-        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
-    };
+    const auto run = [&](const QStringList &args) { return bwtest::runProgram(unzip, args, &out); };
     EXPECT_EQ(run({ u"-tq"_s, u"-P"_s, u"alpha"_s, alpha }), 0) << out.constData();
     EXPECT_EQ(run({ u"-P"_s, u"alpha"_s, u"-p"_s, alpha, u"code.zip"_s }), 0);
     EXPECT_EQ(out, inner);

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -274,13 +273,7 @@ TEST(ZipEngine, InfoZipReadsOurArchives)
     ASSERT_EQ(zip.Add(), 0);
 
     QByteArray out;
-    const auto run = [&](const QStringList &args) {
-        QProcess p;
-        p.start(unzip, args);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        out = p.readAllStandardOutput();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    };
+    const auto run = [&](const QStringList &args) { return bwtest::runProgram(unzip, args, &out); };
     EXPECT_EQ(run({ u"-P"_s, u"pass word"_s, u"-p"_s, archive, u"code.zip"_s }), 0);
     EXPECT_EQ(out, Text("inner archive"));
     EXPECT_NE(run({ u"-P"_s, u"password"_s, u"-p"_s, archive, u"code.zip"_s }), 0);

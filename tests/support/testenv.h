@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <map>
 #include <ostream>
@@ -51,5 +52,8 @@ private:
 QString systemPython();
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
+// Runs a program to its end (30 s at most) and returns its exit code, -1 when
+// it crashed or did not finish; its standard output goes to *stdOut.
+int runProgram(const QString &program, const QStringList &args, QByteArray *stdOut = nullptr);
 
 } // namespace bwtest

@@ -1,5 +1,6 @@
 #include "core/sqlite.h"
 #include "support/testenv.h"
+#include "support/urlcatcher.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
 #include "ui/help.h"
@@ -16,14 +17,7 @@
 
 using namespace Qt::StringLiterals;
 
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url.toString()); }
-};
+using bwtest::UrlCatcher;
 
 class TestApplication : public QObject
 {

@@ -1,4 +1,5 @@
 #include "support/testenv.h"
+#include "support/urlcatcher.h"
 #include "ui/shellutils.h"
 
 #include <QApplication>
@@ -10,15 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-// Stands in for the desktop's handlers of the schemes it is registered for.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url.toString()); }
-};
+using bwtest::UrlCatcher;
 
 class TestShellUtils : public QObject
 {
