@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
