@@ -1,6 +1,8 @@
 #include "core/winutils.h"
 
 #include <QFile>
+#include <QSet>
+#include <QStringDecoder>
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,19 +13,40 @@ namespace {
 
 struct Entry
 {
-    QString name;
+    QString name; // escaped when undecodable
     bool isDir;
+    bool undecodable;
 };
+
+// Whether the raw name survives the trip through a QString unchanged.
+bool IsDecodable(const char *raw)
+{
+    const QByteArray bytes(raw);
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+struct DevIno
+{
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const DevIno &o) const { return dev == o.dev && ino == o.ino; }
+};
+size_t qHash(const DevIno &k, size_t seed = 0)
+{
+    return qHashMulti(seed, quint64(k.dev), quint64(k.ino));
+}
 
 class FileLister
 {
 public:
-    FileLister(const QString &mask, const QString &exclude, bool recursive, bool fullPath, QStringList &out)
+    FileLister(const QString &mask, const QString &exclude, bool recursive, bool fullPath, QStringList &out,
+               QList<TUndecodableName> *undecodable)
         : m_mask(mask.toLower())
         , m_all(mask == QLatin1String("*"))
         , m_recursive(recursive)
         , m_fullPath(fullPath)
         , m_out(out)
+        , m_undecodable(undecodable)
     {
         if (!exclude.isEmpty()) {
             const QStringList parts = exclude.split(QLatin1Char(';'));
@@ -42,12 +65,13 @@ public:
             return; // unreadable folders are skipped
         const int fd = ::dirfd(handle);
 
+        // Each real folder once, whatever way leads to it.
         struct stat self;
-        if (::fstat(fd, &self) != 0 || isBeingListed(self)) {
+        if (::fstat(fd, &self) != 0 || m_visited.contains({ self.st_dev, self.st_ino })) {
             ::closedir(handle);
             return;
         }
-        m_stack.emplace_back(self.st_dev, self.st_ino);
+        m_visited.insert({ self.st_dev, self.st_ino });
 
         std::vector<Entry> entries;
         while (const dirent *d = ::readdir(handle)) {
@@ -59,17 +83,28 @@ public:
                 isDir = true;
             } else if (d->d_type != DT_REG) {
                 // Links and file systems without types: look at what it is.
+                // A link to a folder is not entered (as find does not), which
+                // keeps link graphs from making the walk endless.
                 struct stat st;
-                if (::fstatat(fd, raw, &st, 0) != 0)
+                if (::fstatat(fd, raw, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                const bool link = S_ISLNK(st.st_mode);
+                if (link && ::fstatat(fd, raw, &st, 0) != 0)
                     continue; // dangling link
-                if (S_ISDIR(st.st_mode))
+                if (S_ISDIR(st.st_mode)) {
+                    if (link)
+                        continue;
                     isDir = true;
-                else if (!S_ISREG(st.st_mode))
+                } else if (!S_ISREG(st.st_mode)) {
                     continue; // devices, pipes and sockets are no source files
+                }
             }
             if (isDir && !m_recursive)
                 continue;
-            entries.push_back({ QFile::decodeName(raw), isDir });
+            if (IsDecodable(raw))
+                entries.push_back({ QFile::decodeName(raw), isDir, false });
+            else
+                entries.push_back({ EscapeFileName(QByteArrayView(raw)), isDir, true });
         }
         ::closedir(handle);
 
@@ -82,13 +117,19 @@ public:
         for (const Entry &entry : entries) {
             if (entry.isDir) {
                 const QString path = prefix + entry.name;
-                if (!isExcluded(path))
+                if (isExcluded(path))
+                    continue;
+                if (entry.undecodable)
+                    reportUndecodable(dir, entry.name);
+                else
                     list(path);
             } else if (matches(entry.name)) {
-                m_out.append(m_fullPath ? prefix + entry.name : entry.name);
+                if (entry.undecodable)
+                    reportUndecodable(dir, entry.name);
+                else
+                    m_out.append(m_fullPath ? prefix + entry.name : entry.name);
             }
         }
-        m_stack.pop_back();
     }
 
 private:
@@ -97,13 +138,18 @@ private:
     bool m_recursive;
     bool m_fullPath;
     QStringList &m_out;
+    QList<TUndecodableName> *m_undecodable;
     QStringList m_excludes;
-    std::vector<std::pair<dev_t, ino_t>> m_stack; // folders being listed, outermost first
+    QSet<DevIno> m_visited;
 
-    bool isBeingListed(const struct stat &st) const
+    void reportUndecodable(const QString &dir, const QString &escaped)
     {
-        return std::find(m_stack.begin(), m_stack.end(), std::make_pair(st.st_dev, st.st_ino))
-            != m_stack.end();
+        if (m_undecodable) {
+            QString folder = dir;
+            if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+                folder.chop(1);
+            m_undecodable->append({ folder, escaped });
+        }
     }
 
     bool isExcluded(const QString &path) const
@@ -134,10 +180,63 @@ private:
 
 } // namespace
 
+QString EscapeFileName(QByteArrayView raw)
+{
+    QString out;
+    qsizetype i = 0;
+    const qsizetype n = raw.size();
+    const auto hex = [&out](uchar c) {
+        out += QLatin1String("\\x") + QString::number(c, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+    };
+    while (i < n) {
+        const uchar c = uchar(raw[i]);
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F)
+                hex(c);
+            else if (c == '\\')
+                out += QLatin1String("\\\\");
+            else
+                out += QLatin1Char(char(c));
+            ++i;
+            continue;
+        }
+        // The length of the sequence this byte starts, and the least code
+        // point it may encode (overlong forms are invalid).
+        int len = 0;
+        char32_t min = 0;
+        char32_t cp = 0;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2, min = 0x80, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3, min = 0x800, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4, min = 0x10000, cp = c & 0x07;
+        }
+        bool ok = len > 0 && i + len <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            const uchar cc = uchar(raw[i + k]);
+            ok = (cc & 0xC0) == 0x80;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!ok) {
+            hex(c);
+            ++i;
+            continue;
+        }
+        if (cp >= 0x80 && cp <= 0x9F)
+            hex(c), hex(uchar(raw[i + 1])); // C1 control characters
+        else
+            out += QString::fromUcs4(&cp, 1);
+        i += len;
+    }
+    return out;
+}
+
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath)
+               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable)
 {
     oList.clear();
-    FileLister lister(sMask, sExclude, bRecursive, bFullPath, oList);
+    FileLister lister(sMask, sExclude, bRecursive, bFullPath, oList, pUndecodable);
     lister.list(sDir);
 }

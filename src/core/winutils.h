@@ -76,15 +76,31 @@ QString LoadTextFile(const QString &sFileName);
 // file and the system's reason when it cannot be written (an existing file is
 // left intact then).
 bool SaveTextFile(const QString &sText, const QString &sFileName);
+// A directory entry whose name is not valid UTF-8: no QString path can name
+// it, so it is handed back apart for the caller to report.
+struct TUndecodableName
+{
+    QString sFolder; // the folder holding it
+    QString sName; // the name, escaped by EscapeFileName
+};
+
+// A raw file name as readable text: valid UTF-8 stays as it is, every byte of
+// an invalid sequence and every control character becomes "\xNN" (upper-case
+// hex), and a backslash becomes "\\" so that the escaping is unambiguous.
+QString EscapeFileName(QByteArrayView raw);
+
 // Fills oList (cleared first) with the files of sDir whose extension occurs in
 // sMask ("*" takes every file), entries of each folder in case-insensitive name
 // order, hidden files included. With bRecursive, subfolders are listed at their
 // place in that order, except those whose lower-cased path ends with one of the
 // ";"-separated entries of sExclude. Full paths ("/" separated) with
-// bFullPath, otherwise bare names. Unreadable folders are skipped; a symlinked
-// folder already being listed higher up is not entered again.
+// bFullPath, otherwise bare names. Unreadable folders are skipped. Links to
+// folders are not entered (sDir itself may be one), links to files are
+// listed, and no folder is listed twice. Names that are not valid UTF-8 are
+// left out of oList and added to pUndecodable when it is given (files that
+// match the mask, and folders that would have been entered).
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath);
+               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable = nullptr);
 
 // --- Versions and system names -------------------------------------------
 

@@ -15,23 +15,6 @@ namespace {
 
 const QString kWhere = QStringLiteral("TfrmGenerate");
 
-char16_t AsciiLower(char16_t c)
-{
-    return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
-}
-
-// Whether s begins with sPrefix, ASCII letters compared without case.
-bool StartsWithAscii(const QString &s, const QString &sPrefix)
-{
-    if (s.size() < sPrefix.size())
-        return false;
-    for (qsizetype i = 0; i < sPrefix.size(); ++i) {
-        if (AsciiLower(s.at(i).unicode()) != AsciiLower(sPrefix.at(i).unicode()))
-            return false;
-    }
-    return true;
-}
-
 // sPath itself when it exists, else a file of its folder whose name differs
 // only in letter case (programs built on Windows), else empty.
 QString FindFileAnyCase(const QString &sPath)
@@ -85,9 +68,48 @@ QString TArchiveBuilder::ProjectVersion(const TParser &oParser) const
 
 QString TArchiveBuilder::ArchiveName(const TParser &oParser, const QString &sVersion)
 {
-    QString sTitle = oParser.Title();
-    sTitle.remove(QLatin1Char(' '));
-    return sTitle + QLatin1Char('_') + sVersion + QStringLiteral(".zip");
+    // The name becomes a file in a folder the user chose, on an FTP server
+    // and in a mail header: it must stay one plain file name there.
+    const auto Safe = [](const QString &s) {
+        QString out;
+        out.reserve(s.size());
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const QChar c = s.at(i);
+            if (c == u' ')
+                continue;
+            const bool bad = c == u'/' || c.category() == QChar::Other_Control
+                || (c.isSurrogate()
+                    && !(c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate()));
+            if (bad) {
+                out += u'_';
+            } else {
+                out += c;
+                if (c.isHighSurrogate())
+                    out += s.at(++i);
+            }
+        }
+        return out;
+    };
+    QString sTitle = Safe(oParser.Title());
+    const QString sTail = Safe(QLatin1Char('_') + sVersion + QStringLiteral(".zip"));
+    // At most 200 bytes of UTF-8, cut between characters, from the title.
+    constexpr qsizetype kMaxBytes = 200;
+    const qsizetype iTailBytes = sTail.toUtf8().size();
+    qsizetype iBytes = 0;
+    qsizetype iKeep = 0;
+    while (iKeep < sTitle.size()) {
+        const qsizetype iLen = sTitle.at(iKeep).isHighSurrogate() ? 2 : 1;
+        const qsizetype iCharBytes = QStringView(sTitle).mid(iKeep, iLen).toUtf8().size();
+        if (iBytes + iCharBytes + iTailBytes > kMaxBytes)
+            break;
+        iBytes += iCharBytes;
+        iKeep += iLen;
+    }
+    sTitle.truncate(iKeep);
+    QString sName = sTitle + sTail;
+    if (sName == QLatin1String(".") || sName == QLatin1String("..") || sName.isEmpty())
+        sName = QStringLiteral("_");
+    return sName;
 }
 
 QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)
@@ -102,7 +124,7 @@ QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)
             break;
         const QString sCandidate = sRoot + sRest.left(iSlash + 1);
         for (const QString &sPath : oPaths) {
-            if (!StartsWithAscii(sPath, sCandidate))
+            if (!sPath.startsWith(sCandidate))
                 return sRoot;
         }
         sRoot = sCandidate;
@@ -120,14 +142,22 @@ QString TArchiveBuilder::BuildCodeZip(const TParser &oParser, QString &sRoot)
     const QStringList lPaths = oParser.FilePaths();
     sRoot = CommonRoot(lPaths);
 
+    // Names that no path can hold were left out of the list: say so.
+    const QList<TUndecodableName> lUndecodable = oParser.UndecodableNames();
+    for (const TUndecodableName &name : lUndecodable) {
+        FProgress.AddProgressFmt(QStringLiteral("!  File name not valid UTF-8 skipped: %s in %s"),
+                                 { name.sName, name.sFolder });
+        if (DiagLog)
+            DiagLog->LogFmt(kWhere, QStringLiteral("File name not valid UTF-8 skipped: %s in %s"),
+                            { name.sName, name.sFolder }, lwError);
+    }
+
     oZip.Clear();
     oZip.SetZipFileName(sCodeZip);
-    oZip.SetRootDir(sRoot);
-    oZip.SetKeepDirNames(true);
     oZip.SetZipComment(ArchiveComment());
-    // Full paths: the root is matched without regard to case, so the path
-    // relative to it may not name the same file on a case-sensitive disk.
-    oZip.SetFSpecArgs(lPaths);
+    // Each file under its path below the root; every path starts with it.
+    for (const QString &sPath : lPaths)
+        oZip.AddItem(sPath, sPath.startsWith(sRoot) ? sPath.mid(sRoot.size()) : sPath);
 
     oZip.OnSkipped = [this](const QString &sPath) {
         FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sPath });
@@ -169,10 +199,9 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
 
     oZip.Clear();
     oZip.SetZipFileName(sDelivery);
-    oZip.SetPassword(sPassword);
-    oZip.SetKeepDirNames(false);
     oZip.SetZipComment(ArchiveComment());
-    oZip.FSpecArgs() << TZipEngine::FileSpec(sCodeZip, sPassword) << sManifest;
+    oZip.AddItem(sCodeZip, QStringLiteral("code.zip"), sPassword);
+    oZip.AddItem(sManifest, QStringLiteral("readme.htm"));
 
     // The engine would leave out a missing part and still succeed; an archive
     // without its code or manifest must not be delivered as if complete.

@@ -29,16 +29,19 @@ public:
     // file with ".exe" instead of its extension), otherwise the local time as
     // "yyyymmdd-hhnnss".
     QString ProjectVersion(const TParser &oParser) const;
-    // Title without blanks + "_" + version + ".zip".
+    // Title without blanks + "_" + version + ".zip", made a safe file name:
+    // "/" and control characters become "_", at most 200 bytes of UTF-8
+    // (the title is shortened, never cutting a character).
     static QString ArchiveName(const TParser &oParser, const QString &sVersion);
     // The deepest folder (with its trailing "/") that holds every path,
-    // comparing ASCII letters without regard to case; empty for an empty list
-    // or paths without a common folder.
+    // compared exactly (names differing in case are different folders);
+    // empty for an empty list or paths without a common folder.
     static QString CommonRoot(const QStringList &oPaths);
 
     // Writes TempDir() + "code.zip" with every file of the project, named by
     // its path relative to the common root (returned in sRoot). Missing files
-    // are skipped with a "!" line each. Returns the archive's path.
+    // are skipped with a "!" line each, as are names found that are not valid
+    // UTF-8. Returns the archive's path.
     QString BuildCodeZip(const TParser &oParser, QString &sRoot);
     // Writes the manifest to TempDir() + "readme.htm"; returns its path.
     QString WriteReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion);

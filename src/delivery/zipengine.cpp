@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -121,29 +122,31 @@ bool PathExists(const QString &sPath)
     return errno != ENOENT && errno != ENOTDIR;
 }
 
-// Full, clean path of a file item's path part.
-QString ResolvePath(const QString &sPath, const QString &sRoot)
+// Full, clean path of an item's file.
+QString ResolvePath(const QString &sPath)
 {
     if (sPath.isEmpty())
         return QString();
-    if (QDir::isAbsolutePath(sPath))
-        return QDir::cleanPath(sPath);
-    const QString sBase = sRoot.isEmpty() ? QDir::currentPath() : sRoot;
-    return QDir::cleanPath(sBase + QLatin1Char('/') + sPath);
+    return QDir::cleanPath(QDir::isAbsolutePath(sPath) ? sPath : QDir::current().absoluteFilePath(sPath));
 }
 
 // Entry name following the ZIP format: "/" between folders, no leading "/",
-// no "." or ".." segments. A backslash counts as a separator, as Windows
-// extractors read it, so that it can never smuggle in a "..".
+// no "." or ".." segments. A backslash is kept as part of a name, so that
+// "a\\b" never takes the place of "a/b"; but as Windows extractors split
+// at it, a backslash-separated "." or ".." piece becomes "_".
 QString CleanEntryName(const QString &sName)
 {
-    QString s = sName;
-    s.replace(QLatin1Char('\\'), QLatin1Char('/'));
     QStringList lParts;
-    const QStringList lAll = s.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList lAll = sName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString &sPart : lAll) {
-        if (sPart != QLatin1String(".") && sPart != QLatin1String(".."))
-            lParts << sPart;
+        if (sPart == QLatin1String(".") || sPart == QLatin1String(".."))
+            continue;
+        QStringList lPieces = sPart.split(QLatin1Char('\\'));
+        for (QString &sPiece : lPieces) {
+            if (sPiece == QLatin1String(".") || sPiece == QLatin1String(".."))
+                sPiece = QStringLiteral("_");
+        }
+        lParts << lPieces.join(QLatin1Char('\\'));
     }
     return lParts.join(QLatin1Char('/'));
 }
@@ -195,20 +198,11 @@ bool TZipEngine::IsStoredExtension(const QString &sFilename)
     return false;
 }
 
-QString TZipEngine::FileSpec(const QString &sPath, const QString &sPassword)
-{
-    return sPassword.isEmpty() ? sPath : sPath + QLatin1Char('<') + sPassword;
-}
-
 void TZipEngine::Clear()
 {
     FZipFileName.clear();
-    FPassword.clear();
-    FEncrypt = false;
-    FRootDir.clear();
-    FKeepDirNames = true;
     FZipComment.clear();
-    FFSpecArgs.clear();
+    FItems.clear();
     FErrorCode = ZipOk;
     FErrorMessage.clear();
     FSuccessCount = 0;
@@ -233,58 +227,33 @@ int TZipEngine::Add()
         return Fail(ZipNoArchiveName, QStringLiteral("No archive file name given."));
     const QString sArchive = QFileInfo(FZipFileName).absoluteFilePath();
 
-    const QString sRoot = FRootDir.isEmpty() ? QString() : QDir::cleanPath(QDir(FRootDir).absolutePath());
-    const QString sRootPrefix = sRoot.endsWith(QLatin1Char('/')) ? sRoot : sRoot + QLatin1Char('/');
-
     std::vector<TZipItem> lItems;
-    for (const QString &sSpec : std::as_const(FFSpecArgs)) {
-        // The password starts after the first "<" that ends an existing path,
-        // so that a Linux file name holding "<" still works.
-        QString sPath;
-        QString sPassword;
-        bool bOwnPassword = false;
-        const qsizetype iFirst = sSpec.indexOf(QLatin1Char('<'));
-        if (iFirst < 0) {
-            sPath = ResolvePath(sSpec, sRoot);
-        } else {
-            for (qsizetype i = iFirst; i >= 0 && !bOwnPassword; i = sSpec.indexOf(QLatin1Char('<'), i + 1)) {
-                const QString sLeft = ResolvePath(sSpec.left(i), sRoot);
-                if (PathExists(sLeft)) {
-                    sPath = sLeft;
-                    sPassword = sSpec.mid(i + 1);
-                    bOwnPassword = true;
-                }
-            }
-            if (!bOwnPassword && PathExists(ResolvePath(sSpec, sRoot))) {
-                sPath = ResolvePath(sSpec, sRoot);
-            } else if (!bOwnPassword) {
-                sPath = ResolvePath(sSpec.left(iFirst), sRoot);
-                sPassword = sSpec.mid(iFirst + 1);
-                bOwnPassword = true;
-            }
-        }
-        if (!bOwnPassword && FEncrypt)
-            sPassword = FPassword;
-
+    QHash<QString, qsizetype> lByName; // entry name -> index in lItems
+    for (const TZipFileItem &spec : std::as_const(FItems)) {
+        const QString sPath = ResolvePath(spec.sPath);
         if (sPath.isEmpty() || !PathExists(sPath)) {
             if (OnSkipped)
-                OnSkipped(sPath);
+                OnSkipped(sPath.isEmpty() ? spec.sPath : sPath);
             continue;
         }
         TZipItem item;
         item.sPath = sPath;
-        item.sPassword = sPassword;
+        item.sPassword = spec.sPassword;
+        item.sEntryName
+            = CleanEntryName(spec.sEntryName.isEmpty() ? QFileInfo(sPath).fileName() : spec.sEntryName);
+        if (item.sEntryName.isEmpty())
+            return Fail(ZipInternalError, QStringLiteral("No entry name for the file %1.").arg(sPath));
+        if (const auto it = lByName.constFind(item.sEntryName); it != lByName.cend()) {
+            if (lItems[size_t(it.value())].sPath == sPath)
+                continue; // the same file again
+            return Fail(ZipDuplicateName,
+                        QStringLiteral("Two files would be stored as %1: %2 and %3")
+                            .arg(item.sEntryName, lItems[size_t(it.value())].sPath, sPath));
+        }
         if (const int iErr = CheckReadable(sPath, item.info))
             return Fail(ZipReadError,
                         QStringLiteral("Cannot read the file %1: %2").arg(sPath, ErrnoText(iErr)));
-        QString sName;
-        if (!FKeepDirNames)
-            sName = QFileInfo(sPath).fileName();
-        else if (!sRoot.isEmpty() && sPath.startsWith(sRootPrefix, Qt::CaseInsensitive))
-            sName = sPath.mid(sRootPrefix.size());
-        else
-            sName = sPath;
-        item.sEntryName = CleanEntryName(sName);
+        lByName.insert(item.sEntryName, qsizetype(lItems.size()));
         lItems.push_back(std::move(item));
     }
     if (lItems.empty())
@@ -332,7 +301,7 @@ int TZipEngine::Add()
             return LibFailure(item.sPath);
         }
         const QByteArray sName = item.sEntryName.toUtf8();
-        const zip_int64_t idx = zip_file_add(za, sName.constData(), zs, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+        const zip_int64_t idx = zip_file_add(za, sName.constData(), zs, ZIP_FL_ENC_UTF_8);
         if (idx < 0) {
             zip_source_free(zs);
             return LibFailure(item.sPath);

@@ -1,17 +1,30 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <functional>
 
-// Writes ZIP archives through libzip. Configure it, list the files, call Add().
+// One file to put into an archive.
+struct TZipFileItem
+{
+    QString sPath; // the file on disk; relative paths are taken from the working folder
+    QString sEntryName; // its name in the archive ("/" between folders); empty: the file's name
+    QString sPassword; // encrypts this entry alone; empty: not encrypted
+};
+
+// Writes ZIP archives through libzip. Set the archive name, list the items,
+// call Add().
 //
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
-// - Encryption is the traditional PKWARE scheme, decided per entry: a file
-//   file item "path<password" encrypts that entry with that password;
-//   "path<" (empty password) and a bare "path" leave it unencrypted, unless
-//   SetEncrypt(true) applies Password() to entries without a "<" of their own.
+// - Encryption is the traditional PKWARE scheme, per item. File names are
+//   never parsed: a "<" or "\" in a name is just part of it.
+// - Entry names follow the ZIP format: no leading "/", no "." or ".."
+//   segments. A "\" stays part of a name (the format's separator is "/"),
+//   but a backslash-separated ".." or "." piece becomes "_", so extractors
+//   that split at "\" cannot be led out of their folder either.
+// - The same file listed twice gives one entry; two different files with the
+//   same entry name make Add() fail rather than one replacing the other.
 // - Files are streamed from disk while the archive is written; archives and
 //   entries beyond 4 GiB use ZIP64 as libzip decides.
 // - A listed file that does not exist is skipped and reported through
@@ -32,6 +45,7 @@ public:
         ZipCreateError = 4, // the archive cannot be created or opened
         ZipWriteError = 5, // writing the archive failed (full disk, ...)
         ZipInternalError = 6, // libzip refused an operation
+        ZipDuplicateName = 7, // two different files with the same entry name
     };
 
     TZipEngine() = default;
@@ -40,34 +54,18 @@ public:
     const QString &ZipFileName() const { return FZipFileName; }
     void SetZipFileName(const QString &sFilename) { FZipFileName = sFilename; }
 
-    // Default password, used only with SetEncrypt(true), for entries whose
-    // file item carries no "<" password of its own.
-    const QString &Password() const { return FPassword; }
-    void SetPassword(const QString &sPassword) { FPassword = sPassword; }
-    bool Encrypt() const { return FEncrypt; }
-    void SetEncrypt(bool bEncrypt) { FEncrypt = bEncrypt; }
-
-    // Relative specifications are taken relative to this folder, and with
-    // KeepDirNames entries are named by their path below it. Empty: none.
-    const QString &RootDir() const { return FRootDir; }
-    void SetRootDir(const QString &sDir) { FRootDir = sDir; }
-
-    // True: entries keep their folders (relative to RootDir, or the whole
-    // path without its leading "/" for files outside it). False: bare names.
-    bool KeepDirNames() const { return FKeepDirNames; }
-    void SetKeepDirNames(bool bKeep) { FKeepDirNames = bKeep; }
-
     const QString &ZipComment() const { return FZipComment; }
     void SetZipComment(const QString &sComment) { FZipComment = sComment; }
 
-    // One text per file: its path, optionally followed by "<" and a password
-    // for that entry alone. Entries are written in list order; a later file
-    // with the same entry name replaces an earlier one.
-    QStringList &FSpecArgs() { return FFSpecArgs; }
-    const QStringList &FSpecArgs() const { return FFSpecArgs; }
-    void SetFSpecArgs(const QStringList &lSpecs) { FFSpecArgs = lSpecs; }
-    // The file item text for sPath with its own password ("" = none).
-    static QString FileSpec(const QString &sPath, const QString &sPassword = QString());
+    // The files, in entry order.
+    QList<TZipFileItem> &Items() { return FItems; }
+    const QList<TZipFileItem> &Items() const { return FItems; }
+    void SetItems(const QList<TZipFileItem> &lItems) { FItems = lItems; }
+    void AddItem(const QString &sPath, const QString &sEntryName = QString(),
+                 const QString &sPassword = QString())
+    {
+        FItems.append({ sPath, sEntryName, sPassword });
+    }
 
     // Back to a fresh engine: every setting cleared, results reset, callbacks kept.
     void Clear();
@@ -92,12 +90,8 @@ public:
 
 private:
     QString FZipFileName;
-    QString FPassword;
-    bool FEncrypt = false;
-    QString FRootDir;
-    bool FKeepDirNames = true;
     QString FZipComment;
-    QStringList FFSpecArgs;
+    QList<TZipFileItem> FItems;
 
     int FErrorCode = ZipOk;
     QString FErrorMessage;

@@ -6,7 +6,9 @@
 #include "projects/parserdelphi.h"
 #include "projects/wildcard.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 QString TFileItem::Path() const
 {
@@ -63,6 +65,15 @@ void TParser::FileDelete(int iFileID)
         if (FFileList.at(i).iFileID == iFileID)
             RemoveAt(i);
     }
+    FUndecodable.removeIf([iFileID](const auto &item) { return item.first == iFileID; });
+}
+
+QList<TUndecodableName> TParser::UndecodableNames() const
+{
+    QList<TUndecodableName> names;
+    for (const auto &item : FUndecodable)
+        names.append(item.second);
+    return names;
 }
 
 QString TParser::FileList() const
@@ -81,10 +92,26 @@ QStringList TParser::FilePaths() const
 
 void TParser::AddEntry(const QString &sEntry, int iFileID)
 {
-    // MatchWildCardList answers an existing file with itself (normalised).
-    const QStringList paths = MatchWildCardList(sEntry);
+    if (!IsWildcardEntry(sEntry)) {
+        // Exactly this file, present or not; a folder is no file entry.
+        if (!QDir::isAbsolutePath(sEntry))
+            return;
+        const QString path = QDir::cleanPath(sEntry);
+        if (!QFileInfo(path).isDir())
+            AddUnique(path, iFileID);
+        return;
+    }
+    QList<TUndecodableName> undecodable;
+    const QStringList paths = MatchWildCardList(sEntry, &undecodable);
     for (const QString &path : paths)
         AddUnique(path, iFileID);
+    for (const TUndecodableName &name : std::as_const(undecodable)) {
+        const bool known = std::any_of(FUndecodable.cbegin(), FUndecodable.cend(), [&](const auto &item) {
+            return item.second.sFolder == name.sFolder && item.second.sName == name.sName;
+        });
+        if (!known)
+            FUndecodable.append({ iFileID, name });
+    }
 }
 
 void TParser::CountChanged()
@@ -101,12 +128,12 @@ void TParser::CountChanged()
 void TParser::AddItem(const QString &sText, int iFileID)
 {
     FFileList.append({ sText, iFileID });
-    ++FIndex[sText.toCaseFolded()];
+    ++FIndex[sText];
 }
 
 bool TParser::HasItemText(const QString &sText) const
 {
-    return FIndex.contains(sText.toCaseFolded());
+    return FIndex.contains(sText);
 }
 
 void TParser::AddUnique(const QString &sText, int iFileID)
@@ -117,7 +144,7 @@ void TParser::AddUnique(const QString &sText, int iFileID)
 
 void TParser::RemoveAt(qsizetype i)
 {
-    const QString key = FFileList.at(i).sText.toCaseFolded();
+    const QString &key = FFileList.at(i).sText;
     const auto it = FIndex.find(key);
     if (it != FIndex.end() && --it.value() <= 0)
         FIndex.erase(it);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/winutils.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -63,6 +65,9 @@ public:
     QStringList FilePaths() const;
     // The items in list order.
     const QList<TFileItem> &Items() const { return FFileList; }
+    // Names found by the wildcard entries that are not valid UTF-8 and so
+    // could not be listed; the archive builder reports them.
+    QList<TUndecodableName> UndecodableNames() const;
 
     const TAfterParseEvent &OnParse() const { return FAfterParse; }
     void SetOnParse(TAfterParseEvent oAfterParse) { FAfterParse = std::move(oAfterParse); }
@@ -71,8 +76,10 @@ protected:
     TParser(int iKind, int iID, const QString &sTitle, const QString &sFilename,
             TAfterParseEvent oAfterParse);
 
-    // Adds the file of a single-file entry, or the files of a wildcard entry,
-    // skipping texts already listed (case-insensitive).
+    // Adds the file of a single-file entry (also when it is gone, so that the
+    // archive builder reports it missing), or the files of a wildcard entry,
+    // skipping paths already listed. Paths are compared exactly: names that
+    // differ only in case are different files here.
     void AddEntry(const QString &sEntry, int iFileID);
     // Recomputes ChangedFiles against the project's send date.
     void CountChanged();
@@ -80,7 +87,7 @@ protected:
     // Appends an item as it is (no duplicate check); for the Delphi parser's
     // "name=path" items, with id 0.
     void AddItem(const QString &sText, int iFileID = 0);
-    // Whether an item's whole text equals sText, ignoring case.
+    // Whether an item's whole text equals sText.
     bool HasItemText(const QString &sText) const;
 
     TAfterParseEvent FAfterParse;
@@ -95,9 +102,11 @@ private:
     void RemoveAt(qsizetype i);
 
     QList<TFileItem> FFileList;
-    // Case-folded item texts -> how many items hold them, so that duplicate
-    // checks stay cheap on lists of many thousand files.
+    // Item texts -> how many items hold them, so that duplicate checks stay
+    // cheap on lists of many thousand files.
     QHash<QString, int> FIndex;
+    // Undecodable names with the id of the entry that found them.
+    QList<std::pair<int, TUndecodableName>> FUndecodable;
 };
 
 // Generic project: files added by hand only.

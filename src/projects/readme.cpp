@@ -15,6 +15,12 @@ namespace {
 
 const QLatin1String CRLF("\r\n");
 
+// Every value put into the page: a title or file name must never add markup.
+QString Html(const QString &s)
+{
+    return s.toHtmlEscaped();
+}
+
 QString NowLocal()
 {
     return TReadMe::DateText(TReadMe::Clock ? TReadMe::Clock() : QDateTime::currentDateTime());
@@ -113,7 +119,7 @@ TReadMe::TReadMe(const TParser &oParser, const QString &sRoot, const QString &sV
 
 QString TReadMe::Head() const
 {
-    return SQLFormat(HeadTemplate(), { FParser.Title(), FVersion, ShortVersion() });
+    return SQLFormat(HeadTemplate(), { Html(FParser.Title()), Html(FVersion), Html(ShortVersion()) });
 }
 
 QString TReadMe::SummaryTable() const
@@ -121,13 +127,13 @@ QString TReadMe::SummaryTable() const
     // Built by concatenation so that a "%" in a value stays as it is.
     return QStringLiteral("      <table style=\"width:675px;clear:left;\">\r\n"
                           "        <tr><td class=\"tlabel\">PROJECT</td><td>")
-        + FParser.Title()
+        + Html(FParser.Title())
         + QStringLiteral("</td></tr>\r\n"
                          "        <tr><td class=\"tlabel\">VERSION</td><td>")
-        + FVersion
+        + Html(FVersion)
         + QStringLiteral("</td></tr>\r\n"
                          "        <tr><td class=\"tlabel\">ARCHIVE CREATED</td><td>")
-        + NowLocal()
+        + Html(NowLocal())
         + QStringLiteral("</td></tr>\r\n"
                          "        <tr><td class=\"tlabel\">TOTAL FILES</td><td>")
         + QString::number(FParser.FileCount()) + QStringLiteral("</td></tr>\r\n") + ChangedFilesRow()
@@ -152,8 +158,8 @@ QString TReadMe::ChangedFilesRow() const
             continue;
         if (!names.isEmpty())
             names += QLatin1String("<br />");
-        names += QLatin1String("<span title=\"") + Relative(path) + QLatin1String("\">")
-            + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1) + QLatin1String("</span>");
+        names += QLatin1String("<span title=\"") + Html(Relative(path)) + QLatin1String("\">")
+            + Html(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)) + QLatin1String("</span>");
     }
     if (names.isEmpty())
         return {};
@@ -166,7 +172,7 @@ QString TReadMe::LastArchiveRow() const
     const double dSendDate = ProjectSendDate(FParser.ProjectID());
     if (dSendDate == 0)
         return {};
-    return QStringLiteral("        <tr><td class=\"tlabel\">LAST ARCHIVE</td><td>") + DayText(dSendDate)
+    return QStringLiteral("        <tr><td class=\"tlabel\">LAST ARCHIVE</td><td>") + Html(DayText(dSendDate))
         + QStringLiteral("</td></tr>\r\n");
 }
 
@@ -188,7 +194,7 @@ QString TReadMeGeneric::Execute(const TParser &oParser, const QString &sRoot, co
 
 QString TReadMeGeneric::Page() const
 {
-    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + FParser.Title()
+    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + Html(FParser.Title())
         + QStringLiteral("</h1>\r\n") + SummaryTable() + QStringLiteral("      </table>\r\n") + Tail();
 }
 
@@ -200,10 +206,10 @@ QString TReadMeDelphi::Execute(const TParser &oParser, const QString &sRoot, con
 
 QString TReadMeDelphi::Page() const
 {
-    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + FParser.Title()
-        + QLatin1Char(' ') + FVersion + QStringLiteral("</h1>\r\n") + SummaryTable()
+    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + Html(FParser.Title())
+        + QLatin1Char(' ') + Html(FVersion) + QStringLiteral("</h1>\r\n") + SummaryTable()
         + QStringLiteral("        <tr><td class=\"tlabel\">DELPHI PROJECT FILE</td><td>")
-        + Relative(FParser.ProjectFile()) + QStringLiteral("</td></tr>\r\n      </table>\r\n")
+        + Html(Relative(FParser.ProjectFile())) + QStringLiteral("</td></tr>\r\n      </table>\r\n")
         + QStringLiteral(
                "      <h2>Notes</h2>\r\n"
                "      <p>The <i>code</i> zip contains all required files archived in their relative "

@@ -7,7 +7,7 @@
 class TParser;
 
 // Composes "readme.htm", the manifest at the top of every delivery archive.
-// Values go into the page as they are, without HTML escaping.
+// Every inserted value is HTML-escaped (&, <, >, ").
 class TReadMe
 {
 public:

@@ -29,11 +29,25 @@ TWildcardEntry ParseWildcardEntry(const QString &sEntry)
     return entry;
 }
 
-QStringList MatchWildCardList(const QString &sWildcard)
+bool IsWildcardEntry(const QString &sEntry)
+{
+    const TWildcardEntry entry = ParseWildcardEntry(sEntry);
+    if (entry.bRecursive || sEntry.contains(QLatin1String(" -e"), Qt::CaseInsensitive))
+        return true;
+    const QString mask = entry.sPath.mid(entry.sPath.lastIndexOf(QLatin1Char('/')) + 1);
+    return mask.contains(QLatin1Char('*')) || mask.contains(QLatin1Char('?'))
+        || mask.contains(QLatin1Char(';'));
+}
+
+QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> *pUndecodable)
 {
     const QFileInfo info(sWildcard);
     if (!sWildcard.isEmpty() && info.isFile())
         return { QDir::cleanPath(info.absoluteFilePath()) };
+    // A single file that is gone yields nothing: its name is no mask, or a
+    // deleted "main.c" would collect every ".c" file beside it.
+    if (!IsWildcardEntry(sWildcard))
+        return {};
 
     const TWildcardEntry entry = ParseWildcardEntry(sWildcard);
     const qsizetype slash = entry.sPath.lastIndexOf(QLatin1Char('/'));
@@ -50,7 +64,7 @@ QStringList MatchWildCardList(const QString &sWildcard)
     const QString mask = entry.sPath.mid(slash + 1);
 
     QStringList result;
-    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true);
+    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pUndecodable);
     return result;
 }
 

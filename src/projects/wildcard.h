@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/winutils.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,9 +18,15 @@ struct TWildcardEntry
 // folder name holding " -r" or " -e" is cut there.
 TWildcardEntry ParseWildcardEntry(const QString &sEntry);
 
+// Whether the stored entry text is a wildcard entry: it carries options, or
+// its mask holds "*", "?" or ";". Anything else is a single-file entry, which
+// yields exactly its file or nothing, even when a file of that name is gone.
+bool IsWildcardEntry(const QString &sEntry);
+
 // The absolute, normalised paths the entry text yields, depth first in
 // listing order; for the text of an existing file that path alone. A missing
-// folder yields nothing.
-QStringList MatchWildCardList(const QString &sWildcard);
+// file, or a missing folder, yields nothing. Names found that are not valid
+// UTF-8 go to pUndecodable when it is given.
+QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> *pUndecodable = nullptr);
 // The number of paths MatchWildCardList yields.
 int MatchWildCardCount(const QString &sWildcard);

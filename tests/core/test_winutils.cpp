@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -269,20 +270,58 @@ TEST_F(ListFilesTest, MaskExclusionsRecursionOrder)
     EXPECT_EQ(list(root + u"/missing"_s, u"*"_s, QString(), true), QStringList());
 }
 
-TEST_F(ListFilesTest, SymlinksDoNotLoop)
+// Like find: links to folders are not entered, so a link graph cannot make
+// the walk endless; links to files are collected.
+TEST_F(ListFilesTest, SymlinkedFoldersAreNotEntered)
 {
     ASSERT_TRUE(QFile::link(root, root + u"/sub2/deep/back"_s)); // loop to an ancestor
-    ASSERT_TRUE(QFile::link(root + u"/Sub"_s, root + u"/sub2/linked"_s)); // a sibling: listed
+    ASSERT_TRUE(QFile::link(root + u"/Sub"_s, root + u"/sub2/linked"_s)); // a sibling
     ASSERT_TRUE(QFile::link(root + u"/gone"_s, root + u"/sub2/dangling"_s)); // skipped
     ASSERT_TRUE(QFile::link(root + u"/A.pas"_s, root + u"/sub2/alias.pas"_s));
-    EXPECT_EQ(list(root + u"/sub2"_s, u"*.pas"_s, QString(), true, true),
-              (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/back/.hidden.pas"_s,
-                             root + u"/sub2/deep/back/A.pas"_s, root + u"/sub2/deep/back/b.pas"_s,
-                             root + u"/sub2/deep/back/bin/g.pas"_s, root + u"/sub2/deep/back/cabin/i.pas"_s,
-                             root + u"/sub2/deep/back/dot."_s, root + u"/sub2/deep/back/obj/h.pas"_s,
-                             root + u"/sub2/deep/back/Sub/d.pas"_s, root + u"/sub2/deep/back/trail./j.pas"_s,
-                             root + u"/sub2/deep/back/x.pa"_s, root + u"/sub2/deep/f.pas"_s,
-                             root + u"/sub2/e.PAS"_s, root + u"/sub2/linked/d.pas"_s }));
+    EXPECT_EQ(
+        list(root + u"/sub2"_s, u"*.pas"_s, QString(), true, true),
+        (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/f.pas"_s, root + u"/sub2/e.PAS"_s }));
+    // The folder asked for may itself be a link.
+    ASSERT_TRUE(QFile::link(root + u"/sub2"_s, sandbox.root() + u"/via"_s));
+    EXPECT_EQ(list(sandbox.root() + u"/via"_s, u"*.pas"_s, QString(), true),
+              (QStringList { u"alias.pas"_s, u"f.pas"_s, u"e.PAS"_s }));
+
+    // Thirty levels of two links each to the level above: ends at once.
+    const QString graph = sandbox.root() + u"/graph"_s;
+    QString level = graph;
+    ASSERT_TRUE(QDir().mkpath(level));
+    for (int i = 0; i < 30; ++i) {
+        const QString next = level + u"/d"_s;
+        ASSERT_TRUE(QDir().mkpath(next));
+        ASSERT_TRUE(QFile::link(level, next + u"/l1"_s));
+        ASSERT_TRUE(QFile::link(level, next + u"/l2"_s));
+        sandbox.writeFile(next.mid(sandbox.root().size() + 1) + u"/f.c"_s, "x");
+        level = next;
+    }
+    EXPECT_EQ(list(graph, u"*.c"_s, QString(), true).size(), 30);
+}
+
+// Names that are not valid UTF-8 cannot be named by a path: they are handed
+// back apart, escaped, with their folder.
+TEST_F(ListFilesTest, UndecodableNamesHandedBack)
+{
+    const QByteArray dir = QFile::encodeName(root + u"/sub2"_s);
+    for (const QByteArray &name : { QByteArray("/bad\xff.pas"), QByteArray("/odd\xc3(\\.pas") }) {
+        const int fd = ::open((dir + name).constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    ASSERT_EQ(::mkdir((dir + "/dir\x80").constData(), 0755), 0);
+    QStringList out;
+    QList<TUndecodableName> bad;
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, false, &bad);
+    EXPECT_EQ(out, (QStringList { u"f.pas"_s, u"e.PAS"_s }));
+    ASSERT_EQ(bad.size(), 3);
+    EXPECT_EQ(bad[0].sFolder, root + u"/sub2"_s);
+    EXPECT_EQ(bad[0].sName, u"bad\\xFF.pas"_s);
+    EXPECT_EQ(bad[1].sName, u"dir\\x80"_s);
+    EXPECT_EQ(bad[2].sName, u"odd\\xC3(\\\\.pas"_s);
+    EXPECT_EQ(EscapeFileName(QByteArray("caf\xc3\xa9\t\\x")), u"caf\u00e9\\x09\\\\x"_s);
 }
 
 TEST_F(ListFilesTest, UnreadableFolderIsSkipped)

@@ -9,8 +9,11 @@
 #include "zipreader.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using bwtest::ZipReader;
@@ -62,8 +65,8 @@ TEST(ArchiveNames, CommonRoot)
     EXPECT_EQ(root({ u"/a/b/c.txt"_s }), u"/a/b/"_s);
     EXPECT_EQ(root({ u"/x/Proj/main.dpr"_s, u"/x/Proj/Units/a.pas"_s }), u"/x/Proj/"_s);
     EXPECT_EQ(root({ u"/x/Proj/x.pas"_s, u"/x/Project2/y.pas"_s }), u"/x/"_s);
-    EXPECT_EQ(root({ u"/X/Proj/a.pas"_s, u"/x/pROJ/b.pas"_s }), u"/X/Proj/"_s);
-    // Only ASCII letters are folded.
+    // Paths are compared exactly: folders that differ in case are different folders.
+    EXPECT_EQ(root({ u"/X/Proj/a.pas"_s, u"/X/pROJ/b.pas"_s }), u"/X/"_s);
     EXPECT_EQ(root({ u"/x/Ärger/a"_s, u"/x/ärger/b"_s }), u"/x/"_s);
     EXPECT_EQ(root({ u"/a/f"_s, u"/b/g"_s }), u"/"_s);
     EXPECT_EQ(root({ u"/a/b/c.txt"_s, u"/a/b/c.txt"_s }), u"/a/b/"_s);
@@ -71,10 +74,10 @@ TEST(ArchiveNames, CommonRoot)
     EXPECT_EQ(root({}), QString());
 }
 
-TEST_F(ArchiveBuilder, ArchiveNameRemovesBlanksOnly)
+TEST_F(ArchiveBuilder, ArchiveNameRemovesBlanks)
 {
     auto p = CreateParser(pkGeneric, 1, u"  Bob's Tool:\tX "_s, QString());
-    EXPECT_EQ(TArchiveBuilder::ArchiveName(*p, u"1.0.0"_s), u"Bob'sTool:\tX_1.0.0.zip"_s);
+    EXPECT_EQ(TArchiveBuilder::ArchiveName(*p, u"1.0.0"_s), u"Bob'sTool:_X_1.0.0.zip"_s);
 }
 
 TEST_F(ArchiveBuilder, ProjectVersion)
@@ -260,4 +263,125 @@ TEST(DeliveryLog, CodeTexts)
     EXPECT_EQ(MethodText(1), u"File"_s);
     EXPECT_EQ(MethodText(2), u"FTP"_s);
     EXPECT_EQ(MethodText(3), QString());
+}
+
+// What the recipient gets is exactly what the project lists: no neighbour of
+// a deleted file, no file lost to a twin that differs in case, in "\" or "/",
+// and no name read as a password.
+TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
+{
+    const QString dir = sandbox.root() + u"/leak/"_s;
+    file(u"leak/secrets.c"_s, "secret");
+    file(u"leak/keys.c"_s, "keys");
+    const int id = addProject(pkGeneric, u"Leak"_s);
+    addEntry(id, dir + u"main.c"_s); // deleted after it was added
+    addEntry(id, file(u"leak/README"_s, "upper"));
+    addEntry(id, file(u"leak/readme"_s, "lower"));
+    addEntry(id, file(u"leak/a"_s, "plain a"));
+    addEntry(id, file(u"leak/a<b.c"_s, "angle"));
+    addEntry(id, file(u"leak/x\\y.txt"_s, "backslash"));
+    addEntry(id, file(u"leak/x/y.txt"_s, "slash"));
+    addEntry(id, dir + u"*.h"_s); // a real wildcard entry matching nothing
+    project = CreateParser(pkGeneric, id, u"Leak"_s, QString());
+    project->Parse();
+    EXPECT_EQ(project->FilePaths(),
+              (QStringList { dir + u"main.c"_s, dir + u"README"_s, dir + u"readme"_s, dir + u"a"_s,
+                             dir + u"a<b.c"_s, dir + u"x\\y.txt"_s, dir + u"x/y.txt"_s }));
+
+    QString root;
+    const QString codeZip = builder.BuildCodeZip(*project, root);
+    EXPECT_EQ(root, dir);
+    EXPECT_EQ(lines(),
+              (QStringList { u"!  Missing file skipped: "_s + dir + u"main.c"_s, u"  Zipped 7 files"_s }));
+    ZipReader zip(codeZip);
+    EXPECT_EQ(zip.names(),
+              (QStringList { u"README"_s, u"readme"_s, u"a"_s, u"a<b.c"_s, u"x\\y.txt"_s, u"x/y.txt"_s }));
+    EXPECT_EQ(zip.read(u"README"_s), QByteArray("upper"));
+    EXPECT_EQ(zip.read(u"readme"_s), QByteArray("lower"));
+    EXPECT_EQ(zip.read(u"a"_s), QByteArray("plain a"));
+    EXPECT_EQ(zip.read(u"a<b.c"_s), QByteArray("angle"));
+    EXPECT_EQ(zip.read(u"x\\y.txt"_s), QByteArray("backslash"));
+    EXPECT_EQ(zip.read(u"x/y.txt"_s), QByteArray("slash"));
+    for (const auto &e : zip.entries())
+        EXPECT_EQ(e.encryption, ZIP_EM_NONE) << e.name.toStdString();
+
+    // Folders that differ only in case have no common folder below their parent.
+    progress.Clear();
+    TParser &twins = generic(u"Twins"_s, { u"c/Proj/a.pas"_s, u"c/proj/b.pas"_s });
+    builder.BuildCodeZip(twins, root);
+    EXPECT_EQ(root, sandbox.root() + u"/c/"_s);
+    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(),
+              (QStringList { u"Proj/a.pas"_s, u"proj/b.pas"_s }));
+
+    // A file named "a<b" next to a folder "a" is just a file.
+    progress.Clear();
+    QDir().mkpath(sandbox.root() + u"/f/a"_s);
+    TParser &angle = generic(u"Angle"_s, { u"f/a<b"_s, u"f/c.txt"_s });
+    builder.BuildCodeZip(angle, root);
+    EXPECT_EQ(lines(), QStringList { u"  Zipped 2 files"_s });
+    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), (QStringList { u"a<b"_s, u"c.txt"_s }));
+}
+
+TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
+{
+    const QString dir = sandbox.root() + u"/enc"_s;
+    file(u"enc/good.txt"_s, "good");
+    file(u"enc/sub/ok.txt"_s, "ok");
+    const QByteArray base = QFile::encodeName(dir);
+    for (const QByteArray &name : { QByteArray("bad\xff.txt"), QByteArray("sub/caf\xe9\x01.txt") }) {
+        const QByteArray raw = base + '/' + name;
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "x", 1), 1);
+        ::close(fd);
+    }
+    const int id = addProject(pkGeneric, u"Enc"_s);
+    addEntry(id, dir + u"/*.txt -r"_s);
+    project = CreateParser(pkGeneric, id, u"Enc"_s, QString());
+    project->Parse();
+    EXPECT_EQ(project->FilePaths(), (QStringList { dir + u"/good.txt"_s, dir + u"/sub/ok.txt"_s }));
+
+    QString root;
+    builder.BuildCodeZip(*project, root);
+    EXPECT_EQ(
+        lines(),
+        (QStringList { u"!  File name not valid UTF-8 skipped: bad\\xFF.txt in "_s + dir,
+                       u"!  File name not valid UTF-8 skipped: caf\\xE9\\x01.txt in "_s + dir + u"/sub"_s,
+                       u"  Zipped 2 files"_s }));
+    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), (QStringList { u"good.txt"_s, u"sub/ok.txt"_s }));
+
+    // Deleting the entry takes its reports with it.
+    progress.Clear();
+    project->FileDelete(id);
+    EXPECT_TRUE(project->UndecodableNames().isEmpty());
+}
+
+TEST(ArchiveNames, SafeFileNameFromTheTitle)
+{
+    const auto name = [](const QString &title, const QString &version = u"1.0"_s) {
+        TParserGeneric p(1, title, QString());
+        return TArchiveBuilder::ArchiveName(p, version);
+    };
+    EXPECT_EQ(name(u"My Tool"_s, u"1.2.3"_s), u"MyTool_1.2.3.zip"_s);
+    EXPECT_EQ(name(u"Bob's Tool: \"ä\""_s), u"Bob'sTool:\"ä\"_1.0.zip"_s);
+    EXPECT_EQ(name(u"../../x"_s), u".._.._x_1.0.zip"_s);
+    EXPECT_EQ(name(u"a\u0000b\tc\r\nd\u007fe\u0085f"_s), u"a_b_c__d_e_f_1.0.zip"_s);
+    EXPECT_EQ(name(QString()), u"_1.0.zip"_s);
+    // At most 200 bytes, never cutting a character in half, the version kept.
+    const QString longName = name(QString(100000, u'é'), u"20260101-120000"_s);
+    EXPECT_LE(longName.toUtf8().size(), 200);
+    EXPECT_GE(longName.toUtf8().size(), 199);
+    EXPECT_TRUE(longName.endsWith(u"é_20260101-120000.zip"_s));
+    EXPECT_EQ(QString::fromUtf8(longName.toUtf8()), longName);
+    QString smileys;
+    for (int i = 0; i < 60; ++i)
+        smileys += u"\U0001F600"_s;
+    const QString emoji = name(smileys, u"1"_s);
+    EXPECT_LE(emoji.toUtf8().size(), 200);
+    EXPECT_TRUE(emoji.endsWith(u"\U0001F600_1.zip"_s));
+    for (const QString &n : { longName, emoji, name(u"../../x"_s) }) {
+        EXPECT_FALSE(n.contains(u'/'));
+        EXPECT_NE(n, u"."_s);
+        EXPECT_NE(n, u".."_s);
+    }
 }

@@ -29,16 +29,24 @@ QStringList FolderEntries(const QString &dir)
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
-// An engine writing bare names to sArchive, recording its callbacks.
+// Items named by the files' own names.
+QList<TZipFileItem> Bare(const QStringList &paths)
+{
+    QList<TZipFileItem> items;
+    for (const QString &p : paths)
+        items.append({ p, QString(), QString() });
+    return items;
+}
+
+// An engine writing to sArchive, recording its callbacks.
 struct Engine : TZipEngine
 {
     QStringList skipped;
     QList<QPair<int, QString>> errors;
-    Engine(const QString &sArchive, const QStringList &lSpecs)
+    Engine(const QString &sArchive, const QList<TZipFileItem> &lItems)
     {
         SetZipFileName(sArchive);
-        SetKeepDirNames(false);
-        SetFSpecArgs(lSpecs);
+        SetItems(lItems);
         OnSkipped = [this](const QString &p) { skipped << p; };
         OnError = [this](int c, const QString &m) { errors.append({ c, m }); };
     }
@@ -67,11 +75,14 @@ TEST(ZipEngine, EntriesRelativeToRootStoredOrDeflated)
     const QString outside = sb.writeFile(u"Other/o.txt"_s, Text("outside"));
     const QString archive = sb.path(u"code.zip"_s);
 
+    const QString proj = sb.path(u"Proj"_s) + u'/';
     Engine zip(archive,
-               { u"main.dpr"_s, u"Units/a.pas"_s, u"img/Photo.JPG"_s, u"lib.ZIP"_s,
-                 u"./Units/../Units/a.pas"_s, outside });
-    zip.SetRootDir(sb.path(u"Proj"_s) + u'/');
-    zip.SetKeepDirNames(true);
+               { { proj + u"main.dpr"_s, u"main.dpr"_s, {} },
+                 { proj + u"Units/a.pas"_s, u"Units/a.pas"_s, {} },
+                 { proj + u"img/Photo.JPG"_s, u"img/Photo.JPG"_s, {} },
+                 { proj + u"lib.ZIP"_s, u"lib.ZIP"_s, {} },
+                 { proj + u"./Units/../Units/a.pas"_s, u"Units/a.pas"_s, {} },
+                 { outside, outside, {} } });
     zip.SetZipComment(Comment);
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
     EXPECT_TRUE(zip.ErrorMessage().isEmpty());
@@ -79,8 +90,8 @@ TEST(ZipEngine, EntriesRelativeToRootStoredOrDeflated)
     EXPECT_TRUE(zip.errors.isEmpty() && zip.skipped.isEmpty());
 
     ZipReader r(archive);
-    // The same file listed twice gives one entry; a file outside the root
-    // keeps its whole path without the leading slash.
+    // The same file listed twice gives one entry; an absolute entry name
+    // loses its leading slash.
     EXPECT_EQ(
         r.names(),
         QStringList({ u"main.dpr"_s, u"Units/a.pas"_s, u"img/Photo.JPG"_s, u"lib.ZIP"_s, outside.mid(1) }));
@@ -103,17 +114,47 @@ TEST(ZipEngine, BareNamesAndSafeNames)
     const QString evil = sb.writeFile(u"y/..\\..\\evil.txt"_s, "E");
     const QString archive = sb.path(u"bare.zip"_s);
 
-    Engine zip(archive, { a, evil });
+    // A backslash is part of a name, but never a way up for extractors
+    // that split at it.
+    Engine zip(archive, Bare({ a, evil }));
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
-    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"a.pas"_s, u"evil.txt"_s }));
+    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"a.pas"_s, u"_\\_\\evil.txt"_s }));
     EXPECT_TRUE(ZipReader(archive).comment().isEmpty());
 
-    // Kept folder names never start with "/" nor hold "..", whatever the file's name.
-    zip.SetKeepDirNames(true);
-    zip.SetRootDir(sb.path(u"y"_s));
-    zip.SetFSpecArgs({ u"..\\..\\evil.txt"_s, u"../x/deep/a.pas"_s });
+    // Entry names never start with "/" nor hold "..".
+    zip.SetItems({ { evil, u"/../x/..\\.\\evil.txt"_s, {} }, { a, u"./../deep//a.pas"_s, {} } });
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
-    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"evil.txt"_s, a.mid(1) }));
+    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"x/_\\_\\evil.txt"_s, u"deep/a.pas"_s }));
+}
+
+// Names are never parsed: "<" and "\" are ordinary characters, and two
+// files never share one entry.
+TEST(ZipEngine, NamesAreNotParsed)
+{
+    TestSandbox sb;
+    const QString plain = sb.writeFile(u"d/a"_s, "plain");
+    const QString angle = sb.writeFile(u"d/a<b.c"_s, "angle");
+    const QString back = sb.writeFile(u"d/x\\y"_s, "back");
+    const QString slash = sb.writeFile(u"d/x/y"_s, "slash");
+    const QString archive = sb.path(u"out.zip"_s);
+    Engine zip(archive,
+               { { plain, u"a"_s, {} },
+                 { angle, u"a<b.c"_s, {} },
+                 { back, u"x\\y"_s, {} },
+                 { slash, u"x/y"_s, {} } });
+    ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
+    ZipReader r(archive);
+    EXPECT_EQ(r.names(), QStringList({ u"a"_s, u"a<b.c"_s, u"x\\y"_s, u"x/y"_s }));
+    EXPECT_EQ(r.read(u"a"_s), QByteArray("plain"));
+    EXPECT_EQ(r.read(u"a<b.c"_s), QByteArray("angle"));
+    EXPECT_EQ(r.read(u"x\\y"_s), QByteArray("back"));
+    EXPECT_EQ(r.read(u"x/y"_s), QByteArray("slash"));
+
+    // Two different files under one name: a failure, not a silent loss.
+    zip.SetItems({ { plain, u"same"_s, {} }, { angle, u"same"_s, {} } });
+    EXPECT_EQ(zip.Add(), TZipEngine::ZipDuplicateName);
+    EXPECT_EQ(zip.ErrorMessage(), u"Two files would be stored as same: %1 and %2"_s.arg(plain, angle));
+    EXPECT_EQ(ZipReader(archive).names().size(), 4);
 }
 
 TEST(ZipEngine, PerEntryPasswords)
@@ -123,11 +164,8 @@ TEST(ZipEngine, PerEntryPasswords)
     const QString readme = sb.writeFile(u"readme.htm"_s, Text("<html>"));
     const QString archive = sb.path(u"delivery.zip"_s);
 
-    // The delivery layout: a default password is set, but only the entry
-    // that carries "<password" is encrypted.
-    Engine zip(archive, { TZipEngine::FileSpec(code, u"s3cret"_s), readme });
-    zip.SetPassword(u"s3cret"_s);
-    EXPECT_EQ(zip.FSpecArgs().first(), code + u"<s3cret"_s);
+    // The delivery layout: only the entry that carries a password is encrypted.
+    Engine zip(archive, { { code, u"code.zip"_s, u"s3cret"_s }, { readme, u"readme.htm"_s, {} } });
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
     {
         ZipReader r(archive);
@@ -142,31 +180,13 @@ TEST(ZipEngine, PerEntryPasswords)
         EXPECT_EQ(r.read(u"readme.htm"_s), Text("<html>"));
     }
 
-    // "<" with nothing after it: no encryption.
-    zip.SetFSpecArgs({ code + u"<"_s, readme });
+    // An empty password: no encryption. A password may hold "<".
+    zip.SetItems({ { code, {}, {} }, { readme, {}, u"pw<x"_s } });
     ASSERT_EQ(zip.Add(), 0);
-    EXPECT_EQ(ZipReader(archive).entry(u"code.zip"_s)->encryption, ZIP_EM_NONE);
-
-    // Encrypt on: the default password covers entries without their own.
-    zip.SetEncrypt(true);
-    zip.SetFSpecArgs({ code + u"<other"_s, readme });
-    ASSERT_EQ(zip.Add(), 0);
-    {
-        ZipReader r(archive);
-        EXPECT_EQ(r.read(u"code.zip"_s, u"other"_s), Text("PK-inner"));
-        EXPECT_EQ(r.read(u"readme.htm"_s, u"s3cret"_s), Text("<html>"));
-        EXPECT_FALSE(r.read(u"readme.htm"_s).has_value());
-    }
-
-    // A Linux file name may hold "<": the password starts after the path.
-    sb.writeFile(u"a<b.txt"_s, "odd name");
-    zip.SetEncrypt(false);
-    zip.SetRootDir(sb.root());
-    zip.SetFSpecArgs({ u"a<b.txt"_s, u"a<b.txt<pw<x"_s });
-    ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
-    // The later file item replaced the first one's entry.
-    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"a<b.txt"_s }));
-    EXPECT_EQ(ZipReader(archive).read(u"a<b.txt"_s, u"pw<x"_s), QByteArray("odd name"));
+    ZipReader r(archive);
+    EXPECT_EQ(r.entry(u"code.zip"_s)->encryption, ZIP_EM_NONE);
+    EXPECT_EQ(r.read(u"readme.htm"_s, u"pw<x"_s), Text("<html>"));
+    EXPECT_FALSE(r.read(u"readme.htm"_s).has_value());
 }
 
 TEST(ZipEngine, MissingFilesSkippedExistingArchiveReplaced)
@@ -178,7 +198,7 @@ TEST(ZipEngine, MissingFilesSkippedExistingArchiveReplaced)
     const QString archive = sb.writeFile(u"out.zip"_s, "old");
 
     // Nothing left to add is a failure, and the existing file stays as it was.
-    Engine zip(archive, { gone });
+    Engine zip(archive, Bare({ gone }));
     EXPECT_EQ(zip.Add(), TZipEngine::ZipNothingToDo);
     EXPECT_EQ(zip.skipped, QStringList({ gone }));
     ASSERT_EQ(zip.errors.size(), 1);
@@ -190,7 +210,7 @@ TEST(ZipEngine, MissingFilesSkippedExistingArchiveReplaced)
 
     // A successful add replaces it, built from the files that exist.
     zip.skipped.clear();
-    zip.SetFSpecArgs({ a, gone + u"<pw"_s, b });
+    zip.SetItems({ { a, {}, {} }, { gone, {}, u"pw"_s }, { b, {}, {} } });
     ASSERT_EQ(zip.Add(), 0);
     EXPECT_EQ(zip.skipped, QStringList({ gone }));
     EXPECT_EQ(zip.errors.size(), 1);
@@ -207,7 +227,7 @@ TEST(ZipEngine, UnreadableFileFailsWithoutArchive)
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString archive = sb.path(u"out/code.zip"_s);
 
-    Engine zip(archive, { a, folder });
+    Engine zip(archive, Bare({ a, folder }));
     EXPECT_EQ(zip.Add(), TZipEngine::ZipReadError);
     EXPECT_EQ(zip.ErrorMessage(), u"Cannot read the file %1: Is a directory"_s.arg(folder));
     ASSERT_EQ(zip.errors.size(), 1);
@@ -218,7 +238,7 @@ TEST(ZipEngine, UnreadableFileFailsWithoutArchive)
     if (geteuid() != 0) {
         const QString locked = sb.writeFile(u"src/locked.pas"_s, "x");
         ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
-        zip.SetFSpecArgs({ a, locked });
+        zip.SetItems(Bare({ a, locked }));
         EXPECT_EQ(zip.Add(), TZipEngine::ZipReadError);
         EXPECT_EQ(zip.ErrorMessage(), u"Cannot read the file %1: Permission denied"_s.arg(locked));
         EXPECT_EQ(FolderEntries(sb.path(u"out"_s)), QStringList());
@@ -229,7 +249,7 @@ TEST(ZipEngine, ArchiveThatCannotBeWritten)
 {
     TestSandbox sb;
     const QString a = sb.writeFile(u"a.pas"_s, "a");
-    Engine zip(QString(), { a });
+    Engine zip(QString(), Bare({ a }));
     EXPECT_EQ(zip.Add(), TZipEngine::ZipNoArchiveName);
 
     const QString archive = sb.root() + u"/nowhere/out.zip"_s;
@@ -242,7 +262,7 @@ TEST(ZipEngine, ArchiveThatCannotBeWritten)
 
     // A file size limit makes the writes at close fail as a full disk would,
     // root or not; the temporary file must go too. A ".png" is stored as is.
-    zip.SetFSpecArgs({ sb.writeFile(u"src/big.png"_s, QByteArray(512 * 1024, 'x')) });
+    zip.SetItems(Bare({ sb.writeFile(u"src/big.png"_s, QByteArray(512 * 1024, 'x')) }));
     zip.SetZipFileName(sb.path(u"out/full.zip"_s));
     rlimit saved {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -268,7 +288,7 @@ TEST(ZipEngine, InfoZipReadsOurArchives)
     const QString code = sb.writeFile(u"code.zip"_s, Text("inner archive"));
     const QString readme = sb.writeFile(u"readme.htm"_s, Text("<p>manifest</p>"));
     const QString archive = sb.path(u"MyTool_1.2.3.zip"_s);
-    Engine zip(archive, { code + u"<pass word"_s, readme });
+    Engine zip(archive, { { code, {}, u"pass word"_s }, { readme, {}, {} } });
     zip.SetZipComment(Comment);
     ASSERT_EQ(zip.Add(), 0);
 

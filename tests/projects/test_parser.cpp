@@ -115,9 +115,15 @@ TEST_F(Wildcards, FilesFoldersAndNormalisation)
     // An existing file is itself, normalised.
     EXPECT_EQ(match(QStringLiteral("/sub/./deep/../e.cpp")), QStringList({ QStringLiteral("sub/e.cpp") }));
     EXPECT_EQ(match(QStringLiteral("/sub/../*.h")), QStringList({ QStringLiteral("d.h") }));
-    // A missing file is searched with its own name as the mask.
-    EXPECT_EQ(match(QStringLiteral("/gone.h")), QStringList({ QStringLiteral("d.h") }));
-    // A folder text is no file: its name becomes the mask, with no extension.
+    // A missing file matches nothing: its name is never used as a mask.
+    EXPECT_EQ(match(QStringLiteral("/gone.h")), QStringList());
+    EXPECT_EQ(match(QStringLiteral("/gone.cpp")), QStringList());
+    EXPECT_FALSE(IsWildcardEntry(t + QStringLiteral("/gone.cpp")));
+    EXPECT_TRUE(IsWildcardEntry(t + QStringLiteral("/*.cpp")));
+    EXPECT_TRUE(IsWildcardEntry(t + QStringLiteral("/x?.cpp")));
+    EXPECT_TRUE(IsWildcardEntry(t + QStringLiteral("/.pas;.dfm")));
+    EXPECT_TRUE(IsWildcardEntry(t + QStringLiteral("/.cpp -r")));
+    // A folder text is no file.
     EXPECT_EQ(match(QStringLiteral("/sub")), QStringList());
     EXPECT_EQ(MatchWildCardCount(t + QStringLiteral("/missing/*.cpp -r")), 0);
     EXPECT_EQ(MatchWildCardCount(QStringLiteral("*.cpp")), 0);
@@ -130,7 +136,7 @@ TEST_F(Wildcards, ListFromEntriesDuplicatesAndDeletion)
     const int other = addProject(0, QStringLiteral("Other"));
     const int single = addEntry(p, t + QStringLiteral("/d.h"));
     const int wild = addEntry(p, t + QStringLiteral("/*.cpp"));
-    const int again = addEntry(p, t + QStringLiteral("/A.CPP")); // missing: same files again
+    const int again = addEntry(p, t + QStringLiteral("/A.CPP")); // missing: itself, never a mask
     addEntry(other, t + QStringLiteral("/sub/e.cpp"));
 
     int calls = 0;
@@ -143,21 +149,25 @@ TEST_F(Wildcards, ListFromEntriesDuplicatesAndDeletion)
     oParser->Parse();
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(oParser->Kind(), 0);
-    ASSERT_EQ(oParser->FileCount(), 6);
+    ASSERT_EQ(oParser->FileCount(), 7);
     EXPECT_EQ(oParser->Items().at(0).sText, t + QStringLiteral("/d.h"));
     EXPECT_EQ(oParser->Items().at(0).iFileID, single);
     for (int i = 1; i < 6; ++i)
         EXPECT_EQ(oParser->Items().at(i).iFileID, wild);
+    // The missing single file stays in the list, so that the archive builder
+    // reports it as missing.
+    EXPECT_EQ(oParser->Items().at(6).iFileID, again);
     EXPECT_EQ(oParser->FileList(),
               QStringLiteral("\"%1/d.h\",\"%1/.hidden.cpp\",\"%1/a.cpp\",\"%1/b.c\","
-                             "\"%1/c.cp\",\"%1/Z.CPP\"")
+                             "\"%1/c.cp\",\"%1/Z.CPP\",\"%1/A.CPP\"")
                   .arg(t));
-    // Every project file is changed for a project never delivered.
+    // Every existing project file is changed for a project never delivered.
     EXPECT_EQ(oParser->ChangedFiles(), 6);
 
     // A second Parse adds nothing.
     oParser->Parse();
-    EXPECT_EQ(oParser->FileCount(), 6);
+    EXPECT_EQ(oParser->FileCount(), 7);
+    oParser->FileDelete(again);
 
     // Deleting the wildcard entry takes its files although the third entry
     // still matches them; the single-file item stays.
@@ -173,7 +183,22 @@ TEST_F(Wildcards, ListFromEntriesDuplicatesAndDeletion)
               QStringList({ t + QStringLiteral("/d.h"), t + QStringLiteral("/sub/deep/f.cpp"),
                             t + QStringLiteral("/sub/e.cpp") }));
     EXPECT_EQ(calls, 2);
-    (void)again;
+}
+
+TEST_F(ProjectDB, NamesThatDifferOnlyInCaseAreDifferentFiles)
+{
+    const QString upper = file(QStringLiteral("c/README"));
+    const QString lower = file(QStringLiteral("c/readme"));
+    const QString pas = file(QStringLiteral("c/Unit.pas"));
+    const int p = addProject(0, QStringLiteral("Case"));
+    addEntry(p, upper);
+    addEntry(p, lower);
+    addEntry(p, sandbox.root() + QStringLiteral("/c/*"));
+    addEntry(p, sandbox.root() + QStringLiteral("/c/unit.pas")); // no such file on this disk
+    TParserGeneric o(p, QString(), QString());
+    o.Parse();
+    EXPECT_EQ(o.FilePaths(),
+              QStringList({ upper, lower, pas, sandbox.root() + QStringLiteral("/c/unit.pas") }));
 }
 
 TEST_F(ProjectDB, ChangedFilesAgainstTheSendDate)

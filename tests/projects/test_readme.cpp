@@ -44,9 +44,9 @@ const char HeadLines[] = R"(<!DOCTYPE html>
       </div>
 )";
 
-const char GenericBody[] = R"(      <h1 style="float:left;width:675px;">A<b> & 100%s</h1>
+const char GenericBody[] = R"(      <h1 style="float:left;width:675px;">A&lt;b&gt; &amp; 100%s</h1>
       <table style="width:675px;clear:left;">
-        <tr><td class="tlabel">PROJECT</td><td>A<b> & 100%s</td></tr>
+        <tr><td class="tlabel">PROJECT</td><td>A&lt;b&gt; &amp; 100%s</td></tr>
         <tr><td class="tlabel">VERSION</td><td>1.2.3</td></tr>
         <tr><td class="tlabel">ARCHIVE CREATED</td><td>09:05 on Friday 3 February 2012</td></tr>
         <tr><td class="tlabel">TOTAL FILES</td><td>3</td></tr>
@@ -123,14 +123,16 @@ protected:
 
 TEST_F(ReadMe, GenericPageWithChangedFilesAndLastArchive)
 {
-    // Unescaped title, a "%" that must stay as it is.
+    // The title is escaped; a "%" stays as it is.
     const QString title = QStringLiteral("A<b> & 100%s");
     const auto o
         = project(title, feb1(),
                   { QStringLiteral("one.txt"), QStringLiteral("sub/two.txt"), QStringLiteral("three.txt") });
     ASSERT_EQ(o->ChangedFiles(), 2);
     const QString text = TReadMeGeneric::Execute(*o, g, QStringLiteral("1.2.3"));
-    EXPECT_EQ(text, page(HeadLines, GenericBody, title, QStringLiteral("1.2.3")));
+    EXPECT_EQ(
+        text,
+        page(HeadLines, GenericBody, QStringLiteral("A&lt;b&gt; &amp; 100%s"), QStringLiteral("1.2.3")));
 
     // Saved: every line ends with CR LF, no byte-order mark.
     const QString saved = sandbox.path(QStringLiteral("out/readme.htm"));
@@ -195,4 +197,29 @@ TEST_F(ReadMe, ChangedFilesRowCases)
     text = TReadMeGeneric::Execute(oGone, g, QStringLiteral("1"));
     EXPECT_FALSE(text.contains(changedRow));
     EXPECT_FALSE(text.contains(QStringLiteral("LAST ARCHIVE")));
+}
+
+// Every inserted value is escaped, so that no title or file name can add
+// markup to the page.
+TEST_F(ReadMe, InsertedValuesAreEscaped)
+{
+    const QString odd = QStringLiteral("d<i>r&\"q\"/x<y>&z\".txt");
+    setMTime(file(QStringLiteral("g/") + odd), QDateTime(QDate(2020, 3, 1), QTime(8, 0)));
+    const QString dpr = file(QStringLiteral("g/<s>&\"/T.dpr"));
+    const QString title = QStringLiteral("<script>alert(\"&amp;\")</script>");
+    const auto o = project(title, feb1(), { odd, QStringLiteral("one.txt") }, dpr);
+    ASSERT_EQ(o->ChangedFiles(), 1);
+    const QString text = TReadMeDelphi::Execute(*o, g, QStringLiteral("1<2>\"&"));
+    const QString t = QStringLiteral("&lt;script&gt;alert(&quot;&amp;amp;&quot;)&lt;/script&gt;");
+    const QString v = QStringLiteral("1&lt;2&gt;&quot;&amp;");
+    EXPECT_TRUE(text.contains(QStringLiteral("<title>") + t + u' ' + v + QStringLiteral("</title>")));
+    EXPECT_TRUE(text.contains(QStringLiteral("<h1 style=\"float:left;width:675px;\">") + t + u' ' + v
+                              + QStringLiteral("</h1>")));
+    EXPECT_TRUE(text.contains(QStringLiteral("PROJECT</td><td>") + t + QStringLiteral("</td>")));
+    EXPECT_TRUE(text.contains(QStringLiteral("VERSION</td><td>") + v + QStringLiteral("</td>")));
+    EXPECT_TRUE(text.contains(
+        QStringLiteral("<span title=\"d&lt;i&gt;r&amp;&quot;q&quot;/x&lt;y&gt;&amp;z&quot;.txt\">"
+                       "x&lt;y&gt;&amp;z&quot;.txt</span>")));
+    EXPECT_TRUE(text.contains(QStringLiteral("DELPHI PROJECT FILE</td><td>&lt;s&gt;&amp;&quot;/T.dpr</td>")));
+    EXPECT_FALSE(text.contains(QStringLiteral("<script>")));
 }
