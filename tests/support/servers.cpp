@@ -34,6 +34,8 @@ class DataHandler(DTPHandler):
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
             self.close()
 
+    handle_read_event = handle_read
+
 class Handler(FTPHandler):
     def pre_process_command(self, line, cmd, arg):
         with open(command_log, 'a', encoding='utf-8') as log:
