@@ -25,29 +25,35 @@ void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy)
 
 // Copies sSource over sTarget through a temporary file in the target's
 // folder that is renamed at the end, so that a failed copy never leaves a
-// truncated file under the final name.
-bool SafeCopy(const QString &sSource, const QString &sTarget)
+// truncated file under the final name. Returns the reason of a failure,
+// empty text on success.
+QString SafeCopy(const QString &sSource, const QString &sTarget)
 {
     QFile source(sSource);
     if (!source.open(QIODevice::ReadOnly))
-        return false;
+        return QStringLiteral("cannot read %1: %2").arg(sSource, source.errorString());
     QSaveFile target(sTarget);
     target.setDirectWriteFallback(false);
     if (!target.open(QIODevice::WriteOnly))
-        return false;
+        return QStringLiteral("cannot write %1: %2").arg(sTarget, target.errorString());
     QByteArray buffer;
     while (!source.atEnd()) {
         buffer = source.read(1 << 20);
         if (buffer.isEmpty() && source.error() != QFileDevice::NoError)
             break;
-        if (target.write(buffer) != buffer.size())
-            break;
+        if (target.write(buffer) != buffer.size()) {
+            const QString sError = target.errorString();
+            target.cancelWriting();
+            return QStringLiteral("cannot write %1: %2").arg(sTarget, sError);
+        }
     }
     if (source.error() != QFileDevice::NoError || !source.atEnd()) {
         target.cancelWriting();
-        return false;
+        return QStringLiteral("cannot read %1: %2").arg(sSource, source.errorString());
     }
-    return target.commit();
+    if (!target.commit())
+        return QStringLiteral("cannot write %1: %2").arg(sTarget, target.errorString());
+    return {};
 }
 
 // The "Email port" setting: a decimal number; 25 when empty, not a number or 0.
@@ -56,18 +62,6 @@ int EmailPort()
     bool ok = false;
     const int iPort = GetSetting(QStringLiteral("Email port")).trimmed().toInt(&ok);
     return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
-}
-
-QStringList RecipientLines(const QString &sText)
-{
-    QStringList result;
-    const QStringList lines = sText.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QString s = line.trimmed();
-        if (!s.isEmpty())
-            result << s;
-    }
-    return result;
 }
 
 } // namespace
@@ -91,13 +85,19 @@ TDeliveryChannels::~TDeliveryChannels() = default;
 bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
     const QString sFolder = GetSendParam(iSendID, QStringLiteral("FileFolder"));
-    const bool bSuccess = !sFolder.isEmpty() && QFileInfo(sFolder).isDir()
-        && SafeCopy(sArchive, JoinPath(sFolder, sArchiveName));
-    if (bSuccess)
-        FProgress.AddProgressFmt(QStringLiteral("  Output saved to %s"), { sArchiveName });
+    QString sError;
+    if (sFolder.isEmpty())
+        sError = QStringLiteral("no folder is set");
+    else if (!QFileInfo(sFolder).isDir())
+        sError = QStringLiteral("the folder %1 does not exist").arg(sFolder);
     else
-        FProgress.AddProgressFmt(QStringLiteral("!  Unable to save output %s"), { sArchiveName });
-    return bSuccess;
+        sError = SafeCopy(sArchive, JoinPath(sFolder, sArchiveName));
+    if (sError.isEmpty()) {
+        FProgress.AddProgressFmt(QStringLiteral("  Output saved to %s"), { sArchiveName });
+        return true;
+    }
+    FProgress.AddProgressFmt(QStringLiteral("!  Unable to save output %s: %s"), { sArchiveName, sError });
+    return false;
 }
 
 bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName)
@@ -152,25 +152,35 @@ bool TDeliveryChannels::EmailTask(int iSendID, const QString &sTitle, const QStr
                                   const QString &sArchive, const QString &sArchiveName)
 {
     if (!FTPAvailable() || GetSendParam(iSendID, QStringLiteral("EmailFTP")) != QLatin1String("1"))
-        return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName);
+        return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName, false);
     if (!SendAsFTP(-iSendID, sArchive, sArchiveName))
         return false;
-    return SendAsEmail(iSendID, sTitle, sVersion, sArchive, DownloadLink(sArchiveName));
+    return SendAsEmail(iSendID, sTitle, sVersion, sArchive, DownloadLink(sArchiveName), true);
 }
 
 bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion,
-                                    const QString &sArchive, const QString &sLinkOrName)
+                                    const QString &sArchive, const QString &sLinkOrName, bool bLink)
 {
-    const bool bLink = sLinkOrName.toLower().startsWith(QLatin1String("http"));
-    QString sCopy;
+    // The attachment's copy goes once the message is sent or has failed.
+    struct TRemoveCopy
+    {
+        QString sPath;
+        ~TRemoveCopy()
+        {
+            if (!sPath.isEmpty())
+                QFile::remove(sPath);
+        }
+    } copy;
     if (!bLink) {
-        sCopy = JoinPath(TempDir(), sLinkOrName);
-        if (!SafeCopy(sArchive, sCopy)) {
+        const QString sTarget = JoinPath(TempDir(), sLinkOrName);
+        if (!SafeCopy(sArchive, sTarget).isEmpty()) {
             FProgress.AddProgressFmt(QStringLiteral("!  Failed to email %s: could not copy %s to %s."),
-                                     { sLinkOrName, sArchive, sCopy });
-            Diag(QStringLiteral("SendAsEmail error: could not copy %s to %s."), { sArchive, sCopy }, lwError);
+                                     { sLinkOrName, sArchive, sTarget });
+            Diag(QStringLiteral("SendAsEmail error: could not copy %s to %s."), { sArchive, sTarget },
+                 lwError);
             return false;
         }
+        copy.sPath = sTarget;
     }
 
     oSMTP.Host = GetSetting(QStringLiteral("Email server"));
@@ -187,12 +197,12 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
     oSMTP.From = GetSetting(QStringLiteral("Email from"));
     oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);
     oSMTP.To = GetSendParam(iSendID, QStringLiteral("EmailRecipient"));
-    oSMTP.Recipients = RecipientLines(oSMTP.To);
+    oSMTP.Recipients = TSMTPClient::SplitRecipients(oSMTP.To);
     oSMTP.Body
         = ReplaceBody(GetSendParam(iSendID, QStringLiteral("EmailMessage")), sTitle, sVersion, sLinkOrName);
     oSMTP.Attachments.clear();
     if (!bLink)
-        oSMTP.Attachments.append(TMailAttachment { sCopy, sLinkOrName });
+        oSMTP.Attachments.append(TMailAttachment { copy.sPath, sLinkOrName });
 
     FEmailProgress = 0;
     FEmailSize = 0;

@@ -21,7 +21,8 @@ public:
     TDeliveryChannels(const TDeliveryChannels &) = delete;
     TDeliveryChannels &operator=(const TDeliveryChannels &) = delete;
 
-    // Copies the archive into the task's "FileFolder" as sArchiveName.
+    // Copies the archive into the task's "FileFolder" as sArchiveName; a
+    // failure line gives the reason.
     bool SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName);
     // Uploads the archive as sArchiveName. A negative id uploads to the
     // staging server of the settings for the e-mail task -iSendID and records
@@ -30,10 +31,11 @@ public:
     // The web address of a staging upload: "FTP http path" joined with the
     // name, "http://" put in front when it has no http(s) scheme.
     static QString DownloadLink(const QString &sArchiveName);
-    // Sends e-mail task iSendID; sLinkOrName is a download link (it begins
-    // with "http") or the archive name under which sArchive is attached.
+    // Sends e-mail task iSendID; sLinkOrName is the download link when
+    // bLink is set, otherwise the archive name under which a copy of
+    // sArchive is attached (the copy is removed after sending).
     bool SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,
-                     const QString &sLinkOrName);
+                     const QString &sLinkOrName, bool bLink);
     // The whole e-mail task: a staging upload and a link when the task asks
     // for it and a staging server is set, an attachment otherwise.
     bool EmailTask(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,

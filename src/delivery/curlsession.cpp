@@ -1,6 +1,7 @@
 #include "delivery/curlsession.h"
 
 #include <cctype>
+#include <chrono>
 #include <mutex>
 
 namespace {
@@ -9,6 +10,12 @@ void GlobalInit()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+qint64 SteadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool IsReplyCode(const QByteArray &line)
@@ -55,8 +62,11 @@ curl_slist *TCurlSession::AddList(curl_slist *list)
 CURLcode TCurlSession::Perform()
 {
     m_errorBuffer[0] = 0;
+    m_staleError.clear();
     m_lastReply.clear();
     m_quitting = false;
+    m_idleExpired = false;
+    Touch();
     return curl_easy_perform(m_curl);
 }
 
@@ -66,6 +76,8 @@ QString TCurlSession::ErrorText(CURLcode code) const
         return {};
     if (code == CURLE_ABORTED_BY_CALLBACK && m_context.Aborted())
         return QStringLiteral("Aborted");
+    if (code == CURLE_ABORTED_BY_CALLBACK && m_idleExpired)
+        return QStringLiteral("Timed out: nothing from the server for %1 seconds").arg(m_idleTimeout);
     if (m_kind == HttpStatus) {
         // "HTTP/1.1 404 Not Found" -> "404 Not Found"
         const qsizetype blank = m_lastReply.indexOf(' ');
@@ -75,14 +87,25 @@ QString TCurlSession::ErrorText(CURLcode code) const
     } else if (IsReplyCode(m_lastReply.left(4).trimmed()) && m_lastReply.left(3).toInt() >= 400) {
         return QString::fromUtf8(m_lastReply);
     }
-    // curl's error buffer is only meaningful after a failure, as here.
-    if (m_errorBuffer[0])
-        return QString::fromUtf8(m_errorBuffer).trimmed();
+    // curl's error buffer is only meaningful after a failure, as here, and
+    // only when it was written after the last reply.
+    const QByteArray buffer(m_errorBuffer);
+    if (!buffer.isEmpty() && buffer != m_staleError)
+        return QString::fromUtf8(buffer).trimmed();
     return QString::fromUtf8(curl_easy_strerror(code));
+}
+
+void TCurlSession::Touch()
+{
+    m_lastActivity = SteadyMs();
 }
 
 void TCurlSession::Line(bool incoming, const QByteArray &line)
 {
+    if (incoming && !m_quitting) {
+        Touch();
+        m_staleError = QByteArray(m_errorBuffer);
+    }
     if (m_hook)
         m_hook(incoming, line);
     if (m_kind == HttpStatus) {
@@ -135,6 +158,12 @@ int TCurlSession::XferInfo(void *self, curl_off_t, curl_off_t dlnow, curl_off_t,
     if (now != session->m_reported && (now > 0 || session->m_reported >= 0)) {
         session->m_reported = now;
         session->m_context.Progress(now);
+        session->Touch();
+    }
+    if (session->m_idleTimeout > 0
+        && SteadyMs() - session->m_lastActivity > qint64(session->m_idleTimeout) * 1000) {
+        session->m_idleExpired = true;
+        return 1;
     }
     return 0;
 }

@@ -27,6 +27,10 @@ public:
 
     // Reports upload or download bytes as progress.
     void ReportUpload(bool upload) { m_upload = upload; }
+    // Ends the exchange when, for so many seconds, no byte moved and no
+    // reply line came in, whatever stage curl is in (its own time-outs do
+    // not cover every wait, such as the QUIT after a failed message).
+    void SetIdleTimeout(int seconds) { m_idleTimeout = seconds; }
     // Called for each command line sent and each reply line received.
     void SetLineHook(std::function<void(bool incoming, const QByteArray &line)> hook)
     {
@@ -48,8 +52,17 @@ private:
                         curl_off_t ulnow);
     void Line(bool incoming, const QByteArray &line);
 
+    void Touch();
+
     const TTransferContext &m_context;
     TReplyKind m_kind;
+    int m_idleTimeout = 0;
+    qint64 m_lastActivity = 0; // steady milliseconds
+    bool m_idleExpired = false;
+    // The error buffer as it was at the last reply: curl keeps the first
+    // message of an exchange, so a text written before later replies (such
+    // as a failed address conversion while setting up PORT) is stale.
+    QByteArray m_staleError;
     CURL *m_curl = nullptr;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     bool m_upload = false;

@@ -43,12 +43,17 @@ void SaveFileExpiry(int iSendID, const TFTPClient &oFTP)
 void SaveFileExpiry(const TFTPClient &oFTP, int iPeriod)
 {
     const QDateTime dtExpiry = RetentionExpiry(QDateTime::currentDateTime(), iPeriod);
-    if (!dtExpiry.isValid())
-        return;
-    const double dExpiry = DateTimeToDays(dtExpiry);
     const int iID = DB->QueryIntegerFmt(
         QStringLiteral("SELECT id FROM retention WHERE host = '%s' AND directory = '%s' AND filename = '%s'"),
         { SQLEscape(oFTP.Host), SQLEscape(oFTP.Directory), SQLEscape(oFTP.RemoteFile) });
+    if (!dtExpiry.isValid()) {
+        // Kept for ever: an older row of the same place would delete the
+        // new upload at its old date.
+        if (iID != 0)
+            DB->ExecSQLFmt(QStringLiteral("DELETE FROM retention WHERE id = %d"), { iID });
+        return;
+    }
+    const double dExpiry = DateTimeToDays(dtExpiry);
     if (iID != 0) {
         DB->ExecSQLFmt(
             QStringLiteral("UPDATE retention SET expiry = %g, login = '%s', password = '%s' WHERE id = %d"),

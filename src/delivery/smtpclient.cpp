@@ -8,6 +8,7 @@
 #include <QTimeZone>
 #include <QUrl>
 #include <QUuid>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -148,21 +149,27 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+    session.SetIdleTimeout(job.Timeout);
     session.ReportUpload(true);
 
+    // The part headers are written here, not by curl: curl would put a
+    // file name into its header as it stands, line breaks included.
     TMime mime(curl);
     curl_mimepart *text = curl_mime_addpart(mime.Mime);
     curl_mime_data_cb(text, curl_off_t(state.Body.size()), &ReadBody, &SeekBody, nullptr, &state);
-    curl_mime_type(text, "text/plain; charset=windows-1252");
-    curl_mime_encoder(text, "8bit");
+    curl_slist *textHeaders = curl_slist_append(nullptr, "Content-Type: text/plain; charset=UTF-8");
+    textHeaders = curl_slist_append(textHeaders, "Content-Transfer-Encoding: quoted-printable");
+    curl_mime_headers(text, session.AddList(textHeaders), 0);
     for (const TMailAttachment &attachment : job.Attachments) {
         curl_mimepart *part = curl_mime_addpart(mime.Mime);
         const QString name
             = attachment.Name.isEmpty() ? QFileInfo(attachment.Path).fileName() : attachment.Name;
         if (curl_mime_filedata(part, QFile::encodeName(attachment.Path).constData()) != CURLE_OK)
             return Failure(QStringLiteral("Cannot read the attachment %1").arg(attachment.Path));
-        curl_mime_filename(part, name.toUtf8().constData());
-        curl_mime_type(part, "application/octet-stream");
+        curl_slist *partHeaders = nullptr;
+        for (const QByteArray &header : TSMTPClient::AttachmentHeaders(name))
+            partHeaders = curl_slist_append(partHeaders, header.constData());
+        curl_mime_headers(part, session.AddList(partHeaders), 0);
         curl_mime_encoder(part, "base64");
     }
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime.Mime);
@@ -201,52 +208,81 @@ void TSMTPClient::ClearMessage()
     Attachments.clear();
 }
 
-QByteArray TSMTPClient::EncodeCP1252(const QString &text)
+QByteArray TSMTPClient::EncodeQuotedPrintable(const QByteArray &text)
 {
-    // Code points of windows-1252's 0x80-0x9F; 0 where the byte is unused.
-    static constexpr char16_t high[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-    };
+    // Lines end in CR LF; each comes out unchanged after decoding, however
+    // long, through soft line breaks that keep every encoded line within 76
+    // characters.
+    static constexpr char hex[] = "0123456789ABCDEF";
     QByteArray result;
-    result.reserve(text.size());
-    for (const char32_t c : text.toUcs4()) {
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            result += char(c);
-            continue;
+    result.reserve(text.size() + text.size() / 8);
+    const QList<QByteArray> lines = text.split('\n');
+    for (qsizetype l = 0; l < lines.size(); ++l) {
+        QByteArray line = lines[l];
+        const bool lastLine = l == lines.size() - 1;
+        if (!lastLine && line.endsWith('\r'))
+            line.chop(1);
+        if (lastLine && line.isEmpty())
+            break;
+        int column = 0;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const uchar c = uchar(line[i]);
+            const bool atEnd = i == line.size() - 1;
+            char literal[3] = { char(c), 0, 0 };
+            int length = 1;
+            // Blanks at a line's end would be lost on the way; a dot at a
+            // line's start is a mail server's business, so it is encoded.
+            const bool plain = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !atEnd);
+            if (!plain || (c == '.' && column == 0)) {
+                literal[0] = '=';
+                literal[1] = hex[c >> 4];
+                literal[2] = hex[c & 15];
+                length = 3;
+            }
+            if (column + length > 75) {
+                result += "=\r\n";
+                column = 0;
+                if (c == '.') {
+                    literal[0] = '=';
+                    literal[1] = '2';
+                    literal[2] = 'E';
+                    length = 3;
+                }
+            }
+            result.append(literal, length);
+            column += length;
         }
-        char byte = '?';
-        for (int i = 0; i < 32; ++i) {
-            if (high[i] != 0 && high[i] == c)
-                byte = char(0x80 + i);
-        }
-        result += byte;
+        if (!lastLine)
+            result += "\r\n";
     }
     return result;
 }
 
-QByteArray TSMTPClient::EncodeHeader(const QString &text)
+QByteArray TSMTPClient::EncodeHeader(const QString &text, int used)
 {
     bool plain = true;
     for (const QChar c : text)
         plain = plain && c.unicode() >= 0x20 && c.unicode() < 0x7f;
-    if (plain && !text.contains(QLatin1String("=?")))
+    // A plain text goes as it stands while its line stays within the
+    // 998 bytes a mail line may hold.
+    if (plain && !text.contains(QLatin1String("=?")) && used + text.size() <= 998)
         return text.toLatin1();
-    // Encoded words of at most 45 bytes of UTF-8 each, whole characters only,
-    // separated by blanks on the same line (no folding).
+    // Encoded words of at most 45 bytes of UTF-8 each (75 characters),
+    // whole characters only, each on a folded line of its own.
     QByteArray result;
     QByteArray chunk;
     const auto flush = [&] {
         if (chunk.isEmpty())
             return;
         if (!result.isEmpty())
-            result += ' ';
+            result += "\r\n ";
         result += "=?UTF-8?B?" + chunk.toBase64() + "?=";
         chunk.clear();
     };
     const QList<uint> codePoints = text.toUcs4();
-    for (const uint c : codePoints) {
+    for (uint c : codePoints) {
+        if (c < 0x20 || c == 0x7f)
+            c = ' ';
         const QByteArray bytes = QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1).toUtf8();
         if (chunk.size() + bytes.size() > 45)
             flush();
@@ -254,6 +290,55 @@ QByteArray TSMTPClient::EncodeHeader(const QString &text)
     }
     flush();
     return result;
+}
+
+QByteArray TSMTPClient::EncodeMailbox(const QString &text)
+{
+    const QString address = AddressOf(text);
+    const qsizetype open = text.lastIndexOf(QLatin1Char('<'));
+    QString display = open > 0 ? text.left(open).trimmed() : QString();
+    if (display.size() >= 2 && display.startsWith(QLatin1Char('"')) && display.endsWith(QLatin1Char('"')))
+        display = display.mid(1, display.size() - 2).replace(QLatin1String("\\\""), QLatin1String("\""));
+    const QByteArray addressBytes = address.toUtf8();
+    if (display.isEmpty())
+        return addressBytes;
+    bool ascii = true;
+    for (const QChar c : display)
+        ascii = ascii && c.unicode() >= 0x20 && c.unicode() < 0x7f;
+    if (!ascii || display.contains(QLatin1String("=?")))
+        return EncodeHeader(display, 998) + " <" + addressBytes + '>';
+    QByteArray quoted = display.toLatin1();
+    quoted.replace('\\', "\\\\").replace('"', "\\\"");
+    return '"' + quoted + "\" <" + addressBytes + '>';
+}
+
+QList<QByteArray> TSMTPClient::AttachmentHeaders(const QString &name)
+{
+    // Line breaks and other control characters never belong in a file name.
+    QString clean;
+    for (const QChar c : name)
+        clean += c.unicode() < 0x20 || c.unicode() == 0x7f ? QLatin1Char('_') : c;
+    bool ascii = true;
+    QByteArray fallback;
+    for (const QChar c : clean) {
+        const bool safe = c.unicode() >= 0x20 && c.unicode() < 0x7f;
+        ascii = ascii && safe;
+        fallback += safe && c != QLatin1Char('"') && c != QLatin1Char('\\') ? char(c.unicode()) : '_';
+    }
+    QByteArray disposition = "Content-Disposition: attachment; filename=\"" + fallback + '"';
+    if (!ascii || fallback != clean.toLatin1()) {
+        // The name itself as an extended parameter of percent-encoded UTF-8.
+        QByteArray extended;
+        for (const char byte : clean.toUtf8()) {
+            const uchar c = uchar(byte);
+            if (std::isalnum(c) || std::strchr("!#$&+-.^_`|~", c))
+                extended += char(c);
+            else
+                extended += '%' + QByteArray::number(c, 16).toUpper().rightJustified(2, '0');
+        }
+        disposition += ";\r\n filename*=UTF-8''" + extended;
+    }
+    return { "Content-Type: application/octet-stream; name=\"" + fallback + '"', disposition };
 }
 
 QByteArray TSMTPClient::DateHeader(const QDateTime &when)
@@ -277,12 +362,53 @@ QString TSMTPClient::AddressOf(const QString &text)
 
 QStringList TSMTPClient::SplitRecipients(const QString &text)
 {
+    // Line breaks, commas and semicolons separate addresses, except inside
+    // a quoted display name or between angle brackets.
     QStringList result;
-    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[\\r\\n,;]+")));
-    for (const QString &part : parts) {
-        if (!part.trimmed().isEmpty())
-            result << part.trimmed();
+    QString current;
+    bool quoted = false;
+    bool bracket = false;
+    const auto flush = [&] {
+        const QString s = current.trimmed();
+        if (!s.isEmpty())
+            result << s;
+        current.clear();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == QLatin1Char('\\') && i + 1 < text.size() && text[i + 1] != QLatin1Char('\r')
+                && text[i + 1] != QLatin1Char('\n')) {
+                current += c;
+                current += text[++i];
+                continue;
+            }
+            if (c == QLatin1Char('"'))
+                quoted = false;
+            if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+                // An unclosed quote ends with its line.
+                quoted = false;
+                flush();
+                continue;
+            }
+            current += c;
+            continue;
+        }
+        if (c == QLatin1Char('"') && !bracket)
+            quoted = true;
+        else if (c == QLatin1Char('<'))
+            bracket = true;
+        else if (c == QLatin1Char('>'))
+            bracket = false;
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')
+            || (!bracket && (c == QLatin1Char(',') || c == QLatin1Char(';')))) {
+            bracket = false;
+            flush();
+            continue;
+        }
+        current += c;
     }
+    flush();
     return result;
 }
 
@@ -304,13 +430,20 @@ bool TSMTPClient::StartSend()
     QByteArray domain = at >= 0 ? QUrl::toAce(sender.mid(at + 1)) : QByteArray();
     if (domain.isEmpty())
         domain = "bundlewick.invalid";
-    // Several recipient lines make one To header.
-    const QString to = SplitRecipients(To).join(QLatin1String(", "));
-    job.Headers << "Date: " + DateHeader(QDateTime::currentDateTime()) << "From: " + job.From.toUtf8()
-                << "Reply-To: " + job.From.toUtf8();
+    // The To header names exactly the envelope's recipients, one folded
+    // line each.
+    QByteArray to;
+    for (const QString &recipient : std::as_const(job.Recipients)) {
+        if (!to.isEmpty())
+            to += ",\r\n ";
+        to += EncodeMailbox(OneLine(recipient));
+    }
+    const QByteArray from = EncodeMailbox(job.From);
+    job.Headers << "Date: " + DateHeader(QDateTime::currentDateTime()) << "From: " + from
+                << "Reply-To: " + from;
     if (!to.isEmpty())
-        job.Headers << "To: " + to.toUtf8();
-    job.Headers << "Subject: " + EncodeHeader(OneLine(Subject))
+        job.Headers << "To: " + to;
+    job.Headers << "Subject: " + EncodeHeader(OneLine(Subject), 9)
                 << "Message-ID: <" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() + '@'
             + domain + '>';
 
@@ -321,7 +454,7 @@ bool TSMTPClient::StartSend()
     body.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     if (!body.isEmpty() && !body.endsWith(QLatin1String("\r\n")))
         body += QLatin1String("\r\n");
-    job.Body = EncodeCP1252(body);
+    job.Body = EncodeQuotedPrintable(body.toUtf8());
 
     return Start([job](const TTransferContext &context) { return RunMail(job, context); });
 }

@@ -30,12 +30,12 @@ public:
     QString Password;
     // Envelope sender, From and Reply-To.
     QString From;
-    // To header; its lines (or comma-separated parts) are the envelope
-    // recipients unless Recipients is set.
+    // The recipients: one per line, or separated by "," or ";", unless
+    // Recipients is set. The To header names the envelope's recipients.
     QString To;
     QStringList Recipients;
     QString Subject;
-    QString Body; // plain text, sent as windows-1252
+    QString Body; // plain text, sent as UTF-8 quoted-printable
     QList<TMailAttachment> Attachments;
 
     // Sends the message; returns when done, processing events meanwhile.
@@ -46,13 +46,23 @@ public:
     void ClearMessage();
 
     // Helpers, public for the tests.
-    static QByteArray EncodeCP1252(const QString &text);
-    // Header text: raw when printable ASCII, else RFC 2047 encoded words.
-    static QByteArray EncodeHeader(const QString &text);
+    // Quoted-printable of text whose lines end in CR LF.
+    static QByteArray EncodeQuotedPrintable(const QByteArray &text);
+    // Header text: raw when printable ASCII and its line (used bytes are
+    // taken already) fits, else RFC 2047 encoded words on folded lines.
+    static QByteArray EncodeHeader(const QString &text, int used = 0);
+    // "Name <addr>" or a bare address as a header value: the name quoted
+    // or encoded.
+    static QByteArray EncodeMailbox(const QString &text);
+    // Content-Type and Content-Disposition of an attachment: the name
+    // without control characters, an ASCII stand-in in filename= and the
+    // UTF-8 name in filename* (RFC 2231) when it differs.
+    static QList<QByteArray> AttachmentHeaders(const QString &name);
     // RFC 5322 date, such as "Tue, 05 Mar 2024 10:00:00 +0100".
     static QByteArray DateHeader(const QDateTime &when);
     // The address of "Name <addr>" or of a bare address.
     static QString AddressOf(const QString &text);
-    // Envelope recipients of a To text: one per line or comma-separated part.
+    // Envelope recipients of a To text: one per line, or separated by ","
+    // or ";" outside quotes and angle brackets.
     static QStringList SplitRecipients(const QString &text);
 };

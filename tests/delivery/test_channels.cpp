@@ -114,11 +114,32 @@ TEST_F(Channels, FileTaskCopiesOverwritesAndReportsAMissingFolder)
     EXPECT_FALSE(channels->SendAsFile(4, archive, QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_FALSE(channels->SendAsFile(5, archive, QStringLiteral("MyTool_1.2.3.zip"))); // no folder at all
 
-    EXPECT_EQ(lines(),
-              (QStringList { QStringLiteral("  Output saved to MyTool_1.2.3.zip"),
-                             QStringLiteral("!  Unable to save output MyTool_1.2.3.zip"),
-                             QStringLiteral("!  Unable to save output MyTool_1.2.3.zip"),
-                             QStringLiteral("!  Unable to save output MyTool_1.2.3.zip") }));
+    // A folder that cannot be written.
+    const QString locked = sandbox.path(QStringLiteral("locked"));
+    QDir().mkpath(locked);
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    param(6, QStringLiteral("FileFolder"), locked);
+    const bool lockedWorks = QFileInfo(locked).isWritable(); // running as root
+    EXPECT_EQ(channels->SendAsFile(6, archive, QStringLiteral("MyTool_1.2.3.zip")), lockedWorks);
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    const QStringList all = lines();
+    ASSERT_EQ(all.size(), 5);
+    EXPECT_EQ(all.mid(0, 4),
+              (QStringList {
+                  QStringLiteral("  Output saved to MyTool_1.2.3.zip"),
+                  QStringLiteral(
+                      "!  Unable to save output MyTool_1.2.3.zip: cannot read %1: No such file or directory")
+                      .arg(sandbox.path(QStringLiteral("gone.zip"))),
+                  QStringLiteral("!  Unable to save output MyTool_1.2.3.zip: the folder %1 does not exist")
+                      .arg(sandbox.root() + QStringLiteral("/missing")),
+                  QStringLiteral("!  Unable to save output MyTool_1.2.3.zip: no folder is set") }));
+    if (!lockedWorks) {
+        EXPECT_TRUE(all[4].startsWith(
+            QStringLiteral("!  Unable to save output MyTool_1.2.3.zip: cannot write %1/").arg(locked)))
+            << all[4].toStdString();
+        EXPECT_TRUE(all[4].contains(QStringLiteral("Permission denied"))) << all[4].toStdString();
+    }
 }
 
 TEST_F(Channels, FtpTaskUploadsIntoItsDirectoryOrTheLoginDirectory)
@@ -140,7 +161,7 @@ TEST_F(Channels, FtpTaskUploadsIntoItsDirectoryOrTheLoginDirectory)
     ASSERT_TRUE(channels->SendAsFTP(6, archive, QStringLiteral("MyTool_1.2.4.zip")));
     EXPECT_EQ(readFile(home + QStringLiteral("/MyTool_1.2.4.zip")), bytes);
     EXPECT_TRUE(server.commands().mid(before).filter(QStringLiteral("CWD")).isEmpty());
-    EXPECT_TRUE(server.commands().contains(QStringLiteral("STOR MyTool_1.2.4.zip")));
+    EXPECT_TRUE(server.commands().contains(QStringLiteral("RNTO MyTool_1.2.4.zip")));
     // Task uploads leave no retention rows; only staging uploads expire.
     EXPECT_EQ(retentionCount(), 0);
 }
@@ -310,16 +331,79 @@ TEST_F(Channels, FailedStagingUploadSendsNoEmailButLeavesARow)
     EXPECT_EQ(retentionCount(), 1);
 }
 
-TEST_F(Channels, NameBeginningWithHttpIsTakenForALink)
+TEST_F(Channels, NameBeginningWithHttpIsStillAttachedAndTheCopyIsRemoved)
 {
     bwtest::SmtpServer server;
     smtpSettings(server.port());
     emailTask(7);
-    ASSERT_TRUE(channels->SendAsEmail(7, QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
-                                      QStringLiteral("HttpTools_1.0.zip")));
+    // Both addresses on one line: two recipients.
+    param(7, QStringLiteral("EmailRecipient"), QStringLiteral("ann@example.com, bob@example.org"));
+    ASSERT_TRUE(channels->EmailTask(7, QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
+                                    QStringLiteral("HttpTools_1.0.zip")))
+        << lines().join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(server.messages().size(), 1);
+    EXPECT_EQ(server.envelope(0),
+              QByteArray("from: builds@example.com\nto: ann@example.com\nto: bob@example.org\nauth: yes\n"));
     EXPECT_TRUE(server.messages().at(0).contains("Get it: HttpTools_1.0.zip\r\n"));
-    EXPECT_FALSE(server.messages().at(0).contains("filename="));
+    EXPECT_EQ(attachmentNamed(server.messages().at(0), "HttpTools_1.0.zip"), bytes);
+    EXPECT_FALSE(QFile::exists(TempDir() + QStringLiteral("HttpTools_1.0.zip")));
+
+    // The copy goes after a failed message as well.
+    db->ExecSQL(QStringLiteral("UPDATE sendparams SET value = '' WHERE name = 'EmailRecipient'"));
+    EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
+                                       QStringLiteral("HttpTools_1.0.zip"), false));
+    EXPECT_FALSE(QFile::exists(TempDir() + QStringLiteral("HttpTools_1.0.zip")));
+    EXPECT_EQ(QDir(TempDir()).entryList(QDir::Files | QDir::Hidden), QStringList {});
+}
+
+TEST_F(Channels, LineBreaksInATitleReachNoHeader)
+{
+    bwtest::SmtpServer server;
+    smtpSettings(server.port());
+    emailTask(7);
+    const QString title = QStringLiteral("Tool\r\nBcc: eve@example.org");
+    ASSERT_TRUE(channels->SendAsEmail(7, title, QStringLiteral("1.0"), archive,
+                                      title + QStringLiteral(".zip"), false))
+        << lines().join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(server.messages().size(), 1);
+    const QByteArray message = server.messages().at(0);
+    // Message and part headers; the body may hold the name as it is.
+    QByteArray heads = message.left(message.indexOf("\r\n\r\n"));
+    for (qsizetype at = message.indexOf("\r\n--"); at >= 0; at = message.indexOf("\r\n--", at + 4))
+        heads += message.mid(at, message.indexOf("\r\n\r\n", at) - at);
+    for (const QByteArray &line : heads.split('\n'))
+        EXPECT_FALSE(line.startsWith("Bcc:")) << message.toStdString();
+    EXPECT_TRUE(message.contains("\r\nSubject: Tool Bcc: eve@example.org 1.0\r\n"));
+    EXPECT_EQ(attachmentNamed(message, "Tool__Bcc: eve@example.org.zip"), bytes);
+}
+
+TEST_F(Channels, ControlCharactersInFtpValuesFailBeforeConnecting)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    sandbox.writeFile(QStringLiteral("ftphome/victim.zip"), "keep");
+    bwtest::FtpServer ftp(kUser, kPass, home);
+    ftpTask(5, ftp.host(), QString(), kPass + QStringLiteral("\r\nDELE victim.zip"));
+    bwtest::SmtpServer smtp;
+    smtpSettings(smtp.port());
+    stagingSettings(ftp.host());
+    db->ExecSQL(
+        QStringLiteral("UPDATE settings SET value = 'uploader\nDELE victim.zip' WHERE name = 'FTP login'"));
+    emailTask(9);
+    param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+
+    EXPECT_FALSE(channels->SendAsFTP(5, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                     QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(lines(),
+              (QStringList {
+                  QStringLiteral(
+                      "!  FTP failed: The FTP password contains a line break or another control character"),
+                  QStringLiteral(
+                      "!  FTP failed: The FTP login contains a line break or another control character") }));
+    EXPECT_TRUE(ftp.commands().isEmpty());
+    EXPECT_EQ(readFile(home + QStringLiteral("/victim.zip")), QByteArray("keep"));
+    EXPECT_TRUE(smtp.messages().isEmpty());
 }
 
 TEST_F(Channels, AttachmentCopyFailureContactsNoServer)
@@ -332,7 +416,8 @@ TEST_F(Channels, AttachmentCopyFailureContactsNoServer)
     startDiag();
 
     EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
-                                       QStringLiteral("MyTool_1.2.3.zip")));
+                                       QStringLiteral("MyTool_1.2.3.zip"), false));
+    EXPECT_TRUE(QFileInfo(target).isDir());
     EXPECT_EQ(lines(),
               QStringList { QStringLiteral("!  Failed to email MyTool_1.2.3.zip: could not copy %1 to %2.")
                                 .arg(archive, target) });
@@ -353,8 +438,9 @@ TEST_F(Channels, SilentMailServerEndsAsFailure)
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
-                                       QStringLiteral("MyTool_1.2.3.zip")));
+                                       QStringLiteral("MyTool_1.2.3.zip"), false));
     EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_FALSE(QFile::exists(TempDir() + QStringLiteral("MyTool_1.2.3.zip")));
     ASSERT_EQ(lines().size(), 1);
     EXPECT_TRUE(lines().first().startsWith(QStringLiteral("!  Email failed: ")))
         << lines().first().toStdString();

@@ -142,7 +142,9 @@ TEST_F(DeliveryRun, FileTaskToMissingFolderFails)
     EXPECT_FALSE(row->Next());
 
     EXPECT_EQ(lines(),
-              QStringList({ u"Tool"_s, u"  Zipped 3 files"_s, u"!  Unable to save output "_s + sArchive,
+              QStringList({ u"Tool"_s, u"  Zipped 3 files"_s,
+                            u"!  Unable to save output "_s + sArchive + u": the folder "_s
+                                + sandbox.path(u"nowhere"_s) + u" does not exist"_s,
                             u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
     EXPECT_EQ(result.iFailed, 1);
     EXPECT_FALSE(result.Succeeded());

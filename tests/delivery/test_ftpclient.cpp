@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
@@ -55,7 +56,18 @@ TEST_F(FtpClientTest, UploadsIntoDirectoryInImageTypeOverPort)
     EXPECT_TRUE(commands.contains(QStringLiteral("CWD up load")))
         << commands.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(commands.contains(QStringLiteral("TYPE I")));
-    EXPECT_TRUE(commands.contains(QStringLiteral("STOR MyTool 1.2.3.zip")));
+    // Stored under a temporary name, renamed when complete.
+    const QStringList stored = commands.filter(QRegularExpression(QStringLiteral("^STOR ")));
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^STOR \\.bundlewick-[0-9a-f]{16}\\.part$"))
+                    .match(stored.first())
+                    .hasMatch())
+        << stored.first().toStdString();
+    const qsizetype rnfr = commands.indexOf(QStringLiteral("RNFR ") + stored.first().mid(5));
+    EXPECT_GT(rnfr, commands.indexOf(stored.first()));
+    EXPECT_EQ(commands.value(rnfr + 1), QStringLiteral("RNTO MyTool 1.2.3.zip"));
+    EXPECT_EQ(QDir(home + QStringLiteral("/up load")).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool 1.2.3.zip") });
     EXPECT_TRUE(commands.contains(QStringLiteral("QUIT")));
     EXPECT_FALSE(commands.filter(QStringLiteral("PORT 127,0,0,1,")).isEmpty());
     EXPECT_TRUE(commands.filter(QStringLiteral("EPRT")).isEmpty());
@@ -97,6 +109,101 @@ TEST_F(FtpClientTest, FailuresCarryTheServersReplyOrTheClientsError)
     client.Host = server.host();
     EXPECT_FALSE(client.Delete(QStringLiteral("a.txt\r\nRMD up load")));
     EXPECT_TRUE(QDir(home + QStringLiteral("/up load")).exists());
+}
+
+TEST_F(FtpClientTest, ControlCharactersInAnyCommandTextAreRefusedBeforeConnecting)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.txt"), "x");
+    sandbox.writeFile(QStringLiteral("ftphome/victim.txt"), "keep me");
+    const QString password = client.Password;
+    struct Case
+    {
+        QString TFTPClient::*field;
+        QString value;
+        QString name;
+    };
+    const QList<Case> cases {
+        { &TFTPClient::Password, password + QStringLiteral("\r\nDELE victim.txt"),
+          QStringLiteral("password") },
+        { &TFTPClient::Username, QStringLiteral("uploader\r\nDELE victim.txt"), QStringLiteral("login") },
+        { &TFTPClient::Directory, QStringLiteral("up load\nDELE victim.txt"), QStringLiteral("directory") },
+        { &TFTPClient::Host, server.host() + QStringLiteral("\r\n"), QStringLiteral("host") },
+        { &TFTPClient::Username, QStringLiteral("upl\x7foader"), QStringLiteral("login") },
+        { &TFTPClient::Password, QStringLiteral("pa\tss"), QStringLiteral("password") },
+    };
+    for (const Case &c : cases) {
+        TFTPClient bad;
+        bad.Host = server.host();
+        bad.Username = client.Username;
+        bad.Password = password;
+        bad.*c.field = c.value;
+        EXPECT_FALSE(bad.Put(local, QStringLiteral("a.txt"))) << c.name.toStdString();
+        EXPECT_EQ(
+            bad.ErrorText(),
+            QStringLiteral("The FTP %1 contains a line break or another control character").arg(c.name));
+        EXPECT_FALSE(bad.List(sandbox.path(QStringLiteral("list.txt"))));
+        EXPECT_FALSE(bad.Delete(QStringLiteral("a.txt")));
+    }
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a\r\nDELE victim.txt")));
+    EXPECT_EQ(client.ErrorText(),
+              QStringLiteral("The FTP file name contains a line break or another control character"));
+    // Nothing reached the server.
+    EXPECT_TRUE(server.commands().isEmpty()) << server.commands().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/victim.txt")), QByteArray("keep me"));
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/a.txt")));
+}
+
+TEST(FtpClient, BrokenUploadGivesTheRealCauseAndLeavesNoFile)
+{
+    bwtest::TestSandbox sandbox;
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    bwtest::FtpServer::Options options;
+    options.cutUploadsAfter = 100000;
+    bwtest::FtpServer server(QStringLiteral("uploader"), QStringLiteral("pw"), home, options);
+    sandbox.writeFile(QStringLiteral("ftphome/MyTool.zip"), "the earlier complete upload");
+    const QString local = sandbox.writeFile(QStringLiteral("big.zip"), QByteArray(4000000, 'z'));
+    TFTPClient client;
+    client.Host = server.host();
+    client.Username = QStringLiteral("uploader");
+    client.Password = QStringLiteral("pw");
+    client.SetTimeout(3);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(client.Put(local, QStringLiteral("MyTool.zip")));
+    EXPECT_LT(clock.elapsed(), 10000);
+    const QString error = client.ErrorText();
+    EXPECT_FALSE(error.contains(QStringLiteral("inet_ntop"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("sending data"), Qt::CaseInsensitive)
+                || error.contains(QStringLiteral("426")) || error.contains(QStringLiteral("Upload"))
+                || error.contains(QStringLiteral("Timed out")))
+        << error.toStdString();
+    // The earlier file is untouched and the partial one is gone.
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the earlier complete upload"));
+    EXPECT_EQ(QDir(home).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("MyTool.zip") })
+        << server.commands().join(QLatin1Char('|')).toStdString();
+}
+
+TEST(FtpClient, ServerThatNeverConfirmsTheUploadFailsWithinTheTimeout)
+{
+    bwtest::TestSandbox sandbox;
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    bwtest::FtpServer::Options options;
+    options.stallAfterUpload = true;
+    bwtest::FtpServer server(QStringLiteral("uploader"), QStringLiteral("pw"), home, options);
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), QByteArray(5000, 'a'));
+    TFTPClient client;
+    client.Host = server.host();
+    client.Username = QStringLiteral("uploader");
+    client.Password = QStringLiteral("pw");
+    client.SetTimeout(2);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_LT(clock.elapsed(), 3500);
+    EXPECT_FALSE(client.ErrorText().contains(QStringLiteral("inet_ntop")))
+        << client.ErrorText().toStdString();
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/a.zip")));
 }
 
 TEST_F(FtpClientTest, ListsAndDeletesInTheDirectory)

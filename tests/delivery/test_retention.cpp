@@ -93,18 +93,28 @@ TEST_F(Retention, RowsPerPeriodAndOneRowPerPlace)
     EXPECT_EQ(
         db->QueryStringFmt(QStringLiteral("SELECT login FROM retention WHERE filename = 'week.zip'"), {}),
         QStringLiteral("o'brien"));
-    // "forever" leaves an older row of the same place alone.
-    const double before = expiryOf(QStringLiteral("day.zip"));
-    save(4, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("day.zip"));
-    EXPECT_EQ(expiryOf(QStringLiteral("day.zip")), before);
     // Another directory is another place.
     save(0, QStringLiteral("ftp.example.com"), QStringLiteral("pub"), QStringLiteral("day.zip"));
     EXPECT_EQ(retentionCount(), 4);
+    // An upload kept for ever drops the older row of its place (the expiry
+    // check would delete the new upload at the old date), and only that row.
+    save(4, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("day.zip"));
+    EXPECT_EQ(retentionCount(), 3);
+    EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention WHERE filename = 'day.zip' "
+                                                 "AND directory = 'pub'"),
+                                  {}),
+              1);
+    for (const int iPeriod : { -1, 99 }) {
+        save(0, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("again.zip"));
+        save(iPeriod, QStringLiteral("ftp.example.com"), QString(), QStringLiteral("again.zip"));
+        EXPECT_EQ(retentionCount(), 3) << iPeriod;
+    }
 }
 
 TEST_F(Retention, TaskPeriodComesFromEmailRetention)
 {
     param(3, QStringLiteral("EmailRetention"), QStringLiteral("4"));
+    save(0, QStringLiteral("h"), QString(), QStringLiteral("kept.zip")); // an older upload of the name
     param(4, QStringLiteral("EmailRetention"), QStringLiteral("week"));
     const double now = NowDays();
     save(0, QStringLiteral("h"), QString(), QStringLiteral("kept.zip"), kUser, 3);

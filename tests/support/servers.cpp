@@ -15,14 +15,26 @@ namespace {
 // Every script takes the port file as its first argument and writes the
 // bound port to it through a rename, so that a reader never sees half of it.
 const char *const ftpScript = R"PY(
-import os, sys
+import os, socket, struct, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-port_file, user, password, home, command_log = sys.argv[1:6]
+port_file, user, password, home, command_log, cut_after, stall = sys.argv[1:8]
+cut_after = int(cut_after)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, home, perm='elradfmwMT')
+
+class DataHandler(DTPHandler):
+    # Breaks an upload off after cut_after bytes: the connection is reset
+    # and the partial file stays where it was written.
+    def handle_read(self):
+        super().handle_read()
+        if cut_after and self.receive and self.tot_bytes_received >= cut_after and not self._closed:
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+            self.close()
+
+    handle_read_event = handle_read
 
 class Handler(FTPHandler):
     def pre_process_command(self, line, cmd, arg):
@@ -30,7 +42,16 @@ class Handler(FTPHandler):
             log.write(('PASS ****' if cmd == 'PASS' else line) + '\n')
         return super().pre_process_command(line, cmd, arg)
 
+    def respond(self, resp, logfun=None):
+        # A stalling server takes the whole upload and never confirms it.
+        if stall == '1' and resp.startswith('226'):
+            return
+        if logfun is None:
+            return super().respond(resp)
+        return super().respond(resp, logfun)
+
 Handler.authorizer = authorizer
+Handler.dtp_handler = DataHandler
 Handler.timeout = 60
 Handler.auth_failed_timeout = 0.1
 server = FTPServer(('127.0.0.1', 0), Handler)
@@ -44,7 +65,7 @@ const char *const smtpScript = R"PY(
 import asyncio, os, sys
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
-port_file, folder, user, password, offer_auth, refuse = sys.argv[1:7]
+port_file, folder, user, password, offer_auth, refuse, stall = sys.argv[1:8]
 refused = set(a.lower() for a in refuse.split(',') if a)
 os.makedirs(folder, exist_ok=True)
 
@@ -58,6 +79,8 @@ class Handler:
         return '250 OK'
 
     async def handle_DATA(self, server, session, envelope):
+        if stall == '1':
+            await asyncio.sleep(3600)
         Handler.count += 1
         base = os.path.join(folder, '%03d' % Handler.count)
         with open(base + '.env', 'w', encoding='utf-8') as f:
@@ -157,10 +180,14 @@ void PythonServer::start(const QByteArray &script, const QStringList &arguments)
         throw std::runtime_error("the test server reported no port");
 }
 
-FtpServer::FtpServer(const QString &user, const QString &password, const QString &home)
+FtpServer::FtpServer(const QString &user, const QString &password, const QString &home,
+                     const Options &options)
 {
     QDir().mkpath(home);
-    start(ftpScript, { user, password, home, workPath(QStringLiteral("commands.log")) });
+    start(ftpScript,
+          { user, password, home, workPath(QStringLiteral("commands.log")),
+            QString::number(options.cutUploadsAfter),
+            options.stallAfterUpload ? QStringLiteral("1") : QStringLiteral("0") });
 }
 
 QString FtpServer::host() const
@@ -184,7 +211,8 @@ SmtpServer::SmtpServer(const Options &options)
     start(smtpScript,
           { folder(), options.user, options.password,
             options.offerAuth ? QStringLiteral("1") : QStringLiteral("0"),
-            options.refuse.join(QLatin1Char(',')) });
+            options.refuse.join(QLatin1Char(',')),
+            options.stallAfterData ? QStringLiteral("1") : QStringLiteral("0") });
 }
 
 QList<QByteArray> SmtpServer::messages() const

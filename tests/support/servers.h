@@ -40,7 +40,15 @@ private:
 class FtpServer : public PythonServer
 {
 public:
-    FtpServer(const QString &user, const QString &password, const QString &home);
+    struct Options
+    {
+        qint64 cutUploadsAfter = 0; // reset the data connection after so many bytes (0: never)
+        bool stallAfterUpload = false; // take the data, never confirm it with 226
+    };
+    FtpServer(const QString &user, const QString &password, const QString &home, const Options &options);
+    FtpServer(const QString &user, const QString &password, const QString &home)
+        : FtpServer(user, password, home, Options())
+    { }
     // "127.0.0.1:port", the host text the FTP client takes.
     QString host() const;
     // The commands received so far, such as "CWD upload" (passwords masked).
@@ -58,6 +66,7 @@ public:
         QString password = QStringLiteral("s3cret");
         bool offerAuth = true; // advertise AUTH LOGIN (without TLS, on loopback)
         QStringList refuse; // recipients answered with 550
+        bool stallAfterData = false; // take the message, never answer it
     };
     explicit SmtpServer(const Options &options);
     SmtpServer()

@@ -131,7 +131,8 @@ private slots:
         const QString sLine2 = list->item(2)->text();
         QVERIFY(sLine2.startsWith(u"  Output saved to Tool_"_s));
         const QString sArchive = sLine2.mid(18);
-        QCOMPARE(list->item(3)->text(), u"!  Unable to save output "_s + sArchive);
+        const QString sReason = u": the folder "_s + m_sandbox->root() + u"/-missing does not exist"_s;
+        QCOMPARE(list->item(3)->text(), u"!  Unable to save output "_s + sArchive + sReason);
 
         const QColor text = list->palette().color(QPalette::Text);
         const QColor red(255, 0, 0), green(0, 128, 0);
@@ -145,7 +146,7 @@ private slots:
         const QList<Expect> expected = {
             { 0, text, true, u"Tool"_s },
             { 1, text, false, u"  Zipped 1 file"_s },
-            { 3, red, false, u"  Unable to save output "_s + sArchive },
+            { 3, red, false, u"  Unable to save output "_s + sArchive + sReason },
             { 4, red, false, u"  Fail"_s },
             { 5, text, false, u" "_s },
             { 6, text, true, u"Good"_s },
@@ -180,7 +181,7 @@ private slots:
         const QString sGood = list->item(8)->text().mid(18);
         QCOMPARE(QString::fromUtf8(saved.readAll()),
                  u"Tool\r\n  Zipped 1 file\r\n  Output saved to "_s + sArchive
-                     + u"\r\n!  Unable to save output "_s + sArchive
+                     + u"\r\n!  Unable to save output "_s + sArchive + sReason
                      + u"\r\n!  Fail\r\n \r\nGood\r\n  Zipped 1 file\r\n  Output saved to "_s + sGood
                      + u"\r\n  Success\r\n \r\nGeneration complete.\r\n"_s);
 
