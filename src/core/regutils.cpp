@@ -311,8 +311,7 @@ void TParams::LoadData()
         MakePrivateFile(FFileName);
         try {
             MakePrivateDir(QFileInfo(FFileName).absolutePath());
-        } catch (const Exception &) {
-        }
+        } catch (const Exception &) { }
     }
     TFileContents contents = ReadFile(FFileName, FRootKey);
     FList.clear();

@@ -169,8 +169,8 @@ QString RunTempDir()
         }
         ::close(fd);
     }
-    throw EOSError(
-        QStringLiteral("Cannot create a private folder in \"%1\": it keeps vanishing.").arg(QFile::decodeName(base)));
+    throw EOSError(QStringLiteral("Cannot create a private folder in \"%1\": it keeps vanishing.")
+                       .arg(QFile::decodeName(base)));
 }
 
 void RemoveRunTempDir()
@@ -256,7 +256,8 @@ void MakePrivateDir(const QString &sDir)
         throw EOSError(QStringLiteral("Cannot use the folder \"%1\": %2.").arg(sDir, reason(errno)));
     if (!S_ISDIR(st.st_mode))
         throw EOSError(QStringLiteral("\"%1\" is not a folder.").arg(sDir));
-    if ((st.st_mode & 077) != 0 && st.st_uid == ::getuid() && ::chmod(path.constData(), st.st_mode & 0700) != 0)
+    if ((st.st_mode & 077) != 0 && st.st_uid == ::getuid()
+        && ::chmod(path.constData(), st.st_mode & 0700) != 0)
         throw EOSError(QStringLiteral("Cannot make the folder \"%1\" private: %2.").arg(sDir, reason(errno)));
 }
 

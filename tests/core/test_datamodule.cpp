@@ -9,9 +9,9 @@
 
 #include <QCoreApplication>
 #include <QDate>
-#include <QFileInfo>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -191,7 +191,8 @@ TEST_F(DataModule, DownloadedFileIsDeletedOnce)
     EXPECT_EQ(Params->GetStr(QStringLiteral("Download file")), missing);
     Stop();
 
-    const QString present = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download/setup.exe"), "MZ");
+    const QString present
+        = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download/setup.exe"), "MZ");
     ProcessInit();
     Params->SetStr(QStringLiteral("Download file"), present);
     FData = new TFData();
@@ -210,7 +211,8 @@ TEST_F(DataModule, DownloadFileOutsideTheDownloadFolderIsKept)
     const QString sibling = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download-x/a.exe"), "x");
     QDir().mkpath(sandbox.root() + QStringLiteral("/home/docs"));
     const QString linked = sandbox.writeFile(QStringLiteral("home/docs/b.txt"), "x");
-    ASSERT_TRUE(QFile::link(sandbox.root() + QStringLiteral("/home/docs"), sDownloads + QStringLiteral("docs")));
+    ASSERT_TRUE(
+        QFile::link(sandbox.root() + QStringLiteral("/home/docs"), sDownloads + QStringLiteral("docs")));
     const QStringList hostile = {
         precious,
         sDownloads + QStringLiteral("../../../../home/thesis.tex"),
@@ -366,7 +368,7 @@ TEST(SingleInstance, LockThatCannotBeMadeIsNotAnotherInstance)
 {
     bwtest::TestSandbox sandbox;
     // A data folder that is a file (as good as read-only, even for root).
-    const QString notADir = sandbox.writeFile(QStringLiteral("data"), "x");
+    const QString notADir = sandbox.writeFile(QStringLiteral("blocker"), "x");
     TSingleInstance blocked(notADir + QStringLiteral("/bundlewick.lock"));
     EXPECT_FALSE(blocked.IsFirst());
     EXPECT_TRUE(blocked.CreateFailed());

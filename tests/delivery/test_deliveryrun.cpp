@@ -192,7 +192,8 @@ TEST_F(DeliveryRun, UnknownTaskKindsFail)
     EXPECT_EQ(result.iDelivered, 0);
     const QStringList l = lines();
     ASSERT_EQ(l.size(), 7) << l.join(u'|').toStdString();
-    EXPECT_EQ(l.mid(0, 3), QStringList({ u"Odd"_s, u"  Zipped 1 file"_s, u"!  Unknown send method 7: nothing sent"_s }));
+    EXPECT_EQ(l.mid(0, 3),
+              QStringList({ u"Odd"_s, u"  Zipped 1 file"_s, u"!  Unknown send method 7: nothing sent"_s }));
     EXPECT_TRUE(l[3].startsWith(u"  Output saved to Odd_"_s)) << l[3].toStdString();
     EXPECT_EQ(l.mid(4), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
     EXPECT_EQ(sendDate(p), u"NULL"_s);
@@ -232,7 +233,8 @@ TEST_F(DeliveryRun, WorkingFilesStayInTheRunFolder)
     bool bDelivering = false;
     QObject::connect(&progress, &TProgressList::lineAppended, &progress, [&](int iIndex) {
         if (progress.Lines().at(iIndex).sText.startsWith(u"  Zipped"_s)) {
-            bSeen = QFile::exists(RunTempDir() + u"code.zip"_s) && QFile::exists(RunTempDir() + u"readme.htm"_s);
+            bSeen = QFile::exists(RunTempDir() + u"code.zip"_s)
+                && QFile::exists(RunTempDir() + u"readme.htm"_s);
             bDelivering = TDeliveryScope::Active();
         }
     });

@@ -10,8 +10,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 #include <QTcpServer>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -249,7 +249,8 @@ TEST_F(CommandLine, UnusableDataFolderIsNotAnotherInstance)
     sandbox.writeFile(u"data/orro{}"_s, "a file where the folder should be");
     const TOutput out = run({ u"list"_s });
     EXPECT_EQ(out.iExit, 1);
-    EXPECT_TRUE(out.sErr.startsWith(u"bundlewick: Cannot create the lock file \""_s)) << out.sErr.toStdString();
+    EXPECT_TRUE(out.sErr.startsWith(u"bundlewick: Cannot create the lock file \""_s))
+        << out.sErr.toStdString();
     EXPECT_FALSE(out.sErr.contains(u"already running"_s));
 }
 

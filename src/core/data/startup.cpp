@@ -1,12 +1,11 @@
 #include "core/data/startup.h"
 
 #include "core/data/fdata.h"
+#include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/winutils.h"
 #include "diagnostics/orrolog.h"
-
-#include "core/exceptions.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -87,7 +86,8 @@ QString TSingleInstance::CreateFailure(const QString &sLockFile)
             .arg(sLockFile, sDir, QString::fromLocal8Bit(std::strerror(error)));
     }
     if (!S_ISDIR(st.st_mode))
-        return QStringLiteral("Cannot create the lock file \"%1\": \"%2\" is not a folder.").arg(sLockFile, sDir);
+        return QStringLiteral("Cannot create the lock file \"%1\": \"%2\" is not a folder.")
+            .arg(sLockFile, sDir);
     QByteArray probe = dir + "/.bundlewick-probe-XXXXXX";
     const int fd = ::mkstemp(probe.data());
     int error = fd < 0 ? errno : 0;
@@ -102,7 +102,8 @@ QString TSingleInstance::CreateFailure(const QString &sLockFile)
         return QStringLiteral("Cannot create the lock file \"%1\": a folder of that name is in the way.")
             .arg(sLockFile);
     return QStringLiteral("Cannot create the lock file \"%1\": %2.")
-        .arg(sLockFile, error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("unknown error"));
+        .arg(sLockFile,
+             error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("unknown error"));
 }
 
 TSingleInstance::~TSingleInstance()
