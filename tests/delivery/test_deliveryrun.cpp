@@ -232,7 +232,7 @@ TEST_F(DeliveryRun, WorkingFilesStayInTheRunFolder)
     bool bSeen = false;
     bool bDelivering = false;
     QObject::connect(&progress, &TProgressList::lineAppended, &progress, [&](int iIndex) {
-        if (progress.Lines().at(iIndex).sText.startsWith(u"  Zipped"_s)) {
+        if (progress.Lines().at(iIndex).sText.startsWith(u"  Output saved"_s)) {
             bSeen = QFile::exists(RunTempDir() + u"code.zip"_s)
                 && QFile::exists(RunTempDir() + u"readme.htm"_s);
             bDelivering = TDeliveryScope::Active();
