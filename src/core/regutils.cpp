@@ -1,5 +1,8 @@
 #include "regutils.h"
 
+#include "core/exceptions.h"
+#include "core/winutils.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -303,6 +306,13 @@ TParams::~TParams()
 
 void TParams::LoadData()
 {
+    // An older file or folder left readable by others is made private.
+    if (QFileInfo::exists(FFileName)) {
+        MakePrivateFile(FFileName);
+        try {
+            MakePrivateDir(QFileInfo(FFileName).absolutePath());
+        } catch (const Exception &) { }
+    }
     TFileContents contents = ReadFile(FFileName, FRootKey);
     FList.clear();
     FList.reserve(contents.records.size());
@@ -365,13 +375,18 @@ bool TParams::SaveData()
             + QLatin1Char('\n');
     }
 
-    if (!QDir().mkpath(QFileInfo(FFileName).absolutePath()))
+    try {
+        MakePrivateDir(QFileInfo(FFileName).absolutePath());
+    } catch (const Exception &) {
         return false;
+    }
     // Written aside and renamed over the old file, so that a crash or a full
     // disk leaves the previous parameters in place.
     QSaveFile file(FFileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // Set on the new copy before it replaces the old file: never readable by others.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();

@@ -218,7 +218,7 @@ QStringList g_tempFiles;
 QString TempFileName(const QString &sSuffix)
 {
     const QString name
-        = TempDir() + QDateTime::currentDateTime().toString(QStringLiteral("yyMMdd_HHmmss_zzz")) + sSuffix;
+        = RunTempDir() + QDateTime::currentDateTime().toString(QStringLiteral("yyMMdd_HHmmss_zzz")) + sSuffix;
     QMutexLocker lock(&g_tempMutex);
     g_tempFiles.append(name);
     return name;

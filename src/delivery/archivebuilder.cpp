@@ -135,7 +135,7 @@ QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)
 
 QString TArchiveBuilder::BuildCodeZip(const TParser &oParser, QString &sRoot)
 {
-    const QString sCodeZip = TempDir() + QStringLiteral("code.zip");
+    const QString sCodeZip = RunTempDir() + QStringLiteral("code.zip");
     // A failed build must not leave the previous project's archive behind.
     QFile::remove(sCodeZip);
 
@@ -184,7 +184,7 @@ QString TArchiveBuilder::WriteReadMe(const TParser &oParser, const QString &sRoo
         sText = TReadMeGeneric::Execute(oParser, sRoot, sVersion);
     else if (oParser.Kind() == pkDelphi)
         sText = TReadMeDelphi::Execute(oParser, sRoot, sVersion);
-    const QString sManifest = TempDir() + QStringLiteral("readme.htm");
+    const QString sManifest = RunTempDir() + QStringLiteral("readme.htm");
     SaveReadMe(sText, sManifest);
     return sManifest;
 }

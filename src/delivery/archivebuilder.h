@@ -38,12 +38,12 @@ public:
     // empty for an empty list or paths without a common folder.
     static QString CommonRoot(const QStringList &oPaths);
 
-    // Writes TempDir() + "code.zip" with every file of the project, named by
+    // Writes RunTempDir() + "code.zip" with every file of the project, named by
     // its path relative to the common root (returned in sRoot). Missing files
     // are skipped with a "!" line each, as are names found that are not valid
     // UTF-8. Returns the archive's path.
     QString BuildCodeZip(const TParser &oParser, QString &sRoot);
-    // Writes the manifest to TempDir() + "readme.htm"; returns its path.
+    // Writes the manifest to RunTempDir() + "readme.htm"; returns its path.
     QString WriteReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion);
     // Writes a new TempFileName(".zip") holding "code.zip" (stored, encrypted
     // with sPassword unless it is empty) and the manifest (never encrypted).

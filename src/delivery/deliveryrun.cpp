@@ -1,17 +1,22 @@
 #include "delivery/deliveryrun.h"
 
+#include "core/data/fdata.h"
 #include "core/daycount.h"
+#include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/sqlite.h"
 #include "delivery/deliverylog.h"
 #include "delivery/progress.h"
 #include "delivery/sendtasks.h"
+#include "diagnostics/orrolog.h"
 #include "projects/parser.h"
 
 #include <QFile>
 #include <vector>
 
 namespace {
+
+const QString kWhere = QStringLiteral("TfrmGenerate");
 
 // Removes the project's code archive and manifest when the project is done,
 // also when an error leaves it early.
@@ -88,16 +93,27 @@ void TDeliveryRun::SetCanClose()
 
 TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
 {
+    const TDeliveryScope delivering; // the expiry check waits until the run has ended
     TRunResult result;
     qsizetype i = 0;
     for (; i < listProjects.size(); ++i) {
         if (FCanClose)
             break;
-        if (!CheckProject(*listProjects.at(i))) {
-            result.bStopped = true;
-            break;
+        const TParser &oProject = *listProjects.at(i);
+        bool bDelivered = false;
+        FTitleShown = false;
+        try {
+            if (!CheckProject(oProject)) {
+                result.bStopped = true;
+                break;
+            }
+            bDelivered = DeliverProject(oProject);
+        } catch (...) {
+            // A full disk, a database failure: this project fails, the next
+            // ones are still tried, and the run ends as usual.
+            ProjectError(oProject, std::current_exception());
         }
-        if (DeliverProject(*listProjects.at(i)))
+        if (bDelivered)
             ++result.iDelivered;
         else
             ++result.iFailed;
@@ -107,6 +123,20 @@ TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
     SetCanClose();
     FProgress.AddProgress(QStringLiteral("Generation complete."));
     return result;
+}
+
+void TDeliveryRun::ProjectError(const TParser &oProject, const std::exception_ptr &error)
+{
+    QString sText = ExceptionText(error).simplified();
+    if (sText.isEmpty())
+        sText = QStringLiteral("Unknown error");
+    if (!FTitleShown)
+        FProgress.AddProgress(oProject.Title());
+    FProgress.AddProgressFmt(QStringLiteral("!  Error: %s"), { sText });
+    FProgress.AddProgress(QStringLiteral("!  Fail"));
+    if (DiagLog)
+        DiagLog->LogFmt(kWhere, QStringLiteral("Delivery of %s failed: %s"), { oProject.Title(), sText },
+                        lwError);
 }
 
 bool TDeliveryRun::CheckProject(const TParser &oProject)
@@ -125,7 +155,9 @@ bool TDeliveryRun::CheckProject(const TParser &oProject)
 
 bool TDeliveryRun::DeliverProject(const TParser &oProject)
 {
+    FTitleShown = false;
     FProgress.AddProgress(oProject.Title());
+    FTitleShown = true;
 
     bool bAllSucceeded = true;
     {
@@ -148,10 +180,18 @@ bool TDeliveryRun::DeliverProject(const TParser &oProject)
         }
 
         for (const TSendRow &task : tasks) {
-            // Other kinds have nowhere to go: they count as done and leave no log row.
             const QString sDestParam = DestinationParam(task.iKind);
-            if (sDestParam.isEmpty())
+            if (sDestParam.isEmpty()) {
+                // Nothing was sent: never report it as delivered. No log row
+                // either, as the log knows no such method.
+                FProgress.AddProgressFmt(QStringLiteral("!  Unknown send method %d: nothing sent"),
+                                         { task.iKind });
+                if (DiagLog)
+                    DiagLog->LogFmt(kWhere, QStringLiteral("Unknown send method %d in send task id=%d"),
+                                    { task.iKind, task.iID }, lwError);
+                bAllSucceeded = false;
                 continue;
+            }
             const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
             bool bSuccess = false;
             if (task.iKind == skEmail)

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <exception>
 #include <functional>
 
 class TParser;
@@ -37,14 +38,18 @@ public:
 
     // Processes the projects in order (not owned, already parsed) until one
     // fails CheckProject or the stop is requested; then sets FCanClose and
-    // adds "Generation complete.". Errors that escape (database failures)
-    // pass out after the project's temporary archives are removed.
+    // adds "Generation complete.". An error that escapes a project (a full
+    // disk, a database failure) becomes the lines "!  Error: <text>" and
+    // "!  Fail" of that project, which counts as failed; its temporary
+    // archives are removed and the run goes on with the next project. The
+    // expiry check waits while the run lasts (TDeliveryScope).
     TRunResult Run(const QList<TParser *> &listProjects);
 
     // True when the project has files and send tasks; otherwise adds its
     // title and the reasons as failure lines.
     bool CheckProject(const TParser &oProject);
-    // Builds and sends one project; true when every task succeeded.
+    // Builds and sends one project; true when every task succeeded. A task
+    // of a kind the program does not know adds a "!" line and fails.
     bool DeliverProject(const TParser &oProject);
 
     // Requests the stop: the running project finishes all its tasks first.
@@ -60,11 +65,13 @@ public:
 
 private:
     void SetCanClose();
+    void ProjectError(const TParser &oProject, const std::exception_ptr &error);
 
     TProgressList &FProgress;
     TArchiveBuilder FBuilder;
     TDeliveryChannels FChannels;
     bool FCanClose = false;
+    bool FTitleShown = false; // the running project's title line is out
 };
 
 // "SELECT COUNT(id) FROM send WHERE id_projects = %d".

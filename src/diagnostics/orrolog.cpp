@@ -99,7 +99,11 @@ TorroLog::TorroLog(const QString &sDir, const QString &sFlags, const QString &sN
     FDataDir.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (!FDataDir.endsWith(QLatin1Char('/')))
         FDataDir.append(QLatin1Char('/'));
-    QDir().mkpath(FDataDir);
+    try {
+        MakePrivateDir(FDataDir);
+    } catch (const Exception &) {
+        // Opening the day file fails then, and the program runs without a trace.
+    }
 
     PruneDayFiles();
     FSQL = sFlags.contains(QLatin1String("sql"));
@@ -332,8 +336,11 @@ void TorroLog::OpenDayFile(bool bStartSession)
         if (!QFile::exists(FLogFile)) {
             const QString sTemplate = AppDir() + QStringLiteral("log.sqlite");
             // An installed template is read-only, and a copy keeps its mode.
+            // The trace names files and hosts: readable by the user only.
             if (QFile::exists(sTemplate) && QFile::copy(sTemplate, FLogFile))
-                QFile::setPermissions(FLogFile, QFile::permissions(FLogFile) | QFileDevice::WriteOwner);
+                QFile::setPermissions(FLogFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            else
+                CreatePrivateFile(FLogFile);
         }
         // Without a template the file is created here with its tables.
         FLogDB = std::make_unique<TSQLiteDatabase>(FLogFile);
@@ -421,7 +428,7 @@ void TorroLog::DBLogClose()
     } catch (const Exception &e) {
         try {
             const QString sDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro");
-            QDir().mkpath(sDir);
+            MakePrivateDir(sDir);
             const double now = LocalNowDays();
             const QTime time = QTime::fromMSecsSinceStartOfDay(
                 int(std::llround((now - std::floor(now)) * 86400000.0) % 86400000));
@@ -430,6 +437,7 @@ void TorroLog::DBLogClose()
                              + QStringLiteral("  Exception in TorroLog.DBLogClose: ")
                              + e.Message().simplified(), // one line, as the file promises
                          sDir + QStringLiteral("/orrolog.error"));
+            MakePrivateFile(sDir + QStringLiteral("/orrolog.error"));
         } catch (const Exception &) {
             // Nowhere left to report to.
         }
@@ -447,7 +455,7 @@ void TorroLog::LogFlush()
     QFile::remove(sCurrent);
     const bool bCopied = QFile::copy(FLogFile, sCurrent);
     if (bCopied)
-        QFile::setPermissions(sCurrent, QFile::permissions(sCurrent) | QFileDevice::WriteOwner);
+        QFile::setPermissions(sCurrent, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // The same file, or after midnight the new day's one; the session id stays.
     OpenDayFile(false);
     if (bCopied)

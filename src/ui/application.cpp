@@ -86,6 +86,12 @@ int RunApplication(int argc, char **argv)
     int iResult = 0;
     {
         TSingleInstance instance(TSingleInstance::DefaultLockFile());
+        if (instance.CreateFailed()) {
+            std::fprintf(stderr, "Bundlewick: %s\n", instance.ErrorText().toUtf8().constData());
+            TDialogs::Critical(nullptr, kTitle, instance.ErrorText());
+            ProcessFinal();
+            return 1;
+        }
         if (!instance.IsFirst()) {
             TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
             ProcessFinal();

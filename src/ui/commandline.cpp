@@ -308,6 +308,11 @@ int RunCommandLine(int argc, char **argv)
     int iResult = exFailed;
     {
         TSingleInstance instance(TSingleInstance::DefaultLockFile());
+        if (instance.CreateFailed()) {
+            Error(instance.ErrorText());
+            ProcessFinal();
+            return exFailed;
+        }
         if (!instance.IsFirst()) {
             Error(QStringLiteral("Bundlewick is already running (the desktop program or another command); "
                                  "close it and try again."));

@@ -7,11 +7,14 @@
 #include "diagnostics/orrolog.h"
 #include "support/testenv.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,19 +181,148 @@ TEST_F(DataModule, VerboseDebuggingLastsOneRun)
 
 TEST_F(DataModule, DownloadedFileIsDeletedOnce)
 {
-    const QString missing = sandbox.path(QStringLiteral("gone/setup.exe"));
+    const QString sDownloads = dataDir + QStringLiteral("download/");
+    QDir().mkpath(sDownloads);
+    const QString missing = sDownloads + QStringLiteral("gone.exe");
     ProcessInit();
+    EXPECT_EQ(TFData::DownloadDir(), sDownloads);
     Params->SetStr(QStringLiteral("Download file"), missing);
     FData = new TFData();
     EXPECT_EQ(Params->GetStr(QStringLiteral("Download file")), missing);
     Stop();
 
-    const QString present = sandbox.writeFile(QStringLiteral("dl/setup.exe"), "MZ");
+    const QString present
+        = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download/setup.exe"), "MZ");
     ProcessInit();
     Params->SetStr(QStringLiteral("Download file"), present);
     FData = new TFData();
     EXPECT_FALSE(QFile::exists(present));
     EXPECT_EQ(Params->GetStr(QStringLiteral("Download file"), QStringLiteral("x")), QString());
+    Stop();
+}
+
+// A stored value is only trusted to name a file of the program's own
+// download folder; anything else is forgotten, never deleted.
+TEST_F(DataModule, DownloadFileOutsideTheDownloadFolderIsKept)
+{
+    const QString sDownloads = dataDir + QStringLiteral("download/");
+    QDir().mkpath(sDownloads);
+    const QString precious = sandbox.writeFile(QStringLiteral("home/thesis.tex"), "work of years");
+    const QString sibling = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download-x/a.exe"), "x");
+    QDir().mkpath(sandbox.root() + QStringLiteral("/home/docs"));
+    const QString linked = sandbox.writeFile(QStringLiteral("home/docs/b.txt"), "x");
+    ASSERT_TRUE(
+        QFile::link(sandbox.root() + QStringLiteral("/home/docs"), sDownloads + QStringLiteral("docs")));
+    const QStringList hostile = {
+        precious,
+        sDownloads + QStringLiteral("../../../../home/thesis.tex"),
+        sibling,
+        sDownloads + QStringLiteral("docs/b.txt"),
+        dataDir + QStringLiteral("bundlewick.sqlite"),
+        sDownloads, // the folder itself
+        QStringLiteral("relative.exe"),
+    };
+    Prepare().reset();
+    for (const QString &sValue : hostile) {
+        ProcessInit();
+        Params->SetStr(QStringLiteral("Download file"), sValue);
+        FData = new TFData();
+        EXPECT_EQ(Params->GetStr(QStringLiteral("Download file"), QStringLiteral("x")), QString())
+            << sValue.toStdString();
+        Stop();
+    }
+    for (const QString &sFile : { precious, sibling, linked, dataDir + QStringLiteral("bundlewick.sqlite") })
+        EXPECT_TRUE(QFile::exists(sFile)) << sFile.toStdString();
+    EXPECT_TRUE(QFileInfo(sDownloads).isDir());
+}
+
+namespace {
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 07777;
+}
+} // namespace
+
+TEST_F(DataModule, PasswordsStayPrivate)
+{
+    const mode_t oldMask = ::umask(022);
+    const QString configDir = sandbox.root() + QStringLiteral("/config/orro{}/Bundlewick/");
+    Start();
+    Params->SetStr(QStringLiteral("Some value"), QStringLiteral("x"));
+    Stop();
+    EXPECT_EQ(modeOf(dataDir), 0700u);
+    EXPECT_EQ(modeOf(dataDir + QStringLiteral("bundlewick.sqlite")), 0600u);
+    const QStringList days = QDir(dataDir).entryList({ QStringLiteral("20*.sqlite") }, QDir::Files);
+    ASSERT_EQ(days.size(), 1);
+    EXPECT_EQ(modeOf(dataDir + days[0]), 0600u);
+    EXPECT_EQ(modeOf(configDir), 0700u);
+    const QStringList configFiles = QDir(configDir).entryList(QDir::Files);
+    ASSERT_EQ(configFiles.size(), 1);
+    EXPECT_EQ(modeOf(configDir + configFiles[0]), 0600u);
+
+    // What an earlier version left readable is tightened at the next start.
+    const QStringList loose = { dataDir + QStringLiteral("bundlewick.sqlite"), dataDir + days[0],
+                                dataDir + QStringLiteral("bundlewick.sqlite-journal"),
+                                dataDir + QStringLiteral("current.sqlite"), configDir + configFiles[0] };
+    for (const QString &file : loose) {
+        if (!QFile::exists(file))
+            sandbox.writeFile(file.mid(sandbox.root().size() + 1), "");
+        ::chmod(QFile::encodeName(file).constData(), 0644);
+    }
+    ::chmod(QFile::encodeName(dataDir).constData(), 0755);
+    ::chmod(QFile::encodeName(configDir).constData(), 0755);
+    ProcessInit();
+    EXPECT_EQ(modeOf(dataDir), 0700u);
+    EXPECT_EQ(modeOf(configDir), 0700u);
+    EXPECT_EQ(modeOf(configDir + configFiles[0]), 0600u);
+    EXPECT_EQ(modeOf(dataDir + days[0]), 0600u);
+    EXPECT_EQ(modeOf(dataDir + QStringLiteral("current.sqlite")), 0600u);
+    EXPECT_EQ(modeOf(dataDir + QStringLiteral("bundlewick.sqlite-journal")), 0600u);
+    FData = new TFData();
+    EXPECT_EQ(modeOf(dataDir + QStringLiteral("bundlewick.sqlite")), 0600u);
+    Stop();
+    ::umask(oldMask);
+}
+
+TEST_F(DataModule, ExpiryCheckWaitsForDeliveries)
+{
+    Start();
+    int iChecks = 0;
+    int iFinished = 0;
+    QObject::connect(FData, &TFData::expiryFinished, [&iFinished] { ++iFinished; });
+    FData->OnExpire = [&iChecks] {
+        ++iChecks;
+        // A tick that comes while the check waits for a server does not start another.
+        FData->tmExpireTimer();
+        EXPECT_TRUE(FData->ExpiryRunning());
+    };
+    {
+        const TDeliveryScope outer;
+        {
+            const TDeliveryScope inner;
+            FData->tmExpireTimer();
+            EXPECT_EQ(iChecks, 0);
+            EXPECT_TRUE(FData->ExpiryPending());
+        }
+        QCoreApplication::processEvents();
+        EXPECT_EQ(iChecks, 0); // still inside the outer delivery
+    }
+    EXPECT_EQ(iChecks, 0); // queued: the delivery's caller goes on first
+    QCoreApplication::processEvents();
+    EXPECT_EQ(iChecks, 1);
+    EXPECT_EQ(iFinished, 1);
+    EXPECT_FALSE(FData->ExpiryPending());
+    EXPECT_FALSE(FData->ExpiryRunning());
+
+    // Without a delivery it runs at once, and only once per tick.
+    FData->tmExpireTimer();
+    EXPECT_EQ(iChecks, 2);
+    {
+        const TDeliveryScope idle;
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(iChecks, 2);
     Stop();
 }
 
@@ -230,6 +362,33 @@ TEST(SingleInstance, SecondLockFailsUntilReleased)
     first.Release();
     TSingleInstance third(lock);
     EXPECT_TRUE(third.IsFirst());
+}
+
+TEST(SingleInstance, LockThatCannotBeMadeIsNotAnotherInstance)
+{
+    bwtest::TestSandbox sandbox;
+    // A data folder that is a file (as good as read-only, even for root).
+    const QString notADir = sandbox.writeFile(QStringLiteral("blocker"), "x");
+    TSingleInstance blocked(notADir + QStringLiteral("/bundlewick.lock"));
+    EXPECT_FALSE(blocked.IsFirst());
+    EXPECT_TRUE(blocked.CreateFailed());
+    EXPECT_TRUE(blocked.ErrorText().startsWith(QStringLiteral("Cannot create the lock file \"") + notADir))
+        << blocked.ErrorText().toStdString();
+
+    // A folder in the way of the lock file.
+    QDir().mkpath(sandbox.root() + QStringLiteral("/d/bundlewick.lock"));
+    TSingleInstance inTheWay(sandbox.root() + QStringLiteral("/d/bundlewick.lock"));
+    EXPECT_FALSE(inTheWay.IsFirst());
+
+    // Held by another instance: no creation failure.
+    const QString lock = sandbox.path(QStringLiteral("ok/bundlewick.lock"));
+    TSingleInstance first(lock);
+    TSingleInstance second(lock);
+    EXPECT_TRUE(first.IsFirst());
+    EXPECT_FALSE(first.CreateFailed());
+    EXPECT_FALSE(second.IsFirst());
+    EXPECT_FALSE(second.CreateFailed());
+    EXPECT_TRUE(second.ErrorText().isEmpty());
 }
 
 TEST(SingleInstance, LockOfADeadProcessIsTakenOver)

@@ -9,9 +9,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
+#include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -176,6 +179,191 @@ TEST(WinUtilsTemp, RefusesUnsafeFolder)
         ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0777u); // a foreign folder is left alone
     }
+}
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 07777;
+}
+
+// Forks a child that makes its own run folder, puts a file in it, writes the
+// folder's path to *pPath and then does body (which must end the child).
+pid_t childWithRunFolder(QString *pPath, const std::function<void(int)> &body)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const QByteArray dir = QFile::encodeName(RunTempDir());
+        SaveTextFile(u"secret"_s, RunTempDir() + u"code.zip"_s);
+        if (::write(fds[1], dir.constData(), size_t(dir.size())) < 0)
+            _exit(2);
+        body(fds[1]);
+        _exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray path;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) {
+        path.append(buf, n);
+        if (path.endsWith('/'))
+            break;
+    }
+    ::close(fds[0]);
+    *pPath = QFile::decodeName(path);
+    return pid;
+}
+
+} // namespace
+
+TEST(WinUtilsTemp, EachRunWorksInItsOwnFolder)
+{
+    bwtest::TestSandbox sandbox;
+    RemoveRunTempDir();
+    const QString run = RunTempDir();
+    EXPECT_TRUE(QRegularExpression(u"^"_s + QRegularExpression::escape(TempDir()) + u"run-[A-Za-z0-9]{6}/$"_s)
+                    .match(run)
+                    .hasMatch())
+        << run.toStdString();
+    EXPECT_EQ(modeOf(run), 0700u);
+    EXPECT_EQ(RunTempDir(), run);
+    InitTempFiles();
+    const QString name = TempFileName(u".zip"_s);
+    EXPECT_EQ(QFileInfo(name).path() + u'/', run);
+    DeleteTempFiles();
+
+    // Another process gets a folder of its own.
+    QString other;
+    const pid_t pid = childWithRunFolder(&other, [](int) {});
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_NE(other, run);
+    EXPECT_TRUE(other.startsWith(TempDir()));
+
+    SaveTextFile(u"x"_s, run + u"readme.htm"_s);
+    QDir().mkpath(run + u"sub/deeper"_s);
+    SaveTextFile(u"x"_s, run + u"sub/deeper/file"_s);
+    // A link inside is removed, never what it points to.
+    const QString outside = sandbox.writeFile(u"outside/keep.txt"_s, "keep");
+    ASSERT_TRUE(QFile::link(sandbox.root() + u"/outside"_s, run + u"link"_s));
+    RemoveRunTempDir();
+    EXPECT_FALSE(QFileInfo::exists(run));
+    EXPECT_TRUE(QFileInfo::exists(outside));
+
+    // A folder removed behind our back, or a new TMPDIR, gives a new one.
+    const QString again = RunTempDir();
+    EXPECT_TRUE(QFileInfo(again).isDir());
+    QDir(again).removeRecursively();
+    const QString third = RunTempDir();
+    EXPECT_NE(third, again);
+    EXPECT_TRUE(QFileInfo(third).isDir());
+    RemoveRunTempDir();
+}
+
+TEST(WinUtilsTemp, LeftoversOfEndedRunsAreRemoved)
+{
+    bwtest::TestSandbox sandbox;
+    RemoveRunTempDir();
+
+    // A run that died without cleaning up (a crash, SIGKILL).
+    QString dead;
+    pid_t pid = childWithRunFolder(&dead, [](int) { _exit(0); });
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(QFileInfo::exists(dead + u"code.zip"_s));
+
+    // A run that is still going.
+    int release[2];
+    ASSERT_EQ(::pipe(release), 0);
+    QString live;
+    pid = childWithRunFolder(&live, [&release](int) {
+        char c;
+        ::close(release[1]);
+        (void)::read(release[0], &c, 1);
+        _exit(0);
+    });
+    ASSERT_GT(pid, 0);
+    ::close(release[0]);
+
+    // Not ours to judge: a plain file and a symlink named like run folders.
+    sandbox.writeFile(u"tmp/bundlewick-"_s + QString::number(getuid()) + u"/run-file00"_s, "x");
+    const QString target = sandbox.writeFile(u"victim/keep.txt"_s, "keep");
+    ASSERT_TRUE(QFile::link(sandbox.root() + u"/victim"_s, TempDir() + u"run-link00"_s));
+
+    const QString own = RunTempDir();
+    EXPECT_EQ(RemoveStaleRunDirs(), 1);
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_TRUE(QFileInfo::exists(live + u"code.zip"_s));
+    EXPECT_TRUE(QFileInfo::exists(own));
+    EXPECT_TRUE(QFileInfo::exists(target));
+    EXPECT_TRUE(QFileInfo::exists(TempDir() + u"run-file00"_s));
+
+    ::close(release[1]); // the live run ends normally, without removing its folder
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(RemoveStaleRunDirs(), 1);
+    EXPECT_FALSE(QFileInfo::exists(live));
+    EXPECT_TRUE(QFileInfo::exists(own));
+    RemoveRunTempDir();
+}
+
+TEST(WinUtilsTemp, RunFolderGoesWithATerminatingSignal)
+{
+    bwtest::TestSandbox sandbox;
+    RemoveRunTempDir();
+    for (const int sig : { SIGTERM, SIGINT }) {
+        QString dir;
+        const pid_t pid = childWithRunFolder(&dir, [sig](int) {
+            InstallRunTempDirCleanup();
+            ::raise(sig);
+            _exit(3); // not reached
+        });
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_FALSE(dir.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(dir)) << dir.toStdString();
+    }
+}
+
+TEST(WinUtilsFiles, PrivateFoldersAndFiles)
+{
+    bwtest::TestSandbox sandbox;
+    const mode_t oldMask = ::umask(022);
+    const QString deep = sandbox.root() + u"/a/b/c"_s;
+    MakePrivateDir(deep);
+    EXPECT_EQ(modeOf(sandbox.root() + u"/a"_s), 0700u);
+    EXPECT_EQ(modeOf(deep), 0700u);
+    ::chmod(QFile::encodeName(deep).constData(), 0755);
+    MakePrivateDir(deep);
+    EXPECT_EQ(modeOf(deep), 0700u);
+    const QString file = sandbox.writeFile(u"f"_s, "x");
+    EXPECT_THROW(MakePrivateDir(file), EOSError);
+
+    ::chmod(QFile::encodeName(file).constData(), 0644);
+    EXPECT_TRUE(MakePrivateFile(file));
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_TRUE(MakePrivateFile(sandbox.root() + u"/missing"_s));
+    // Through a link nothing changes: neither the link nor its target.
+    const QString target = sandbox.writeFile(u"target"_s, "x");
+    ::chmod(QFile::encodeName(target).constData(), 0644);
+    ASSERT_TRUE(QFile::link(target, sandbox.root() + u"/link"_s));
+    EXPECT_FALSE(MakePrivateFile(sandbox.root() + u"/link"_s));
+    EXPECT_EQ(modeOf(target), 0644u);
+
+    const QString created = sandbox.root() + u"/new.sqlite"_s;
+    CreatePrivateFile(created);
+    EXPECT_EQ(modeOf(created), 0600u);
+    EXPECT_EQ(QFileInfo(created).size(), 0);
+    ::umask(oldMask);
 }
 
 TEST(WinUtilsFiles, LoadTextFileEncodings)

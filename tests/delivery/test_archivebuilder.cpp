@@ -112,7 +112,7 @@ TEST_F(ArchiveBuilder, ProjectVersion)
 TEST_F(ArchiveBuilder, CodeZipHoldsPathsBelowTheRoot)
 {
     // A leftover from an earlier project must not survive.
-    const QString codeZip = TempDir() + u"code.zip"_s;
+    const QString codeZip = RunTempDir() + u"code.zip"_s;
     ASSERT_TRUE(QFile(sandbox.writeFile(u"old.zip"_s, "PK")).copy(codeZip));
 
     TParser &p = generic(
@@ -142,7 +142,7 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
     QString root;
     ZipReader(builder.BuildCodeZip(one, root));
     EXPECT_EQ(root, sandbox.root() + u"/a/b/"_s);
-    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), QStringList { u"c.txt"_s });
+    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), QStringList { u"c.txt"_s });
     EXPECT_EQ(lines(), QStringList { u"  Zipped 1 file"_s });
 
     // Removed after the list was made: left out, the rest is zipped.
@@ -152,7 +152,7 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
     ASSERT_TRUE(QFile::remove(gone));
     builder.BuildCodeZip(three, root);
     EXPECT_EQ(lines(), (QStringList { u"!  Missing file skipped: "_s + gone, u"  Zipped 3 files"_s }));
-    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), (QStringList { u"a.txt"_s, u"b.txt"_s }));
+    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"a.txt"_s, u"b.txt"_s }));
 
     // Nothing left at all: an error, shown to the user first, and no archive.
     progress.Clear();
@@ -165,7 +165,7 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
     EXPECT_EQ(lines().last(), u"!  Error: "_s + builder.Engine().ErrorMessage());
     EXPECT_EQ(shown, QStringList { builder.Engine().ErrorMessage() });
     EXPECT_NE(builder.Engine().ErrorMessage(), QString());
-    EXPECT_FALSE(QFileInfo::exists(TempDir() + u"code.zip"_s));
+    EXPECT_FALSE(QFileInfo::exists(RunTempDir() + u"code.zip"_s));
 }
 
 TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
@@ -174,7 +174,7 @@ TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
     QString root;
     const QString codeZip = builder.BuildCodeZip(p, root);
     const QString manifest = builder.WriteReadMe(p, root, u"1.2.3"_s);
-    EXPECT_EQ(manifest, TempDir() + u"readme.htm"_s);
+    EXPECT_EQ(manifest, RunTempDir() + u"readme.htm"_s);
     EXPECT_TRUE(fileBytes(manifest).contains("1.2.3"));
     progress.Clear();
 
@@ -221,8 +221,8 @@ TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
 TEST_F(ArchiveBuilder, DeliveryArchiveWithoutItsCodeIsAnError)
 {
     const QString manifest = sandbox.writeFile(u"readme.htm"_s, "<p>page</p>");
-    const QString delivery = builder.BuildDeliveryZip(manifest, u"pw"_s, TempDir() + u"code.zip"_s);
-    EXPECT_EQ(lines(), QStringList { u"!  Error: Missing file: "_s + TempDir() + u"code.zip"_s });
+    const QString delivery = builder.BuildDeliveryZip(manifest, u"pw"_s, RunTempDir() + u"code.zip"_s);
+    EXPECT_EQ(lines(), QStringList { u"!  Error: Missing file: "_s + RunTempDir() + u"code.zip"_s });
     EXPECT_FALSE(QFileInfo::exists(delivery));
 }
 

@@ -1,4 +1,5 @@
 #include "../projects/projectdb.h"
+#include "core/data/fdata.h"
 #include "core/daycount.h"
 #include "core/winutils.h"
 #include "delivery/deliveryrun.h"
@@ -65,7 +66,8 @@ protected:
     }
     bool tempArchivesGone() const
     {
-        return !QFile::exists(TempDir() + u"code.zip"_s) && !QFile::exists(TempDir() + u"readme.htm"_s);
+        return !QFile::exists(TempDir() + u"code.zip"_s) && !QFile::exists(TempDir() + u"readme.htm"_s)
+            && !QFile::exists(RunTempDir() + u"code.zip"_s) && !QFile::exists(RunTempDir() + u"readme.htm"_s);
     }
 };
 
@@ -179,17 +181,74 @@ TEST_F(DeliveryRun, AbortFinishesTheRunningProject)
     EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log WHERE success = 1"_s), 2);
 }
 
-TEST_F(DeliveryRun, UnknownTaskKindsCountAsDelivered)
+// Nothing is sent for a kind the program does not know: that is no delivery.
+TEST_F(DeliveryRun, UnknownTaskKindsFail)
 {
     TParser *p = project(u"Odd"_s, { u"a.txt"_s });
     task(p, 7);
+    fileTask(p, u"out"_s);
     TDeliveryRun run(progress);
+    const TRunResult result = run.Run({ p });
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_EQ(result.iFailed, 1);
+    EXPECT_EQ(result.iDelivered, 0);
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 7) << l.join(u'|').toStdString();
+    EXPECT_EQ(l.mid(0, 3),
+              QStringList({ u"Odd"_s, u"  Zipped 1 file"_s, u"!  Unknown send method 7: nothing sent"_s }));
+    EXPECT_TRUE(l[3].startsWith(u"  Output saved to Odd_"_s)) << l[3].toStdString();
+    EXPECT_EQ(l.mid(4), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_EQ(sendDate(p), u"NULL"_s);
+    // The File task's row only: the log knows no such method.
+    EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log"_s), 1);
+}
+
+// The project's result is every task's, not the last one's.
+TEST_F(DeliveryRun, FirstTaskFailsLastSucceeds)
+{
+    TParser *p = project(u"Mixed"_s, { u"a.txt"_s, u"b.txt"_s });
+    fileTask(p, u"missing"_s, true);
+    fileTask(p, u"there"_s);
+    TDeliveryRun run(progress);
+    const TRunResult result = run.Run({ p });
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 7) << l.join(u'|').toStdString();
+    EXPECT_TRUE(l[2].startsWith(u"!  Unable to save output Mixed_"_s)) << l[2].toStdString();
+    EXPECT_TRUE(l[3].startsWith(u"  Output saved to Mixed_"_s)) << l[3].toStdString();
+    EXPECT_EQ(l[4], u"!  Fail"_s);
+    EXPECT_FALSE(l.contains(u"  Success"_s));
+    EXPECT_EQ(result.iFailed, 1);
+    EXPECT_EQ(result.iDelivered, 0);
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_EQ(sendDate(p), u"NULL"_s);
+    EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log WHERE success = 0"_s), 1);
+    EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log WHERE success = 1"_s), 1);
+}
+
+// The working files of a run are its own: never in the shared per-user folder.
+TEST_F(DeliveryRun, WorkingFilesStayInTheRunFolder)
+{
+    TParser *p = project(u"Own"_s, { u"a.txt"_s });
+    fileTask(p, u"out"_s);
+    TDeliveryRun run(progress);
+    bool bSeen = false;
+    bool bDelivering = false;
+    QObject::connect(&progress, &TProgressList::lineAppended, &progress, [&](int iIndex) {
+        if (progress.Lines().at(iIndex).sText.startsWith(u"  Output saved"_s)) {
+            bSeen = QFile::exists(RunTempDir() + u"code.zip"_s)
+                && QFile::exists(RunTempDir() + u"readme.htm"_s);
+            bDelivering = TDeliveryScope::Active();
+        }
+    });
+    EXPECT_FALSE(TDeliveryScope::Active());
     EXPECT_TRUE(run.Run({ p }).Succeeded());
-    EXPECT_EQ(
-        lines(),
-        QStringList({ u"Odd"_s, u"  Zipped 1 file"_s, u"  Success"_s, u" "_s, u"Generation complete."_s }));
-    EXPECT_NE(sendDate(p), u"NULL"_s);
-    EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log"_s), 0);
+    EXPECT_TRUE(bSeen);
+    EXPECT_TRUE(bDelivering); // the expiry check waits meanwhile
+    EXPECT_FALSE(TDeliveryScope::Active());
+    EXPECT_NE(RunTempDir(), TempDir());
+    EXPECT_TRUE(RunTempDir().startsWith(TempDir()));
+    EXPECT_TRUE(tempArchivesGone());
+    EXPECT_EQ(QDir(TempDir()).entryList(QDir::Files), QStringList());
 }
 
 TEST_F(DeliveryRun, ProjectWithoutFilesOrTasks)
@@ -202,14 +261,57 @@ TEST_F(DeliveryRun, ProjectWithoutFilesOrTasks)
                             u"!  This project has no send methods\r\n"_s }));
 }
 
-TEST_F(DeliveryRun, EscapingErrorRemovesTheTemporaryArchives)
+// An error that escapes a project fails that project only: the run goes on
+// and ends as usual.
+TEST_F(DeliveryRun, EscapingErrorFailsTheProjectAndTheRunGoesOn)
 {
-    TParser *p = project(u"Broken"_s, { u"a.txt"_s });
-    fileTask(p, u"out"_s);
-    db->ExecSQL(u"DROP TABLE log"_s);
+    TParser *broken = project(u"Broken"_s, { u"a.txt"_s });
+    TParser *next = project(u"Next"_s, { u"b.txt"_s });
+    fileTask(broken, u"out"_s);
+    fileTask(next, u"out2"_s);
+    // The delivery log is missing while the first project runs, and back for the second.
+    db->ExecSQL(u"ALTER TABLE log RENAME TO log_saved"_s);
 
     TDeliveryRun run(progress);
-    EXPECT_THROW(run.Run({ p }), ESQLiteException);
+    QObject::connect(&progress, &TProgressList::lineAppended, &progress, [&](int iIndex) {
+        if (progress.Lines().at(iIndex).sText == u"Next"_s)
+            db->ExecSQL(u"ALTER TABLE log_saved RENAME TO log"_s);
+    });
+    TRunResult result;
+    EXPECT_NO_THROW(result = run.Run({ broken, next }));
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 12) << l.join(u'|').toStdString();
+    EXPECT_EQ(l[0], u"Broken"_s);
+    EXPECT_EQ(l[1], u"  Zipped 1 file"_s);
+    EXPECT_TRUE(l[2].startsWith(u"  Output saved to Broken_"_s)) << l[2].toStdString();
+    EXPECT_TRUE(l[3].startsWith(u"!  Error: "_s)) << l[3].toStdString();
+    EXPECT_TRUE(l[3].contains(u"no such table: log"_s)) << l[3].toStdString();
+    EXPECT_EQ(l[4], u"!  Fail"_s);
+    EXPECT_EQ(l[5], u" "_s);
+    EXPECT_EQ(l[6], u"Next"_s);
+    EXPECT_EQ(l.mid(9), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_EQ(result.iFailed, 1);
+    EXPECT_EQ(result.iDelivered, 1);
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_TRUE(run.CanClose());
     EXPECT_TRUE(tempArchivesGone());
-    EXPECT_EQ(sendDate(p), u"NULL"_s);
+    EXPECT_EQ(sendDate(broken), u"NULL"_s);
+    EXPECT_NE(sendDate(next), u"NULL"_s);
+}
+
+// An error before the title is out (checking the project) still names it.
+TEST_F(DeliveryRun, ErrorWhileCheckingNamesTheProject)
+{
+    TParser *p = project(u"Unchecked"_s, { u"a.txt"_s });
+    fileTask(p, u"out"_s);
+    db->ExecSQL(u"ALTER TABLE send RENAME TO send_saved"_s);
+    TDeliveryRun run(progress);
+    const TRunResult result = run.Run({ p });
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 5) << l.join(u'|').toStdString();
+    EXPECT_EQ(l[0], u"Unchecked"_s);
+    EXPECT_TRUE(l[1].startsWith(u"!  Error: "_s)) << l[1].toStdString();
+    EXPECT_EQ(l.mid(2), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_EQ(result.iFailed, 1);
+    db->ExecSQL(u"ALTER TABLE send_saved RENAME TO send"_s);
 }

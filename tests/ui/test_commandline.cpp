@@ -6,10 +6,15 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using bwtest::ZipReader;
@@ -216,4 +221,150 @@ TEST_F(CommandLine, UsageErrorsAndTheLock)
     out = run({ u"--help"_s });
     EXPECT_EQ(out.iExit, 0);
     EXPECT_TRUE(out.sOut.contains(u"Exit status"_s));
+}
+
+namespace {
+
+QString runFolderBase()
+{
+    return qEnvironmentVariable("TMPDIR") + u"/bundlewick-"_s + QString::number(getuid()) + u'/';
+}
+
+QStringList runFolders()
+{
+    return QDir(runFolderBase()).entryList({ u"run-*"_s }, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 07777;
+}
+
+} // namespace
+
+// A data folder where the lock file cannot be made is no second instance.
+TEST_F(CommandLine, UnusableDataFolderIsNotAnotherInstance)
+{
+    sandbox.writeFile(u"data/orro{}"_s, "a file where the folder should be");
+    const TOutput out = run({ u"list"_s });
+    EXPECT_EQ(out.iExit, 1);
+    EXPECT_TRUE(out.sErr.startsWith(u"bundlewick: Cannot create the lock file \""_s))
+        << out.sErr.toStdString();
+    EXPECT_FALSE(out.sErr.contains(u"already running"_s));
+}
+
+// Files holding passwords are the user's alone, and a run leaves no working
+// files behind, nor does it let those of killed runs linger.
+TEST_F(CommandLine, PrivateFilesAndNoLeftovers)
+{
+    const mode_t oldMask = ::umask(022);
+    // A run that was killed: its folder still holds the unencrypted code archive.
+    QDir().mkpath(runFolderBase() + u"run-Killed"_s);
+    ::chmod(QFile::encodeName(runFolderBase()).constData(), 0700);
+    sandbox.writeFile(runFolderBase().mid(sandbox.root().size() + 1) + u"run-Killed/code.zip"_s, "PK");
+
+    TOutput out = run({ u"list"_s });
+    ASSERT_EQ(out.iExit, 0) << out.sErr.toStdString();
+    EXPECT_EQ(runFolders(), QStringList());
+    EXPECT_EQ(modeOf(dataDir()), 0700u);
+    EXPECT_EQ(modeOf(dataDir() + u"bundlewick.sqlite"_s), 0600u);
+    const QString configDir = sandbox.root() + u"/config/orro{}/Bundlewick/"_s;
+    EXPECT_EQ(modeOf(configDir), 0700u);
+    for (const QString &file : QDir(configDir).entryList(QDir::Files))
+        EXPECT_EQ(modeOf(configDir + file), 0600u) << file.toStdString();
+    for (const QString &file : QDir(dataDir()).entryList(QDir::Files))
+        EXPECT_EQ(modeOf(dataDir() + file), 0600u) << file.toStdString();
+
+    // Loosened by hand (or by an older version): tightened again.
+    ::chmod(QFile::encodeName(dataDir()).constData(), 0755);
+    ::chmod(QFile::encodeName(dataDir() + u"bundlewick.sqlite"_s).constData(), 0644);
+    {
+        sandbox.writeFile(u"src/a.txt"_s, "a");
+        QDir().mkpath(sandbox.root() + u"/out"_s);
+        auto db = openDB();
+        const int id = addProject(*db, u"Tool"_s, u"NULL"_s);
+        addEntry(*db, id, sandbox.root() + u"/src/a.txt"_s);
+        addTask(*db, id, 1, u"pw"_s, { { u"FileFolder"_s, sandbox.root() + u"/out"_s } });
+    }
+    out = run({ u"deliver"_s });
+    EXPECT_EQ(out.iExit, 0) << out.sOut.toStdString() << out.sErr.toStdString();
+    EXPECT_EQ(modeOf(dataDir()), 0700u);
+    EXPECT_EQ(modeOf(dataDir() + u"bundlewick.sqlite"_s), 0600u);
+    EXPECT_EQ(runFolders(), QStringList());
+    EXPECT_EQ(QDir(runFolderBase()).entryList(QDir::Files), QStringList());
+    // The delivered copy is the recipient's: it keeps the usual mode.
+    const QStringList delivered = QDir(sandbox.root() + u"/out"_s).entryList(QDir::Files);
+    ASSERT_EQ(delivered.size(), 1);
+    EXPECT_EQ(modeOf(sandbox.root() + u"/out/"_s + delivered[0]), 0644u);
+    ::umask(oldMask);
+}
+
+// An error inside one project (here the delivery log refuses its row)
+// fails that project; the next one is delivered and the run ends as usual.
+TEST_F(CommandLine, ErrorInOneProjectDoesNotStopTheRun)
+{
+    ASSERT_EQ(run({ u"list"_s }).iExit, 0);
+    sandbox.writeFile(u"src/a.txt"_s, "a");
+    QDir().mkpath(sandbox.root() + u"/out"_s);
+    {
+        auto db = openDB();
+        for (const QString &title : { u"First"_s, u"Second"_s }) {
+            const int id = addProject(*db, title, u"NULL"_s);
+            addEntry(*db, id, sandbox.root() + u"/src/a.txt"_s);
+            addTask(*db, id, 1, QString(), { { u"FileFolder"_s, sandbox.root() + u"/out"_s } });
+        }
+        db->ExecSQL(u"CREATE TRIGGER refuse BEFORE INSERT ON log WHEN NEW.filename LIKE 'First%' "
+                    "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"_s);
+    }
+    const TOutput out = run({ u"deliver"_s, u"First"_s, u"Second"_s });
+    EXPECT_EQ(out.iExit, 1);
+    const QStringList l = out.sOut.split(u'\n');
+    ASSERT_EQ(l.size(), 13) << out.sOut.toStdString();
+    EXPECT_EQ(l[0], u"First"_s);
+    EXPECT_TRUE(l[3].startsWith(u"!  Error: "_s)) << l[3].toStdString();
+    EXPECT_TRUE(l[3].contains(u"database or disk is full"_s)) << l[3].toStdString();
+    EXPECT_EQ(l[4], u"!  Fail"_s);
+    EXPECT_EQ(l[6], u"Second"_s);
+    EXPECT_EQ(l.mid(9), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s, QString() }));
+    EXPECT_EQ(runFolders(), QStringList());
+}
+
+// Ended by a signal in the middle of a transfer: the working files go too.
+TEST_F(CommandLine, TerminatedRunRemovesItsWorkingFiles)
+{
+    ASSERT_EQ(run({ u"list"_s }).iExit, 0);
+    // A server that accepts connections and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    sandbox.writeFile(u"src/a.txt"_s, "a");
+    {
+        auto db = openDB();
+        const int id = addProject(*db, u"Stuck"_s, u"NULL"_s);
+        addEntry(*db, id, sandbox.root() + u"/src/a.txt"_s);
+        addTask(*db, id, 2, QString(),
+                { { u"FTPHost"_s, u"127.0.0.1:"_s + QString::number(silent.serverPort()) },
+                  { u"FTPLogin"_s, u"bob"_s },
+                  { u"FTPPassword"_s, u"pw"_s } });
+    }
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("BW_BINARY_DIR") + u"/src/app/bundlewick"_s, { u"deliver"_s });
+    QString folder;
+    QElapsedTimer waited;
+    waited.start();
+    while (folder.isEmpty() && waited.elapsed() < 30000 && process.state() != QProcess::NotRunning) {
+        process.waitForFinished(50);
+        for (const QString &name : runFolders()) {
+            if (QFile::exists(runFolderBase() + name + u"/code.zip"_s))
+                folder = runFolderBase() + name;
+        }
+    }
+    ASSERT_FALSE(folder.isEmpty()) << process.readAllStandardOutput().toStdString();
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+    EXPECT_FALSE(QFileInfo::exists(folder));
 }

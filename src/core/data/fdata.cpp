@@ -9,6 +9,7 @@
 #include "diagnostics/orrolog.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 TFData *FData = nullptr;
@@ -50,7 +51,13 @@ void TFData::DataModuleCreate()
     const QString sNotes = CurrentUserName() + QStringLiteral(": ") + CurrentComputerName();
     DiagLog = new TorroLog(AppDataDir, sFlags, sNotes);
     DiagLog->Log(kWhere, QStringLiteral("DataModuleCreate"), lwInfo);
-    DB = new TSQLiteDatabase(AppDataDir + QStringLiteral("bundlewick.sqlite"));
+    // Made private before SQLite creates it: the database holds passwords,
+    // and its journal files take the database file's mode.
+    const QString sDatabase = AppDataDir + QStringLiteral("bundlewick.sqlite");
+    CreatePrivateFile(sDatabase);
+    for (const char *suffix : { "-journal", "-wal", "-shm" })
+        MakePrivateFile(sDatabase + QLatin1String(suffix));
+    DB = new TSQLiteDatabase(sDatabase);
     UpdateSchema();
     PruneLog();
     DeleteDownloadedFile();
@@ -89,14 +96,52 @@ void TFData::PruneLog()
     DB->ExecSQLFmt(QStringLiteral("DELETE FROM log WHERE modified < DATETIME('NOW', '-%d DAYS')"), { iDays });
 }
 
+QString TFData::DownloadDir()
+{
+    return AppDataDir.isEmpty() ? QString() : AppDataDir + QStringLiteral("download/");
+}
+
+namespace {
+
+// True when sFile names an entry inside sDir (at any depth), judged by the
+// real folders: "..", symlinked folders and look-alike prefixes do not pass.
+// The entry itself is not resolved, so a symlink there is removed, never
+// its target.
+bool InsideFolder(const QString &sFile, const QString &sDir)
+{
+    const QFileInfo file(sFile);
+    if (sDir.isEmpty() || !file.isAbsolute())
+        return false;
+    const QString sName = file.fileName();
+    if (sName.isEmpty() || sName == QLatin1String(".") || sName == QLatin1String(".."))
+        return false;
+    const QString sRealDir = QFileInfo(sDir).canonicalFilePath();
+    const QString sRealParent = QFileInfo(file.path()).canonicalFilePath();
+    if (sRealDir.isEmpty() || sRealParent.isEmpty())
+        return false;
+    return sRealParent == sRealDir || sRealParent.startsWith(sRealDir + QLatin1Char('/'));
+}
+
+} // namespace
+
 void TFData::DeleteDownloadedFile()
 {
     if (!Params)
         return;
-    const QString sFile = Params->GetStr(QStringLiteral("Download file"));
+    const QString sParam = QStringLiteral("Download file");
+    const QString sFile = Params->GetStr(sParam);
+    if (sFile.isEmpty())
+        return;
+    const QFileInfo info(sFile);
+    const bool bOurs = InsideFolder(sFile, DownloadDir()) && (info.isSymLink() || !info.isDir());
+    if (!bOurs) {
+        // Not a file the update download made: never delete it, and forget it.
+        Params->SetStr(sParam, QString());
+        return;
+    }
     // A file still in use stays, and so does its name: the next start tries again.
-    if (!sFile.isEmpty() && QFile::exists(sFile) && QFile::remove(sFile))
-        Params->SetStr(QStringLiteral("Download file"), QString());
+    if ((info.exists() || info.isSymLink()) && QFile::remove(sFile))
+        Params->SetStr(sParam, QString());
 }
 
 QString TFData::GetLogFlags()
@@ -153,6 +198,51 @@ bool TFData::ShowHints() const
 
 void TFData::tmExpireTimer()
 {
+    // A tick while a check waits for its server must not start a second one.
+    if (FExpiring)
+        return;
+    if (TDeliveryScope::Active()) {
+        FExpirePending = true;
+        return;
+    }
+    FExpirePending = false;
+    FExpiring = true;
+    struct TReset
+    {
+        TFData *self;
+        ~TReset()
+        {
+            self->FExpiring = false;
+            Q_EMIT self->expiryFinished();
+        }
+    } reset { this };
     if (OnExpire)
         OnExpire();
+}
+
+void TFData::DeliveryEnded()
+{
+    // Queued, not called: the delivery's caller finishes first.
+    if (FExpirePending)
+        QTimer::singleShot(0, this, &TFData::tmExpireTimer);
+}
+
+namespace {
+int g_deliveries = 0;
+} // namespace
+
+TDeliveryScope::TDeliveryScope()
+{
+    ++g_deliveries;
+}
+
+TDeliveryScope::~TDeliveryScope()
+{
+    if (--g_deliveries == 0 && FData)
+        FData->DeliveryEnded();
+}
+
+bool TDeliveryScope::Active()
+{
+    return g_deliveries > 0;
 }

@@ -34,6 +34,14 @@ public:
     QTimer *tmExpire = nullptr;
     // Called by tmExpireTimer; set by the retention code.
     std::function<void()> OnExpire;
+    // True while OnExpire runs.
+    bool ExpiryRunning() const { return FExpiring; }
+    // True when a tick came during a delivery and waits for its end.
+    bool ExpiryPending() const { return FExpirePending; }
+
+    // The program's own download folder, AppDataDir + "download/": the only
+    // place whose file the "Download file" parameter may name.
+    static QString DownloadDir();
 
     // "information,sql,verbose" when the parameter "Verbose debugging" was on,
     // otherwise "information"; computed once, and the switch is reset at once
@@ -58,9 +66,19 @@ public:
     // MatchWildCardList (file entries), ReportZip (error report).
 
 public Q_SLOTS:
+    // Runs OnExpire, at most once at a time. A tick during a delivery
+    // (TDeliveryScope) only marks the check as due; it runs once the last
+    // delivery has ended.
     void tmExpireTimer();
 
+Q_SIGNALS:
+    // An expiry check has ended (a delivery that waited may start).
+    void expiryFinished();
+
 private:
+    friend class TDeliveryScope;
+    void DeliveryEnded();
+
     void DataModuleCreate();
     void DataModuleDestroy();
     void UpdateSchema();
@@ -68,6 +86,23 @@ private:
     void DeleteDownloadedFile();
 
     QString FLogFlags;
+    bool FExpiring = false;
+    bool FExpirePending = false;
+};
+
+// Marks a delivery (the delivery run, quick send) for its lifetime. The
+// expiry check waits for the end of every delivery: its FTP waits would
+// otherwise run inside the delivery's and hold it up. Works without FData.
+class TDeliveryScope
+{
+public:
+    TDeliveryScope();
+    ~TDeliveryScope();
+    TDeliveryScope(const TDeliveryScope &) = delete;
+    TDeliveryScope &operator=(const TDeliveryScope &) = delete;
+
+    // A delivery is running now.
+    static bool Active();
 };
 
 // The one data module; created by the start-up code before the main window.

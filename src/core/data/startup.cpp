@@ -1,13 +1,19 @@
 #include "core/data/startup.h"
 
 #include "core/data/fdata.h"
+#include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/winutils.h"
 #include "diagnostics/orrolog.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 void ProcessInit()
 {
@@ -17,8 +23,27 @@ void ProcessInit()
     DiagLog = nullptr;
     Params = nullptr;
     AppDataDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro{}/Bundlewick/");
-    QDir().mkpath(AppDataDir);
+    try {
+        // The folder holds the database with its stored passwords.
+        MakePrivateDir(AppDataDir);
+    } catch (const Exception &) {
+        // Reported where it matters: the lock file or the database cannot be made.
+    }
+    MakeDataFilesPrivate();
     Params = new TParams(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"));
+    // Working files of runs that were killed or crashed.
+    RemoveStaleRunDirs();
+    InstallRunTempDirCleanup();
+}
+
+void MakeDataFilesPrivate()
+{
+    if (AppDataDir.isEmpty())
+        return;
+    const QStringList files
+        = QDir(AppDataDir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString &file : files)
+        MakePrivateFile(AppDataDir + file);
 }
 
 void ProcessFinal(const std::function<void()> &destroyForms)
@@ -32,6 +57,7 @@ void ProcessFinal(const std::function<void()> &destroyForms)
     delete FData;
     FData = nullptr;
     sqlite3_shutdown();
+    RemoveRunTempDir();
 }
 
 TSingleInstance::TSingleInstance(const QString &sLockFile)
@@ -41,6 +67,43 @@ TSingleInstance::TSingleInstance(const QString &sLockFile)
     // whose process is gone counts as stale.
     FLock.setStaleLockTime(0);
     FHeld = FLock.tryLock(0);
+    if (FHeld)
+        MakePrivateFile(sLockFile);
+    else if (FLock.error() != QLockFile::LockFailedError)
+        FError = CreateFailure(sLockFile);
+}
+
+QString TSingleInstance::CreateFailure(const QString &sLockFile)
+{
+    // QLockFile does not say why; try the same steps to find the system's reason.
+    const QFileInfo info(sLockFile);
+    const QString sDir = info.absolutePath();
+    const QByteArray dir = QFile::encodeName(sDir);
+    struct stat st;
+    if (::stat(dir.constData(), &st) != 0) {
+        const int error = errno;
+        return QStringLiteral("Cannot create the lock file \"%1\": the folder \"%2\" is missing (%3).")
+            .arg(sLockFile, sDir, QString::fromLocal8Bit(std::strerror(error)));
+    }
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("Cannot create the lock file \"%1\": \"%2\" is not a folder.")
+            .arg(sLockFile, sDir);
+    QByteArray probe = dir + "/.bundlewick-probe-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        // A full disk may still allow an empty file.
+        if (::write(fd, "probe\n", 6) != 6)
+            error = errno ? errno : ENOSPC;
+        ::close(fd);
+        ::unlink(probe.constData());
+    }
+    if (error == 0 && info.isDir())
+        return QStringLiteral("Cannot create the lock file \"%1\": a folder of that name is in the way.")
+            .arg(sLockFile);
+    return QStringLiteral("Cannot create the lock file \"%1\": %2.")
+        .arg(sLockFile,
+             error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("unknown error"));
 }
 
 TSingleInstance::~TSingleInstance()

@@ -11,10 +11,17 @@
 // and creates it with its parents (a failure shows later, when the database
 // cannot be opened), and loads Params. Numbers in SQL are always written with
 // "." by the formatter, so the user's locale is left alone.
+// The data folder is made private (0700) and so are the files in it (0600)
+// when an earlier version or umask left them readable by others; the run
+// folders of runs that ended without cleaning up are removed, and the run
+// folder is set to be removed also when a signal ends the process.
 void ProcessInit();
+// Takes group and other access away from every file in AppDataDir.
+void MakeDataFilesPrivate();
 // Frees Params (which saves it) and clears AppDataDir, deletes the temporary
 // files, calls destroyForms (the main window), destroys FData (closing the
-// database and ending the logger) and shuts the SQLite library down last.
+// database and ending the logger), shuts the SQLite library down and removes
+// the run folder (RunTempDir) last.
 // Safe to call when some of these objects were never made.
 void ProcessFinal(const std::function<void()> &destroyForms = {});
 
@@ -43,12 +50,20 @@ public:
 
     // True when this object holds the lock, i.e. no other instance runs.
     bool IsFirst() const { return FHeld; }
+    // Not held, and not because another instance holds it: the lock file
+    // could not be made (read-only or full disk, missing folder, ...).
+    bool CreateFailed() const { return !FError.isEmpty(); }
+    // What failed, with the system's reason; empty unless CreateFailed().
+    QString ErrorText() const { return FError; }
     void Release();
 
     // AppDataDir + "bundlewick.lock".
     static QString DefaultLockFile();
 
 private:
+    static QString CreateFailure(const QString &sLockFile);
+
     QLockFile FLock;
     bool FHeld = false;
+    QString FError;
 };
