@@ -172,7 +172,7 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         }
     } copy;
     if (!bLink) {
-        const QString sTarget = JoinPath(TempDir(), sLinkOrName);
+        const QString sTarget = JoinPath(RunTempDir(), sLinkOrName);
         if (!SafeCopy(sArchive, sTarget).isEmpty()) {
             FProgress.AddProgressFmt(QStringLiteral("!  Failed to email %s: could not copy %s to %s."),
                                      { sLinkOrName, sArchive, sTarget });
