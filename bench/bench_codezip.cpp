@@ -295,6 +295,8 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         return WriterChild(argv);
     }
+    // Figures appear as they come, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     QTemporaryDir tmp(args.size() > 1 ? args.at(1) + QStringLiteral("/bench_codezip-XXXXXX")

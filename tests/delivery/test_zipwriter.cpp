@@ -245,6 +245,51 @@ TEST(ZipWriter, InfoZipPythonAnd7zReadOurArchives)
     }
 }
 
+// Sizes around the piece boundaries, mixed text and noise, stored and
+// deflated, some encrypted, at random thread counts: Python and Info-ZIP
+// must read every archive back exactly.
+TEST(ZipWriter, RandomTreesAtPieceBoundaries)
+{
+    TestSandbox sb;
+    const int mib = 1 << 20;
+    const int sizes[]
+        = { 0, 1, 2, 1000, mib - 1, mib, mib + 1, 4 * mib - 1, 4 * mib, 4 * mib + 1, 5 * mib, 6 * mib + 7 };
+    quint32 rng = 12345;
+    const auto next = [&rng](quint32 n) {
+        rng = rng * 1664525u + 1013904223u;
+        return (rng >> 8) % n;
+    };
+    for (int round = 0; round < 3; ++round) {
+        std::map<QString, QByteArray> content;
+        std::vector<TZipWriterItem> items;
+        for (int i = 0; i < 16; ++i) {
+            const int size = sizes[next(std::size(sizes))];
+            QByteArray bytes = next(2) ? Lines("random", size / 30 + 1).left(size) : Noise(size, rng);
+            bytes.resize(size, 'x');
+            const QString name
+                = u"r%1/d%2/f%3.%4"_s.arg(round).arg(next(3)).arg(i).arg(next(3) ? u"pas"_s : u"png"_s);
+            const QString pw = (size <= 4096 && next(3) == 0) ? u"pw"_s : QString();
+            items.push_back(TZipWriterItem::ForFile(sb.writeFile(u"in/"_s + name, bytes), name, pw));
+            content[name] = bytes;
+        }
+        const QString archive = sb.path(u"out/r%1.zip"_s.arg(round));
+        Writer zip(archive);
+        zip.SetItems(items);
+        zip.SetThreadCount(int(next(4)) + 1);
+        ASSERT_EQ(zip.Write(), 0) << qPrintable(zip.ErrorMessage());
+        QByteArray out;
+        const QString dir = sb.path(u"python%1"_s.arg(round));
+        EXPECT_EQ(RunTool(bwtest::systemPython(),
+                          { u"-c"_s, QString::fromLatin1(PythonExtract), archive, dir, u"pw"_s, Comment },
+                          &out),
+                  0)
+            << out.constData();
+        EXPECT_EQ(FilesBelow(dir), content);
+        EXPECT_EQ(RunTool(u"/usr/bin/unzip"_s, { u"-tq"_s, u"-P"_s, u"pw"_s, archive }, &out), 0)
+            << out.constData();
+    }
+}
+
 // An entry over 4 GiB needs ZIP64 sizes; a sparse file costs no disk space
 // and deflates to a few megabytes.
 TEST(ZipWriter, EntryOver4GiB)
