@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev libsqlite3-dev libzip-dev libcurl4-openssl-dev libgtest-dev
-    zip unzip xvfb
+    qt6-base-dev libsqlite3-dev libzip-dev libdeflate-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev
+    zip unzip p7zip-full xvfb
     python3 python3-pyftpdlib python3-aiosmtpd
 )
 
