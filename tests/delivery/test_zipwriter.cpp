@@ -294,8 +294,8 @@ TEST(ZipWriter, RandomTreesAtPieceBoundaries)
 // and deflates to a few megabytes.
 TEST(ZipWriter, EntryOver4GiB)
 {
-#ifdef BW_TSAN
-    GTEST_SKIP() << "too slow under ThreadSanitizer";
+#if defined(BW_TSAN) || defined(BW_ASAN)
+    GTEST_SKIP() << "too slow under the sanitizers";
 #endif
     TestSandbox sb;
     struct statvfs fs
