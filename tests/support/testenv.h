@@ -13,14 +13,8 @@ inline void PrintTo(const QString &s, std::ostream *os)
     *os << '"' << s.toStdString() << '"';
 }
 
-// BW_TSAN is defined in ThreadSanitizer builds, which scale some tests down.
-#if defined(__SANITIZE_THREAD__)
-#define BW_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define BW_TSAN 1
-#endif
-#endif
+// BW_TSAN and BW_ASAN come from the build (CMakeLists.txt) in sanitizer
+// builds, which scale some tests down or skip them.
 
 namespace bwtest {
 
