@@ -1,5 +1,7 @@
 #include "zipengine.h"
 
+#include "delivery/zipwriter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,93 +14,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#include <zip.h>
 
 namespace {
 
 QString ErrnoText(int iErr)
 {
     return QString::fromLocal8Bit(std::strerror(iErr));
-}
-
-// The first file that failed while libzip streamed the entries at close.
-struct TReadFailure
-{
-    QString sPath;
-    int iErrno = 0;
-};
-
-// One file as a libzip source, read from disk in the chunks libzip asks for.
-struct TFileSource
-{
-    QByteArray sPath; // encoded for the file system
-    QString sDisplayPath;
-    zip_uint64_t iSize = 0;
-    time_t iMTime = 0;
-    int fd = -1;
-    zip_error_t error;
-    TReadFailure *pFailure = nullptr;
-
-    zip_int64_t Fail(int iErr)
-    {
-        zip_error_set(&error, ZIP_ER_READ, iErr);
-        if (pFailure && pFailure->sPath.isEmpty()) {
-            pFailure->sPath = sDisplayPath;
-            pFailure->iErrno = iErr;
-        }
-        return -1;
-    }
-    void CloseFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-};
-
-zip_int64_t FileSourceCallback(void *pUser, void *pData, zip_uint64_t iLen, zip_source_cmd_t cmd)
-{
-    auto *src = static_cast<TFileSource *>(pUser);
-    switch (cmd) {
-    case ZIP_SOURCE_OPEN:
-        src->CloseFile();
-        src->fd = ::open(src->sPath.constData(), O_RDONLY | O_CLOEXEC);
-        return src->fd < 0 ? src->Fail(errno) : 0;
-    case ZIP_SOURCE_READ: {
-        const size_t iWant = static_cast<size_t>(std::min<zip_uint64_t>(iLen, SSIZE_MAX));
-        ssize_t n;
-        do
-            n = ::read(src->fd, pData, iWant);
-        while (n < 0 && errno == EINTR);
-        return n < 0 ? src->Fail(errno) : n;
-    }
-    case ZIP_SOURCE_CLOSE:
-        src->CloseFile();
-        return 0;
-    case ZIP_SOURCE_STAT: {
-        zip_stat_t *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, pData, iLen, &src->error);
-        if (!st)
-            return -1;
-        zip_stat_init(st);
-        st->size = src->iSize;
-        st->mtime = src->iMTime;
-        st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-        return sizeof(*st);
-    }
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&src->error, pData, iLen);
-    case ZIP_SOURCE_FREE:
-        src->CloseFile();
-        zip_error_fini(&src->error);
-        delete src;
-        return 0;
-    case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-    default:
-        zip_error_set(&src->error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
-    }
 }
 
 // A file ready to go into the archive.
@@ -152,7 +73,7 @@ QString CleanEntryName(const QString &sName)
 }
 
 // Opens the file as the archive will, so that an unreadable file is named now
-// rather than surfacing as an anonymous libzip error at close.
+// rather than surfacing as a failure in the middle of the archive.
 int CheckReadable(const QString &sPath, struct stat &info)
 {
     const int fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -268,78 +189,21 @@ int TZipEngine::Add()
         return Fail(ZipCreateError,
                     QStringLiteral("Cannot create the archive %1: %2").arg(sArchive, ErrnoText(EISDIR)));
 
-    // Truncate: an existing file is not read, only replaced when close succeeds.
-    int iZipErr = 0;
-    zip_t *za = zip_open(QFile::encodeName(sArchive).constData(), ZIP_CREATE | ZIP_TRUNCATE, &iZipErr);
-    if (!za) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, iZipErr);
-        const QString sWhy = QString::fromLocal8Bit(zip_error_strerror(&error));
-        zip_error_fini(&error);
-        return Fail(ZipCreateError, QStringLiteral("Cannot create the archive %1: %2").arg(sArchive, sWhy));
-    }
-    const auto LibFailure = [&](const QString &sWhat) {
-        const QString sWhy = QString::fromLocal8Bit(zip_strerror(za));
-        zip_discard(za);
-        return Fail(ZipInternalError,
-                    QStringLiteral("Cannot add %1 to the archive %2: %3").arg(sWhat, sArchive, sWhy));
-    };
-
-    TReadFailure readFailure;
-    for (const TZipItem &item : lItems) {
-        auto *src = new TFileSource;
-        src->sPath = QFile::encodeName(item.sPath);
-        src->sDisplayPath = item.sPath;
-        src->iSize = static_cast<zip_uint64_t>(item.info.st_size);
-        src->iMTime = item.info.st_mtime;
-        src->pFailure = &readFailure;
-        zip_error_init(&src->error);
-        zip_source_t *zs = zip_source_function(za, FileSourceCallback, src);
-        if (!zs) {
-            zip_error_fini(&src->error);
-            delete src;
-            return LibFailure(item.sPath);
-        }
-        const QByteArray sName = item.sEntryName.toUtf8();
-        const zip_int64_t idx = zip_file_add(za, sName.constData(), zs, ZIP_FL_ENC_UTF_8);
-        if (idx < 0) {
-            zip_source_free(zs);
-            return LibFailure(item.sPath);
-        }
-        const zip_uint64_t i = static_cast<zip_uint64_t>(idx);
-        const zip_int32_t iMethod = IsStoredExtension(item.sEntryName) ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
-        // Level 6 as zip and gzip use by default; libzip's own default (9)
-        // costs about 70% more time for an archive a few percent smaller.
-        if (zip_set_file_compression(za, i, iMethod, iMethod == ZIP_CM_DEFLATE ? 6 : 0) != 0)
-            return LibFailure(item.sPath);
-        // Regular file with its permissions, so that extractors restore them.
-        const zip_uint32_t iAttr = (static_cast<zip_uint32_t>(item.info.st_mode) & 0xFFFF) << 16;
-        if (zip_file_set_external_attributes(za, i, 0, ZIP_OPSYS_UNIX, iAttr) != 0)
-            return LibFailure(item.sPath);
-        if (!item.sPassword.isEmpty()) {
-            const QByteArray sPassword = item.sPassword.toUtf8();
-            if (zip_file_set_encryption(za, i, ZIP_EM_TRAD_PKWARE, sPassword.constData()) != 0)
-                return LibFailure(item.sPath);
-        }
-    }
-    const QByteArray sComment = FZipComment.toUtf8();
-    if (zip_set_archive_comment(za, sComment.constData(),
-                                static_cast<zip_uint16_t>(std::min<qsizetype>(sComment.size(), 0xFFFF)))
-        != 0)
-        return LibFailure(QStringLiteral("the comment"));
-    const int iEntries = static_cast<int>(zip_get_num_entries(za, 0));
-
-    // libzip writes a temporary file beside the archive and renames it only
-    // when everything succeeded; on failure it removes the temporary file.
-    if (zip_close(za) != 0) {
-        const QString sWhy = QString::fromLocal8Bit(zip_strerror(za));
-        zip_discard(za);
-        if (!readFailure.sPath.isEmpty())
-            return Fail(ZipReadError,
-                        QStringLiteral("Cannot read the file %1: %2")
-                            .arg(readFailure.sPath, ErrnoText(readFailure.iErrno)));
-        return Fail(ZipWriteError, QStringLiteral("Cannot write the archive %1: %2").arg(sArchive, sWhy));
-    }
-    FSuccessCount = iEntries;
+    // The writer compresses on every core and writes under a temporary name
+    // that replaces the archive only when everything succeeded.
+    TZipWriter writer;
+    writer.SetZipFileName(sArchive);
+    writer.SetZipComment(FZipComment);
+    std::vector<TZipWriterItem> lWriterItems;
+    lWriterItems.reserve(lItems.size());
+    for (const TZipItem &item : lItems)
+        lWriterItems.push_back(TZipWriterItem::ForFile(item.sPath, item.sEntryName, item.sPassword));
+    writer.SetItems(std::move(lWriterItems));
+    // A file that vanished after the check above is skipped like any missing file.
+    writer.OnSkipped = OnSkipped;
+    if (writer.Write() != TZipWriter::ZipOk)
+        return Fail(writer.ErrorCode() == TZipWriter::ZipAborted ? ZipAborted : writer.ErrorCode(),
+                    writer.ErrorMessage());
+    FSuccessCount = writer.SuccessCount();
     return ZipOk;
 }

@@ -12,8 +12,8 @@ struct TZipFileItem
     QString sPassword; // encrypts this entry alone; empty: not encrypted
 };
 
-// Writes ZIP archives through libzip. Set the archive name, list the items,
-// call Add().
+// Writes ZIP archives (through TZipWriter, on every core). Set the archive
+// name, list the items, call Add().
 //
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
@@ -26,7 +26,7 @@ struct TZipFileItem
 // - The same file listed twice gives one entry; two different files with the
 //   same entry name make Add() fail rather than one replacing the other.
 // - Files are streamed from disk while the archive is written; archives and
-//   entries beyond 4 GiB use ZIP64 as libzip decides.
+//   entries beyond 4 GiB use ZIP64.
 // - A listed file that does not exist is skipped and reported through
 //   OnSkipped; the archive is built from the rest. Any other failure (a file
 //   that cannot be read, an archive that cannot be written, a full disk) makes
@@ -44,8 +44,9 @@ public:
         ZipReadError = 3, // a listed file exists but cannot be read
         ZipCreateError = 4, // the archive cannot be created or opened
         ZipWriteError = 5, // writing the archive failed (full disk, ...)
-        ZipInternalError = 6, // libzip refused an operation
+        ZipInternalError = 6, // an entry could not be named
         ZipDuplicateName = 7, // two different files with the same entry name
+        ZipAborted = 8, // the write was stopped
     };
 
     TZipEngine() = default;
