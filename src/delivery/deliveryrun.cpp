@@ -77,6 +77,14 @@ void TDeliveryRun::Abort()
     SetCanClose();
 }
 
+void TDeliveryRun::SetStopFlags(const std::atomic<bool> *pStop, const std::atomic<bool> *pCancel)
+{
+    FStop = pStop;
+    FCancel = pCancel;
+    FChannels.oFTP.SetCancelFlag(pCancel);
+    FChannels.oSMTP.SetCancelFlag(pCancel);
+}
+
 void TDeliveryRun::SetCanClose()
 {
     if (FCanClose)
@@ -91,7 +99,9 @@ TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
     TRunResult result;
     qsizetype i = 0;
     for (; i < listProjects.size(); ++i) {
-        if (FCanClose)
+        if (OnBeforeProject)
+            OnBeforeProject(int(i));
+        if (FCanClose || StopRequested())
             break;
         if (!CheckProject(*listProjects.at(i))) {
             result.bStopped = true;
@@ -148,6 +158,10 @@ bool TDeliveryRun::DeliverProject(const TParser &oProject)
         }
 
         for (const TSendRow &task : tasks) {
+            if (Cancelled()) {
+                bAllSucceeded = false;
+                break;
+            }
             // Other kinds have nowhere to go: they count as done and leave no log row.
             const QString sDestParam = DestinationParam(task.iKind);
             if (sDestParam.isEmpty())

@@ -38,7 +38,7 @@ public:
     QString Body; // plain text, sent as windows-1252
     QList<TMailAttachment> Attachments;
 
-    // Sends the message; returns when done, processing events meanwhile.
+    // Sends the message on the calling thread; returns when done.
     // progress() reports the message bytes handed to the connection so far.
     bool Send();
     bool StartSend();
@@ -55,4 +55,7 @@ public:
     static QString AddressOf(const QString &text);
     // Envelope recipients of a To text: one per line or comma-separated part.
     static QStringList SplitRecipients(const QString &text);
+
+private:
+    bool Prepare(bool bBlocking);
 };

@@ -20,7 +20,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-port_file, user, password, home, command_log = sys.argv[1:6]
+port_file, user, password, home, command_log, read_limit = sys.argv[1:7]
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, home, perm='elradfmwMT')
 
@@ -31,6 +31,12 @@ class Handler(FTPHandler):
         return super().pre_process_command(line, cmd, arg)
 
 Handler.authorizer = authorizer
+if int(read_limit) > 0:
+    from pyftpdlib.handlers import ThrottledDTPHandler
+    class Throttled(ThrottledDTPHandler):
+        pass
+    Throttled.read_limit = int(read_limit)
+    Handler.dtp_handler = Throttled
 Handler.timeout = 60
 Handler.auth_failed_timeout = 0.1
 server = FTPServer(('127.0.0.1', 0), Handler)
@@ -157,10 +163,11 @@ void PythonServer::start(const QByteArray &script, const QStringList &arguments)
         throw std::runtime_error("the test server reported no port");
 }
 
-FtpServer::FtpServer(const QString &user, const QString &password, const QString &home)
+FtpServer::FtpServer(const QString &user, const QString &password, const QString &home, int readLimit)
 {
     QDir().mkpath(home);
-    start(ftpScript, { user, password, home, workPath(QStringLiteral("commands.log")) });
+    start(ftpScript,
+          { user, password, home, workPath(QStringLiteral("commands.log")), QString::number(readLimit) });
 }
 
 QString FtpServer::host() const

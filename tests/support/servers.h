@@ -37,10 +37,11 @@ private:
 };
 
 // pyftpdlib server with one user (full rights in home, active mode allowed).
+// A readLimit above 0 throttles uploads to that many bytes per second.
 class FtpServer : public PythonServer
 {
 public:
-    FtpServer(const QString &user, const QString &password, const QString &home);
+    FtpServer(const QString &user, const QString &password, const QString &home, int readLimit = 0);
     // "127.0.0.1:port", the host text the FTP client takes.
     QString host() const;
     // The commands received so far, such as "CWD upload" (passwords masked).
