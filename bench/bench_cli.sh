@@ -18,22 +18,29 @@ export QT_QPA_PLATFORM=offscreen
 mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$HOME" "$TMPDIR"
 db=$XDG_DATA_HOME/'orro{}'/Bundlewick/bundlewick.sqlite
 
-# time_ms LABEL COMMAND...: runs the command $runs times (after one warm-up).
+# time_ms LABEL COMMAND...: runs the command $runs times (after one warm-up)
+# and prints the median and fastest wall-clock time and the median processor
+# time (user + system, which a loaded machine inflates far less).
 time_ms() {
     local label=$1; shift
     "$@" >/dev/null 2>&1 || true
-    local times=()
+    local rows=()
+    local TIMEFORMAT='%3U %3S'
     for ((i = 0; i < runs; i++)); do
-        local t0 t1
+        local t0 t1 cpu
         t0=$(date +%s%N)
-        "$@" >/dev/null 2>&1 || true
+        cpu=$( { time "$@" >/dev/null 2>&1; } 2>&1 | tail -1 ) || true
         t1=$(date +%s%N)
-        times+=($(( (t1 - t0) / 1000 )))
+        rows+=("$(( (t1 - t0) / 1000 )) $cpu")
     done
-    printf '%s\n' "${times[@]}" | sort -n | awk -v label="$label" '
-        { t[NR] = $1 }
-        END { printf "%-40s median %7.1f ms   fastest %7.1f ms   (%d runs)\n",
-                     label, t[int((NR + 1) / 2)] / 1000, t[1] / 1000, NR }'
+    printf '%s\n' "${rows[@]}" | "$py" -c '
+import statistics, sys
+label = sys.argv[1]
+rows = [line.split() for line in sys.stdin if line.strip()]
+wall = sorted(int(r[0]) / 1000 for r in rows)
+cpu = sorted((float(r[1]) + float(r[2])) * 1000 for r in rows)
+print("%-36s wall median %7.1f ms  fastest %7.1f ms   cpu median %7.1f ms  (%d runs)"
+      % (label, statistics.median(wall), wall[0], statistics.median(cpu), len(rows)))' "$label"
 }
 
 echo "program: $bin"
