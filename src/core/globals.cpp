@@ -1,4 +1,4 @@
 #include "core/globals.h"
 
-TSQLiteDatabase *DB = nullptr;
+thread_local TSQLiteDatabase *DB = nullptr;
 QString AppDataDir;

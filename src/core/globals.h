@@ -7,10 +7,13 @@ class TSQLiteDatabase;
 // Process-wide objects every layer reaches by name. Start-up creates them
 // and shutdown frees them, in a fixed order.
 
-// The open main database; null before the data module exists and after it
-// is gone.
-extern TSQLiteDatabase *DB;
+// The open main database of the calling thread: the data module's connection
+// on the user-interface thread, a job's own connection on a job's thread
+// (core/job.h); null before the data module exists, after it is gone and on
+// threads without a connection.
+extern thread_local TSQLiteDatabase *DB;
 
 // The per-user data folder, "$XDG_DATA_HOME/orro{}/Bundlewick/" (always with
-// a trailing "/"); empty outside start-up and shutdown.
+// a trailing "/"); empty outside start-up and shutdown. Written only at start
+// and end, when no job runs; jobs may read it.
 extern QString AppDataDir;

@@ -72,5 +72,6 @@ private:
     void Append(const QString &sName, const QString &sValue, int iType);
 };
 
-// The process-wide store; created and deleted by the start-up code.
+// The process-wide store; created and deleted by the start-up code. It has
+// no lock: user-interface thread only (background jobs do not use it).
 extern TParams *Params;

@@ -208,12 +208,11 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
     FEmailSize = 0;
     FSMTPProgress = 0;
     FSMTPLast = 0;
-    // The client fails the message after its time-out without progress, so
-    // a silent server ends the wait as well.
-    if (!oSMTP.StartSend() && FEmailProgress == 0)
+    // Runs on this thread and returns when the message went or failed; the
+    // client fails it after its time-out without progress, so a silent
+    // server ends it as well. finished() has set FEmailProgress by then.
+    if (!oSMTP.Send() && FEmailProgress == 0)
         SMTPDone(false);
-    while (FEmailProgress == 0)
-        Delay(100);
 
     if (FEmailProgress == 1) {
         FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });

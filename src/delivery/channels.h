@@ -12,7 +12,7 @@ class TProgressList;
 // upload to an FTP server, or e-mail (attached, or as a link to a copy on the
 // staging FTP server). Each call reports one result line to the progress
 // list and returns when its transfer has ended; the clients are reused for
-// every task of a run. UI thread only.
+// every task of a run. One thread: a delivery job's (the transfers block it).
 class TDeliveryChannels
 {
 public:

@@ -82,6 +82,14 @@ void TDeliveryRun::Abort()
     SetCanClose();
 }
 
+void TDeliveryRun::SetStopFlags(const std::atomic<bool> *pStop, const std::atomic<bool> *pCancel)
+{
+    FStop = pStop;
+    FCancel = pCancel;
+    FChannels.oFTP.SetCancelFlag(pCancel);
+    FChannels.oSMTP.SetCancelFlag(pCancel);
+}
+
 void TDeliveryRun::SetCanClose()
 {
     if (FCanClose)
@@ -97,7 +105,9 @@ TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
     TRunResult result;
     qsizetype i = 0;
     for (; i < listProjects.size(); ++i) {
-        if (FCanClose)
+        if (OnBeforeProject)
+            OnBeforeProject(int(i));
+        if (FCanClose || StopRequested())
             break;
         const TParser &oProject = *listProjects.at(i);
         bool bDelivered = false;
@@ -180,6 +190,10 @@ bool TDeliveryRun::DeliverProject(const TParser &oProject)
         }
 
         for (const TSendRow &task : tasks) {
+            if (Cancelled()) {
+                bAllSucceeded = false;
+                break;
+            }
             const QString sDestParam = DestinationParam(task.iKind);
             if (sDestParam.isEmpty()) {
                 // Nothing was sent: never report it as delivered. No log row

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <exception>
+#include <atomic>
 #include <functional>
 
 class TParser;
@@ -27,7 +28,8 @@ struct TRunResult
 // building their archives, carrying out every send task, logging each attempt
 // and marking fully delivered projects with a new send date. Everything is
 // reported as lines of the progress list, of which the delivery window and
-// the command line are views. UI thread only.
+// the command line are views. Runs on one thread, a delivery job's
+// (delivery/deliveryjob.h) or a test's.
 class TDeliveryRun
 {
 public:
@@ -59,6 +61,13 @@ public:
 
     // Called whenever CanClose changes, for the window's buttons.
     std::function<void()> OnStateChanged;
+    // Called before each project with its index, before the stop is looked at.
+    std::function<void(int iIndex)> OnBeforeProject;
+
+    // Flags set from other threads: pStop acts like Abort (the running
+    // project still finishes); pCancel also ends the running transfer and
+    // skips the project's remaining tasks. Either may be null.
+    void SetStopFlags(const std::atomic<bool> *pStop, const std::atomic<bool> *pCancel);
 
     TArchiveBuilder &Builder() { return FBuilder; }
     TDeliveryChannels &Channels() { return FChannels; }
@@ -66,12 +75,16 @@ public:
 private:
     void SetCanClose();
     void ProjectError(const TParser &oProject, const std::exception_ptr &error);
+    bool StopRequested() const { return FStop && FStop->load(std::memory_order_acquire); }
+    bool Cancelled() const { return FCancel && FCancel->load(std::memory_order_acquire); }
 
     TProgressList &FProgress;
     TArchiveBuilder FBuilder;
     TDeliveryChannels FChannels;
     bool FCanClose = false;
     bool FTitleShown = false; // the running project's title line is out
+    const std::atomic<bool> *FStop = nullptr;
+    const std::atomic<bool> *FCancel = nullptr;
 };
 
 // "SELECT COUNT(id) FROM send WHERE id_projects = %d".

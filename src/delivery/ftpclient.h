@@ -21,8 +21,8 @@ public:
     QString LocalFile;
     QString RemoteFile;
 
-    // Uploads localFile as remoteName (STOR); returns when done, processing
-    // events meanwhile. progress() reports the bytes sent so far.
+    // Uploads localFile as remoteName (STOR) on the calling thread; returns
+    // when done. progress() reports the bytes sent so far.
     bool Put(const QString &localFile, const QString &remoteName);
     bool StartPut(const QString &localFile, const QString &remoteName);
     // Writes the directory's file names (NLST), one per line, to localFile.

@@ -10,7 +10,7 @@ class THTTPClient : public TNetClient
 public:
     explicit THTTPClient(QObject *parent = nullptr);
 
-    // Fetches url into body. Returns when done, processing events meanwhile.
+    // Fetches url into body on the calling thread; returns when done.
     bool Get(const QString &url, QByteArray &body);
     // Fetches url into localFile (replaced; removed again on failure).
     bool GetFile(const QString &url, const QString &localFile);

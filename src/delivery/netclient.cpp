@@ -1,9 +1,6 @@
 #include "delivery/netclient.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QPointer>
-#include <QThread>
+#include <QMetaObject>
 #include <exception>
 
 TNetClient::TNetClient(QObject *parent)
@@ -15,10 +12,6 @@ TNetClient::~TNetClient()
     m_abort = true;
     if (m_worker.joinable())
         m_worker.join();
-    // A Run() still waiting further down the stack must wake up; it notices
-    // that its client is gone.
-    if (m_loop)
-        m_loop->quit();
 }
 
 void TNetClient::Abort()
@@ -27,18 +20,12 @@ void TNetClient::Abort()
         m_abort = true;
 }
 
-bool TNetClient::RunsInline() const
-{
-    const QCoreApplication *app = QCoreApplication::instance();
-    return !app || QThread::currentThread() != app->thread() || thread() != QThread::currentThread();
-}
-
 namespace {
 
 TTransferResult RunGuarded(const std::function<TTransferResult(const TTransferContext &)> &job,
                            const TTransferContext &context)
 {
-    // Nothing may leave the worker as an exception.
+    // Nothing may leave the exchange as an exception.
     try {
         return job(context);
     } catch (const std::exception &e) {
@@ -50,7 +37,7 @@ TTransferResult RunGuarded(const std::function<TTransferResult(const TTransferCo
 
 } // namespace
 
-bool TNetClient::Start(TJob job)
+bool TNetClient::Begin()
 {
     if (m_busy) {
         m_error = QStringLiteral("Another transfer is still running");
@@ -64,15 +51,24 @@ bool TNetClient::Start(TJob job)
     m_abort = false;
     if (m_worker.joinable())
         m_worker.join();
+    return true;
+}
 
-    if (RunsInline()) {
-        const TTransferContext context(m_abort, [this](qint64 bytes) { emit progress(bytes); });
-        Finish(RunGuarded(job, context));
-        return true;
-    }
+bool TNetClient::Run(TExchange job)
+{
+    if (!Begin())
+        return false;
+    const TTransferContext context(m_abort, m_cancel, [this](qint64 bytes) { emit progress(bytes); });
+    Finish(RunGuarded(job, context));
+    return m_success;
+}
 
+bool TNetClient::Start(TExchange job)
+{
+    if (!Begin())
+        return false;
     m_worker = std::thread([this, job = std::move(job)] {
-        const TTransferContext context(m_abort, [this](qint64 bytes) {
+        const TTransferContext context(m_abort, m_cancel, [this](qint64 bytes) {
             QMetaObject::invokeMethod(
                 this, [this, bytes] { emit progress(bytes); }, Qt::QueuedConnection);
         });
@@ -83,34 +79,14 @@ bool TNetClient::Start(TJob job)
     return true;
 }
 
-bool TNetClient::Run(TJob job)
-{
-    return Start(std::move(job)) && Wait();
-}
-
-bool TNetClient::Wait()
-{
-    QPointer<TNetClient> self(this);
-    while (self && m_busy) {
-        QEventLoop loop;
-        m_loop = &loop;
-        loop.exec();
-        if (self)
-            m_loop = nullptr;
-    }
-    return self && m_success;
-}
-
 void TNetClient::Finish(const TTransferResult &result)
 {
     if (m_worker.joinable())
         m_worker.join();
-    m_busy = false;
     m_success = result.Success;
     m_error = result.Success ? QString() : result.Error;
     m_data = result.Data;
     m_status = result.Status;
-    if (m_loop)
-        m_loop->quit();
+    m_busy = false;
     emit finished(m_success);
 }

@@ -1,22 +1,18 @@
 #include "delivery/progress.h"
 
-#include <QCoreApplication>
-
 TProgressList::TProgressList(QObject *parent)
     : QObject(parent)
 { }
 
-void TProgressList::AddProgress(const QString &sLine)
+void TProgressList::AddLine(const QString &sLine, int iFlag)
 {
     if (!m_lines.isEmpty() && m_lines.last().iFlag == 1) {
-        m_lines.last() = TProgressLine { sLine, 0 };
+        m_lines.last() = TProgressLine { sLine, iFlag };
         Q_EMIT lineChanged(Count() - 1);
     } else {
-        m_lines.append(TProgressLine { sLine, 0 });
+        m_lines.append(TProgressLine { sLine, iFlag });
         Q_EMIT lineAppended(Count() - 1);
     }
-    if (m_processEvents)
-        QCoreApplication::processEvents();
 }
 
 void TProgressList::AddProgressFmt(const QString &sFormat, std::initializer_list<TFmtArg> args)
@@ -26,8 +22,7 @@ void TProgressList::AddProgressFmt(const QString &sFormat, std::initializer_list
 
 void TProgressList::ShowProgress(const QString &sName, qint64 iCount)
 {
-    AddProgressFmt(QStringLiteral("%s progress: %d"), { sName, iCount });
-    m_lines.last().iFlag = 1;
+    AddLine(SQLFormat(QStringLiteral("%s progress: %d"), { sName, iCount }), 1);
 }
 
 void TProgressList::Clear()

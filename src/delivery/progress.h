@@ -17,7 +17,8 @@ struct TProgressLine
 
 // The progress list of a delivery: what the archive builder, the channels
 // and the run report, line by line. The delivery window and the command
-// line are two views of it (they listen to the signals).
+// line are two views of it (they listen to the signals). One thread only: a
+// delivery job keeps one on its own thread and replays it on the owner's.
 class TProgressList : public QObject
 {
     Q_OBJECT
@@ -26,8 +27,10 @@ public:
     explicit TProgressList(QObject *parent = nullptr);
 
     // Appends a line, or replaces the last line when that is a counter line.
-    // Pending events are then handled so that a view shows the line at once.
-    void AddProgress(const QString &sLine);
+    void AddProgress(const QString &sLine) { AddLine(sLine, 0); }
+    // The same with the new line's flag (1: a counter line), set before the
+    // views hear of the line.
+    void AddLine(const QString &sLine, int iFlag);
     // The same with the program's "%s"/"%d" formatting.
     void AddProgressFmt(const QString &sFormat, std::initializer_list<TFmtArg> args);
     // "<name> progress: <count>" as a counter line.
@@ -41,10 +44,6 @@ public:
     // marker), each ended by CR LF.
     QString SaveText() const;
 
-    // Whether AddProgress handles pending events (off for the command line
-    // and most tests, which have no window to keep responsive).
-    void SetProcessEvents(bool bValue) { m_processEvents = bValue; }
-
 Q_SIGNALS:
     void lineAppended(int iIndex);
     void lineChanged(int iIndex);
@@ -52,5 +51,4 @@ Q_SIGNALS:
 
 private:
     QList<TProgressLine> m_lines;
-    bool m_processEvents = true;
 };

@@ -3,8 +3,10 @@
 #include "core/data/fdata.h"
 #include "core/daycount.h"
 #include "core/globals.h"
+#include "core/job.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
+#include "delivery/deliveryjob.h"
 #include "diagnostics/orrolog.h"
 
 #include <QFile>
@@ -87,35 +89,85 @@ struct TRetentionRow
     QString FileName;
 };
 
+// One check, on its own thread with its own FTP client.
+class TExpiryJob : public TJob
+{
+public:
+    using TJob::TJob;
+    ~TExpiryJob() override { Stop(); }
+
+protected:
+    void Execute() override;
+};
+
+// The checker's running job (UI thread).
+TJob *g_runningCheck = nullptr;
+
 } // namespace
+
+TJob *RunningExpiryCheck()
+{
+    return g_runningCheck;
+}
 
 TExpiryChecker::TExpiryChecker(QObject *parent)
     : QObject(parent)
+{ }
+
+TExpiryChecker::~TExpiryChecker()
 {
-    FFTP.SetTimeout(15);
+    if (g_runningCheck == FJob)
+        g_runningCheck = nullptr;
+    delete FJob; // cancels and joins
 }
 
 void TExpiryChecker::tmExpireTimer(QTimer *tmExpire)
 {
     if (tmExpire && tmExpire->interval() == 30000)
         tmExpire->setInterval(3600000);
-    // The FTP waits keep events flowing, so a tick can arrive in the middle
-    // of a check; the client must not be entered twice.
-    if (FRunning)
+    // Never two checks at once; a check already waiting for a delivery
+    // covers this tick too.
+    if (FJob || FDeferred)
         return;
-    FRunning = true;
-    struct TReset
-    {
-        bool &b;
-        ~TReset() { b = false; }
-    } reset { FRunning };
-    Check();
+    StartCheck();
 }
 
-void TExpiryChecker::Check()
+void TExpiryChecker::StartCheck()
 {
-    // Read every due row first: the statement must not stay open across the
-    // FTP waits, during which other code uses the database.
+    FDeferred = false;
+    if (FJob)
+        return;
+    if (RunningDeliveries() > 0) {
+        FDeferred = true;
+        WhenNoDelivery(this, [this] { StartCheck(); });
+        return;
+    }
+    FJob = new TExpiryJob(this);
+    connect(FJob, &TJob::ended, this, &TExpiryChecker::CheckEnded);
+    g_runningCheck = FJob;
+    FJob->Start();
+}
+
+void TExpiryChecker::CheckEnded()
+{
+    const bool bCancelled = FJob->Cancelled();
+    if (!FJob->ErrorText().isEmpty())
+        Diag(QStringLiteral("tmExpireTimer error: %s"), { FJob->ErrorText() }, lwError);
+    if (g_runningCheck == FJob)
+        g_runningCheck = nullptr;
+    // Called from the job's own signal: it goes once that has returned.
+    FJob->deleteLater();
+    FJob = nullptr;
+    // A delivery cut the check short: the rest after the delivery.
+    if (bCancelled)
+        StartCheck();
+    Q_EMIT checked();
+}
+
+void TExpiryJob::Execute()
+{
+    // Read every due row first: no cursor stays open across the transfers
+    // and the writes.
     QList<TRetentionRow> rows;
     {
         auto table = DB->GetTableFmt(QStringLiteral("SELECT id, host, directory, login, password, filename "
@@ -129,16 +181,22 @@ void TExpiryChecker::Check()
         }
     }
 
+    TFTPClient oFTP;
+    oFTP.SetTimeout(15);
+    oFTP.SetCancelFlag(&CancelFlag());
     QString sDone;
     for (const TRetentionRow &row : rows) {
-        FFTP.Host = row.Host;
-        FFTP.Directory = row.Directory;
-        FFTP.Username = row.Login;
-        FFTP.Password = row.Password;
+        if (Cancelled())
+            break;
+        oFTP.Host = row.Host;
+        oFTP.Directory = row.Directory;
+        oFTP.Username = row.Login;
+        oFTP.Password = row.Password;
         const QString sLocal = TempFileName(QStringLiteral(".txt"));
-        if (!FFTP.List(sLocal) || !QFile::exists(sLocal)) {
-            Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
-                 { row.ID }, lwError);
+        if (!oFTP.List(sLocal) || !QFile::exists(sLocal)) {
+            if (!Cancelled())
+                Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
+                     { row.ID }, lwError);
             continue;
         }
         const QString sListing = LoadTextFile(sLocal);
@@ -147,10 +205,10 @@ void TExpiryChecker::Check()
             sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
             continue;
         }
-        if (FFTP.Delete(row.FileName)) {
+        if (oFTP.Delete(row.FileName)) {
             Diag(QStringLiteral("tmExpireTimer deletion: file=%s"), { row.FileName }, lwInfo);
             sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
-        } else {
+        } else if (!Cancelled()) {
             Diag(QStringLiteral("tmExpireTimer failure: rentention id=%d"), { row.ID }, lwError);
         }
     }

@@ -7,6 +7,7 @@
 
 class QTimer;
 class TFData;
+class TJob;
 
 // Retention periods, the index of the choice lists.
 enum : int {
@@ -31,27 +32,46 @@ void SaveFileExpiry(int iSendID, const TFTPClient &oFTP);
 void SaveFileExpiry(const TFTPClient &oFTP, int iPeriod);
 
 // Deletes expired staging uploads from their servers and their rows from the
-// retention table. Runs on the UI thread; each FTP exchange keeps events
-// flowing, so a tick may arrive during a check: it is skipped.
+// retention table. Each check is a background job (its own FTP client and
+// database connection); the checker lives on the UI thread.
+//
+// At most one check runs at a time: a tick during a check is skipped (the
+// next tick comes an hour later). A check never overlaps a delivery: a tick
+// while a delivery job runs is deferred until the last one has ended, and a
+// delivery that starts during a check cancels it (the rows done so far are
+// dropped, the rest waits) and the check runs again after the delivery.
 class TExpiryChecker : public QObject
 {
     Q_OBJECT
 
 public:
     explicit TExpiryChecker(QObject *parent = nullptr);
+    // Cancels a running check and waits for it.
+    ~TExpiryChecker() override;
 
     // The timer's handler: switches the first 30 s interval to hourly, then
-    // checks every row whose expiry has passed.
+    // starts a check of every row whose expiry has passed.
     void tmExpireTimer(QTimer *tmExpire);
-    bool Running() const { return FRunning; }
+    // A check job runs.
+    bool Running() const { return FJob != nullptr; }
+    // A check waits for the end of the running deliveries.
+    bool Deferred() const { return FDeferred; }
 
-    TFTPClient FFTP;
+Q_SIGNALS:
+    // A check has ended (also a cancelled one).
+    void checked();
 
 private:
-    void Check();
+    void StartCheck();
+    void CheckEnded();
 
-    bool FRunning = false;
+    TJob *FJob = nullptr; // a child while it runs
+    bool FDeferred = false;
 };
+
+// The running expiry check, if any (UI thread): a delivery job cancels it
+// and starts once it ended.
+TJob *RunningExpiryCheck();
 
 // Creates the checker (owned by oData) and hooks it to the data module's
 // expiry timer.

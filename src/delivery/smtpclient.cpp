@@ -414,6 +414,11 @@ QStringList TSMTPClient::SplitRecipients(const QString &text)
 
 bool TSMTPClient::StartSend()
 {
+    return Prepare(false);
+}
+
+bool TSMTPClient::Prepare(bool bBlocking)
+{
     TMailJob job;
     job.Host = Host;
     job.Port = Port;
@@ -456,10 +461,11 @@ bool TSMTPClient::StartSend()
         body += QLatin1String("\r\n");
     job.Body = EncodeQuotedPrintable(body.toUtf8());
 
-    return Start([job](const TTransferContext &context) { return RunMail(job, context); });
+    const auto exchange = [job](const TTransferContext &context) { return RunMail(job, context); };
+    return bBlocking ? Run(exchange) : Start(exchange);
 }
 
 bool TSMTPClient::Send()
 {
-    return StartSend() && Wait();
+    return Prepare(true);
 }

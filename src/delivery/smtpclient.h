@@ -38,7 +38,7 @@ public:
     QString Body; // plain text, sent as UTF-8 quoted-printable
     QList<TMailAttachment> Attachments;
 
-    // Sends the message; returns when done, processing events meanwhile.
+    // Sends the message on the calling thread; returns when done.
     // progress() reports the message bytes handed to the connection so far.
     bool Send();
     bool StartSend();
@@ -65,4 +65,7 @@ public:
     // Envelope recipients of a To text: one per line, or separated by ","
     // or ";" outside quotes and angle brackets.
     static QStringList SplitRecipients(const QString &text);
+
+private:
+    bool Prepare(bool bBlocking);
 };

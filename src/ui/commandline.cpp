@@ -6,6 +6,7 @@
 #include "core/globals.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
+#include "delivery/deliveryjob.h"
 #include "delivery/deliveryrun.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
@@ -242,13 +243,18 @@ int DeliverCommand(const TArguments &args)
         return exOK;
     }
     TProgressList progress;
-    progress.SetProcessEvents(false);
     TConsoleView view(progress, isatty(fileno(stdout)) != 0);
-    TDeliveryRun run(progress);
-    run.Builder().OnAttendedError = [](const QString &sMessage) { Error(sMessage); };
-    const TRunResult result = run.Run(selected);
+    // The same job as the delivery window's; the event loop runs until it ends.
+    TDeliveryJob job(selected, progress);
+    QObject::connect(&job, &TDeliveryJob::attendedError, &job,
+                     [](const QString &sMessage) { Error(sMessage); });
+    QObject::connect(&job, &TJob::ended, QCoreApplication::instance(), &QCoreApplication::quit);
+    job.Run();
+    QCoreApplication::exec();
     view.Finish();
-    return result.Succeeded() ? exOK : exFailed;
+    if (!job.ErrorText().isEmpty())
+        throw Exception(job.ErrorText());
+    return job.Result().Succeeded() ? exOK : exFailed;
 }
 
 int RunCommand(const TArguments &args)

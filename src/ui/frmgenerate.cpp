@@ -2,7 +2,8 @@
 
 #include "core/globals.h"
 #include "core/regutils.h"
-#include "delivery/deliveryrun.h"
+#include "delivery/deliveryjob.h"
+#include "diagnostics/orrolog.h"
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
@@ -23,16 +24,6 @@ namespace {
 const QString kSuccess = QStringLiteral("  Success");
 const QString kSeparator = QStringLiteral(" ");
 const QString kLogFolder = QStringLiteral("Log folder");
-
-// The hourglass for the length of the run, also when an error escapes it.
-class TBusyCursor
-{
-public:
-    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor &) = delete;
-    TBusyCursor &operator=(const TBusyCursor &) = delete;
-};
 
 } // namespace
 
@@ -85,7 +76,7 @@ QSize TProgressDelegate::sizeHint(const QStyleOptionViewItem &option, const QMod
 TfrmGenerate::TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent)
     : QDialog(parent)
     , FProjectList(listProjects)
-    , FRun(std::make_unique<TDeliveryRun>(FProgress))
+    , FJob(std::make_unique<TDeliveryJob>(listProjects, FProgress))
 {
     setObjectName(QStringLiteral("frmGenerate"));
     setWindowTitle(QStringLiteral("Bundlewick :: Zip and deliver"));
@@ -121,21 +112,28 @@ TfrmGenerate::TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent
 
     connect(tmLaunch, &QTimer::timeout, this, &TfrmGenerate::tmLaunchTimer);
     connect(btnAbort, &QPushButton::clicked, this, &TfrmGenerate::btnAbortClick);
-    connect(btnClose, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    connect(btnClose, &QPushButton::clicked, this, &TfrmGenerate::RequestClose);
     connect(lblSave, &TorroLabel::clicked, this, &TfrmGenerate::lblSaveClick);
     connect(&FProgress, &TProgressList::lineAppended, this, &TfrmGenerate::LineAppended);
     connect(&FProgress, &TProgressList::lineChanged, this, &TfrmGenerate::LineChanged);
     connect(&FProgress, &TProgressList::cleared, listProgress, &QListWidget::clear);
 
-    FRun->OnStateChanged = [this] { UpdateButtons(); };
-    FRun->Builder().OnAttendedError
-        = [this](const QString &sMessage) { TDialogs::Critical(this, windowTitle(), sMessage); };
+    connect(FJob.get(), &TDeliveryJob::stateChanged, this, &TfrmGenerate::UpdateButtons);
+    connect(FJob.get(), &TDeliveryJob::finished, this, &TfrmGenerate::RunFinished);
+    connect(FJob.get(), &TDeliveryJob::attendedError, this,
+            [this](const QString &sMessage) { TDialogs::Critical(this, windowTitle(), sMessage); });
 
     resize(480, 400);
     UpdateButtons();
 }
 
-TfrmGenerate::~TfrmGenerate() = default;
+TfrmGenerate::~TfrmGenerate()
+{
+    // A window that goes mid-run (its owner went) cancels the running
+    // transfer and waits for the job before the projects can go.
+    FJob.reset();
+    SetBusy(false);
+}
 
 int TfrmGenerate::Execute(const QList<TParser *> &listProjects, QWidget *parent)
 {
@@ -145,7 +143,7 @@ int TfrmGenerate::Execute(const QList<TParser *> &listProjects, QWidget *parent)
 
 bool TfrmGenerate::CanClose() const
 {
-    return FRun->CanClose();
+    return FJob->CanClose();
 }
 
 TLineStyle TfrmGenerate::LineStyle(int iRow) const
@@ -184,6 +182,12 @@ void TfrmGenerate::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    if (FStarted && !FJob->Ended()) {
+        // Stop requested, project still running: close when it has ended.
+        FClosePending = true;
+        event->ignore();
+        return;
+    }
     QDialog::closeEvent(event);
 }
 
@@ -191,7 +195,30 @@ void TfrmGenerate::reject()
 {
     // Escape and the title bar close only after the run, or once the stop was requested.
     if (CanClose())
-        QDialog::reject();
+        RequestClose();
+}
+
+void TfrmGenerate::RequestClose()
+{
+    if (!CanClose())
+        return;
+    if (FStarted && !FJob->Ended()) {
+        FClosePending = true;
+        return;
+    }
+    done(QDialog::Rejected);
+}
+
+void TfrmGenerate::SetBusy(bool bBusy)
+{
+    // The hourglass for the length of the run.
+    if (bBusy == FBusy)
+        return;
+    FBusy = bBusy;
+    if (bBusy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void TfrmGenerate::resizeEvent(QResizeEvent *event)
@@ -209,13 +236,30 @@ void TfrmGenerate::tmLaunchTimer()
     if (FStarted)
         return;
     FStarted = true;
-    const TBusyCursor busy;
-    FRun->Run(FProjectList);
+    SetBusy(true);
+    FJob->Run();
+}
+
+void TfrmGenerate::RunFinished(const TRunResult &)
+{
+    SetBusy(false);
+    UpdateButtons();
+    if (!FJob->ErrorText().isEmpty()) {
+        // The run could not go on (a database failure): tell and keep the trace.
+        if (DiagLog)
+            DiagLog->LogFmt(QStringLiteral("TfrmGenerate"), QStringLiteral("Delivery run failed: %s"),
+                            { FJob->ErrorText() }, lwError);
+        TDialogs::Critical(this, windowTitle(), FJob->ErrorText());
+    }
+    if (FClosePending) {
+        FClosePending = false;
+        done(QDialog::Rejected);
+    }
 }
 
 void TfrmGenerate::btnAbortClick()
 {
-    FRun->Abort();
+    FJob->Abort();
 }
 
 void TfrmGenerate::lblSaveClick()

@@ -11,8 +11,9 @@
 class QListWidget;
 class QPushButton;
 class QTimer;
-class TDeliveryRun;
+class TDeliveryJob;
 class TParser;
+struct TRunResult;
 class TorroLabel;
 
 // How one progress line is drawn.
@@ -41,15 +42,17 @@ public:
 };
 
 // The "Zip and deliver" window: runs the delivery of the projects it is given
-// (100 ms after it shows), shows the progress list, lets the user request the
-// stop and save the list when the run is over. It cannot be closed while the
-// run goes on.
+// as a background job (100 ms after it shows), shows the progress list, lets
+// the user request the stop and save the list when the run is over. It
+// cannot be closed while the run goes on; once the stop was requested a close
+// is accepted and takes effect when the running project has ended.
 class TfrmGenerate : public QDialog
 {
     Q_OBJECT
 
 public:
-    // The projects stay with the caller and must outlive the window.
+    // The projects stay with the caller and must outlive the window; the job
+    // reads them on its thread, so they must not change while it runs.
     explicit TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent = nullptr);
     ~TfrmGenerate() override;
 
@@ -59,7 +62,7 @@ public:
     bool CanClose() const;
     TLineStyle LineStyle(int iRow) const;
     TProgressList &Progress() { return FProgress; }
-    TDeliveryRun &DeliveryRun() { return *FRun; }
+    TDeliveryJob &Job() { return *FJob; }
 
     void UpdateButtons();
 
@@ -78,11 +81,17 @@ private:
     void lblSaveClick();
     void LineAppended(int iIndex);
     void LineChanged(int iIndex);
+    void RunFinished(const TRunResult &result);
+    // Closes now, or when the run has ended.
+    void RequestClose();
+    void SetBusy(bool bBusy);
 
     QList<TParser *> FProjectList;
     TProgressList FProgress;
-    std::unique_ptr<TDeliveryRun> FRun;
+    std::unique_ptr<TDeliveryJob> FJob;
     bool FStarted = false;
+    bool FClosePending = false;
+    bool FBusy = false;
 
     QListWidget *listProgress = nullptr;
     QPushButton *btnAbort = nullptr;

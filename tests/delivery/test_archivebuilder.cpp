@@ -30,7 +30,6 @@ protected:
     void SetUp() override
     {
         ProjectDB::SetUp();
-        progress.SetProcessEvents(false);
     }
 
     // A parsed Generic project holding the sandbox files named (created unless missing is set).

@@ -26,7 +26,6 @@ protected:
     void SetUp() override
     {
         DeliveryDB::SetUp();
-        progress.SetProcessEvents(false);
         const auto record = [this](int i) { shown << progress.Lines().at(i).sText; };
         QObject::connect(&progress, &TProgressList::lineAppended, record);
         QObject::connect(&progress, &TProgressList::lineChanged, record);

@@ -22,7 +22,6 @@ protected:
     void SetUp() override
     {
         ProjectDB::SetUp();
-        progress.SetProcessEvents(false);
     }
 
     // A parsed Generic project with the named sandbox files.

@@ -6,7 +6,6 @@
 TEST(ProgressList, CounterLinesAreReplacedByTheNextLine)
 {
     TProgressList list;
-    list.SetProcessEvents(false);
     int appended = 0, changed = 0;
     QObject::connect(&list, &TProgressList::lineAppended, [&appended](int) { ++appended; });
     QObject::connect(&list, &TProgressList::lineChanged, [&changed](int) { ++changed; });

@@ -4,6 +4,7 @@
 #include "support/servers.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTimer>
 
 namespace {
@@ -139,6 +140,13 @@ protected:
         server = std::make_unique<bwtest::FtpServer>(kUser, kPass, home);
         startDiag();
     }
+    // One tick; returns when the check it started has ended.
+    void tick(QTimer *timer)
+    {
+        QSignalSpy checked(&checker, &TExpiryChecker::checked);
+        checker.tmExpireTimer(timer);
+        ASSERT_TRUE(checked.wait(60000));
+    }
 };
 
 TEST_F(ExpiryCheck, DeletesDueFilesAndDropsRowsOfFilesAlreadyGone)
@@ -152,7 +160,7 @@ TEST_F(ExpiryCheck, DeletesDueFilesAndDropsRowsOfFilesAlreadyGone)
 
     QTimer timer;
     timer.setInterval(30000);
-    checker.tmExpireTimer(&timer);
+    tick(&timer);
     EXPECT_EQ(timer.interval(), 3600000);
 
     EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/due.zip")));
@@ -169,7 +177,7 @@ TEST_F(ExpiryCheck, DeletesDueFilesAndDropsRowsOfFilesAlreadyGone)
     Q_UNUSED(gone);
 
     // Later ticks keep the hourly interval.
-    checker.tmExpireTimer(&timer);
+    tick(&timer);
     EXPECT_EQ(timer.interval(), 3600000);
 }
 
@@ -185,7 +193,7 @@ TEST_F(ExpiryCheck, FailuresLeaveTheirRows)
     const int missingDir
         = addRow(now - 1, server->host(), QStringLiteral("nowhere"), QStringLiteral("b.zip"));
 
-    checker.tmExpireTimer(nullptr);
+    tick(nullptr);
     EXPECT_EQ(
         rowIDs(),
         (QStringList { QString::number(refused), QString::number(partial), QString::number(missingDir) }));
@@ -220,7 +228,7 @@ TEST_F(ExpiryCheck, TickDuringACheckIsSkipped)
         }
     });
     timer.start();
-    checker.tmExpireTimer(&timer);
+    tick(&timer);
     timer.stop();
 
     EXPECT_GT(nested, 0);

@@ -20,8 +20,9 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-port_file, user, password, home, command_log, cut_after, stall = sys.argv[1:8]
+port_file, user, password, home, command_log, cut_after, stall, read_limit = sys.argv[1:9]
 cut_after = int(cut_after)
+read_limit = int(read_limit)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, home, perm='elradfmwMT')
 
@@ -52,6 +53,13 @@ class Handler(FTPHandler):
 
 Handler.authorizer = authorizer
 Handler.dtp_handler = DataHandler
+if read_limit > 0:
+    # A slow server: uploads take a while, for tests that act mid-transfer.
+    from pyftpdlib.handlers import ThrottledDTPHandler
+    class Throttled(ThrottledDTPHandler):
+        pass
+    Throttled.read_limit = read_limit
+    Handler.dtp_handler = Throttled
 Handler.timeout = 60
 Handler.auth_failed_timeout = 0.1
 server = FTPServer(('127.0.0.1', 0), Handler)
@@ -187,7 +195,8 @@ FtpServer::FtpServer(const QString &user, const QString &password, const QString
     start(ftpScript,
           { user, password, home, workPath(QStringLiteral("commands.log")),
             QString::number(options.cutUploadsAfter),
-            options.stallAfterUpload ? QStringLiteral("1") : QStringLiteral("0") });
+            options.stallAfterUpload ? QStringLiteral("1") : QStringLiteral("0"),
+            QString::number(options.readLimit) });
 }
 
 QString FtpServer::host() const

@@ -37,6 +37,7 @@ private:
 };
 
 // pyftpdlib server with one user (full rights in home, active mode allowed).
+// A readLimit above 0 throttles uploads to that many bytes per second.
 class FtpServer : public PythonServer
 {
 public:
@@ -44,6 +45,7 @@ public:
     {
         qint64 cutUploadsAfter = 0; // reset the data connection after so many bytes (0: never)
         bool stallAfterUpload = false; // take the data, never confirm it with 226
+        int readLimit = 0; // bytes per second the server reads at most (0: no limit)
     };
     FtpServer(const QString &user, const QString &password, const QString &home, const Options &options);
     FtpServer(const QString &user, const QString &password, const QString &home)

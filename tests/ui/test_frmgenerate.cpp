@@ -2,7 +2,7 @@
 #include "core/regutils.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
-#include "delivery/deliveryrun.h"
+#include "delivery/deliveryjob.h"
 #include "delivery/sendtasks.h"
 #include "projects/parser.h"
 #include "support/testenv.h"
@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTest>
 #include <QTimer>
 
@@ -225,14 +226,27 @@ private slots:
         TParser *second = project(u"Second"_s, { u"b"_s });
         QStringList lines;
         // Abort as soon as the window shows its first line, close once the run is over.
+        // The run runs on its own thread: it waits before the second project
+        // until the click was made, as a user's click during the first would.
+        QSemaphore clicked;
+        bool bHooked = false;
         QTimer poll;
         connect(&poll, &QTimer::timeout, [&] {
             auto *frm = qobject_cast<TfrmGenerate *>(QApplication::activeModalWidget());
             if (!frm)
                 return;
+            if (!bHooked && !frm->Job().Running() && !frm->Job().Ended()) {
+                bHooked = true;
+                frm->Job().OnBeforeProject = [&clicked](int i) {
+                    if (i == 1)
+                        clicked.tryAcquire(1, 30000);
+                };
+            }
             auto *list = child<QListWidget>(*frm, "listProgress");
-            if (list->count() > 0 && !frm->CanClose())
+            if (list->count() > 0 && !frm->CanClose()) {
                 QTest::mouseClick(child<QPushButton>(*frm, "btnAbort"), Qt::LeftButton);
+                clicked.release();
+            }
             if (frm->CanClose() && list->count() > 0
                 && list->item(list->count() - 1)->text() == u"Generation complete."_s) {
                 for (int i = 0; i < list->count(); ++i)

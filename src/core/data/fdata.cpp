@@ -6,6 +6,7 @@
 #include "core/schema.h"
 #include "core/settings.h"
 #include "core/sqlite.h"
+#include "core/threaddb.h"
 #include "diagnostics/orrolog.h"
 
 #include <QFile>
@@ -40,6 +41,13 @@ TFData::TFData(QObject *parent)
 TFData::~TFData()
 {
     tmExpire->stop();
+    // Helpers hung on the data module (the expiry check) may run jobs that
+    // use the database and the logger: they go first, joining their jobs.
+    const QList<QObject *> helpers = findChildren<QObject *>(Qt::FindDirectChildrenOnly);
+    for (QObject *helper : helpers) {
+        if (helper != tmExpire)
+            delete helper;
+    }
     DataModuleDestroy();
     if (FData == this)
         FData = nullptr;
@@ -58,6 +66,8 @@ void TFData::DataModuleCreate()
     for (const char *suffix : { "-journal", "-wal", "-shm" })
         MakePrivateFile(sDatabase + QLatin1String(suffix));
     DB = new TSQLiteDatabase(sDatabase);
+    // Jobs open connections of their own to this file.
+    ShareConnection(*DB);
     UpdateSchema();
     PruneLog();
     DeleteDownloadedFile();
@@ -70,8 +80,7 @@ void TFData::DataModuleDestroy()
     if (!DiagLog)
         return;
     DiagLog->Log(kWhere, QStringLiteral("DataModuleDestroy"), lwInfo);
-    // Give the writer thread time to drain its queue before it is stopped.
-    Delay(100);
+    // The writer drains what is queued before it ends: no wait needed.
     DiagLog->Terminate();
     DiagLog->WaitFor();
     delete DiagLog;

@@ -15,7 +15,8 @@ inline constexpr int NotSet = 999999999;
 // end of the run. Creating it starts the diagnostics logger (DiagLog), opens
 // and upgrades the main database (DB), prunes the delivery log and removes a
 // downloaded installer; destroying it closes the database and ends the logger.
-// Both globals must be unset when it is created. Runs on the UI thread only.
+// Both globals must be unset when it is created. Runs on the UI thread only;
+// every job must have ended before it is destroyed.
 class TFData : public QObject
 {
     Q_OBJECT
