@@ -101,7 +101,6 @@ void TDeliveryRun::SetCanClose()
 
 TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
 {
-    const TDeliveryScope delivering; // the expiry check waits until the run has ended
     TRunResult result;
     qsizetype i = 0;
     for (; i < listProjects.size(); ++i) {

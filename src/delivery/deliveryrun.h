@@ -43,8 +43,7 @@ public:
     // adds "Generation complete.". An error that escapes a project (a full
     // disk, a database failure) becomes the lines "!  Error: <text>" and
     // "!  Fail" of that project, which counts as failed; its temporary
-    // archives are removed and the run goes on with the next project. The
-    // expiry check waits while the run lasts (TDeliveryScope).
+    // archives are removed and the run goes on with the next project.
     TRunResult Run(const QList<TParser *> &listProjects);
 
     // True when the project has files and send tasks; otherwise adds its

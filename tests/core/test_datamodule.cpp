@@ -285,47 +285,6 @@ TEST_F(DataModule, PasswordsStayPrivate)
     ::umask(oldMask);
 }
 
-TEST_F(DataModule, ExpiryCheckWaitsForDeliveries)
-{
-    Start();
-    int iChecks = 0;
-    int iFinished = 0;
-    QObject::connect(FData, &TFData::expiryFinished, [&iFinished] { ++iFinished; });
-    FData->OnExpire = [&iChecks] {
-        ++iChecks;
-        // A tick that comes while the check waits for a server does not start another.
-        FData->tmExpireTimer();
-        EXPECT_TRUE(FData->ExpiryRunning());
-    };
-    {
-        const TDeliveryScope outer;
-        {
-            const TDeliveryScope inner;
-            FData->tmExpireTimer();
-            EXPECT_EQ(iChecks, 0);
-            EXPECT_TRUE(FData->ExpiryPending());
-        }
-        QCoreApplication::processEvents();
-        EXPECT_EQ(iChecks, 0); // still inside the outer delivery
-    }
-    EXPECT_EQ(iChecks, 0); // queued: the delivery's caller goes on first
-    QCoreApplication::processEvents();
-    EXPECT_EQ(iChecks, 1);
-    EXPECT_EQ(iFinished, 1);
-    EXPECT_FALSE(FData->ExpiryPending());
-    EXPECT_FALSE(FData->ExpiryRunning());
-
-    // Without a delivery it runs at once, and only once per tick.
-    FData->tmExpireTimer();
-    EXPECT_EQ(iChecks, 2);
-    {
-        const TDeliveryScope idle;
-    }
-    QCoreApplication::processEvents();
-    EXPECT_EQ(iChecks, 2);
-    Stop();
-}
-
 TEST_F(DataModule, FailedOpenLeavesNothingRunning)
 {
     QDir().mkpath(dataDir + QStringLiteral("bundlewick.sqlite"));

@@ -207,51 +207,7 @@ bool TFData::ShowHints() const
 
 void TFData::tmExpireTimer()
 {
-    // A tick while a check waits for its server must not start a second one.
-    if (FExpiring)
-        return;
-    if (TDeliveryScope::Active()) {
-        FExpirePending = true;
-        return;
-    }
-    FExpirePending = false;
-    FExpiring = true;
-    struct TReset
-    {
-        TFData *self;
-        ~TReset()
-        {
-            self->FExpiring = false;
-            Q_EMIT self->expiryFinished();
-        }
-    } reset { this };
+    // The checker keeps to one check at a time and waits for deliveries.
     if (OnExpire)
         OnExpire();
-}
-
-void TFData::DeliveryEnded()
-{
-    // Queued, not called: the delivery's caller finishes first.
-    if (FExpirePending)
-        QTimer::singleShot(0, this, &TFData::tmExpireTimer);
-}
-
-namespace {
-int g_deliveries = 0;
-} // namespace
-
-TDeliveryScope::TDeliveryScope()
-{
-    ++g_deliveries;
-}
-
-TDeliveryScope::~TDeliveryScope()
-{
-    if (--g_deliveries == 0 && FData)
-        FData->DeliveryEnded();
-}
-
-bool TDeliveryScope::Active()
-{
-    return g_deliveries > 0;
 }

@@ -35,10 +35,6 @@ public:
     QTimer *tmExpire = nullptr;
     // Called by tmExpireTimer; set by the retention code.
     std::function<void()> OnExpire;
-    // True while OnExpire runs.
-    bool ExpiryRunning() const { return FExpiring; }
-    // True when a tick came during a delivery and waits for its end.
-    bool ExpiryPending() const { return FExpirePending; }
 
     // The program's own download folder, AppDataDir + "download/": the only
     // place whose file the "Download file" parameter may name.
@@ -67,18 +63,10 @@ public:
     // MatchWildCardList (file entries), ReportZip (error report).
 
 public Q_SLOTS:
-    // Runs OnExpire, at most once at a time. A tick during a delivery
-    // (TDeliveryScope) only marks the check as due; it runs once the last
-    // delivery has ended.
+    // Runs OnExpire (the expiry checker, which never overlaps a delivery).
     void tmExpireTimer();
 
-Q_SIGNALS:
-    // An expiry check has ended (a delivery that waited may start).
-    void expiryFinished();
-
 private:
-    friend class TDeliveryScope;
-    void DeliveryEnded();
 
     void DataModuleCreate();
     void DataModuleDestroy();
@@ -87,23 +75,6 @@ private:
     void DeleteDownloadedFile();
 
     QString FLogFlags;
-    bool FExpiring = false;
-    bool FExpirePending = false;
-};
-
-// Marks a delivery (the delivery run, quick send) for its lifetime. The
-// expiry check waits for the end of every delivery: its FTP waits would
-// otherwise run inside the delivery's and hold it up. Works without FData.
-class TDeliveryScope
-{
-public:
-    TDeliveryScope();
-    ~TDeliveryScope();
-    TDeliveryScope(const TDeliveryScope &) = delete;
-    TDeliveryScope &operator=(const TDeliveryScope &) = delete;
-
-    // A delivery is running now.
-    static bool Active();
 };
 
 // The one data module; created by the start-up code before the main window.
