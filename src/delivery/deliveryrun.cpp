@@ -1,6 +1,5 @@
 #include "delivery/deliveryrun.h"
 
-#include "core/data/fdata.h"
 #include "core/daycount.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
