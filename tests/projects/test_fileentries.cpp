@@ -59,18 +59,22 @@ TEST_F(FileEntries, WildcardEntryForms)
 TEST_F(FileEntries, DuplicatesAreComparedExactly)
 {
     const QString sMy = dir + QStringLiteral("/my_lib");
+    // Recursive forms store the plain path part with options, so they never
+    // block one another, nor the plain entry.
+    StoreFileEntry(project, entry(sMy, QStringLiteral("*.cpp"), true));
+    EXPECT_EQ(entry(sMy, QStringLiteral("*.cpp"), true), sMy + QStringLiteral("/*.cpp -r"));
+    StoreFileEntry(project, entry(sMy, QStringLiteral("*.cpp"), true, QStringLiteral(".svn")));
+    ASSERT_EQ(entry(sMy, QStringLiteral("*.cpp")), sMy + QStringLiteral("/*.cpp"));
     StoreFileEntry(project, sMy + QStringLiteral("/*.cpp"));
-    // The same plain path part again: refused, also when the project has
-    // only its recursive form.
+    // The same plain path part again: refused, in either form.
     EXPECT_EQ(entry(sMy, QStringLiteral("*.cpp")), QString());
+    EXPECT_EQ(entry(sMy, QStringLiteral("*.cpp"), true), QString());
     // "_" is no wildcard and case counts: other folders and masks are new.
     EXPECT_EQ(entry(dir + QStringLiteral("/myXlib"), QStringLiteral("*.cpp")),
               dir + QStringLiteral("/myXlib/*.cpp"));
     EXPECT_EQ(entry(dir + QStringLiteral("/My_lib"), QStringLiteral("*.cpp")),
               dir + QStringLiteral("/My_lib/*.cpp"));
     EXPECT_EQ(entry(sMy, QStringLiteral("*.CPP")), sMy + QStringLiteral("/*.CPP"));
-    // Recursive forms are never compared.
-    EXPECT_EQ(entry(sMy, QStringLiteral("*.cpp"), true), sMy + QStringLiteral("/*.cpp -r"));
     // Another project's entry does not count.
     const int other = addProject(0, QStringLiteral("Other"));
     auto otherParser = CreateParser(0, other, QStringLiteral("Other"), QString());

@@ -27,7 +27,10 @@ class TestWindowKit : public QObject
 
     static bool showHint(QWidget *widget)
     {
+        // Hiding takes a moment.
         QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000))
+            return true;
         QHelpEvent event(QEvent::ToolTip, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
         QApplication::sendEvent(widget, &event);
         return QToolTip::isVisible();
