@@ -1,0 +1,75 @@
+#include "delivery/connection.h"
+
+#include "core/settingkeys.h"
+#include "core/winutils.h"
+#include "delivery/sendtask.h"
+
+TSMTPSettings TSMTPSettings::FromSettings()
+{
+    TSMTPSettings smtp;
+    smtp.Host = Setting::EmailServer.Get();
+    smtp.Port = PortOf(Setting::EmailPort.Text());
+    smtp.Login = Setting::EmailLogin.Get();
+    // The password is not even read when it is not going to be used.
+    if (smtp.Login) {
+        smtp.Username = Setting::EmailUsername.Get();
+        smtp.Password = Setting::EmailPassword.Get();
+    }
+    smtp.From = Setting::EmailFrom.Get();
+    return smtp;
+}
+
+int TSMTPSettings::PortOf(const QString &sPort)
+{
+    bool ok = false;
+    const int iPort = sPort.trimmed().toInt(&ok);
+    return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
+}
+
+TFTPSettings TFTPSettings::Staging()
+{
+    TFTPSettings ftp;
+    ftp.Host = Setting::FTPHost.Get();
+    ftp.Directory = Setting::FTPDirectory.Get();
+    ftp.Username = Setting::FTPLogin.Get();
+    ftp.Password = Setting::FTPPassword.Get();
+    return ftp;
+}
+
+TFTPSettings TFTPSettings::FromTask(const TSendTask &oTask)
+{
+    TFTPSettings ftp;
+    ftp.Host = oTask.Param(SendParam::FTPHost);
+    ftp.Directory = oTask.Param(SendParam::FTPDirectory);
+    ftp.Username = oTask.Param(SendParam::FTPLogin);
+    ftp.Password = oTask.Param(SendParam::FTPPassword);
+    return ftp;
+}
+
+TFTPSettings TFTPSettings::FromTask(int iSendID)
+{
+    TFTPSettings ftp;
+    ftp.Host = GetSendParam(iSendID, SendParam::FTPHost);
+    ftp.Directory = GetSendParam(iSendID, SendParam::FTPDirectory);
+    ftp.Username = GetSendParam(iSendID, SendParam::FTPLogin);
+    ftp.Password = GetSendParam(iSendID, SendParam::FTPPassword);
+    return ftp;
+}
+
+TStagingSettings TStagingSettings::FromSettings()
+{
+    return TStagingSettings { TFTPSettings::Staging(), Setting::FTPHttpPath.Get() };
+}
+
+QString TStagingSettings::DownloadLink(const QString &sArchiveName) const
+{
+    QString sLink = JoinPath(HttpPath, sArchiveName);
+    if (!sLink.startsWith(QLatin1String("http://")) && !sLink.startsWith(QLatin1String("https://")))
+        sLink.prepend(QLatin1String("http://"));
+    return sLink;
+}
+
+QString TStagingSettings::JoinedLink(const QString &sFileName) const
+{
+    return JoinPath(HttpPath, sFileName);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QString>
+
+class TSendTask;
+
+// The values an SMTP exchange needs, read once from the settings (or filled
+// from the settings view's fields for its test message) and handed to the
+// client in one go:
+//
+//   const TSMTPSettings smtp = TSMTPSettings::FromSettings();
+//   smtp.ApplyTo(oSMTP);
+struct TSMTPSettings
+{
+    QString Host;
+    int Port = 25;
+    bool Login = false; // AUTH LOGIN with Username and Password
+    QString Username;
+    QString Password;
+    QString From; // envelope sender, From and Reply-To
+
+    // "Email server", "Email port" (25 when empty, not a number, 0 or out of
+    // range), "Email login" (on for exactly "1"), "Email username" and
+    // "Email password" (read only with the login on), "Email from".
+    static TSMTPSettings FromSettings();
+    // The port rule above, for a typed or stored port text.
+    static int PortOf(const QString &sPort);
+
+    // Sets server, port, login and sender of an SMTP client (the message
+    // fields stay); without the login, user name and password are cleared.
+    template<class TClient> void ApplyTo(TClient &oClient) const
+    {
+        oClient.Host = Host;
+        oClient.Port = Port;
+        oClient.Login = Login;
+        oClient.Username = Login ? Username : QString();
+        oClient.Password = Login ? Password : QString();
+        oClient.From = From;
+    }
+
+    bool operator==(const TSMTPSettings &) const = default;
+};
+
+// The values an FTP exchange needs: an FTP send task's server, or the
+// staging server of the settings.
+struct TFTPSettings
+{
+    QString Host; // "name" or "name:port"
+    QString Directory; // empty: the login directory
+    QString Username;
+    QString Password;
+
+    // The staging server: "FTP host", "FTP directory", "FTP login",
+    // "FTP password".
+    static TFTPSettings Staging();
+    // An FTP task's "FTPHost", "FTPDirectory", "FTPLogin", "FTPPassword".
+    static TFTPSettings FromTask(const TSendTask &oTask);
+    // The same read from the database for task iSendID.
+    static TFTPSettings FromTask(int iSendID);
+
+    // Sets server, directory and login of an FTP client.
+    template<class TClient> void ApplyTo(TClient &oClient) const
+    {
+        oClient.Host = Host;
+        oClient.Directory = Directory;
+        oClient.Username = Username;
+        oClient.Password = Password;
+    }
+
+    bool operator==(const TFTPSettings &) const = default;
+};
+
+// The staging server together with the web address its uploads are
+// downloaded from ("FTP http path").
+struct TStagingSettings
+{
+    TFTPSettings FTP;
+    QString HttpPath;
+
+    static TStagingSettings FromSettings();
+    // True when a staging server is set: "FTP host" is not empty.
+    bool Available() const { return !FTP.Host.isEmpty(); }
+    // The link of an e-mail delivery: the path joined with the archive name
+    // (JoinPath: one separator, "/" for a web address), with "http://" put in front when it begins with
+    // neither "http://" nor "https://".
+    QString DownloadLink(const QString &sArchiveName) const;
+    // Quick send's link: the path joined with the name, used as it is.
+    QString JoinedLink(const QString &sFileName) const;
+
+    bool operator==(const TStagingSettings &) const = default;
+};

@@ -1,0 +1,167 @@
+#include "delivery/sendtask.h"
+
+#include "core/globals.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+
+namespace SendParam {
+
+QString DefaultSubject()
+{
+    return QStringLiteral("Source code for {PROJECT} {VERSION}");
+}
+
+QString DefaultMessage()
+{
+    return QStringLiteral("Here's the source code for version {VERSION} of {PROJECT}. There's a \r\n"
+                          "readme.htm file inside the zip with more details.\r\n");
+}
+
+} // namespace SendParam
+
+QString TSendTask::Param(const QString &sName) const
+{
+    for (const auto &[sKey, sValue] : FParams) {
+        if (sKey == sName)
+            return sValue;
+    }
+    return QString();
+}
+
+bool TSendTask::HasParam(const QString &sName) const
+{
+    for (const auto &param : FParams) {
+        if (param.first == sName)
+            return true;
+    }
+    return false;
+}
+
+void TSendTask::SetParam(const QString &sName, const QString &sValue)
+{
+    for (auto &param : FParams) {
+        if (param.first == sName) {
+            param.second = sValue;
+            return;
+        }
+    }
+    FParams.append({ sName, sValue });
+}
+
+QString TSendTask::DestinationParam(int iKind)
+{
+    switch (iKind) {
+    case skEmail:
+        return SendParam::EmailRecipient;
+    case skFile:
+        return SendParam::FileFolder;
+    case skFTP:
+        return SendParam::FTPHost;
+    default:
+        return QString();
+    }
+}
+
+QString TSendTask::Destination() const
+{
+    const QString sName = DestinationParam(Kind);
+    return sName.isEmpty() ? QString() : Param(sName);
+}
+
+QString TSendTask::ListText() const
+{
+    switch (Kind) {
+    case skEmail:
+        return QStringLiteral("EMAIL to %1").arg(Destination());
+    case skFile:
+        return QStringLiteral("FILE as %1").arg(Destination());
+    case skFTP:
+        return QStringLiteral("FTP to %1").arg(Destination());
+    default:
+        return QString();
+    }
+}
+
+int TSendTask::RetentionIndex(int iInvalid) const
+{
+    bool ok = false;
+    const int iIndex = Param(SendParam::EmailRetention).trimmed().toInt(&ok);
+    return ok ? iIndex : iInvalid;
+}
+
+void TSendTask::LoadParams()
+{
+    FParams.clear();
+    auto table = DB->GetTableFmt(
+        QStringLiteral("SELECT name, value FROM sendparams WHERE id_send = %d ORDER BY id"), { ID });
+    for (; table && !table->Eof(); table->Next()) {
+        // A name stored twice reads as its first row, as a single read does.
+        const QString sName = table->FieldAsString(0);
+        if (!HasParam(sName))
+            FParams.append({ sName, table->FieldAsString(1) });
+    }
+}
+
+std::optional<TSendTask> TSendTask::Load(int iSendID)
+{
+    if (iSendID <= 0)
+        return std::nullopt;
+    TSendTask task;
+    {
+        auto table = DB->GetTableFmt(
+            QStringLiteral("SELECT type, zippassword, id_projects FROM send WHERE id = %d"), { iSendID });
+        if (!table || table->Eof())
+            return std::nullopt;
+        task.ID = iSendID;
+        task.Kind = int(table->FieldAsInteger(0));
+        task.ZipPassword = table->FieldAsString(1);
+        task.ProjectID = int(table->FieldAsInteger(2));
+    }
+    task.LoadParams();
+    return task;
+}
+
+std::vector<TSendTask> TSendTask::LoadProject(int iProjectID)
+{
+    std::vector<TSendTask> tasks;
+    {
+        auto table = DB->GetTableFmt(
+            QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = %d"), { iProjectID });
+        for (; table && !table->Eof(); table->Next()) {
+            TSendTask task(iProjectID, int(table->FieldAsInteger(1)));
+            task.ID = int(table->FieldAsInteger(0));
+            task.ZipPassword = table->FieldAsString(2);
+            tasks.push_back(std::move(task));
+        }
+    }
+    for (TSendTask &task : tasks)
+        task.LoadParams();
+    return tasks;
+}
+
+void TSendTask::Save()
+{
+    if (ID <= 0) {
+        if (ProjectID == 0)
+            DB->ExecSQLFmt(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) "
+                                          "VALUES (NULL, 0, %d, '%s', DATETIME('NOW'))"),
+                           { Kind, SQLEscape(ZipPassword) });
+        else
+            DB->ExecSQLFmt(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) "
+                                          "VALUES (NULL, %d, %d, '%s', DATETIME('NOW'))"),
+                           { ProjectID, Kind, SQLEscape(ZipPassword) });
+        ID = int(DB->LastInsertRowID());
+    } else {
+        DB->ExecSQLFmt(
+            QStringLiteral("UPDATE send SET zippassword = '%s', modified = DATETIME('NOW') WHERE id = %d"),
+            { SQLEscape(ZipPassword), ID });
+    }
+    for (const auto &[sName, sValue] : FParams)
+        SetSendParam(ID, sName, sValue);
+}
+
+void TSendTask::Delete(int iSendID)
+{
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id = %d"), { iSendID });
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM sendparams WHERE id_send = %d"), { iSendID });
+}

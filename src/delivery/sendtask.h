@@ -1,0 +1,100 @@
+#pragma once
+
+#include "delivery/sendtasks.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// Names of the send-task parameters (the `name` column of sendparams).
+namespace SendParam {
+// Kind 0, e-mail.
+inline const QString EmailRecipient = QStringLiteral("EmailRecipient");
+inline const QString EmailSubject = QStringLiteral("EmailSubject");
+inline const QString EmailMessage = QStringLiteral("EmailMessage");
+inline const QString EmailFTP = QStringLiteral("EmailFTP"); // "1": staging upload and a link
+inline const QString EmailRetention = QStringLiteral("EmailRetention"); // 0..4, "-1" none chosen
+// Kind 1, copy into a folder.
+inline const QString FileFolder = QStringLiteral("FileFolder");
+// Kind 2, FTP upload.
+inline const QString FTPHost = QStringLiteral("FTPHost");
+inline const QString FTPLogin = QStringLiteral("FTPLogin");
+inline const QString FTPPassword = QStringLiteral("FTPPassword");
+inline const QString FTPDirectory = QStringLiteral("FTPDirectory");
+
+// The send editor's texts for a new e-mail task (lines end with CR LF).
+QString DefaultSubject();
+QString DefaultMessage();
+} // namespace SendParam
+
+// One send task: its `send` row (kind, archive password, owner) and its
+// parameters, as values that can be edited freely and stored in one go.
+//
+//   TSendTask task = TSendTask::Load(iSendID).value();
+//   task.SetParam(SendParam::FileFolder, sFolder);
+//   task.Save();                      // UPDATE of the password, then each parameter
+//
+//   TSendTask entry(0, skEmail);     // a quick-send address-book entry
+//   entry.ZipPassword = sPassword;
+//   entry.SetParam(SendParam::EmailRecipient, sRecipient);
+//   entry.Save();                     // INSERT; entry.ID is the new id
+//
+// Database failures raise ESQLiteException.
+class TSendTask
+{
+public:
+    TSendTask() = default;
+    TSendTask(int iProjectID, int iKind)
+        : ProjectID(iProjectID)
+        , Kind(iKind)
+    { }
+
+    int ID = 0; // send.id; 0 (or less) until the first Save
+    int ProjectID = 0; // the owning project; 0 for a quick-send address-book entry
+    int Kind = skEmail; // TSendKind; fixed once stored
+    QString ZipPassword; // empty: the code archive has no password
+
+    // The value of a parameter; empty when the task has none of that name.
+    QString Param(const QString &sName) const;
+    bool HasParam(const QString &sName) const;
+    // Sets a parameter; a new name goes after the others (that is the order
+    // Save writes them in).
+    void SetParam(const QString &sName, const QString &sValue);
+    // The parameters in the order they were loaded or first set.
+    const QList<std::pair<QString, QString>> &Params() const { return FParams; }
+
+    // What the delivery log records as the destination: the recipient, the
+    // folder or the FTP host; empty for an unknown kind.
+    QString Destination() const;
+    // The parameter that holds the destination; empty for an unknown kind.
+    static QString DestinationParam(int iKind);
+    // The project editor's line for the task: "EMAIL to %s", "FILE as %s" or
+    // "FTP to %s" with the destination; empty for an unknown kind.
+    QString ListText() const;
+    // E-mail task: the archive goes to the staging server and a link into the
+    // message (when a staging server is set at all).
+    bool UsesStagingFTP() const { return Param(SendParam::EmailFTP) == QLatin1String("1"); }
+    // "EmailRetention" as the index of the retention choice; iInvalid when
+    // the text is not a number ("-1" stays -1).
+    int RetentionIndex(int iInvalid) const;
+
+    // The task with that id and all its parameters; nothing when there is no
+    // such row.
+    static std::optional<TSendTask> Load(int iSendID);
+    // The tasks of a project, in creation order, with their parameters.
+    static std::vector<TSendTask> LoadProject(int iProjectID);
+    // A stored task: updates its password; a new one (ID <= 0): inserts its
+    // row and sets ID. Then writes every parameter (one row per name).
+    void Save();
+    // Deletes the task's row and its parameters.
+    static void Delete(int iSendID);
+
+    bool operator==(const TSendTask &) const = default;
+
+private:
+    void LoadParams();
+
+    QList<std::pair<QString, QString>> FParams;
+};

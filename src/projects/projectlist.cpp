@@ -1,0 +1,213 @@
+#include "projects/projectlist.h"
+
+#include "core/globals.h"
+#include "core/sqlite.h"
+#include "projects/parser.h"
+
+#include <QHash>
+#include <algorithm>
+
+TProjectList::TProjectList() = default;
+TProjectList::~TProjectList() = default;
+
+std::vector<TProjectRow> TProjectList::ReadRows()
+{
+    std::vector<TProjectRow> rows;
+    auto table = DB->GetTable(QStringLiteral("SELECT id, type, title, filename FROM projects"));
+    for (; table && !table->Eof(); table->Next())
+        rows.push_back({ int(table->FieldAsInteger(0)), int(table->FieldAsInteger(1)),
+                         table->FieldAsString(2), table->FieldAsString(3) });
+    return rows;
+}
+
+int TProjectList::ProjectCount()
+{
+    return DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects"), {});
+}
+
+void TProjectList::DeleteProject(int iProjectID)
+{
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM sendparams WHERE id_send IN "
+                                  "(SELECT id FROM send WHERE id_projects = %d)"),
+                   { iProjectID });
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id_projects = %d"), { iProjectID });
+    DB->ExecSQLFmt(QStringLiteral("DELETE from files WHERE id_projects = %d"), { iProjectID });
+    DB->ExecSQLFmt(QStringLiteral("DELETE from projects WHERE id = %d"), { iProjectID });
+}
+
+QList<int> TProjectList::MatchTitle(const std::vector<TProjectRow> &rows, const QString &sTitle)
+{
+    QList<int> matches;
+    for (const Qt::CaseSensitivity cs : { Qt::CaseSensitive, Qt::CaseInsensitive }) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].Title.compare(sTitle, cs) == 0)
+                matches << int(i);
+        }
+        if (!matches.isEmpty())
+            break;
+    }
+    return matches;
+}
+
+std::unique_ptr<TParser> TProjectList::Create(const TProjectRow &row)
+{
+    return CreateParser(row.Kind, row.ID, row.Title, row.FileName);
+}
+
+int TProjectList::CountSendTasks(int iProjectID)
+{
+    return DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = %d"),
+                               { iProjectID });
+}
+
+void TProjectList::Clear()
+{
+    FItems.clear();
+}
+
+void TProjectList::Load()
+{
+    const std::vector<TProjectRow> rows = ReadRows();
+    Clear();
+    FItems.reserve(rows.size());
+    for (const TProjectRow &row : rows)
+        FItems.push_back(TItem { Create(row) });
+}
+
+QList<TParser *> TProjectList::LoadTitled(const QStringList &lTitles)
+{
+    const std::vector<TProjectRow> rows = ReadRows();
+    QList<QList<int>> matches;
+    for (const QString &sTitle : lTitles) {
+        matches << MatchTitle(rows, sTitle);
+        if (matches.last().isEmpty())
+            throw ENoSuchProject(sTitle);
+    }
+
+    Clear();
+    // Each project once, in table order, however many titles name it.
+    QHash<int, TParser *> objects;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const bool bNamed = std::any_of(matches.cbegin(), matches.cend(),
+                                        [i](const QList<int> &m) { return m.contains(int(i)); });
+        if (!bNamed)
+            continue;
+        FItems.push_back(TItem { Create(rows[i]) });
+        objects.insert(int(i), FItems.back().oProject.get());
+    }
+    QList<TParser *> selected;
+    for (const QList<int> &m : matches) {
+        for (const int i : m)
+            selected << objects.value(i);
+    }
+    return selected;
+}
+
+void TProjectList::Parse()
+{
+    for (int i = 0; i < Count(); ++i) {
+        if (!FItems[size_t(i)].bParsed)
+            ParseAt(i);
+    }
+}
+
+void TProjectList::ParseAt(int iIndex)
+{
+    TItem &item = FItems.at(size_t(iIndex));
+    item.oProject->Parse();
+    item.bParsed = true;
+    item.iSendTasks = CountSendTasks(item.oProject->ProjectID());
+}
+
+void TProjectList::SortByTitle()
+{
+    std::stable_sort(FItems.begin(), FItems.end(), [](const TItem &a, const TItem &b) {
+        return a.oProject->Title().compare(b.oProject->Title(), Qt::CaseInsensitive) < 0;
+    });
+}
+
+TParser *TProjectList::At(int iIndex) const
+{
+    return FItems.at(size_t(iIndex)).oProject.get();
+}
+
+int TProjectList::IndexOf(const TParser *oProject) const
+{
+    for (int i = 0; i < Count(); ++i) {
+        if (FItems[size_t(i)].oProject.get() == oProject)
+            return i;
+    }
+    return -1;
+}
+
+int TProjectList::IndexOfID(int iProjectID) const
+{
+    for (int i = 0; i < Count(); ++i) {
+        if (FItems[size_t(i)].oProject->ProjectID() == iProjectID)
+            return i;
+    }
+    return -1;
+}
+
+int TProjectList::Append(std::unique_ptr<TParser> oProject, bool bParsed)
+{
+    TItem item { std::move(oProject) };
+    item.bParsed = bParsed;
+    item.iSendTasks = CountSendTasks(item.oProject->ProjectID());
+    FItems.push_back(std::move(item));
+    return Count() - 1;
+}
+
+void TProjectList::RemoveAt(int iIndex)
+{
+    FItems.erase(FItems.begin() + iIndex);
+}
+
+int TProjectList::SendTasks(int iIndex) const
+{
+    return FItems.at(size_t(iIndex)).iSendTasks;
+}
+
+void TProjectList::RefreshSendTasks(int iIndex)
+{
+    TItem &item = FItems.at(size_t(iIndex));
+    item.iSendTasks = CountSendTasks(item.oProject->ProjectID());
+}
+
+bool TProjectList::InitiallyChecked(int iIndex) const
+{
+    return SendTasks(iIndex) > 0 && At(iIndex)->ChangedFiles() > 0;
+}
+
+bool TProjectList::Enabled(int iIndex) const
+{
+    return SendTasks(iIndex) > 0 && At(iIndex)->FileCount() > 0;
+}
+
+QList<TParser *> TProjectList::Due(bool bAll) const
+{
+    QList<TParser *> due;
+    for (int i = 0; i < Count(); ++i) {
+        if (SendTasks(i) > 0 && (bAll || At(i)->ChangedFiles() > 0))
+            due << At(i);
+    }
+    return due;
+}
+
+QList<TParser *> TProjectList::Titled(const QStringList &lTitles) const
+{
+    std::vector<TProjectRow> rows;
+    rows.reserve(FItems.size());
+    for (const TItem &item : FItems)
+        rows.push_back({ item.oProject->ProjectID(), item.oProject->Kind(), item.oProject->Title(),
+                         item.oProject->ProjectFile() });
+    QList<TParser *> selected;
+    for (const QString &sTitle : lTitles) {
+        const QList<int> matches = MatchTitle(rows, sTitle);
+        if (matches.isEmpty())
+            throw ENoSuchProject(sTitle);
+        for (const int i : matches)
+            selected << At(i);
+    }
+    return selected;
+}
