@@ -1,7 +1,7 @@
 #include "ui/frmfileadd.h"
 
 #include "core/globals.h"
-#include "core/regutils.h"
+#include "core/settingkeys.h"
 #include "core/winutils.h"
 #include "projects/fileentries.h"
 #include "projects/parser.h"
@@ -22,10 +22,6 @@
 #include <algorithm>
 
 namespace {
-
-// Parameters of the store (core/regutils.h).
-const QString kAddFileFolder = QStringLiteral("Add file folder");
-const QString kAddRecursively = QStringLiteral("Add folders recursively");
 
 const QString kInvalid = QStringLiteral("These details are not valid. Please try again.");
 
@@ -227,16 +223,14 @@ TfrmFileAdd::TfrmFileAdd(TParser *oParser, QWidget *parent)
     TDropFilter::Install(edFolder, true,
                          [this](const QStringList &oPaths) { edFolder->setText(oPaths.front()); });
 
-    if (Params)
-        cbRecurse->setChecked(Params->GetBool(kAddRecursively, false));
+    cbRecurse->setChecked(Param::AddFoldersRecursively.Get());
     if (FParser)
         setWindowTitle(QStringLiteral("Add files :: ") + FParser->Title());
 }
 
 TfrmFileAdd::~TfrmFileAdd()
 {
-    if (Params)
-        Params->SetBool(kAddRecursively, cbRecurse->isChecked());
+    Param::AddFoldersRecursively.Set(cbRecurse->isChecked());
 }
 
 int TfrmFileAdd::Execute(TParser *oParser, QWidget *parent)
@@ -267,8 +261,7 @@ QString TfrmFileAdd::WildcardEntry() const
 
 QString TfrmFileAdd::AddFileFolder() const
 {
-    const QString sDefault = SpecialFolder(CSIDL_PERSONAL);
-    return Params ? Params->GetStr(kAddFileFolder, sDefault) : sDefault;
+    return Param::AddFileFolder.Get();
 }
 
 void TfrmFileAdd::FolderChange()
@@ -322,8 +315,7 @@ void TfrmFileAdd::btnFileClick()
                                                       QStringLiteral("All files (*)"));
     if (files.isEmpty())
         return;
-    if (Params)
-        Params->SetStr(kAddFileFolder, QFileInfo(files.front()).absolutePath());
+    Param::AddFileFolder.Set(QFileInfo(files.front()).absolutePath());
     edFile->setText(JoinFileText(files));
     DataChange();
 }
@@ -333,8 +325,7 @@ void TfrmFileAdd::btnFolderClick()
     const QString sFolder = TDialogs::FolderName(this, QStringLiteral("Select folder"), AddFileFolder());
     if (sFolder.isEmpty())
         return;
-    if (Params)
-        Params->SetStr(kAddFileFolder, sFolder);
+    Param::AddFileFolder.Set(sFolder);
     edFolder->setText(sFolder);
     DataChange();
 }

@@ -2,10 +2,10 @@
 
 #include "core/globals.h"
 #include "core/regutils.h"
+#include "core/settingkeys.h"
 #include "core/settings.h"
-#include "core/sqlite.h"
 #include "core/winutils.h"
-#include "delivery/sendtasks.h"
+#include "delivery/sendtask.h"
 #include "ui/dialogs.h"
 
 #include <QCheckBox>
@@ -23,54 +23,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// --- The task in the database ---------------------------------------------
-// Everything the dialog reads and writes passes through here.
-
-struct TTaskRow
-{
-    bool bExists = false;
-    int iKind = skEmail;
-    QString sZipPassword;
-};
-
-TTaskRow ReadTask(int iMethodID)
-{
-    TTaskRow row;
-    auto table
-        = DB->GetTableFmt(QStringLiteral("SELECT type, zippassword FROM send WHERE id = %d"), { iMethodID });
-    if (table && !table->Eof()) {
-        row.bExists = true;
-        row.iKind = int(table->FieldAsInteger(0));
-        row.sZipPassword = table->FieldAsString(1);
-    }
-    return row;
-}
-
-int InsertTask(int iProjectID, int iKind, const QString &sZipPassword)
-{
-    DB->ExecSQLFmt(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) VALUES "
-                                  "(NULL, %d, %d, '%s', DATETIME('NOW'))"),
-                   { iProjectID, iKind, SQLEscape(sZipPassword) });
-    return int(DB->LastInsertRowID());
-}
-
-void UpdateTask(int iMethodID, const QString &sZipPassword)
-{
-    DB->ExecSQLFmt(
-        QStringLiteral("UPDATE send SET zippassword = '%s', modified = DATETIME('NOW') WHERE id = %d"),
-        { SQLEscape(sZipPassword), iMethodID });
-}
-
-QString Param(int iMethodID, const QString &sName)
-{
-    return GetSendParam(iMethodID, sName);
-}
-
-void SetParam(int iMethodID, const QString &sName, const QString &sValue)
-{
-    SetSendParam(iMethodID, sName, sValue);
-}
 
 // The lines of a stored message, as a memo holds them: CR LF, LF or CR end a
 // line, and a final line break opens no further line.
@@ -98,12 +50,6 @@ QString MemoToMessage(const QString &sMemo)
 
 // --- Texts ----------------------------------------------------------------
 
-const QString kSendFileFolder = QStringLiteral("Send file folder");
-
-const QString kDefaultSubject = QStringLiteral("Source code for {PROJECT} {VERSION}");
-const QString kDefaultMessage
-    = QStringLiteral("Here's the source code for version {VERSION} of {PROJECT}. There's a \n"
-                     "readme.htm file inside the zip with more details.");
 const QString kTagsWithLink = QStringLiteral("Tags: {LINK} {PROJECT} {VERSION}");
 const QString kTagsPlain = QStringLiteral("Tags: {PROJECT} {VERSION}");
 const QString kEmailNotSet = QStringLiteral(
@@ -244,12 +190,12 @@ QWidget *TfrmSendEditor::BuildEmailPage()
 
     edEmailRecipient = NewEdit(tabEmail, "edEmailRecipient", kHintRecipient);
     edEmailSubject = NewEdit(tabEmail, "edEmailSubject", kHintSubject);
-    edEmailSubject->setText(kDefaultSubject);
+    edEmailSubject->setText(SendParam::DefaultSubject());
     edEmailZipPassword = NewEdit(tabEmail, "edEmailZipPassword", kHintZipPassword);
 
     memEmailMessage = new QPlainTextEdit(tabEmail);
     memEmailMessage->setObjectName(QStringLiteral("memEmailMessage"));
-    memEmailMessage->setPlainText(kDefaultMessage);
+    memEmailMessage->setPlainText(MessageToMemo(SendParam::DefaultMessage()));
     memEmailMessage->setTabChangesFocus(true);
     THints::SetHint(memEmailMessage, kHintMessage);
     Label1 = BuddyLabel(QStringLiteral("&Message"), memEmailMessage, tabEmail);
@@ -409,42 +355,38 @@ void TfrmSendEditor::LoadTask()
 
     if (FMethodID <= 0)
         return;
-    const TTaskRow row = ReadTask(FMethodID);
-    if (!row.bExists || row.iKind < skEmail || row.iKind > skFTP)
+    const std::optional<TSendTask> task = TSendTask::Load(FMethodID);
+    if (!task || task->Kind < skEmail || task->Kind > skFTP)
         return;
     for (int i = 0; i < pgMethod->count(); ++i)
-        pgMethod->setTabVisible(i, i == row.iKind);
-    switch (row.iKind) {
+        pgMethod->setTabVisible(i, i == task->Kind);
+    switch (task->Kind) {
     case skEmail: {
-        edEmailZipPassword->setText(row.sZipPassword);
-        edEmailRecipient->setText(Param(FMethodID, QStringLiteral("EmailRecipient")));
-        edEmailSubject->setText(Param(FMethodID, QStringLiteral("EmailSubject")));
-        memEmailMessage->setPlainText(MessageToMemo(Param(FMethodID, QStringLiteral("EmailMessage"))));
+        edEmailZipPassword->setText(task->ZipPassword);
+        edEmailRecipient->setText(task->Param(SendParam::EmailRecipient));
+        edEmailSubject->setText(task->Param(SendParam::EmailSubject));
+        memEmailMessage->setPlainText(MessageToMemo(task->Param(SendParam::EmailMessage)));
         const bool bStaging = FTPAvailable();
-        cbEmailFTP->setChecked(bStaging
-                               && Param(FMethodID, QStringLiteral("EmailFTP")) == QLatin1String("1"));
+        cbEmailFTP->setChecked(bStaging && task->UsesStagingFTP());
         cbEmailFTP->setEnabled(bStaging);
-        bool bNumber = false;
-        int iRetention = Param(FMethodID, QStringLiteral("EmailRetention")).trimmed().toInt(&bNumber);
-        if (!bNumber)
-            iRetention = 1;
+        const int iRetention = task->RetentionIndex(1);
         cbEmailRetain->setCurrentIndex(iRetention >= 0 && iRetention < cbEmailRetain->count() ? iRetention
                                                                                               : -1);
         break;
     }
     case skFile:
-        edFileZipPassword->setText(row.sZipPassword);
-        edFileFolder->setText(Param(FMethodID, QStringLiteral("FileFolder")));
+        edFileZipPassword->setText(task->ZipPassword);
+        edFileFolder->setText(task->Param(SendParam::FileFolder));
         break;
     case skFTP:
-        edFTPZipPassword->setText(row.sZipPassword);
-        edFTPHost->setText(Param(FMethodID, QStringLiteral("FTPHost")));
-        edFTPLogin->setText(Param(FMethodID, QStringLiteral("FTPLogin")));
-        edFTPPassword->setText(Param(FMethodID, QStringLiteral("FTPPassword")));
-        edFTPDirectory->setText(Param(FMethodID, QStringLiteral("FTPDirectory")));
+        edFTPZipPassword->setText(task->ZipPassword);
+        edFTPHost->setText(task->Param(SendParam::FTPHost));
+        edFTPLogin->setText(task->Param(SendParam::FTPLogin));
+        edFTPPassword->setText(task->Param(SendParam::FTPPassword));
+        edFTPDirectory->setText(task->Param(SendParam::FTPDirectory));
         break;
     }
-    pgMethod->setCurrentIndex(row.iKind);
+    pgMethod->setCurrentIndex(task->Kind);
 }
 
 QString TfrmSendEditor::MessageText() const
@@ -511,56 +453,45 @@ void TfrmSendEditor::showEvent(QShowEvent *event)
 
 void TfrmSendEditor::btnFileFolderClick()
 {
-    const QString sDefault = SpecialFolder(CSIDL_DESKTOP);
-    const QString sStart = Params ? Params->GetStr(kSendFileFolder, sDefault) : sDefault;
-    const QString sFolder
-        = TDialogs::FolderName(this, QStringLiteral("Select the destination folder"), sStart);
+    const QString sFolder = TDialogs::FolderName(this, QStringLiteral("Select the destination folder"),
+                                                 Param::SendFileFolder.Get());
     if (sFolder.isEmpty())
         return;
-    if (Params)
-        Params->SetStr(kSendFileFolder, sFolder);
+    Param::SendFileFolder.Set(sFolder);
     edFileFolder->setText(sFolder);
 }
 
 void TfrmSendEditor::SaveTask()
 {
+    // Only the active page is stored: a new task takes its kind, an existing
+    // one keeps the kind it has and gets the page's password and values.
     const int iKind = pgMethod->currentIndex();
-    QString sZipPassword;
-    switch (iKind) {
-    case skFile:
-        sZipPassword = edFileZipPassword->text();
-        break;
-    case skFTP:
-        sZipPassword = edFTPZipPassword->text();
-        break;
-    default:
-        sZipPassword = edEmailZipPassword->text();
-        break;
-    }
-    if (FMethodID <= 0)
-        FMethodID = InsertTask(FProjectID, iKind, sZipPassword);
-    else
-        UpdateTask(FMethodID, sZipPassword);
-
+    TSendTask task(FProjectID, iKind);
+    task.ID = FMethodID;
     switch (iKind) {
     case skEmail:
-        SetParam(FMethodID, QStringLiteral("EmailRecipient"), edEmailRecipient->text());
-        SetParam(FMethodID, QStringLiteral("EmailSubject"), edEmailSubject->text());
+        task.ZipPassword = edEmailZipPassword->text();
+        task.SetParam(SendParam::EmailRecipient, edEmailRecipient->text());
+        task.SetParam(SendParam::EmailSubject, edEmailSubject->text());
         if (cbEmailFTP->isChecked())
             memEmailMessage->setPlainText(MessageToMemo(EnsureLinkLine(MessageText())));
-        SetParam(FMethodID, QStringLiteral("EmailMessage"), MessageText());
-        SetParam(FMethodID, QStringLiteral("EmailFTP"),
-                 cbEmailFTP->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        SetParam(FMethodID, QStringLiteral("EmailRetention"), QString::number(cbEmailRetain->currentIndex()));
+        task.SetParam(SendParam::EmailMessage, MessageText());
+        task.SetParam(SendParam::EmailFTP,
+                      cbEmailFTP->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        task.SetParam(SendParam::EmailRetention, QString::number(cbEmailRetain->currentIndex()));
         break;
     case skFile:
-        SetParam(FMethodID, QStringLiteral("FileFolder"), edFileFolder->text());
+        task.ZipPassword = edFileZipPassword->text();
+        task.SetParam(SendParam::FileFolder, edFileFolder->text());
         break;
     case skFTP:
-        SetParam(FMethodID, QStringLiteral("FTPHost"), edFTPHost->text());
-        SetParam(FMethodID, QStringLiteral("FTPLogin"), edFTPLogin->text());
-        SetParam(FMethodID, QStringLiteral("FTPPassword"), edFTPPassword->text());
-        SetParam(FMethodID, QStringLiteral("FTPDirectory"), edFTPDirectory->text());
+        task.ZipPassword = edFTPZipPassword->text();
+        task.SetParam(SendParam::FTPHost, edFTPHost->text());
+        task.SetParam(SendParam::FTPLogin, edFTPLogin->text());
+        task.SetParam(SendParam::FTPPassword, edFTPPassword->text());
+        task.SetParam(SendParam::FTPDirectory, edFTPDirectory->text());
         break;
     }
+    task.Save();
+    FMethodID = task.ID;
 }

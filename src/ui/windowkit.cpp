@@ -2,7 +2,7 @@
 
 #include "core/globals.h"
 #include "core/regutils.h"
-#include "core/settings.h"
+#include "core/settingkeys.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
 
@@ -96,7 +96,7 @@ QString THints::Html(const QString &sHint)
 
 bool THints::Enabled()
 {
-    return !DB || ShowHints();
+    return !DB || Setting::ShowHints.Get();
 }
 
 bool THints::eventFilter(QObject *watched, QEvent *event)
@@ -121,7 +121,8 @@ bool THints::eventFilter(QObject *watched, QEvent *event)
 
 bool HidePasswords()
 {
-    return !DB || GetSetting(QStringLiteral("Hide passwords")) != QLatin1String("0");
+    // One rule for every window: masked unless the value is exactly "0".
+    return !DB || Setting::HidePasswords.Get();
 }
 
 void SetPasswordMasked(QLineEdit *edit, bool bMasked)
