@@ -11,6 +11,7 @@
 #include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "projects/parser.h"
+#include "projects/projectlist.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -121,66 +122,41 @@ TArguments ParseArguments(const QStringList &lArgs)
     return args;
 }
 
-using TProjects = std::vector<std::unique_ptr<TParser>>;
-
-// Every project, parsed, in the main window's order: titles ascending,
-// ignoring case.
-TProjects LoadProjects()
-{
-    TProjects projects;
-    {
-        auto table = DB->GetTable(QStringLiteral("SELECT id, type, title, filename FROM projects"));
-        for (; table && !table->Eof(); table->Next())
-            projects.push_back(CreateParser(int(table->FieldAsInteger(1)), int(table->FieldAsInteger(0)),
-                                            table->FieldAsString(2), table->FieldAsString(3)));
-    }
-    for (auto &project : projects)
-        project->Parse();
-    std::stable_sort(projects.begin(), projects.end(), [](const auto &a, const auto &b) {
-        return a->Title().compare(b->Title(), Qt::CaseInsensitive) < 0;
-    });
-    return projects;
-}
-
 int ListCommand()
 {
-    const TProjects projects = LoadProjects();
+    TProjectList projects;
+    projects.Load();
+    projects.Parse();
+    projects.SortByTitle();
     QString sOut;
-    for (const auto &project : projects)
+    for (int i = 0; i < projects.Count(); ++i) {
+        const TParser *project = projects.At(i);
         sOut += project->Title() + QLatin1Char('\t') + Plural(QStringLiteral("file"), project->FileCount())
             + QLatin1Char('\t') + Plural(QStringLiteral("change"), project->ChangedFiles())
-            + QLatin1Char('\t') + Plural(QStringLiteral("send task"), SendTaskCount(project->ProjectID()))
+            + QLatin1Char('\t') + Plural(QStringLiteral("send task"), projects.SendTasks(i))
             + QLatin1Char('\n');
+    }
     Write(stdout, sOut);
     return exOK;
 }
 
-QList<TParser *> SelectProjects(const TProjects &projects, const TArguments &args)
+// The projects a deliver command names, or the due ones. Named projects are
+// the only ones read and parsed.
+QList<TParser *> SelectProjects(TProjectList &projects, const TArguments &args)
 {
-    QList<TParser *> selected;
-    if (args.lTitles.isEmpty()) {
-        for (const auto &project : projects) {
-            const int iTasks = SendTaskCount(project->ProjectID());
-            if (iTasks > 0 && (args.bAll || project->ChangedFiles() > 0))
-                selected << project.get();
+    if (!args.lTitles.isEmpty()) {
+        try {
+            const QList<TParser *> selected = projects.LoadTitled(args.lTitles);
+            projects.Parse();
+            return selected;
+        } catch (const ENoSuchProject &e) {
+            throw EUsage(e.Message());
         }
-        return selected;
     }
-    for (const QString &sTitle : args.lTitles) {
-        QList<TParser *> matches;
-        for (const Qt::CaseSensitivity cs : { Qt::CaseSensitive, Qt::CaseInsensitive }) {
-            for (const auto &project : projects) {
-                if (project->Title().compare(sTitle, cs) == 0)
-                    matches << project.get();
-            }
-            if (!matches.isEmpty())
-                break;
-        }
-        if (matches.isEmpty())
-            throw EUsage(QStringLiteral("no project titled '%1'").arg(sTitle));
-        selected << matches;
-    }
-    return selected;
+    projects.Load();
+    projects.Parse();
+    projects.SortByTitle();
+    return projects.Due(args.bAll);
 }
 
 // Writes the progress list to standard output. A line is written once it is
@@ -236,7 +212,7 @@ private:
 
 int DeliverCommand(const TArguments &args)
 {
-    const TProjects projects = LoadProjects();
+    TProjectList projects;
     const QList<TParser *> selected = SelectProjects(projects, args);
     if (selected.isEmpty()) {
         Error(QStringLiteral("nothing to deliver"));

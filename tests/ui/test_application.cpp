@@ -148,7 +148,7 @@ private slots:
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->exitCode(), 0);
         QVERIFY(QString::fromUtf8(second->readAllStandardError())
-                    .contains(u"Bundlewick is already open: you should find it in the Windows taskbar"_s));
+                    .contains(u"Bundlewick is already open: you should find its window on your desktop"_s));
         QCOMPARE(first->state(), QProcess::Running);
         QCOMPARE(digest(database), before);
         QCOMPARE(QFileInfo(database).lastModified(), modified);

@@ -27,15 +27,13 @@ void ProcessFinal(const std::function<void()> &destroyForms = {});
 
 // Shown by a second instance before it ends.
 inline constexpr char SecondInstanceMessage[]
-    = "Bundlewick is already open: you should find it in the Windows taskbar at the bottom of your "
-      "screen.\r\n\r\nIf you can't find Bundlewick in the taskbar at the bottom of your screen, open the "
-      "Task "
-      "Manager by right-clicking on the taskbar or by briefly pressing the three keys ALT, CONTROL and "
-      "DELETE. "
-      "In the Task Manager, highlight \"bundlewick.exe\" in the Process list and click the End Process "
-      "button. "
-      "After doing this you can wait a moment and then restart Bundlewick.\r\n\r\nThis duplicate instance of "
-      "Bundlewick will close when you click the OK button.";
+    = "Bundlewick is already open: you should find its window on your desktop or in your list of open "
+      "windows.\r\n\r\nIf you can't find it, Bundlewick may be running a command "
+      "in a terminal (\"bundlewick deliver\") or may have stopped responding. Wait for the command to "
+      "finish, or end the program with your desktop's system monitor (the process is called "
+      "\"bundlewick\"), or type \"pkill bundlewick\" in a terminal. After doing this you can wait a moment "
+      "and then restart Bundlewick.\r\n\r\nThis duplicate instance of Bundlewick will close when you click "
+      "the OK button.";
 
 // One instance per user: a lock file held for the life of the object. The
 // lock of a process that died is taken over.
