@@ -354,7 +354,6 @@ int main(int argc, char **argv)
     auto oProject = CreateParser(0, iProject, QStringLiteral("Bench"), QString());
     oProject->Parse();
     TProgressList progress;
-    progress.SetProcessEvents(false);
     TArchiveBuilder builder(progress);
     QElapsedTimer t;
     t.start();
