@@ -309,7 +309,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
     TParser &twins = generic(u"Twins"_s, { u"c/Proj/a.pas"_s, u"c/proj/b.pas"_s });
     builder.BuildCodeZip(twins, root);
     EXPECT_EQ(root, sandbox.root() + u"/c/"_s);
-    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(),
+    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(),
               (QStringList { u"Proj/a.pas"_s, u"proj/b.pas"_s }));
 
     // A file named "a<b" next to a folder "a" is just a file.
@@ -318,7 +318,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
     TParser &angle = generic(u"Angle"_s, { u"f/a<b"_s, u"f/c.txt"_s });
     builder.BuildCodeZip(angle, root);
     EXPECT_EQ(lines(), QStringList { u"  Zipped 2 files"_s });
-    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), (QStringList { u"a<b"_s, u"c.txt"_s }));
+    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"a<b"_s, u"c.txt"_s }));
 }
 
 TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
@@ -347,7 +347,7 @@ TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
         (QStringList { u"!  File name not valid UTF-8 skipped: bad\\xFF.txt in "_s + dir,
                        u"!  File name not valid UTF-8 skipped: caf\\xE9\\x01.txt in "_s + dir + u"/sub"_s,
                        u"  Zipped 2 files"_s }));
-    EXPECT_EQ(ZipReader(TempDir() + u"code.zip"_s).names(), (QStringList { u"good.txt"_s, u"sub/ok.txt"_s }));
+    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"good.txt"_s, u"sub/ok.txt"_s }));
 
     // Deleting the entry takes its reports with it.
     progress.Clear();

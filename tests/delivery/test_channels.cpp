@@ -410,7 +410,7 @@ TEST_F(Channels, AttachmentCopyFailureContactsNoServer)
     bwtest::SmtpServer server;
     smtpSettings(server.port());
     emailTask(7);
-    const QString target = TempDir() + QStringLiteral("MyTool_1.2.3.zip");
+    const QString target = RunTempDir() + QStringLiteral("MyTool_1.2.3.zip");
     QDir().mkpath(target); // a folder in the way of the copy
     startDiag();
 

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -265,7 +266,7 @@ TEST_F(DeliveryJob, OwnerReadsAndWritesTheDatabaseDuringARun)
     EXPECT_EQ(lines().last(), u"Generation complete."_s);
 }
 
-TEST_F(DeliveryJob, ErrorInTheRunEndsTheJobWithItsText)
+TEST_F(DeliveryJob, ErrorInTheRunFailsTheProjectAndTheJobEnds)
 {
     TParser *p = project(u"Broken"_s);
     fileTask(p, u"out"_s);
@@ -274,10 +275,18 @@ TEST_F(DeliveryJob, ErrorInTheRunEndsTheJobWithItsText)
     TDeliveryJob job({ p }, progress);
     job.Run();
     ASSERT_TRUE(waitEnded(job));
-    EXPECT_TRUE(job.ErrorText().startsWith(u"Error executing SQL"_s)) << job.ErrorText().toStdString();
+    // The project fails with the error's text; the run itself ends normally.
+    EXPECT_TRUE(job.ErrorText().isEmpty()) << job.ErrorText().toStdString();
+    const QStringList l = lines();
+    ASSERT_GE(l.size(), 3);
+    EXPECT_TRUE(l.contains(u"!  Fail"_s));
+    EXPECT_TRUE(std::any_of(l.cbegin(), l.cend(), [](const QString &s) {
+        return s.startsWith(u"!  Error: Error executing SQL"_s);
+    })) << l.join(u'|').toStdString();
+    EXPECT_EQ(l.last(), u"Generation complete."_s);
     EXPECT_FALSE(job.Result().Succeeded());
     EXPECT_TRUE(job.CanClose());
-    EXPECT_FALSE(QFile::exists(TempDir() + u"code.zip"_s));
+    EXPECT_FALSE(QFile::exists(RunTempDir() + u"code.zip"_s));
     EXPECT_EQ(sendDate(p), u"NULL"_s);
 }
 
