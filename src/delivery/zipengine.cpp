@@ -150,18 +150,18 @@ int TZipEngine::Add()
 
     std::vector<TZipItem> lItems;
     QHash<QString, qsizetype> lByName; // entry name -> index in lItems
-    for (const TZipFileItem &spec : std::as_const(FItems)) {
-        const QString sPath = ResolvePath(spec.sPath);
+    for (const TZipFileItem &fileItem : std::as_const(FItems)) {
+        const QString sPath = ResolvePath(fileItem.sPath);
         if (sPath.isEmpty() || !PathExists(sPath)) {
             if (OnSkipped)
-                OnSkipped(sPath.isEmpty() ? spec.sPath : sPath);
+                OnSkipped(sPath.isEmpty() ? fileItem.sPath : sPath);
             continue;
         }
         TZipItem item;
         item.sPath = sPath;
-        item.sPassword = spec.sPassword;
-        item.sEntryName
-            = CleanEntryName(spec.sEntryName.isEmpty() ? QFileInfo(sPath).fileName() : spec.sEntryName);
+        item.sPassword = fileItem.sPassword;
+        item.sEntryName = CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName()
+                                                                       : fileItem.sEntryName);
         if (item.sEntryName.isEmpty())
             return Fail(ZipInternalError, QStringLiteral("No entry name for the file %1.").arg(sPath));
         if (const auto it = lByName.constFind(item.sEntryName); it != lByName.cend()) {
