@@ -180,17 +180,9 @@ int TZipEngine::Add()
     if (lItems.empty())
         return Fail(ZipNothingToDo, QStringLiteral("Nothing to zip: none of the listed files exists."));
 
-    const QFileInfo archiveInfo(sArchive);
-    if (!QFileInfo(archiveInfo.absolutePath()).isDir())
-        return Fail(ZipCreateError,
-                    QStringLiteral("Cannot create the archive %1: the folder %2 does not exist.")
-                        .arg(sArchive, archiveInfo.absolutePath()));
-    if (archiveInfo.isDir())
-        return Fail(ZipCreateError,
-                    QStringLiteral("Cannot create the archive %1: %2").arg(sArchive, ErrnoText(EISDIR)));
-
-    // The writer compresses on every core and writes under a temporary name
-    // that replaces the archive only when everything succeeded.
+    // The writer checks the archive's folder, compresses on every core and
+    // writes under a temporary name that replaces the archive only when
+    // everything succeeded.
     TZipWriter writer;
     writer.SetZipFileName(sArchive);
     writer.SetZipComment(FZipComment);
