@@ -29,7 +29,7 @@ QByteArray Lines(const char *seed, int iCount)
 {
     QByteArray out;
     for (int i = 0; i < iCount; ++i)
-        out += QByteArray(seed) + ' ' + QByteArray::number(i * 7919 % 10007) + " := Value;\r\n";
+        out += QByteArray(seed) + ' ' + QByteArray::number(qint64(i) * 7919 % 10007) + " := Value;\r\n";
     return out;
 }
 
