@@ -11,6 +11,6 @@ class TSQLiteDatabase;
 // is gone.
 extern TSQLiteDatabase *DB;
 
-// The per-user data folder, "$XDG_DATA_HOME/orro{}/Bundlewick/" (always with
+// The per-user data folder, "$XDG_DATA_HOME/bundlewick/" (always with
 // a trailing "/"); empty outside start-up and shutdown.
 extern QString AppDataDir;

@@ -1,3 +1,4 @@
+#include "core/appfolders.h"
 #include "core/data/fdata.h"
 #include "core/data/startup.h"
 #include "core/globals.h"
@@ -22,7 +23,7 @@ class DataModule : public ::testing::Test
 {
 protected:
     bwtest::TestSandbox sandbox;
-    QString dataDir = sandbox.root() + QStringLiteral("/data/orro{}/Bundlewick/");
+    QString dataDir = sandbox.root() + QStringLiteral("/data/bundlewick/");
 
     void Start()
     {
@@ -172,7 +173,7 @@ TEST_F(DataModule, VerboseDebuggingLastsOneRun)
     EXPECT_EQ(FData->GetLogFlags(), QStringLiteral("information,sql,verbose"));
     EXPECT_FALSE(Params->GetBool(QStringLiteral("Verbose debugging"), true));
     Stop();
-    TParams reread(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"));
+    TParams reread(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"), ParamsFileName());
     EXPECT_EQ(reread.GetStr(QStringLiteral("Verbose debugging")), QStringLiteral("0"));
 }
 

@@ -1,5 +1,6 @@
 #include "core/data/startup.h"
 
+#include "core/appfolders.h"
 #include "core/data/fdata.h"
 #include "core/globals.h"
 #include "core/regutils.h"
@@ -16,9 +17,10 @@ void ProcessInit()
     DB = nullptr;
     DiagLog = nullptr;
     Params = nullptr;
-    AppDataDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro{}/Bundlewick/");
+    MoveLegacyFolders();
+    AppDataDir = AppDataFolder();
     QDir().mkpath(AppDataDir);
-    Params = new TParams(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"));
+    Params = new TParams(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"), ParamsFileName());
 }
 
 void ProcessFinal(const std::function<void()> &destroyForms)
