@@ -352,6 +352,9 @@ QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
     QFont big = lblStart->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);
     lblStart->setFont(big);
+    // The panel paints the list's base colour: the link colour must follow
+    // the same group.
+    lblStart->setForegroundRole(QPalette::Link);
     auto *Label1
         = new QLabel(QStringLiteral("... or add and manage projects from the Projects menu."), panel);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -380,7 +383,7 @@ QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
     layout->addLayout(line("Label2", QStringLiteral("Hide the popup hints in Settings\u00bbAppearance."),
                            QStyle::SP_MessageBoxInformation));
     layout->addLayout(line("Label3", QStringLiteral("Press the F1 key on any screen for help."),
-                           QStyle::SP_DialogHelpButton));
+                           QStyle::SP_MessageBoxQuestion));
 
     connect(lblStart, &TorroLabel::clicked, this, [this] {
         HideStartPanel();

@@ -36,7 +36,7 @@ TEST(AppFolders, FirstStartMovesTheOldFoldersWithEverythingInThem)
     sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/20260101.sqlite"), "day");
     sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/sub/.hidden"), "hidden");
     sandbox.writeFile(QStringLiteral("config/orro{}/Bundlewick/params.conf"),
-                      "#BundlewickParams\t1\tSOFTWARE\\\\orro{}\\\\Bundlewick\nShow me\t1\tyes\n");
+                      "#BundlewickParams\t1\tSOFTWARE\\\\orro{}\\\\Bundlewick\n\tShow me\t1\tyes\n");
     ProcessInit();
     EXPECT_EQ(AppDataDir, sandbox.root() + QStringLiteral("/data/bundlewick/"));
     EXPECT_EQ(Read(AppDataDir + QStringLiteral("bundlewick.sqlite")), QByteArray("database"));

@@ -98,7 +98,7 @@ int main(int argc, char **argv)
         TfrmMain frm;
         frm.resize(620, 420);
         frm.show();
-        QTest::qWaitFor([&] { return frm.Filled(); }, 10000);
+        bOk &= QTest::qWaitFor([&] { return frm.Filled(); }, 10000);
         bOk &= Save(frm, sOut, QStringLiteral("main-window-empty"));
     }
     fx.db->ExecSQL(QStringLiteral("INSERT INTO projects (type, title) VALUES (0, 'Sample project')"));
@@ -195,7 +195,7 @@ int main(int argc, char **argv)
         pg->setCurrentIndex(1);
         bOk &= Save(frm, sOut, QStringLiteral("project-editor-files-all"));
         frm.ShowAddedFiles();
-        QTest::qWaitFor([&] { return !frm.Counting(); }, 10000);
+        bOk &= QTest::qWaitFor([&] { return !frm.Counting(); }, 10000);
         bOk &= Save(frm, sOut, QStringLiteral("project-editor-files-added"));
         pg->setCurrentIndex(2);
         bOk &= Save(frm, sOut, QStringLiteral("project-editor-send"));
@@ -212,6 +212,9 @@ int main(int argc, char **argv)
         // The delivery window after a run into a folder.
         const QString sOutFolder = fx.sandbox->root() + QStringLiteral("/delivered");
         QDir().mkpath(sOutFolder);
+        // Only this task, so that the picture shows a clean run.
+        fx.db->ExecSQL(QStringLiteral("DELETE FROM sendparams"));
+        fx.db->ExecSQL(QStringLiteral("DELETE FROM send"));
         fx.db->ExecSQLFmt(
             QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"),
             { iProject });
