@@ -28,7 +28,7 @@ class CommandLine : public ::testing::Test
 protected:
     bwtest::TestSandbox sandbox;
 
-    QString dataDir() const { return sandbox.root() + u"/data/orro{}/Bundlewick/"_s; }
+    QString dataDir() const { return sandbox.root() + u"/data/bundlewick/"_s; }
 
     TOutput run(const QStringList &args)
     {

@@ -216,6 +216,33 @@ private slots:
         QCOMPARE(sTitle, u"Project editor :: Existing"_s);
     }
 
+    void keyboardShortcuts()
+    {
+        addProject(u"Keys"_s);
+        TfrmMain frm;
+        QVERIFY(showFilled(frm));
+        frm.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        QListWidget *view = list(frm);
+        view->setFocus();
+        QString sTitle;
+        {
+            ModalDriver driver([&](QDialog *dialog) { sTitle = dialog->windowTitle(); });
+            QTest::keyClick(view, Qt::Key_N, Qt::ControlModifier);
+            QVERIFY(driver.ran());
+        }
+        QCOMPARE(sTitle, u"Project editor :: New project"_s);
+        frm.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        view->setCurrentRow(0);
+        TDialogs::PushAnswer(false);
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(bwtest::ShownTexts(u"confirm"_s).size(), 1);
+        QCOMPARE(view->count(), 1);
+        QTest::keyClick(view, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_VERIFY(!frm.isVisible());
+    }
+
     void deleteRemovesOnlyThatProject()
     {
         const int a = addProject(u"Alpha"_s);
