@@ -13,7 +13,7 @@ class TSQLiteDatabase;
 // threads without a connection.
 extern thread_local TSQLiteDatabase *DB;
 
-// The per-user data folder, "$XDG_DATA_HOME/orro{}/Bundlewick/" (always with
+// The per-user data folder, "$XDG_DATA_HOME/bundlewick/" (always with
 // a trailing "/"); empty outside start-up and shutdown. Written only at start
 // and end, when no job runs; jobs may read it.
 extern QString AppDataDir;

@@ -289,8 +289,12 @@ QString TParams::TEntry::ValueName() const
 }
 
 TParams::TParams(const QString &sRootKey)
+    : TParams(sRootKey, StoreFileName(sRootKey))
+{ }
+
+TParams::TParams(const QString &sRootKey, const QString &sFileName)
     : FRootKey(sRootKey)
-    , FFileName(StoreFileName(sRootKey))
+    , FFileName(sFileName)
 {
     LoadData();
 }

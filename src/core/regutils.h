@@ -31,6 +31,8 @@ public:
     };
 
     explicit TParams(const QString &sRootKey);
+    // The same store kept in the file sFileName.
+    TParams(const QString &sRootKey, const QString &sFileName);
     // Saves; never throws.
     ~TParams();
     TParams(const TParams &) = delete;

@@ -54,6 +54,10 @@ public:
 
     int ProjectID() const { return FID; }
     const QString &Title() const { return FTitle; }
+    // A renamed project (the editor stores the new title).
+    void SetTitle(const QString &sTitle) { FTitle = sTitle; }
+    // Counts the changed files again, after entries were added or deleted.
+    void Recount() { CountChanged(); }
     const QString &ProjectFile() const { return FFilename; }
     int Kind() const { return FKind; }
     int FileCount() const { return int(FFileList.size()); }

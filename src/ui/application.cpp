@@ -6,11 +6,10 @@
 #include "core/globals.h"
 #include "core/winutils.h"
 #include "delivery/retention.h"
+#include "ui/appicon.h"
 #include "ui/dialogs.h"
+#include "ui/frmmain.h"
 
-#include <QLabel>
-#include <QVBoxLayout>
-#include <QWidget>
 #include <cstdio>
 #include <memory>
 
@@ -19,28 +18,15 @@ namespace {
 const QString kTitle = QStringLiteral("Bundlewick");
 bool gFailed = false;
 
-// Stands in for the main window until it exists.
-std::unique_ptr<QWidget> CreateMainWindow()
-{
-    auto form = std::make_unique<QWidget>();
-    form->setObjectName(QStringLiteral("frmMain"));
-    form->setWindowTitle(kTitle);
-    auto *label = new QLabel(QStringLiteral("Bundlewick %1").arg(AppVersion()), form.get());
-    label->setObjectName(QStringLiteral("lblVersion"));
-    label->setAlignment(Qt::AlignCenter);
-    auto *layout = new QVBoxLayout(form.get());
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->addWidget(label);
-    form->resize(320, 120);
-    return form;
-}
-
 } // namespace
 
 TApplication::TApplication(int &argc, char **argv)
     : QApplication(argc, argv)
 {
     setApplicationName(kTitle);
+    // Ties the windows to the installed desktop entry (name and icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.bundlewick.Bundlewick"));
+    setWindowIcon(AppIcon());
 }
 
 bool TApplication::notify(QObject *receiver, QEvent *event)
@@ -82,7 +68,7 @@ int RunApplication(int argc, char **argv)
     }
 
     TApplication app(argc, argv);
-    std::unique_ptr<QWidget> frmMain;
+    std::unique_ptr<TfrmMain> frmMain;
     int iResult = 0;
     {
         TSingleInstance instance(TSingleInstance::DefaultLockFile());
@@ -100,7 +86,7 @@ int RunApplication(int argc, char **argv)
         try {
             FData = new TFData();
             InstallExpiryChecker(*FData);
-            frmMain = CreateMainWindow();
+            frmMain = std::make_unique<TfrmMain>();
             frmMain->show();
             iResult = app.exec();
         } catch (...) {

@@ -191,6 +191,33 @@ TDropFilter *TDropFilter::Install(QWidget *widget, bool bFolderOnly, TCallback o
     return filter;
 }
 
+TDropFilter *TDropFilter::InstallFilesAndFolders(QWidget *widget, TCallback onDrop)
+{
+    TDropFilter *filter = Install(widget, false, std::move(onDrop));
+    filter->FFilesAndFolders = true;
+    return filter;
+}
+
+QStringList TDropFilter::FileAndFolderPaths(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls())
+        return {};
+    QStringList paths;
+    const QList<QUrl> urls = mime->urls();
+    for (const QUrl &url : urls) {
+        const QFileInfo info(url.toLocalFile());
+        if (!url.isLocalFile() || !(info.isFile() || info.isDir()))
+            return {};
+        paths.append(QDir::cleanPath(info.absoluteFilePath()));
+    }
+    return paths;
+}
+
+QStringList TDropFilter::Taken(const QMimeData *mime) const
+{
+    return FFilesAndFolders ? FileAndFolderPaths(mime) : DroppedPaths(mime, FFolderOnly);
+}
+
 QStringList TDropFilter::DroppedPaths(const QMimeData *mime, bool bFolderOnly)
 {
     if (!mime || !mime->hasUrls())
@@ -216,7 +243,7 @@ bool TDropFilter::eventFilter(QObject *watched, QEvent *event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto *drag = static_cast<QDragMoveEvent *>(event);
-        if (DroppedPaths(drag->mimeData(), FFolderOnly).isEmpty())
+        if (Taken(drag->mimeData()).isEmpty())
             break;
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
@@ -224,7 +251,7 @@ bool TDropFilter::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::Drop: {
         auto *drop = static_cast<QDropEvent *>(event);
-        const QStringList paths = DroppedPaths(drop->mimeData(), FFolderOnly);
+        const QStringList paths = Taken(drop->mimeData());
         if (paths.isEmpty())
             break;
         drop->setDropAction(Qt::CopyAction);

@@ -75,8 +75,12 @@ public:
     using TCallback = std::function<void(const QStringList &oPaths)>;
     // Installs itself on the widget, which owns it.
     static TDropFilter *Install(QWidget *widget, bool bFolderOnly, TCallback onDrop);
+    // The same for drops of any local files and folders.
+    static TDropFilter *InstallFilesAndFolders(QWidget *widget, TCallback onDrop);
     // The local paths of a drop that this filter takes; empty when it does not.
     static QStringList DroppedPaths(const class QMimeData *mime, bool bFolderOnly);
+    // The local paths of a drop of existing files and folders; empty otherwise.
+    static QStringList FileAndFolderPaths(const class QMimeData *mime);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -84,7 +88,10 @@ protected:
 private:
     TDropFilter(QWidget *widget, bool bFolderOnly, TCallback onDrop);
 
+    QStringList Taken(const class QMimeData *mime) const;
+
     bool FFolderOnly = false;
+    bool FFilesAndFolders = false;
     TCallback FOnDrop;
 };
 

@@ -1,3 +1,4 @@
+#include "core/appfolders.h"
 #include "core/data/fdata.h"
 #include "core/data/startup.h"
 #include "core/globals.h"
@@ -25,7 +26,7 @@ class DataModule : public ::testing::Test
 {
 protected:
     bwtest::TestSandbox sandbox;
-    QString dataDir = sandbox.root() + QStringLiteral("/data/orro{}/Bundlewick/");
+    QString dataDir = sandbox.root() + QStringLiteral("/data/bundlewick/");
 
     void Start()
     {
@@ -175,7 +176,7 @@ TEST_F(DataModule, VerboseDebuggingLastsOneRun)
     EXPECT_EQ(FData->GetLogFlags(), QStringLiteral("information,sql,verbose"));
     EXPECT_FALSE(Params->GetBool(QStringLiteral("Verbose debugging"), true));
     Stop();
-    TParams reread(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"));
+    TParams reread(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"), ParamsFileName());
     EXPECT_EQ(reread.GetStr(QStringLiteral("Verbose debugging")), QStringLiteral("0"));
 }
 
@@ -192,7 +193,7 @@ TEST_F(DataModule, DownloadedFileIsDeletedOnce)
     Stop();
 
     const QString present
-        = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download/setup.exe"), "MZ");
+        = sandbox.writeFile(QStringLiteral("data/bundlewick/download/setup.exe"), "MZ");
     ProcessInit();
     Params->SetStr(QStringLiteral("Download file"), present);
     FData = new TFData();
@@ -208,7 +209,7 @@ TEST_F(DataModule, DownloadFileOutsideTheDownloadFolderIsKept)
     const QString sDownloads = dataDir + QStringLiteral("download/");
     QDir().mkpath(sDownloads);
     const QString precious = sandbox.writeFile(QStringLiteral("home/thesis.tex"), "work of years");
-    const QString sibling = sandbox.writeFile(QStringLiteral("data/orro{}/Bundlewick/download-x/a.exe"), "x");
+    const QString sibling = sandbox.writeFile(QStringLiteral("data/bundlewick/download-x/a.exe"), "x");
     QDir().mkpath(sandbox.root() + QStringLiteral("/home/docs"));
     const QString linked = sandbox.writeFile(QStringLiteral("home/docs/b.txt"), "x");
     ASSERT_TRUE(
@@ -247,7 +248,7 @@ mode_t modeOf(const QString &path)
 TEST_F(DataModule, PasswordsStayPrivate)
 {
     const mode_t oldMask = ::umask(022);
-    const QString configDir = sandbox.root() + QStringLiteral("/config/orro{}/Bundlewick/");
+    const QString configDir = sandbox.root() + QStringLiteral("/config/bundlewick/");
     Start();
     Params->SetStr(QStringLiteral("Some value"), QStringLiteral("x"));
     Stop();

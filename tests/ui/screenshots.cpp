@@ -7,7 +7,11 @@
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
 #include "projects/parser.h"
+#include "ui/frmabout.h"
 #include "ui/frmfileadd.h"
+#include "ui/frmgenerate.h"
+#include "ui/frmmain.h"
+#include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
 #include "uitest.h"
 
@@ -15,6 +19,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTest>
@@ -87,9 +92,17 @@ int main(int argc, char **argv)
     SetSetting(QStringLiteral("FTP host"), QStringLiteral("ftp.example.com"));
     for (const char *name : { "src/main.cpp", "src/util.cpp", "src/util.h", "src/sub/deep.cpp" })
         fx.sandbox->writeFile(QString::fromLatin1(name), "x");
+    bool bOk = true;
+    {
+        // Before any project: the start panel.
+        TfrmMain frm;
+        frm.resize(620, 420);
+        frm.show();
+        bOk &= QTest::qWaitFor([&] { return frm.Filled(); }, 10000);
+        bOk &= Save(frm, sOut, QStringLiteral("main-window-empty"));
+    }
     fx.db->ExecSQL(QStringLiteral("INSERT INTO projects (type, title) VALUES (0, 'Sample project')"));
     const int iProject = int(fx.db->LastInsertRowID());
-    bool bOk = true;
 
     {
         TfrmSendEditor frm(0, iProject, QStringLiteral("Sample project"));
@@ -138,6 +151,82 @@ int main(int argc, char **argv)
         if (!QTest::qWaitFor([&] { return frm.FolderCount() > 0; }, 5000))
             bOk = false;
         bOk &= Save(frm, sOut, QStringLiteral("file-add-folder"));
+    }
+    {
+        // The main window with a few projects: one to deliver, one already
+        // delivered, one without send tasks, a Delphi project whose file is
+        // gone (it carries the warning mark).
+        fx.db->ExecSQLFmt(QStringLiteral("INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"),
+                          { iProject, fx.sandbox->root() + QStringLiteral("/src/*.cpp;*.h -r") });
+        const auto addProject = [&](int iKind, const QString &sTitle, const QString &sFile) {
+            fx.db->ExecSQLFmt(
+                QStringLiteral("INSERT INTO projects (type, title, filename) VALUES (%d, '%s', '%s')"),
+                { iKind, sTitle, sFile });
+            return int(fx.db->LastInsertRowID());
+        };
+        const int iTools = addProject(0, QStringLiteral("Build tools"), QString());
+        fx.db->ExecSQLFmt(QStringLiteral("INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"),
+                          { iTools, fx.sandbox->root() + QStringLiteral("/src/util.h") });
+        addProject(1, QStringLiteral("Invoice client"),
+                   fx.sandbox->root() + QStringLiteral("/gone/invoice.dpr"));
+        const int iDone = addProject(0, QStringLiteral("Archive viewer"), QString());
+        fx.db->ExecSQLFmt(QStringLiteral("INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"),
+                          { iDone, fx.sandbox->root() + QStringLiteral("/src/main.cpp") });
+        fx.db->ExecSQLFmt(
+            QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"),
+            { iDone });
+        fx.db->ExecSQLFmt(QStringLiteral("UPDATE projects SET senddate = 99999 WHERE id = %d"), { iDone });
+        TfrmMain frm;
+        frm.resize(620, 420);
+        frm.show();
+        if (!QTest::qWaitFor([&] { return frm.Filled(); }, 10000))
+            bOk = false;
+        frm.findChild<QListWidget *>(QStringLiteral("listProjects"))->setCurrentRow(1);
+        bOk &= Save(frm, sOut, QStringLiteral("main-window"));
+    }
+    {
+        const QString sOutFolder = fx.sandbox->root() + QStringLiteral("/out");
+        QDir().mkpath(sOutFolder);
+        auto parser = CreateParser(0, iProject, QStringLiteral("Sample project"), QString());
+        parser->Parse();
+        TfrmProjectEditor frm(parser.get());
+        auto *pg = frm.findChild<QTabWidget *>(QStringLiteral("pgProject"));
+        bOk &= Save(frm, sOut, QStringLiteral("project-editor-project"));
+        pg->setCurrentIndex(1);
+        bOk &= Save(frm, sOut, QStringLiteral("project-editor-files-all"));
+        frm.ShowAddedFiles();
+        bOk &= QTest::qWaitFor([&] { return !frm.Counting(); }, 10000);
+        bOk &= Save(frm, sOut, QStringLiteral("project-editor-files-added"));
+        pg->setCurrentIndex(2);
+        bOk &= Save(frm, sOut, QStringLiteral("project-editor-send"));
+    }
+    {
+        TfrmProjectEditor frm(nullptr);
+        bOk &= Save(frm, sOut, QStringLiteral("project-editor-new"));
+    }
+    {
+        TfrmAbout frm;
+        bOk &= Save(frm, sOut, QStringLiteral("about"));
+    }
+    {
+        // The delivery window after a run into a folder.
+        const QString sOutFolder = fx.sandbox->root() + QStringLiteral("/delivered");
+        QDir().mkpath(sOutFolder);
+        // Only this task, so that the picture shows a clean run.
+        fx.db->ExecSQL(QStringLiteral("DELETE FROM sendparams"));
+        fx.db->ExecSQL(QStringLiteral("DELETE FROM send"));
+        fx.db->ExecSQLFmt(
+            QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"),
+            { iProject });
+        SetSendParam(int(fx.db->LastInsertRowID()), QStringLiteral("FileFolder"), sOutFolder);
+        auto parser = CreateParser(0, iProject, QStringLiteral("Sample project"), QString());
+        parser->Parse();
+        TfrmGenerate frm({ parser.get() });
+        frm.resize(560, 360);
+        frm.show();
+        if (!QTest::qWaitFor([&] { return frm.CanClose(); }, 30000))
+            bOk = false;
+        bOk &= Save(frm, sOut, QStringLiteral("delivery-window"));
     }
     return bOk ? 0 : 1;
 }

@@ -25,7 +25,7 @@ class TestApplication : public QObject
 
     bwtest::TestSandbox m_sandbox;
 
-    QString dataDir() const { return m_sandbox.root() + u"/data/orro{}/Bundlewick/"_s; }
+    QString dataDir() const { return m_sandbox.root() + u"/data/bundlewick/"_s; }
 
     std::unique_ptr<QProcess> launch()
     {
@@ -120,14 +120,14 @@ private slots:
     void failedStartEndsWithAMessage()
     {
         bwtest::TestSandbox local;
-        QVERIFY(QDir().mkpath(local.root() + u"/data/orro{}/Bundlewick/bundlewick.sqlite"_s));
+        QVERIFY(QDir().mkpath(local.root() + u"/data/bundlewick/bundlewick.sqlite"_s));
         auto run = launch();
         QVERIFY(run->waitForFinished(20000));
         QCOMPARE(run->exitStatus(), QProcess::NormalExit);
         QCOMPARE(run->exitCode(), 1);
         QVERIFY(QString::fromUtf8(run->readAllStandardError())
                     .contains(u"[critical] Bundlewick: Failed to open database"_s));
-        QVERIFY(!QFile::exists(local.root() + u"/data/orro{}/Bundlewick/bundlewick.lock"_s));
+        QVERIFY(!QFile::exists(local.root() + u"/data/bundlewick/bundlewick.lock"_s));
     }
 
     void secondInstanceLeavesTheFirstAlone()

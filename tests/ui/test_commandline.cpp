@@ -33,7 +33,7 @@ class CommandLine : public ::testing::Test
 protected:
     bwtest::TestSandbox sandbox;
 
-    QString dataDir() const { return sandbox.root() + u"/data/orro{}/Bundlewick/"_s; }
+    QString dataDir() const { return sandbox.root() + u"/data/bundlewick/"_s; }
 
     TOutput run(const QStringList &args)
     {
@@ -246,7 +246,7 @@ mode_t modeOf(const QString &path)
 // A data folder where the lock file cannot be made is no second instance.
 TEST_F(CommandLine, UnusableDataFolderIsNotAnotherInstance)
 {
-    sandbox.writeFile(u"data/orro{}"_s, "a file where the folder should be");
+    sandbox.writeFile(u"data/bundlewick"_s, "a file where the folder should be");
     const TOutput out = run({ u"list"_s });
     EXPECT_EQ(out.iExit, 1);
     EXPECT_TRUE(out.sErr.startsWith(u"bundlewick: Cannot create the lock file \""_s))
@@ -269,7 +269,7 @@ TEST_F(CommandLine, PrivateFilesAndNoLeftovers)
     EXPECT_EQ(runFolders(), QStringList());
     EXPECT_EQ(modeOf(dataDir()), 0700u);
     EXPECT_EQ(modeOf(dataDir() + u"bundlewick.sqlite"_s), 0600u);
-    const QString configDir = sandbox.root() + u"/config/orro{}/Bundlewick/"_s;
+    const QString configDir = sandbox.root() + u"/config/bundlewick/"_s;
     EXPECT_EQ(modeOf(configDir), 0700u);
     for (const QString &file : QDir(configDir).entryList(QDir::Files))
         EXPECT_EQ(modeOf(configDir + file), 0600u) << file.toStdString();

@@ -1,5 +1,6 @@
 #include "core/data/startup.h"
 
+#include "core/appfolders.h"
 #include "core/data/fdata.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
@@ -22,7 +23,8 @@ void ProcessInit()
     DB = nullptr;
     DiagLog = nullptr;
     Params = nullptr;
-    AppDataDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro{}/Bundlewick/");
+    MoveLegacyFolders();
+    AppDataDir = AppDataFolder();
     try {
         // The folder holds the database with its stored passwords.
         MakePrivateDir(AppDataDir);
@@ -30,7 +32,7 @@ void ProcessInit()
         // Reported where it matters: the lock file or the database cannot be made.
     }
     MakeDataFilesPrivate();
-    Params = new TParams(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"));
+    Params = new TParams(QStringLiteral("SOFTWARE\\orro{}\\Bundlewick"), ParamsFileName());
     // Working files of runs that were killed or crashed.
     RemoveStaleRunDirs();
     InstallRunTempDirCleanup();

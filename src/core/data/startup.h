@@ -7,9 +7,9 @@
 // Process start and end, in a fixed order shared by every front end.
 
 // Initialises the SQLite library and the temporary-file list, clears the
-// process-wide objects, builds AppDataDir ("$XDG_DATA_HOME/orro{}/Bundlewick/")
-// and creates it with its parents (a failure shows later, when the database
-// cannot be opened), and loads Params. Numbers in SQL are always written with
+// process-wide objects, moves the folders of earlier versions (appfolders.h),
+// builds AppDataDir ("$XDG_DATA_HOME/bundlewick/") and creates it with its parents (a failure shows later,
+// when the database cannot be opened), and loads Params. Numbers in SQL are always written with
 // "." by the formatter, so the user's locale is left alone.
 // The data folder is made private (0700) and so are the files in it (0600)
 // when an earlier version or umask left them readable by others; the run

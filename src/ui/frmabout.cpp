@@ -1,0 +1,107 @@
+#include "ui/frmabout.h"
+
+#include "core/data/fdata.h"
+#include "core/productinfo.h"
+#include "core/winutils.h"
+#include "ui/appicon.h"
+#include "ui/shellutils.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The help topic that holds the licence agreement.
+constexpr int kLicenseTopic = 13;
+
+QLabel *Line(QWidget *parent, const char *sName, const QString &sText)
+{
+    auto *label = new QLabel(sText, parent);
+    label->setObjectName(QLatin1String(sName));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
+                                   | Qt::LinksAccessibleByKeyboard);
+    return label;
+}
+
+QString Link(const QString &sAddress, const QString &sText)
+{
+    return QStringLiteral("<a href=\"%1\">%2</a>").arg(sAddress.toHtmlEscaped(), sText.toHtmlEscaped());
+}
+
+} // namespace
+
+TfrmAbout::TfrmAbout(QWidget *parent)
+    : TBaseDialog(parent)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Bundlewick"));
+    SetHelpContext(kLicenseTopic);
+    setWindowIcon(AppIcon());
+
+    auto *icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("imgIcon"));
+    const int iIcon = fontMetrics().height() * 4;
+    icon->setPixmap(AppIcon().pixmap(iIcon, iIcon));
+    icon->setAlignment(Qt::AlignTop);
+
+    auto *lblName = Line(this, "lblName", QStringLiteral("Bundlewick %1").arg(TFData::ShortAppVersion()));
+    QFont big = lblName->font();
+    big.setPointSizeF(big.pointSizeF() * 1.6);
+    big.setBold(true);
+    lblName->setFont(big);
+    auto *lblVersion = Line(this, "lblVersion", QStringLiteral("Version %1").arg(AppVersion()));
+    auto *lblPurpose = Line(this, "lblPurpose",
+                            QStringLiteral("Collects, zips and delivers the source code of your projects."));
+    auto *lblWeb = Line(this, "lblWeb", Link(QString(ProductWebSite), QString(ProductWebSite)));
+    auto *lblLicence
+        = Line(this, "lblLicence",
+               LicenceLine().toHtmlEscaped().replace(
+                   QString(TFData::HelpAddress(kLicenseTopic)).toHtmlEscaped(),
+                   Link(TFData::HelpAddress(kLicenseTopic), TFData::HelpAddress(kLicenseTopic))));
+    for (QLabel *label : { lblWeb, lblLicence }) {
+        label->setTextFormat(Qt::RichText);
+        label->setOpenExternalLinks(false);
+        connect(label, &QLabel::linkActivated, this, [](const QString &sLink) { OpenURL(sLink); });
+    }
+    lblLicence->setWordWrap(true);
+
+    auto *btnClose = new QPushButton(QStringLiteral("&Close"), this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setDefault(true);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto *text = new QVBoxLayout();
+    text->setSpacing(kFormMargin / 2);
+    text->addWidget(lblName);
+    text->addWidget(lblVersion);
+    text->addWidget(lblPurpose);
+    text->addSpacing(kFormMargin / 2);
+    text->addWidget(lblWeb);
+    text->addWidget(lblLicence);
+    auto *top = new QHBoxLayout();
+    top->setSpacing(kFormMargin);
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addLayout(text, 1);
+    auto *buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    buttons->addWidget(btnClose);
+    auto *main = new QVBoxLayout(this);
+    SetFormMargins(main);
+    main->addLayout(top);
+    main->addLayout(buttons);
+    main->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TfrmAbout::Execute(QWidget *parent)
+{
+    TfrmAbout frm(parent);
+    frm.exec();
+}
+
+QString TfrmAbout::LicenceLine()
+{
+    return QStringLiteral("Licensed to you under the Bundlewick licence agreement: %1")
+        .arg(TFData::HelpAddress(kLicenseTopic));
+}

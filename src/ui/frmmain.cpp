@@ -1,0 +1,694 @@
+#include "ui/frmmain.h"
+
+#include "core/data/fdata.h"
+#include "core/globals.h"
+#include "core/regutils.h"
+#include "core/winutils.h"
+#include "projects/parser.h"
+#include "projects/parserdelphi.h"
+#include "ui/appicon.h"
+#include "ui/busycursor.h"
+#include "ui/dialogs.h"
+#include "ui/formpos.h"
+#include "ui/frmabout.h"
+#include "ui/frmgenerate.h"
+#include "ui/frmprojecteditor.h"
+#include "ui/help.h"
+#include "ui/shellutils.h"
+#include "ui/torrolabel.h"
+#include "ui/windowkit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHelpEvent>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTimer>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Bundlewick");
+const QString kHintAll = QStringLiteral("Select All|Check all the entries in your project list.");
+const QString kHintNone = QStringLiteral("Select None|Uncheck all the entries in your project list.");
+const QString kHintGenerate
+    = QStringLiteral("Zip and deliver|Process all the checked entries in your \r\nproject list. Each one "
+                     "will have a zip\r\nfile "
+                     "created and sent to the destinations\r\nspecified on the Project Editor's Send tab. ");
+const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete this project?");
+
+// Room for counts of this size, so that the columns line up from row to row.
+const QString kWidestFiles = QStringLiteral("00000 files");
+const QString kWidestChanges = QStringLiteral("00000 changes");
+
+QString ParseErrorOf(const TParser *oProject)
+{
+    const auto *delphi = dynamic_cast<const TParserDelphi *>(oProject);
+    return delphi ? delphi->ParseError() : QString();
+}
+
+TParser *ProjectOf(const QModelIndex &index)
+{
+    return reinterpret_cast<TParser *>(index.data(TProjectDelegate::ProjectRole).value<quintptr>());
+}
+
+QIcon ThemeIcon(const char *sName, QStyle::StandardPixmap eFallback)
+{
+    return QIcon::fromTheme(QLatin1String(sName), QApplication::style()->standardIcon(eFallback));
+}
+
+} // namespace
+
+// --- TProjectDelegate -------------------------------------------------------
+
+QString TProjectDelegate::FilesText(const TParser *oProject)
+{
+    return Plural(QStringLiteral("file"), oProject->FileCount());
+}
+
+QString TProjectDelegate::ChangesText(const TParser *oProject)
+{
+    return Plural(QStringLiteral("change"), oProject->ChangedFiles());
+}
+
+TProjectDelegate::TRowLayout TProjectDelegate::Layout(const QStyleOptionViewItem &option,
+                                                      const QModelIndex &index)
+{
+    TRowLayout layout;
+    QStyleOptionViewItem opt = option;
+    opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    // The same place the item view's click handling expects the box at.
+    layout.check = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, widget);
+    const QRect r = option.rect;
+    const QFontMetrics &fm = option.fontMetrics;
+    int iLeft = layout.check.right() + 1 + 4;
+    if (!index.data(ErrorRole).toString().isEmpty()) {
+        const int iSize = qMin(fm.height(), r.height());
+        layout.mark = QRect(iLeft, r.top() + (r.height() - iSize) / 2, iSize, iSize);
+        iLeft = layout.mark.right() + 1 + 4;
+    }
+    // Both counts right-aligned inside the row: changes at the right edge,
+    // files in a column before them.
+    const TParser *oProject = ProjectOf(index);
+    const QString sFiles = oProject ? FilesText(oProject) : QString();
+    const QString sChanges = oProject ? ChangesText(oProject) : QString();
+    const int iChangesWidth = qMax(fm.horizontalAdvance(kWidestChanges), fm.horizontalAdvance(sChanges));
+    const int iFilesWidth = qMax(fm.horizontalAdvance(kWidestFiles), fm.horizontalAdvance(sFiles));
+    layout.changes = QRect(r.right() - 8 - iChangesWidth + 1, r.top(), iChangesWidth, r.height());
+    layout.files = QRect(layout.changes.left() - 16 - iFilesWidth, r.top(), iFilesWidth, r.height());
+    layout.title = QRect(iLeft, r.top(), qMax(0, layout.files.left() - 16 - iLeft), r.height());
+    return layout;
+}
+
+void TProjectDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    const bool bUsable = index.data(UsableRole).toBool();
+    const Qt::CheckState eCheck = index.data(Qt::CheckStateRole).value<Qt::CheckState>();
+
+    // Background, selection and focus as the style draws them.
+    QStyleOptionViewItem back = opt;
+    back.text.clear();
+    back.icon = QIcon();
+    back.features &= ~QStyleOptionViewItem::HasCheckIndicator;
+    style->drawControl(QStyle::CE_ItemViewItem, &back, painter, widget);
+
+    const TRowLayout layout = Layout(option, index);
+    // A project that cannot be delivered has no box of its own; one that
+    // "All" checked shows the mark greyed, so the user sees it will go.
+    if (bUsable || eCheck == Qt::Checked) {
+        QStyleOptionViewItem box = opt;
+        box.rect = layout.check;
+        box.state = box.state & ~QStyle::State_HasFocus;
+        box.state |= eCheck == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
+        if (!bUsable)
+            box.state &= ~QStyle::State_Enabled;
+        style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &box, painter, widget);
+    }
+    if (layout.mark.isValid())
+        style->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, widget).paint(painter, layout.mark);
+
+    const TParser *oProject = ProjectOf(index);
+    if (!oProject)
+        return;
+    const bool bSelected = option.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = bUsable && (option.state & QStyle::State_Enabled)
+        ? (option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive)
+        : QPalette::Disabled;
+    painter->save();
+    painter->setPen(option.palette.color(group, bSelected ? QPalette::HighlightedText : QPalette::Text));
+    painter->setFont(option.font);
+    const QFontMetrics &fm = option.fontMetrics;
+    painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter,
+                      fm.elidedText(oProject->Title(), Qt::ElideRight, layout.title.width()));
+    painter->drawText(layout.files, Qt::AlignRight | Qt::AlignVCenter, FilesText(oProject));
+    painter->drawText(layout.changes, Qt::AlignRight | Qt::AlignVCenter, ChangesText(oProject));
+    painter->restore();
+}
+
+QSize TProjectDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(qMax(size.height(), option.fontMetrics.height() + 6));
+    return size;
+}
+
+bool TProjectDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                                 const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    // The list shows no hints of its own; only a parse error explains itself.
+    if (event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QString sError = index.data(ErrorRole).toString();
+    if (sError.isEmpty()) {
+        QToolTip::hideText();
+        return true;
+    }
+    QToolTip::showText(
+        event->globalPos(),
+        THints::Html(QStringLiteral("The project file could not be parsed completely|") + sError), view,
+        option.rect, 30000);
+    return true;
+}
+
+// --- TfrmMain ---------------------------------------------------------------
+
+TfrmMain::TfrmMain(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(kTitle);
+    setWindowIcon(AppIcon());
+    setMinimumSize(400, 400);
+    resize(560, 480);
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("pnlMain"));
+    setCentralWidget(central);
+
+    listProjects = new QListWidget(central);
+    listProjects->setObjectName(QStringLiteral("listProjects"));
+    listProjects->setAccessibleName(QStringLiteral("Projects"));
+    listProjects->setItemDelegate(new TProjectDelegate(listProjects));
+    listProjects->setSelectionMode(QAbstractItemView::SingleSelection);
+    listProjects->setUniformItemSizes(true);
+    listProjects->installEventFilter(this);
+    listProjects->viewport()->installEventFilter(this);
+
+    lblSelect = new QLabel(QStringLiteral("Select"), central);
+    lblSelect->setObjectName(QStringLiteral("lblSelect"));
+    lblSelectAll = new TorroLabel(QStringLiteral("All"), central);
+    lblSelectAll->setObjectName(QStringLiteral("lblSelectAll"));
+    THints::SetHint(lblSelectAll, kHintAll);
+    lblSelectNone = new TorroLabel(QStringLiteral("None"), central);
+    lblSelectNone->setObjectName(QStringLiteral("lblSelectNone"));
+    THints::SetHint(lblSelectNone, kHintNone);
+    btnGenerate = new QPushButton(QStringLiteral("&Zip and deliver"), central);
+    btnGenerate->setObjectName(QStringLiteral("btnGenerate"));
+    THints::SetHint(btnGenerate, kHintGenerate);
+    btnExit = new QPushButton(QStringLiteral("E&xit"), central);
+    btnExit->setObjectName(QStringLiteral("btnExit"));
+
+    auto *bottom = new QHBoxLayout();
+    bottom->setSpacing(kFormMargin / 2);
+    bottom->addWidget(lblSelect);
+    bottom->addWidget(lblSelectAll);
+    bottom->addWidget(lblSelectNone);
+    bottom->addStretch(1);
+    bottom->addSpacing(kFormMargin / 2);
+    bottom->addWidget(btnGenerate);
+    bottom->addWidget(btnExit);
+    auto *main = new QVBoxLayout(central);
+    SetFormMargins(main);
+    main->addWidget(listProjects, 1);
+    main->addLayout(bottom);
+
+    pnlStart = BuildStartPanel(central);
+    pnlStart->setVisible(false);
+
+    BuildMenus();
+
+    tmProjects = new QTimer(this);
+    tmProjects->setObjectName(QStringLiteral("tmProjects"));
+    tmProjects->setSingleShot(true);
+    tmProjects->setInterval(100);
+    connect(tmProjects, &QTimer::timeout, this, &TfrmMain::FillList);
+
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [] { ShowHelp(kHelpTopic); });
+
+    connect(lblSelectAll, &TorroLabel::clicked, this, [this] { SelectAll(true); });
+    connect(lblSelectNone, &TorroLabel::clicked, this, [this] { SelectAll(false); });
+    connect(btnGenerate, &QPushButton::clicked, this, &TfrmMain::Generate);
+    connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(listProjects, &QListWidget::itemChanged, this, &TfrmMain::ItemChanged);
+    connect(listProjects, &QListWidget::itemSelectionChanged, this, &TfrmMain::UpdateStates);
+
+    // Files dropped on the window start a quick send, which arrives with its
+    // own window; until then the window takes no drops.
+    UpdateStates();
+    tmProjects->start();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The items refer to the objects: drop them first.
+    listProjects->clear();
+}
+
+void TfrmMain::BuildMenus()
+{
+    mmProjects = menuBar()->addMenu(QStringLiteral("&Projects"));
+    mmProjects->setObjectName(QStringLiteral("mmProjects"));
+    mmProjectsAdd
+        = mmProjects->addAction(ThemeIcon("document-new", QStyle::SP_FileIcon), QStringLiteral("&Add"));
+    mmProjectsAdd->setObjectName(QStringLiteral("mmProjectsAdd"));
+    mmProjectsAdd->setShortcut(QKeySequence::New);
+    mmProjectsDelete = mmProjects->addAction(QStringLiteral("&Delete"));
+    mmProjectsDelete->setObjectName(QStringLiteral("mmProjectsDelete"));
+    mmProjectsDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    mmProjectsEdit = mmProjects->addAction(QStringLiteral("&Edit"));
+    mmProjectsEdit->setObjectName(QStringLiteral("mmProjectsEdit"));
+    // Return edits too, but only in the list (see eventFilter); shown here.
+    mmProjectsEdit->setShortcut(QKeySequence(Qt::Key_Return));
+    mmProjectsEdit->setShortcutContext(Qt::WidgetShortcut);
+    mmProjects->addSeparator()->setObjectName(QStringLiteral("mmProjectsBreak01"));
+    mmExit = mmProjects->addAction(ThemeIcon("application-exit", QStyle::SP_DialogCloseButton),
+                                   QStringLiteral("E&xit"));
+    mmExit->setObjectName(QStringLiteral("mmExit"));
+    mmExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(mmProjects, &QMenu::aboutToShow, this, &TfrmMain::mmProjectsPopup);
+    connect(mmProjectsAdd, &QAction::triggered, this, &TfrmMain::AddProject);
+    connect(mmProjectsDelete, &QAction::triggered, this, &TfrmMain::DeleteProject);
+    connect(mmProjectsEdit, &QAction::triggered, this, &TfrmMain::EditProject);
+    connect(mmExit, &QAction::triggered, this, &QWidget::close);
+
+    mmOptions = menuBar()->addMenu(QStringLiteral("&Options"));
+    mmOptions->setObjectName(QStringLiteral("mmOptions"));
+    mmLog = mmOptions->addAction(ThemeIcon("document-open-recent", QStyle::SP_FileDialogDetailedView),
+                                 QStringLiteral("&Log"));
+    mmLog->setObjectName(QStringLiteral("mmLog"));
+    // The delivery log viewer arrives with its own window; until then the
+    // entry is shown but disabled.
+    mmLog->setEnabled(false);
+    mmSettings = mmOptions->addAction(ThemeIcon("preferences-system", QStyle::SP_FileDialogInfoView),
+                                      QStringLiteral("&Settings"));
+    mmSettings->setObjectName(QStringLiteral("mmSettings"));
+    // The settings dialog arrives with its own window (afterwards: hide the
+    // start panel and re-read the hints switch); disabled until then.
+    mmSettings->setEnabled(false);
+
+    mmHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mmHelp->setObjectName(QStringLiteral("mmHelp"));
+    mmAbout = mmHelp->addAction(ThemeIcon("help-about", QStyle::SP_MessageBoxInformation),
+                                QStringLiteral("&About"));
+    mmAbout->setObjectName(QStringLiteral("mmAbout"));
+    mmContents = mmHelp->addAction(ThemeIcon("help-contents", QStyle::SP_DialogHelpButton),
+                                   QStringLiteral("&Contents"));
+    mmContents->setObjectName(QStringLiteral("mmContents"));
+    mmHelpEmail
+        = mmHelp->addAction(ThemeIcon("mail-send", QStyle::SP_ArrowRight), QStringLiteral("&Email support"));
+    mmHelpEmail->setObjectName(QStringLiteral("mmHelpEmail"));
+    // The support message goes through the support e-mail dialog, which
+    // arrives later; disabled until then.
+    mmHelpEmail->setEnabled(false);
+    mmHelpLicense = mmHelp->addAction(ThemeIcon("text-x-generic", QStyle::SP_FileIcon),
+                                      QStringLiteral("&License agreement"));
+    mmHelpLicense->setObjectName(QStringLiteral("mmHelpLicense"));
+    connect(mmHelp, &QMenu::aboutToShow, this, &TfrmMain::HideStartPanel);
+    connect(mmAbout, &QAction::triggered, this, [this] { TfrmAbout::Execute(this); });
+    connect(mmContents, &QAction::triggered, this, [] { OpenURL(TFData::HelpAddress(kContentsTopic)); });
+    connect(mmHelpLicense, &QAction::triggered, this, [] { OpenURL(TFData::HelpAddress(kLicenseTopic)); });
+}
+
+QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
+{
+    auto *panel = new QFrame(parent);
+    panel->setObjectName(QStringLiteral("pnlStart"));
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setAutoFillBackground(true);
+    panel->setBackgroundRole(QPalette::Base);
+
+    auto *lblStart = new TorroLabel(QStringLiteral("Get started by creating your first project"), panel);
+    lblStart->setObjectName(QStringLiteral("lblStart"));
+    QFont big = lblStart->font();
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    lblStart->setFont(big);
+    // The panel paints the list's base colour: the link colour must follow
+    // the same group.
+    lblStart->setForegroundRole(QPalette::Link);
+    auto *Label1
+        = new QLabel(QStringLiteral("... or add and manage projects from the Projects menu."), panel);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    auto *btnCreate = new QPushButton(QStringLiteral("&Create project"), panel);
+    btnCreate->setObjectName(QStringLiteral("btnCreate"));
+
+    const int iIcon = Label1->fontMetrics().height();
+    auto line = [&](const char *sName, const QString &sText, QStyle::StandardPixmap eIcon) {
+        auto *row = new QHBoxLayout();
+        row->setSpacing(kFormMargin / 2);
+        auto *icon = new QLabel(panel);
+        icon->setPixmap(style()->standardIcon(eIcon).pixmap(iIcon, iIcon));
+        auto *label = new QLabel(sText, panel);
+        label->setObjectName(QLatin1String(sName));
+        row->addWidget(icon);
+        row->addWidget(label, 1);
+        return row;
+    };
+
+    auto *layout = new QVBoxLayout(panel);
+    SetFormMargins(layout);
+    layout->addWidget(lblStart);
+    layout->addWidget(Label1);
+    layout->addWidget(btnCreate, 0, Qt::AlignLeft);
+    layout->addSpacing(kFormMargin / 2);
+    layout->addLayout(line("Label2", QStringLiteral("Hide the popup hints in Settings\u00bbAppearance."),
+                           QStyle::SP_MessageBoxInformation));
+    layout->addLayout(line("Label3", QStringLiteral("Press the F1 key on any screen for help."),
+                           QStyle::SP_MessageBoxQuestion));
+
+    connect(lblStart, &TorroLabel::clicked, this, [this] {
+        HideStartPanel();
+        AddProject();
+    });
+    connect(btnCreate, &QPushButton::clicked, this, [this] {
+        HideStartPanel();
+        AddProject();
+    });
+    return panel;
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    if (Params && !event->spontaneous())
+        LoadFormPos(*Params, this);
+    QMainWindow::showEvent(event);
+    CheckStartPanel();
+    UpdateStates();
+}
+
+void TfrmMain::hideEvent(QHideEvent *event)
+{
+    if (Params && !event->spontaneous())
+        SaveFormPos(*Params, this);
+    QMainWindow::hideEvent(event);
+}
+
+void TfrmMain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    CentreStartPanel();
+    listProjects->viewport()->update();
+}
+
+void TfrmMain::CheckStartPanel()
+{
+    if (FStartDone || !DB)
+        return;
+    if (TProjectList::ProjectCount() == 0) {
+        pnlStart->adjustSize();
+        pnlStart->setVisible(true);
+        pnlStart->raise();
+        CentreStartPanel();
+    }
+}
+
+void TfrmMain::CentreStartPanel()
+{
+    if (!pnlStart->isVisible())
+        return;
+    // The list's layout may not have run yet on the first show.
+    centralWidget()->layout()->activate();
+    const QRect list = listProjects->geometry();
+    pnlStart->move(list.left() + (list.width() - pnlStart->width()) / 2,
+                   list.top() + (list.height() - pnlStart->height()) / 2);
+}
+
+void TfrmMain::HideStartPanel()
+{
+    // Once gone, the panel stays away for the life of the window.
+    FStartDone = true;
+    pnlStart->setVisible(false);
+}
+
+void TfrmMain::mmProjectsPopup()
+{
+    const bool bSelected = SelectedItem() != nullptr;
+    mmProjectsEdit->setEnabled(bSelected);
+    mmProjectsDelete->setEnabled(bSelected);
+    mmProjectsEdit->setIcon(bSelected ? ThemeIcon("document-edit", QStyle::SP_FileDialogContentsView)
+                                      : QIcon());
+    mmProjectsDelete->setIcon(bSelected ? ThemeIcon("edit-delete", QStyle::SP_TrashIcon) : QIcon());
+    HideStartPanel();
+}
+
+TParser *TfrmMain::ProjectAt(int iRow) const
+{
+    const QListWidgetItem *item = listProjects->item(iRow);
+    return item ? ProjectOf(listProjects->model()->index(iRow, 0)) : nullptr;
+}
+
+int TfrmMain::RowOf(const TParser *oProject) const
+{
+    for (int i = 0; i < listProjects->count(); ++i)
+        if (ProjectAt(i) == oProject)
+            return i;
+    return -1;
+}
+
+QListWidgetItem *TfrmMain::SelectedItem() const
+{
+    const QList<QListWidgetItem *> items = listProjects->selectedItems();
+    return items.isEmpty() ? nullptr : items.front();
+}
+
+QListWidgetItem *TfrmMain::AppendItem(TParser *oProject)
+{
+    auto *item = new QListWidgetItem();
+    item->setText(oProject->Title());
+    item->setData(TProjectDelegate::ProjectRole, QVariant::fromValue(reinterpret_cast<quintptr>(oProject)));
+    FSettingChecks = true;
+    listProjects->addItem(item);
+    FSettingChecks = false;
+    ApplyRules(item);
+    return item;
+}
+
+void TfrmMain::ApplyRules(QListWidgetItem *item)
+{
+    const int iRow = listProjects->row(item);
+    TParser *oProject = ProjectAt(iRow);
+    const int iIndex = FProjects.IndexOf(oProject);
+    if (iIndex < 0)
+        return;
+    const bool bUsable = FProjects.Enabled(iIndex);
+    FSettingChecks = true;
+    // A project that cannot be delivered stays selectable (to edit or
+    // delete it); only its check box is taken away.
+    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    if (bUsable)
+        flags |= Qt::ItemIsUserCheckable;
+    item->setFlags(flags);
+    item->setData(TProjectDelegate::UsableRole, bUsable);
+    item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oProject));
+    item->setText(oProject->Title());
+    item->setCheckState(FProjects.InitiallyChecked(iIndex) ? Qt::Checked : Qt::Unchecked);
+    FSettingChecks = false;
+}
+
+void TfrmMain::ParseComplete(TParser *oParser)
+{
+    const int iRow = RowOf(oParser);
+    if (iRow < 0)
+        return;
+    QListWidgetItem *item = listProjects->item(iRow);
+    FSettingChecks = true;
+    item->setText(oParser->Title());
+    item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oParser));
+    FSettingChecks = false;
+    listProjects->viewport()->update(listProjects->visualItemRect(item));
+}
+
+void TfrmMain::FillList()
+{
+    tmProjects->stop();
+    if (!DB)
+        return;
+    {
+        // The first paint is done; parsing may take a while.
+        TBusyCursor busy;
+        struct TDone
+        {
+            TfrmMain *form;
+            ~TDone()
+            {
+                form->FFilled = true;
+                form->UpdateStates();
+            }
+        } done { this };
+        FProjects.Load();
+        for (int i = 0; i < FProjects.Count(); ++i)
+            FProjects.At(i)->SetOnParse([this](TParser *oParser) { ParseComplete(oParser); });
+        FProjects.Parse();
+        FProjects.SortByTitle();
+        listProjects->setUpdatesEnabled(false);
+        for (int i = 0; i < FProjects.Count(); ++i)
+            AppendItem(FProjects.At(i));
+        listProjects->setUpdatesEnabled(true);
+    }
+}
+
+void TfrmMain::ItemChanged(QListWidgetItem *item)
+{
+    Q_UNUSED(item);
+    if (!FSettingChecks)
+        UpdateStates();
+}
+
+void TfrmMain::UpdateStates()
+{
+    int iChecked = 0;
+    for (int i = 0; i < listProjects->count(); ++i)
+        if (listProjects->item(i)->checkState() == Qt::Checked)
+            ++iChecked;
+    const int iCount = listProjects->count();
+    btnGenerate->setEnabled(iChecked > 0);
+    lblSelectAll->setEnabled(iCount > 0 && iChecked < iCount);
+    lblSelectNone->setEnabled(iChecked > 0);
+    // Kept current so that the keyboard shortcuts act only on a selection.
+    const bool bSelected = SelectedItem() != nullptr;
+    mmProjectsEdit->setEnabled(bSelected);
+    mmProjectsDelete->setEnabled(bSelected);
+}
+
+void TfrmMain::SelectAll(bool bChecked)
+{
+    HideStartPanel();
+    FSettingChecks = true;
+    for (int i = 0; i < listProjects->count(); ++i)
+        listProjects->item(i)->setCheckState(bChecked ? Qt::Checked : Qt::Unchecked);
+    FSettingChecks = false;
+    listProjects->viewport()->update();
+    UpdateStates();
+}
+
+void TfrmMain::AddProject()
+{
+    std::unique_ptr<TParser> oCreated;
+    TfrmProjectEditor::ExecuteNew(oCreated, this);
+    // A project stored before a Cancel is in the database all the same.
+    if (oCreated) {
+        TParser *oProject = oCreated.get();
+        oProject->SetOnParse([this](TParser *oParser) { ParseComplete(oParser); });
+        FProjects.Append(std::move(oCreated), true);
+        QListWidgetItem *item = AppendItem(oProject);
+        listProjects->setCurrentItem(item);
+    }
+    UpdateStates();
+}
+
+void TfrmMain::EditProject()
+{
+    QListWidgetItem *item = SelectedItem();
+    if (!item)
+        return;
+    TParser *oProject = ProjectAt(listProjects->row(item));
+    const bool bSaved = TfrmProjectEditor::Execute(oProject, this);
+    oProject->SetOnParse([this](TParser *oParser) { ParseComplete(oParser); });
+    const int iIndex = FProjects.IndexOf(oProject);
+    // Tasks and entries are stored as the user works, also before a Cancel.
+    FProjects.RefreshSendTasks(iIndex);
+    const Qt::CheckState eKept = item->checkState();
+    ApplyRules(item);
+    if (!bSaved) {
+        FSettingChecks = true;
+        item->setCheckState(eKept);
+        FSettingChecks = false;
+    }
+    listProjects->viewport()->update();
+    UpdateStates();
+}
+
+void TfrmMain::DeleteProject()
+{
+    QListWidgetItem *item = SelectedItem();
+    if (!item)
+        return;
+    if (TDialogs::Confirm(this, kTitle, kConfirmDelete)) {
+        TParser *oProject = ProjectAt(listProjects->row(item));
+        TProjectList::DeleteProject(oProject->ProjectID());
+        delete listProjects->takeItem(listProjects->row(item));
+        FProjects.RemoveAt(FProjects.IndexOf(oProject));
+    }
+    UpdateStates();
+}
+
+void TfrmMain::Generate()
+{
+    QList<TParser *> listChecked;
+    for (int i = 0; i < listProjects->count(); ++i)
+        if (listProjects->item(i)->checkState() == Qt::Checked)
+            listChecked.append(ProjectAt(i));
+    if (listChecked.isEmpty())
+        return;
+    TfrmGenerate::Execute(listChecked, this);
+    // What was just delivered is no longer a change: count again, so the
+    // list does not invite a second delivery of the same files.
+    {
+        TBusyCursor busy;
+        for (TParser *oProject : std::as_const(listChecked)) {
+            const int iIndex = FProjects.IndexOf(oProject);
+            const int iRow = RowOf(oProject);
+            if (iIndex < 0 || iRow < 0)
+                continue;
+            FProjects.ParseAt(iIndex);
+            ApplyRules(listProjects->item(iRow));
+        }
+    }
+    listProjects->viewport()->update();
+    UpdateStates();
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == listProjects && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && key->modifiers() == Qt::NoModifier) {
+            EditProject();
+            return true;
+        }
+    }
+    if (watched == listProjects->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const QModelIndex index = listProjects->indexAt(mouse->position().toPoint());
+        if (index.isValid()) {
+            listProjects->setCurrentRow(index.row());
+            EditProject();
+        } else {
+            listProjects->clearSelection();
+            HideStartPanel();
+            AddProject();
+        }
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "projects/projectlist.h"
+
+#include <QMainWindow>
+#include <QStyledItemDelegate>
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPushButton;
+class QTimer;
+class TParser;
+class TorroLabel;
+
+// Draws a project row: check box (none for a project that cannot be
+// delivered), title, and the file and change counts right-aligned in the
+// row; a project whose parse met errors carries a warning mark.
+class TProjectDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    // Item data besides the check state: the project object, whether the
+    // project can be delivered, and the parse error text.
+    static constexpr int ProjectRole = Qt::UserRole;
+    static constexpr int UsableRole = Qt::UserRole + 1;
+    static constexpr int ErrorRole = Qt::UserRole + 2;
+
+    // Where the counts and the mark go, so that tests can check the layout.
+    struct TRowLayout
+    {
+        QRect check, mark, title, files, changes;
+    };
+    // The count texts of a row: "1 file", "12 files", "0 changes".
+    static QString FilesText(const TParser *oProject);
+    static QString ChangesText(const TParser *oProject);
+    static TRowLayout Layout(const QStyleOptionViewItem &option, const QModelIndex &index);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+};
+
+// The main window: every project as a line of a check list with its counts;
+// "Zip and deliver" delivers the checked ones. Projects are added, edited and
+// deleted from the Projects menu (and by keyboard and double-click); an empty
+// database shows a start panel. Closing it ends the program.
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // Whether the first fill of the list has run.
+    bool Filled() const { return FFilled; }
+    // The list's projects, in list order.
+    TProjectList &Projects() { return FProjects; }
+    // The project of a row; null when there is no such row.
+    TParser *ProjectAt(int iRow) const;
+    int RowOf(const TParser *oProject) const;
+
+    // The actions, also for tests.
+    void FillList();
+    void AddProject();
+    void EditProject();
+    void DeleteProject();
+    void SelectAll(bool bChecked);
+    void Generate();
+    void UpdateStates();
+
+    // Help topics of the help menu.
+    static constexpr int kHelpTopic = 16;
+    static constexpr int kContentsTopic = 2;
+    static constexpr int kLicenseTopic = 13;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildMenus();
+    QWidget *BuildStartPanel(QWidget *parent);
+    void CheckStartPanel();
+    void CentreStartPanel();
+    void HideStartPanel();
+    void mmProjectsPopup();
+    void ParseComplete(TParser *oParser);
+    QListWidgetItem *AppendItem(TParser *oProject);
+    void ApplyRules(QListWidgetItem *item);
+    QListWidgetItem *SelectedItem() const;
+    void ItemChanged(QListWidgetItem *item);
+
+    TProjectList FProjects;
+    bool FFilled = false;
+    bool FStartDone = false;
+    bool FSettingChecks = false;
+
+    QListWidget *listProjects = nullptr;
+    QLabel *lblSelect = nullptr;
+    TorroLabel *lblSelectAll = nullptr;
+    TorroLabel *lblSelectNone = nullptr;
+    QPushButton *btnGenerate = nullptr;
+    QPushButton *btnExit = nullptr;
+    QWidget *pnlStart = nullptr;
+    QTimer *tmProjects = nullptr;
+    QMenu *mmProjects = nullptr;
+    QMenu *mmOptions = nullptr;
+    QMenu *mmHelp = nullptr;
+    QAction *mmProjectsAdd = nullptr;
+    QAction *mmProjectsDelete = nullptr;
+    QAction *mmProjectsEdit = nullptr;
+    QAction *mmExit = nullptr;
+    QAction *mmLog = nullptr;
+    QAction *mmSettings = nullptr;
+    QAction *mmAbout = nullptr;
+    QAction *mmContents = nullptr;
+    QAction *mmHelpEmail = nullptr;
+    QAction *mmHelpLicense = nullptr;
+};

@@ -1,0 +1,722 @@
+#include "ui/frmprojecteditor.h"
+
+#include "core/globals.h"
+#include "core/settingkeys.h"
+#include "core/sqlite.h"
+#include "core/winutils.h"
+#include "delivery/sendtask.h"
+#include "projects/entrycounts.h"
+#include "projects/fileentries.h"
+#include "projects/parser.h"
+#include "projects/parserdelphi.h"
+#include "ui/busycursor.h"
+#include "ui/dialogs.h"
+#include "ui/frmfileadd.h"
+#include "ui/frmsendeditor.h"
+#include "ui/torrolabel.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Project editor");
+
+const QString kHintTitle = QStringLiteral("Project name|Name the project anything you like.");
+const QString kHintDelphi = QStringLiteral(
+    "Delphi|Select a .dpr file as the Project file and Bundlewick\r\nwill parse all its dependencies.\r\n");
+const QString kHintOther
+    = QStringLiteral("Generic|There may be no parsable project file, but you can\r\nselect files - including "
+                     "wildcard matches - on the \r\nFiles tab.\r\n");
+const QString kHintFile = QStringLiteral(
+    "Project file|The project file, or entry file, is documented\r\nin the zip file. It provides the "
+    "recipient "
+    "with a place to\r\nstart. For supported project types this file will be parsed\r\nto populate the file "
+    "list.\r\n");
+const QString kHintFilesAll = QStringLiteral("All files|All the files in this project, including "
+                                             "an\r\nexpanded list of any wild-card files entered in "
+                                             "the\r\nAdd File dialog.\r\n");
+const QString kHintFilesAdded = QStringLiteral(
+    "Added files|Files added manually to this project rather than \r\nbeing parsed from the project file "
+    "itself. Wild card \r\nentries are not shown as expanded in this list.\r\n");
+const QString kHintFileAdd = QStringLiteral("Add|Add a new file or files to this project.");
+const QString kHintFileDelete = QStringLiteral("Delete|Delete the selected file or files from this project.");
+const QString kHintSendAdd = QStringLiteral("Add|Add a new send task to this project.");
+const QString kHintSendDelete = QStringLiteral("Delete|Delete the selected send task from this project.");
+const QString kHintSendEdit = QStringLiteral("Edit|Edit the selected send task.");
+
+enum { kPageProject = 0, kPageFiles = 1, kPageSend = 2 };
+
+TorroLabel *Link(const QString &sName, const QString &sText, const QString &sHint, QWidget *parent)
+{
+    auto *label = new TorroLabel(sText, parent);
+    label->setObjectName(sName);
+    THints::SetHint(label, sHint, kProjectEditorHintTime);
+    return label;
+}
+
+QLabel *Plain(const QString &sName, const QString &sText, QWidget *parent)
+{
+    auto *label = new QLabel(sText, parent);
+    label->setObjectName(sName);
+    return label;
+}
+
+} // namespace
+
+// --- TFileRowDelegate -----------------------------------------------------
+
+void TFileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString sCount = index.data(CountRole).toString();
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    // Background and focus as the style draws them, the texts by hand.
+    opt.text.clear();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+
+    const bool bSelected = option.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group
+        = option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+    painter->save();
+    painter->setPen(option.palette.color(group, bSelected ? QPalette::HighlightedText : QPalette::Text));
+    const QRect r = option.rect;
+    int iRight = r.right() - 4;
+    if (!sCount.isEmpty()) {
+        const int iWidth = option.fontMetrics.horizontalAdvance(sCount);
+        painter->drawText(QRect(iRight - iWidth, r.top() + 1, iWidth, r.height() - 1),
+                          Qt::AlignRight | Qt::AlignVCenter, sCount);
+        iRight -= iWidth + 16;
+    }
+    const QRect textRect(r.left() + 2, r.top(), qMax(0, iRight - r.left() - 2), r.height());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                                    textRect.width()));
+    painter->restore();
+}
+
+QSize TFileRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    // One line of text with a little air; never less than the original 13 pixels.
+    Q_UNUSED(index);
+    return QSize(option.rect.width(), qMax(13, option.fontMetrics.height() + 2));
+}
+
+// --- TfrmProjectEditor ----------------------------------------------------
+
+TfrmProjectEditor::TfrmProjectEditor(TParser *oParser, QWidget *parent)
+    : TBaseDialog(parent)
+    , FParser(oParser)
+{
+    setObjectName(QStringLiteral("frmProjectEditor"));
+    setWindowTitle(kCaption);
+    SetHelpContext(17);
+    setMinimumSize(400, 400);
+    resize(708, 600);
+
+    FCounts = new TEntryCounts(this);
+    connect(FCounts, &TEntryCounts::counted, this, &TfrmProjectEditor::EntryCounted);
+
+    pgProject = new QTabWidget(this);
+    pgProject->setObjectName(QStringLiteral("pgProject"));
+    pgProject->setStyleSheet(QStringLiteral("QTabBar::tab { min-width: 100px; }"));
+    tabProject = BuildProjectPage();
+    tabFiles = BuildFilesPage();
+    tabSend = BuildSendPage();
+    pgProject->addTab(tabProject, QStringLiteral("&Project"));
+    pgProject->addTab(tabFiles, QStringLiteral("&Files"));
+    pgProject->addTab(tabSend, QStringLiteral("S&end"));
+
+    btnSave = new QPushButton(QStringLiteral("&Save"), this);
+    btnSave->setObjectName(QStringLiteral("btnSave"));
+    btnSave->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setAutoDefault(false);
+
+    auto *buttons = new QHBoxLayout();
+    buttons->setSpacing(kFormMargin);
+    buttons->addStretch(1);
+    buttons->addWidget(btnSave);
+    buttons->addWidget(btnCancel);
+    auto *main = new QVBoxLayout(this);
+    SetFormMargins(main);
+    main->addWidget(pgProject, 1);
+    main->addLayout(buttons);
+
+    connect(btnSave, &QPushButton::clicked, this, &TfrmProjectEditor::btnSaveClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmProjectEditor::reject);
+    connect(pgProject, &QTabWidget::currentChanged, this, &TfrmProjectEditor::PageChanged);
+    // The dialog closes either way; the project object must be current then.
+    connect(this, &QDialog::finished, this, &TfrmProjectEditor::FinishEditing);
+
+    Prepare();
+}
+
+TfrmProjectEditor::~TfrmProjectEditor() = default;
+
+QWidget *TfrmProjectEditor::BuildProjectPage()
+{
+    auto *page = new QWidget();
+    page->setObjectName(QStringLiteral("tabProject"));
+
+    edTitle = new QLineEdit(page);
+    edTitle->setObjectName(QStringLiteral("edTitle"));
+    THints::SetHint(edTitle, kHintTitle, kProjectEditorHintTime);
+    Label1 = BuddyLabel(QStringLiteral("Project &name"), edTitle, page);
+    Label1->setObjectName(QStringLiteral("Label1"));
+
+    Label2 = Plain(QStringLiteral("Label2"), QStringLiteral("Project type"), page);
+    Label2->setVisible(false);
+    rbDelphi = new QRadioButton(QStringLiteral("&Delphi"), page);
+    rbDelphi->setObjectName(QStringLiteral("rbDelphi"));
+    THints::SetHint(rbDelphi, kHintDelphi, kProjectEditorHintTime);
+    rbOther = new QRadioButton(QStringLiteral("&Generic"), page);
+    rbOther->setObjectName(QStringLiteral("rbOther"));
+    THints::SetHint(rbOther, kHintOther, kProjectEditorHintTime);
+    rbOther->setChecked(true);
+    auto *kinds = new QButtonGroup(page);
+    kinds->addButton(rbDelphi);
+    kinds->addButton(rbOther);
+
+    edFile = new QLineEdit(page);
+    edFile->setObjectName(QStringLiteral("edFile"));
+    edFile->setEnabled(false);
+    THints::SetHint(edFile, kHintFile, kProjectEditorHintTime);
+    lblFile = BuddyLabel(QStringLiteral("Project &file"), edFile, page);
+    lblFile->setObjectName(QStringLiteral("lblFile"));
+    lblFile->setEnabled(false);
+    btnFile = new QPushButton(QStringLiteral("..."), page);
+    btnFile->setObjectName(QStringLiteral("btnFile"));
+    btnFile->setAccessibleName(QStringLiteral("Choose project file"));
+    btnFile->setAutoDefault(false);
+    btnFile->setEnabled(false);
+    btnFile->setFixedWidth(qMax(btnFile->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3,
+                                edFile->sizeHint().height()));
+
+    lblEditedCaption = Plain(QStringLiteral("lblEditedCaption"), QStringLiteral("Last edited"), page);
+    lblEdited = Plain(QStringLiteral("lblEdited"), QString(), page);
+    lblEdited->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto *kindRow = new QHBoxLayout();
+    kindRow->setSpacing(kFormMargin);
+    kindRow->addWidget(rbOther);
+    kindRow->addWidget(rbDelphi);
+    kindRow->addStretch(1);
+
+    auto *fileRow = new QHBoxLayout();
+    fileRow->setSpacing(kFormMargin / 2);
+    fileRow->addWidget(edFile, 1);
+    fileRow->addWidget(btnFile);
+
+    auto *editedRow = new QHBoxLayout();
+    editedRow->setSpacing(kFormMargin / 2);
+    editedRow->addWidget(lblEditedCaption);
+    editedRow->addWidget(lblEdited, 1);
+
+    auto *layout = new QVBoxLayout(page);
+    SetFormMargins(layout);
+    layout->addLayout(LabelledInput(Label1, edTitle));
+    layout->addWidget(Label2);
+    layout->addLayout(kindRow);
+    layout->addLayout(LabelledInput(lblFile, fileRow));
+    layout->addLayout(editedRow);
+    layout->addStretch(1);
+
+    connect(rbDelphi, &QRadioButton::clicked, this, &TfrmProjectEditor::rbTypeClick);
+    connect(rbOther, &QRadioButton::clicked, this, &TfrmProjectEditor::rbTypeClick);
+    connect(edTitle, &QLineEdit::textChanged, this, &TfrmProjectEditor::ProjectChange);
+    connect(edFile, &QLineEdit::textChanged, this, &TfrmProjectEditor::ProjectChange);
+    connect(btnFile, &QPushButton::clicked, this, &TfrmProjectEditor::btnFileClick);
+    return page;
+}
+
+QWidget *TfrmProjectEditor::BuildFilesPage()
+{
+    auto *page = new QWidget();
+    page->setObjectName(QStringLiteral("tabFiles"));
+
+    Label3 = Plain(QStringLiteral("Label3"), QStringLiteral("\u2022 Show"), page);
+    lblFilesAll = Link(QStringLiteral("lblFilesAll"), QStringLiteral("All files"), kHintFilesAll, page);
+    lblFilesAdded
+        = Link(QStringLiteral("lblFilesAdded"), QStringLiteral("Added files"), kHintFilesAdded, page);
+    lblFiles = Plain(QStringLiteral("lblFiles"), QStringLiteral("\u2022 Files"), page);
+    lblFileAdd = Link(QStringLiteral("lblFileAdd"), QStringLiteral("Add"), kHintFileAdd, page);
+    lblFileDelete = Link(QStringLiteral("lblFileDelete"), QStringLiteral("Delete"), kHintFileDelete, page);
+    lblFileDelete->setEnabled(false);
+    lblFileCount = Plain(QStringLiteral("lblFileCount"), Plural(QStringLiteral("file"), 0), page);
+    lblFileCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    // What the Delphi parse could not do; the list below holds what it found.
+    lblParseError = Plain(QStringLiteral("lblParseError"), QString(), page);
+    lblParseError->setWordWrap(true);
+    lblParseError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblParseError->setVisible(false);
+
+    listFiles = new QListWidget(page);
+    listFiles->setObjectName(QStringLiteral("listFiles"));
+    listFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listFiles->setUniformItemSizes(true);
+    listFiles->setItemDelegate(new TFileRowDelegate(listFiles));
+    listFiles->setAccessibleName(QStringLiteral("Files"));
+    // A file manager's drop lands on the list's viewport.
+    TDropFilter::InstallFilesAndFolders(listFiles->viewport(),
+                                        [this](const QStringList &oPaths) { AddDropped(oPaths); });
+
+    auto *links = new QHBoxLayout();
+    links->setSpacing(kFormMargin / 2);
+    links->addWidget(Label3);
+    links->addWidget(lblFilesAll);
+    links->addWidget(lblFilesAdded);
+    links->addSpacing(kFormMargin);
+    links->addWidget(lblFiles);
+    links->addWidget(lblFileAdd);
+    links->addWidget(lblFileDelete);
+    links->addStretch(1);
+    links->addWidget(lblFileCount);
+
+    auto *layout = new QVBoxLayout(page);
+    SetFormMargins(layout);
+    layout->addLayout(links);
+    layout->addWidget(lblParseError);
+    layout->addWidget(listFiles, 1);
+
+    connect(lblFilesAll, &TorroLabel::clicked, this, &TfrmProjectEditor::ShowAllFiles);
+    connect(lblFilesAdded, &TorroLabel::clicked, this, &TfrmProjectEditor::ShowAddedFiles);
+    connect(lblFileAdd, &TorroLabel::clicked, this, &TfrmProjectEditor::lblFileAddClick);
+    connect(lblFileDelete, &TorroLabel::clicked, this, &TfrmProjectEditor::lblFileDeleteClick);
+    connect(listFiles, &QListWidget::itemSelectionChanged, this, &TfrmProjectEditor::FileSelectionChanged);
+    connect(listFiles, &QListWidget::currentRowChanged, this, &TfrmProjectEditor::FileSelectionChanged);
+    return page;
+}
+
+QWidget *TfrmProjectEditor::BuildSendPage()
+{
+    auto *page = new QWidget();
+    page->setObjectName(QStringLiteral("tabSend"));
+
+    Label5 = Plain(QStringLiteral("Label5"), QStringLiteral("Send method"), page);
+    lblSendAdd = Link(QStringLiteral("lblSendAdd"), QStringLiteral("Add"), kHintSendAdd, page);
+    lblSendAdd->setEnabled(false);
+    lblSendDelete = Link(QStringLiteral("lblSendDelete"), QStringLiteral("Delete"), kHintSendDelete, page);
+    lblSendDelete->setEnabled(false);
+    lblSendEdit = Link(QStringLiteral("lblSendEdit"), QStringLiteral("Edit"), kHintSendEdit, page);
+    lblSendEdit->setEnabled(false);
+    listMethods = new QListWidget(page);
+    listMethods->setObjectName(QStringLiteral("listMethods"));
+    listMethods->setAccessibleName(QStringLiteral("Send methods"));
+
+    auto *links = new QHBoxLayout();
+    links->setSpacing(kFormMargin / 2);
+    links->addWidget(Label5);
+    links->addWidget(lblSendAdd);
+    links->addWidget(lblSendEdit);
+    links->addWidget(lblSendDelete);
+    links->addStretch(1);
+
+    auto *layout = new QVBoxLayout(page);
+    SetFormMargins(layout);
+    layout->addLayout(links);
+    layout->addWidget(listMethods, 1);
+
+    // "Add" always starts an empty task; only "Edit" and a double-click
+    // open the selected one.
+    connect(lblSendAdd, &TorroLabel::clicked, this, [this] { EditSendTask(0); });
+    connect(lblSendEdit, &TorroLabel::clicked, this, [this] {
+        if (QListWidgetItem *item = listMethods->currentItem(); item && item->isSelected())
+            EditSendTask(item->data(Qt::UserRole).toInt());
+    });
+    connect(listMethods, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem *item) { EditSendTask(item->data(Qt::UserRole).toInt()); });
+    connect(lblSendDelete, &TorroLabel::clicked, this, &TfrmProjectEditor::lblSendDeleteClick);
+    connect(listMethods, &QListWidget::itemSelectionChanged, this, &TfrmProjectEditor::SendSelectionChanged);
+    return page;
+}
+
+void TfrmProjectEditor::Prepare()
+{
+    if (FParser) {
+        (FParser->Kind() == pkDelphi ? rbDelphi : rbOther)->setChecked(true);
+        edTitle->setText(FParser->Title());
+        edFile->setText(FParser->ProjectFile());
+        lblEdited->setText(DB->QueryStringFmt(QStringLiteral("SELECT modified FROM projects WHERE id = %d"),
+                                              { FParser->ProjectID() }));
+        edFile->setReadOnly(true);
+        btnFile->setEnabled(false);
+        rbOther->setEnabled(false);
+        rbDelphi->setEnabled(false);
+        lblFile->setEnabled(FParser->Kind() == pkDelphi);
+        edFile->setEnabled(FParser->Kind() == pkDelphi);
+        ShowAllFiles();
+        SetCaption();
+        LoadSendTasks();
+        ProjectChange();
+    } else {
+        setWindowTitle(kCaption + QStringLiteral(" :: New project"));
+        lblEditedCaption->setVisible(false);
+        lblEdited->setVisible(false);
+        pgProject->setTabVisible(kPageFiles, false);
+        pgProject->setTabVisible(kPageSend, false);
+    }
+}
+
+void TfrmProjectEditor::showEvent(QShowEvent *event)
+{
+    TBaseDialog::showEvent(event);
+    pgProject->setCurrentIndex(kPageProject);
+    edTitle->setFocus(Qt::OtherFocusReason);
+}
+
+int TfrmProjectEditor::HelpTopic() const
+{
+    switch (pgProject->currentIndex()) {
+    case kPageFiles:
+        return 28;
+    case kPageSend:
+        return 29;
+    default:
+        return 27;
+    }
+}
+
+bool TfrmProjectEditor::Execute(TParser *oParser, QWidget *parent)
+{
+    TfrmProjectEditor frm(oParser, parent);
+    return frm.exec() == QDialog::Accepted;
+}
+
+bool TfrmProjectEditor::ExecuteNew(std::unique_ptr<TParser> &oCreated, QWidget *parent)
+{
+    TfrmProjectEditor frm(nullptr, parent);
+    const bool bSaved = frm.exec() == QDialog::Accepted;
+    oCreated = frm.TakeCreated();
+    return bSaved && oCreated;
+}
+
+std::unique_ptr<TParser> TfrmProjectEditor::TakeCreated()
+{
+    if (FCreated.get() == FParser)
+        FParser = nullptr;
+    return std::move(FCreated);
+}
+
+bool TfrmProjectEditor::Counting() const
+{
+    return FCounts->Busy();
+}
+
+void TfrmProjectEditor::SetCaption()
+{
+    setWindowTitle(kCaption + QStringLiteral(" :: ") + (FParser ? FParser->Title() : edTitle->text()));
+}
+
+// --- Project page -----------------------------------------------------------
+
+void TfrmProjectEditor::rbTypeClick()
+{
+    const bool bDelphi = rbDelphi->isChecked();
+    lblFile->setEnabled(bDelphi);
+    edFile->setEnabled(bDelphi);
+    btnFile->setEnabled(bDelphi && !FParser);
+    ProjectChange();
+}
+
+bool TfrmProjectEditor::PagesAllowed() const
+{
+    const QString sTitle = edTitle->text().trimmed();
+    if (sTitle.isEmpty())
+        return false;
+    if (!FParser
+        && DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects WHERE title = '%s'"),
+                               { SQLEscape(sTitle) })
+            != 0)
+        return false;
+    if (rbDelphi->isChecked() && !QFileInfo(edFile->text()).isFile())
+        return false;
+    return true;
+}
+
+void TfrmProjectEditor::ProjectChange()
+{
+    const bool bAllowed = PagesAllowed();
+    pgProject->setTabVisible(kPageFiles, bAllowed);
+    pgProject->setTabVisible(kPageSend, bAllowed);
+}
+
+void TfrmProjectEditor::btnFileClick()
+{
+    const QString sFile
+        = TDialogs::OpenFileName(this, QStringLiteral("Project file"), Param::ProjectPath.Get(),
+                                 QStringLiteral("Delphi projects (*.dpr);;All files (*)"));
+    if (sFile.isEmpty())
+        return;
+    Param::ProjectPath.Set(QFileInfo(sFile).absolutePath());
+    edFile->setText(QDir::cleanPath(QFileInfo(sFile).absoluteFilePath()));
+}
+
+void TfrmProjectEditor::PageChanged(int iIndex)
+{
+    // Leaving the Project page stores a new project, so that entries and
+    // tasks can refer to it.
+    if (iIndex != kPageProject && !FParser && !edTitle->text().trimmed().isEmpty())
+        StoreProject();
+    if (iIndex == kPageSend)
+        lblSendAdd->setEnabled(FParser != nullptr);
+}
+
+void TfrmProjectEditor::StoreProject()
+{
+    const QString sTitle = edTitle->text();
+    if (FParser) {
+        DB->ExecSQLFmt(
+            QStringLiteral("UPDATE projects SET title = '%s', modified = DATETIME('NOW') WHERE id = %d"),
+            { SQLEscape(sTitle), FParser->ProjectID() });
+        FParser->SetTitle(sTitle);
+        SetCaption();
+        return;
+    }
+    const int iKind = rbDelphi->isChecked() ? pkDelphi : pkGeneric;
+    DB->ExecSQLFmt(
+        QStringLiteral("INSERT INTO projects (id, type, title, filename, modified) VALUES (NULL, %d, "
+                       "'%s', '%s', DATETIME('NOW'))"),
+        { iKind, SQLEscape(sTitle), SQLEscape(edFile->text()) });
+    const int iID = int(DB->LastInsertRowID());
+    FCreated = CreateParser(iKind, iID, sTitle, iKind == pkDelphi ? edFile->text() : QString(),
+                            [this](TParser *) { ShowAllFiles(); });
+    FParser = FCreated.get();
+    // The kind and the project file are fixed from now on.
+    edFile->setReadOnly(true);
+    btnFile->setEnabled(false);
+    rbOther->setEnabled(false);
+    rbDelphi->setEnabled(false);
+    lblEditedCaption->setVisible(true);
+    lblEdited->setVisible(true);
+    lblEdited->setText(
+        DB->QueryStringFmt(QStringLiteral("SELECT modified FROM projects WHERE id = %d"), { iID }));
+    SetCaption();
+    {
+        TBusyCursor busy;
+        FParser->Parse();
+    }
+    ProjectChange();
+}
+
+void TfrmProjectEditor::btnSaveClick()
+{
+    if (edTitle->text().trimmed().isEmpty())
+        return;
+    if (rbDelphi->isChecked() && !QFileInfo(edFile->text()).isFile())
+        return;
+    StoreProject();
+    accept();
+}
+
+void TfrmProjectEditor::FinishEditing()
+{
+    if (FFinished)
+        return;
+    FFinished = true;
+    FCounts->Cancel();
+    // The main window draws the counts of the object: entries added or
+    // deleted here change them.
+    if (FParser)
+        FParser->Recount();
+}
+
+// --- Files page -------------------------------------------------------------
+
+void TfrmProjectEditor::ShowParseError()
+{
+    const auto *delphi = dynamic_cast<const TParserDelphi *>(FParser);
+    const QString sError = delphi ? delphi->ParseError() : QString();
+    lblParseError->setText(sError.isEmpty()
+                               ? QString()
+                               : QStringLiteral("The project file could not be parsed completely; the list "
+                                                "shows what was found.\n")
+                                   + sError);
+    lblParseError->setVisible(!sError.isEmpty());
+}
+
+void TfrmProjectEditor::ShowAllFiles()
+{
+    FCounts->Cancel();
+    FShowingAdded = false;
+    listFiles->clear();
+    if (FParser) {
+        listFiles->setUpdatesEnabled(false);
+        for (const QString &sPath : FParser->FilePaths()) {
+            auto *item = new QListWidgetItem(sPath, listFiles);
+            item->setData(TFileRowDelegate::IDRole, 0);
+        }
+        listFiles->setUpdatesEnabled(true);
+    }
+    lblFileCount->setText(Plural(QStringLiteral("file"), listFiles->count()));
+    lblFilesAll->setEnabled(false);
+    lblFilesAdded->setEnabled(true);
+    ShowParseError();
+    FileSelectionChanged();
+}
+
+void TfrmProjectEditor::ShowAddedFiles()
+{
+    FCounts->Cancel();
+    FShowingAdded = true;
+    listFiles->clear();
+    QStringList entries;
+    if (FParser) {
+        const auto table
+            = DB->GetTableFmt(QStringLiteral("SELECT id, filename FROM files WHERE id_projects = %d"),
+                              { FParser->ProjectID() });
+        while (!table->Eof()) {
+            auto *item = new QListWidgetItem(table->FieldAsString(1), listFiles);
+            item->setData(TFileRowDelegate::IDRole, int(table->FieldAsInteger(0)));
+            item->setData(TFileRowDelegate::CountRole, QStringLiteral("\u2026"));
+            entries.append(item->text());
+            table->Next();
+        }
+    }
+    lblFileCount->setText(Plural(QStringLiteral("addition"), listFiles->count()));
+    lblFilesAll->setEnabled(true);
+    lblFilesAdded->setEnabled(false);
+    FileSelectionChanged();
+    // Each entry is counted once per fill, on a worker.
+    FCounts->Request(entries);
+}
+
+void TfrmProjectEditor::EntryCounted(int iIndex, int iCount)
+{
+    if (!FShowingAdded)
+        return;
+    if (QListWidgetItem *item = listFiles->item(iIndex))
+        item->setData(TFileRowDelegate::CountRole, Plural(QStringLiteral("file"), iCount));
+}
+
+void TfrmProjectEditor::FileSelectionChanged()
+{
+    const QListWidgetItem *item = listFiles->currentItem();
+    lblFileDelete->setEnabled(item && item->data(TFileRowDelegate::IDRole).toInt() > 0);
+}
+
+void TfrmProjectEditor::lblFileAddClick()
+{
+    if (!FParser)
+        return;
+    const int id = TfrmFileAdd::Execute(FParser, this);
+    if (id > 0)
+        FParser->FileAdd(id);
+    ShowAddedFiles();
+}
+
+void TfrmProjectEditor::AddDropped(const QStringList &oPaths)
+{
+    if (!FParser)
+        return;
+    const QStringList present = FParser->FilePaths();
+    const QSet<QString> known(present.cbegin(), present.cend());
+    // The same drop twice adds nothing new.
+    const auto stored = [this](const QString &sEntry) {
+        return DB->QueryIntegerFmt(
+                   QStringLiteral("SELECT COUNT(id) FROM files WHERE id_projects = %d AND filename = '%s'"),
+                   { FParser->ProjectID(), SQLEscape(sEntry) })
+            > 0;
+    };
+    int iFirst = 0;
+    for (const QString &sDropped : oPaths) {
+        const QFileInfo info(sDropped);
+        const QString sPath = QDir::cleanPath(info.absoluteFilePath());
+        QString sEntry;
+        if (info.isDir())
+            sEntry = BuildWildcardEntry({ sPath, QStringLiteral("*"), true, QString() }, *FParser);
+        else if (info.isFile() && !known.contains(sPath))
+            sEntry = sPath;
+        if (sEntry.isEmpty() || stored(sEntry))
+            continue;
+        const int id = StoreFileEntry(FParser->ProjectID(), sEntry);
+        if (iFirst == 0)
+            iFirst = id;
+    }
+    if (iFirst > 0)
+        FParser->FileAdd(iFirst);
+    ShowAddedFiles();
+}
+
+void TfrmProjectEditor::lblFileDeleteClick()
+{
+    if (listFiles->selectedItems().isEmpty())
+        return;
+    for (int i = listFiles->count() - 1; i >= 0; --i) {
+        QListWidgetItem *item = listFiles->item(i);
+        if (!item->isSelected())
+            continue;
+        const int id = item->data(TFileRowDelegate::IDRole).toInt();
+        if (id > 0 && FParser)
+            FParser->FileDelete(id);
+        delete listFiles->takeItem(i);
+    }
+    // The counts still coming belong to rows that may be gone.
+    if (FShowingAdded)
+        FCounts->Cancel();
+    lblFileCount->setText(
+        Plural(FShowingAdded ? QStringLiteral("addition") : QStringLiteral("file"), listFiles->count()));
+    FileSelectionChanged();
+}
+
+// --- Send page --------------------------------------------------------------
+
+void TfrmProjectEditor::LoadSendTasks()
+{
+    listMethods->clear();
+    if (!FParser)
+        return;
+    for (const TSendTask &task : TSendTask::LoadProject(FParser->ProjectID())) {
+        const QString sText = task.ListText();
+        if (sText.isEmpty())
+            continue;
+        auto *item = new QListWidgetItem(sText, listMethods);
+        item->setData(Qt::UserRole, task.ID);
+    }
+    SendSelectionChanged();
+}
+
+void TfrmProjectEditor::SendSelectionChanged()
+{
+    const bool bSelected = !listMethods->selectedItems().isEmpty();
+    lblSendDelete->setEnabled(bSelected);
+    lblSendEdit->setEnabled(bSelected);
+}
+
+void TfrmProjectEditor::EditSendTask(int iMethodID)
+{
+    if (!FParser)
+        return;
+    if (TfrmSendEditor::Execute(iMethodID, FParser->ProjectID(), edTitle->text(), this))
+        LoadSendTasks();
+}
+
+void TfrmProjectEditor::lblSendDeleteClick()
+{
+    QListWidgetItem *item = listMethods->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    const int id = item->data(Qt::UserRole).toInt();
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id = %d"), { id });
+    DB->ExecSQLFmt(QStringLiteral("DELETE FROM sendparams WHERE id_send = %d"), { id });
+    delete listMethods->takeItem(listMethods->row(item));
+    SendSelectionChanged();
+}

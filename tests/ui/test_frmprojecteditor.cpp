@@ -1,0 +1,269 @@
+#include "projects/parser.h"
+#include "projects/parserdelphi.h"
+#include "ui/frmprojecteditor.h"
+#include "ui/frmsendeditor.h"
+#include "ui/torrolabel.h"
+#include "uitest.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+using bwtest::ModalDriver;
+
+class TestFrmProjectEditor : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<bwtest::UiFixture> m_fx;
+
+    template<typename T> static T *child(QWidget &frm, const char *name)
+    {
+        T *widget = frm.findChild<T *>(QString::fromLatin1(name));
+        if (!widget)
+            qWarning("no %s", name);
+        return widget;
+    }
+    int addProject(const QString &sTitle)
+    {
+        m_fx->db->ExecSQLFmt(u"INSERT INTO projects (type, title, filename, modified) VALUES (0, '%s', '', "
+                             "'2026-01-02 03:04:05')"_s,
+                             { SQLEscape(sTitle) });
+        return int(m_fx->db->LastInsertRowID());
+    }
+    int addTask(int iProject, const QString &sFolder)
+    {
+        m_fx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
+                             { iProject });
+        const int id = int(m_fx->db->LastInsertRowID());
+        m_fx->db->ExecSQLFmt(
+            u"INSERT INTO sendparams (id_send, name, value) VALUES (%d, 'FileFolder', '%s')"_s,
+            { id, SQLEscape(sFolder) });
+        return id;
+    }
+    qint64 count(const QString &sql) { return m_fx->db->GetTableValue(sql); }
+    static QTabWidget *pages(QWidget &frm) { return child<QTabWidget>(frm, "pgProject"); }
+    static void dropUrls(QWidget *target, const QStringList &paths)
+    {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+    }
+    static QStringList rows(QListWidget *list)
+    {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts.append(list->item(i)->text());
+        return texts;
+    }
+
+private slots:
+    void init() { m_fx = std::make_unique<bwtest::UiFixture>(); }
+    void cleanup()
+    {
+        TDialogs::Clear();
+        m_fx.reset();
+    }
+
+    void newDelphiProjectNeedsAnExistingFile()
+    {
+        TfrmProjectEditor frm(nullptr);
+        frm.show();
+        QCOMPARE(frm.windowTitle(), u"Project editor :: New project"_s);
+        QVERIFY(!pages(frm)->isTabVisible(1));
+        QVERIFY(!child<QLabel>(frm, "lblEditedCaption")->isVisible());
+        child<QLineEdit>(frm, "edTitle")->setText(u"Delphi one"_s);
+        QVERIFY(pages(frm)->isTabVisible(1));
+        QVERIFY(pages(frm)->isTabVisible(2));
+        QTest::mouseClick(child<QRadioButton>(frm, "rbDelphi"), Qt::LeftButton);
+        QVERIFY(child<QLineEdit>(frm, "edFile")->isEnabled());
+        QVERIFY(child<QPushButton>(frm, "btnFile")->isEnabled());
+        child<QLineEdit>(frm, "edFile")->setText(m_fx->sandbox->root() + u"/missing.dpr"_s);
+        QVERIFY(!pages(frm)->isTabVisible(1));
+        QVERIFY(!pages(frm)->isTabVisible(2));
+        QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
+        QVERIFY(frm.isVisible());
+        QCOMPARE(count(u"SELECT COUNT(*) FROM projects"_s), 0);
+        // Once the file exists, the pages come back.
+        const QString sFile = m_fx->sandbox->writeFile(u"p/one.dpr"_s, "program one;\nbegin\nend.\n");
+        child<QLineEdit>(frm, "edFile")->setText(sFile);
+        QVERIFY(pages(frm)->isTabVisible(1));
+    }
+
+    void duplicateTitleHidesThePagesButSaves()
+    {
+        addProject(u"O'Brien's"_s);
+        TfrmProjectEditor frm(nullptr);
+        frm.show();
+        child<QLineEdit>(frm, "edTitle")->setText(u"O'Brien's"_s);
+        QVERIFY(!pages(frm)->isTabVisible(1));
+        child<QLineEdit>(frm, "edTitle")->setText(u"O'Brien's two"_s);
+        QVERIFY(pages(frm)->isTabVisible(1));
+        child<QLineEdit>(frm, "edTitle")->setText(u"O'Brien's"_s);
+        QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
+        QCOMPARE(frm.result(), int(QDialog::Accepted));
+        QCOMPARE(count(u"SELECT COUNT(*) FROM projects WHERE title = 'O''Brien''s'"_s), 2);
+        const std::unique_ptr<TParser> created = frm.TakeCreated();
+        QVERIFY(created);
+        QCOMPARE(created->Title(), u"O'Brien's"_s);
+    }
+
+    void existingProjectOpensWithItsDetails()
+    {
+        const int id = addProject(u"Shown"_s);
+        addTask(id, u"/srv/drop"_s);
+        auto parser = CreateParser(0, id, u"Shown"_s, QString());
+        parser->Parse();
+        TfrmProjectEditor frm(parser.get());
+        frm.show();
+        QCOMPARE(frm.windowTitle(), u"Project editor :: Shown"_s);
+        QCOMPARE(child<QLabel>(frm, "lblEdited")->text(), u"2026-01-02 03:04:05"_s);
+        QVERIFY(!child<QRadioButton>(frm, "rbDelphi")->isEnabled());
+        QVERIFY(child<QLineEdit>(frm, "edFile")->isReadOnly());
+        QCOMPARE(rows(child<QListWidget>(frm, "listMethods")), QStringList { u"FILE as /srv/drop"_s });
+        QCOMPARE(frm.HelpTopic(), 27);
+        pages(frm)->setCurrentIndex(1);
+        QCOMPARE(frm.HelpTopic(), 28);
+        pages(frm)->setCurrentIndex(2);
+        QCOMPARE(frm.HelpTopic(), 29);
+        QVERIFY(child<TorroLabel>(frm, "lblSendAdd")->isEnabled());
+    }
+
+    void sendAddAlwaysOpensAnEmptyTask()
+    {
+        const int id = addProject(u"Tasks"_s);
+        const int task = addTask(id, u"/srv/drop"_s);
+        auto parser = CreateParser(0, id, u"Tasks"_s, QString());
+        parser->Parse();
+        TfrmProjectEditor frm(parser.get());
+        frm.show();
+        pages(frm)->setCurrentIndex(2);
+        auto *methods = child<QListWidget>(frm, "listMethods");
+        QVERIFY(!child<TorroLabel>(frm, "lblSendEdit")->isEnabled());
+        methods->setCurrentRow(0);
+        QVERIFY(child<TorroLabel>(frm, "lblSendEdit")->isEnabled());
+        QVERIFY(child<TorroLabel>(frm, "lblSendDelete")->isEnabled());
+        int iOpened = -1;
+        {
+            ModalDriver driver(
+                [&](QDialog *dialog) { iOpened = qobject_cast<TfrmSendEditor *>(dialog)->MethodID(); });
+            QTest::mouseClick(child<TorroLabel>(frm, "lblSendAdd"), Qt::LeftButton);
+            QVERIFY(driver.ran());
+        }
+        QCOMPARE(iOpened, 0);
+        {
+            ModalDriver driver(
+                [&](QDialog *dialog) { iOpened = qobject_cast<TfrmSendEditor *>(dialog)->MethodID(); });
+            QTest::mouseClick(child<TorroLabel>(frm, "lblSendEdit"), Qt::LeftButton);
+            QVERIFY(driver.ran());
+        }
+        QCOMPARE(iOpened, task);
+        QCOMPARE(count(u"SELECT COUNT(*) FROM send"_s), 1);
+        // Delete takes the task and its parameters, without a question.
+        QTest::mouseClick(child<TorroLabel>(frm, "lblSendDelete"), Qt::LeftButton);
+        QCOMPARE(methods->count(), 0);
+        QCOMPARE(count(u"SELECT COUNT(*) FROM send"_s), 0);
+        QCOMPARE(count(u"SELECT COUNT(*) FROM sendparams"_s), 0);
+        QVERIFY(TDialogs::Shown().isEmpty());
+    }
+
+    void filesPageViewsDropsAndDeletes()
+    {
+        m_fx->sandbox->writeFile(u"tree/a.cpp"_s, "a");
+        m_fx->sandbox->writeFile(u"tree/sub/b.cpp"_s, "b");
+        const QString sSingle = m_fx->sandbox->writeFile(u"single.txt"_s, "s");
+        const QString sTree = m_fx->sandbox->root() + u"/tree"_s;
+        TfrmProjectEditor frm(nullptr);
+        frm.show();
+        child<QLineEdit>(frm, "edTitle")->setText(u"Files"_s);
+        pages(frm)->setCurrentIndex(1);
+        QVERIFY(frm.Project());
+        QCOMPARE(count(u"SELECT COUNT(*) FROM projects"_s), 1);
+        QCOMPARE(frm.windowTitle(), u"Project editor :: Files"_s);
+        auto *list = child<QListWidget>(frm, "listFiles");
+        QCOMPARE(child<QLabel>(frm, "lblFileCount")->text(), u"0 files"_s);
+
+        dropUrls(list->viewport(), { sSingle, sTree });
+        QVERIFY(frm.ShowingAdded());
+        QCOMPARE(rows(list), QStringList({ sSingle, sTree + u"/* -r"_s }));
+        QCOMPARE(child<QLabel>(frm, "lblFileCount")->text(), u"2 additions"_s);
+        QTRY_COMPARE(list->item(1)->data(TFileRowDelegate::CountRole).toString(), u"2 files"_s);
+        QCOMPARE(list->item(0)->data(TFileRowDelegate::CountRole).toString(), u"1 file"_s);
+        QCOMPARE(frm.Project()->FileCount(), 3);
+        // A second drop of the same things adds nothing.
+        dropUrls(list->viewport(), { sSingle, sTree });
+        QCOMPARE(list->count(), 2);
+
+        QTest::mouseClick(child<TorroLabel>(frm, "lblFilesAll"), Qt::LeftButton);
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(child<QLabel>(frm, "lblFileCount")->text(), u"3 files"_s);
+        list->setCurrentRow(0);
+        QVERIFY(!child<TorroLabel>(frm, "lblFileDelete")->isEnabled());
+
+        QTest::mouseClick(child<TorroLabel>(frm, "lblFilesAdded"), Qt::LeftButton);
+        list->setCurrentRow(1);
+        QVERIFY(child<TorroLabel>(frm, "lblFileDelete")->isEnabled());
+        QTest::mouseClick(child<TorroLabel>(frm, "lblFileDelete"), Qt::LeftButton);
+        QCOMPARE(rows(list), QStringList { sSingle });
+        QCOMPARE(frm.Project()->FileCount(), 1);
+        QCOMPARE(count(u"SELECT COUNT(*) FROM files"_s), 1);
+
+        // Closed by Cancel: the project object holds the counts of now.
+        frm.reject();
+        QCOMPARE(frm.Project()->ChangedFiles(), 1);
+    }
+
+    void delphiParseErrorShowsAboveTheList()
+    {
+        const QString sFile = m_fx->sandbox->writeFile(
+            u"d/app.dpr"_s,
+            "program app;\nuses\n  Missing in 'missing.pas',\n  Here in 'here.pas';\nbegin\nend.\n");
+        m_fx->sandbox->writeFile(u"d/here.pas"_s, "unit Here;\ninterface\nimplementation\nend.\n");
+        TfrmProjectEditor frm(nullptr);
+        frm.show();
+        child<QLineEdit>(frm, "edTitle")->setText(u"App"_s);
+        QTest::mouseClick(child<QRadioButton>(frm, "rbDelphi"), Qt::LeftButton);
+        child<QLineEdit>(frm, "edFile")->setText(sFile);
+        pages(frm)->setCurrentIndex(1);
+        auto *delphi = dynamic_cast<TParserDelphi *>(frm.Project());
+        QVERIFY(delphi);
+        QVERIFY(!delphi->ParseError().isEmpty());
+        auto *error = child<QLabel>(frm, "lblParseError");
+        QVERIFY(error->isVisible());
+        QVERIFY(error->text().contains(delphi->ParseError()));
+        QVERIFY(child<QListWidget>(frm, "listFiles")->count() >= 2);
+    }
+
+    void renameUpdatesTheObject()
+    {
+        const int id = addProject(u"Old"_s);
+        auto parser = CreateParser(0, id, u"Old"_s, QString());
+        parser->Parse();
+        TfrmProjectEditor frm(parser.get());
+        frm.show();
+        child<QLineEdit>(frm, "edTitle")->setText(u"It's new"_s);
+        QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
+        QCOMPARE(frm.result(), int(QDialog::Accepted));
+        QCOMPARE(parser->Title(), u"It's new"_s);
+        QCOMPARE(m_fx->db->GetTableString(u"SELECT title FROM projects"_s), u"It's new"_s);
+        QVERIFY(m_fx->db->GetTableString(u"SELECT modified FROM projects"_s) != u"2026-01-02 03:04:05"_s);
+    }
+};
+
+QTEST_MAIN(TestFrmProjectEditor)
+#include "test_frmprojecteditor.moc"
