@@ -192,8 +192,7 @@ TEST_F(DataModule, DownloadedFileIsDeletedOnce)
     EXPECT_EQ(Params->GetStr(QStringLiteral("Download file")), missing);
     Stop();
 
-    const QString present
-        = sandbox.writeFile(QStringLiteral("data/bundlewick/download/setup.exe"), "MZ");
+    const QString present = sandbox.writeFile(QStringLiteral("data/bundlewick/download/setup.exe"), "MZ");
     ProcessInit();
     Params->SetStr(QStringLiteral("Download file"), present);
     FData = new TFData();
