@@ -1,9 +1,12 @@
 #include "ui/dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <cstdio>
 #include <deque>
+#include <optional>
 
 namespace {
 
@@ -13,6 +16,7 @@ struct TScript
     bool bEcho = bScripted;
     std::deque<bool> answers;
     std::deque<QStringList> fileNames;
+    std::deque<std::optional<QString>> inputs;
     QList<TDialogs::TShown> shown;
 };
 
@@ -83,6 +87,33 @@ bool TDialogs::Confirm(QWidget *parent, const QString &sTitle, const QString &sT
     QMessageBox box(QMessageBox::Question, sTitle, sText, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+bool TDialogs::InputQuery(QWidget *parent, const QString &sTitle, const QString &sPrompt, QString &sValue,
+                          bool bPassword)
+{
+    TScript &s = Script();
+    if (s.bScripted) {
+        Record(QStringLiteral("input"), sTitle, sPrompt);
+        if (s.inputs.empty())
+            return false;
+        const std::optional<QString> answer = s.inputs.front();
+        s.inputs.pop_front();
+        if (!answer)
+            return false;
+        sValue = *answer;
+        return true;
+    }
+    QInputDialog dlg(parent);
+    dlg.setWindowTitle(sTitle);
+    dlg.setLabelText(sPrompt);
+    dlg.setInputMode(QInputDialog::TextInput);
+    dlg.setTextEchoMode(bPassword ? QLineEdit::Password : QLineEdit::Normal);
+    dlg.setTextValue(sValue);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    sValue = dlg.textValue();
+    return true;
 }
 
 QString TDialogs::SaveFileName(QWidget *parent, const QString &sTitle, const QString &sDir,
@@ -156,6 +187,16 @@ void TDialogs::PushFileNames(const QStringList &oFileNames)
     Script().fileNames.push_back(oFileNames);
 }
 
+void TDialogs::PushInput(const QString &sText)
+{
+    Script().inputs.push_back(sText);
+}
+
+void TDialogs::PushInputCancel()
+{
+    Script().inputs.push_back(std::nullopt);
+}
+
 QList<TDialogs::TShown> TDialogs::Shown()
 {
     return Script().shown;
@@ -167,4 +208,5 @@ void TDialogs::Clear()
     s.shown.clear();
     s.answers.clear();
     s.fileNames.clear();
+    s.inputs.clear();
 }

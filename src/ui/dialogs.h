@@ -16,10 +16,10 @@ class TDialogs
 public:
     struct TShown
     {
-        QString
-            sKind; // "warning", "critical", "information", "confirm", "save", "open", "openmany", "folder"
+        QString sKind; // "warning", "critical", "information", "confirm", "input", "save", "open",
+                       // "openmany", "folder"
         QString sTitle;
-        QString sText; // message text; for file dialogs the folder
+        QString sText; // message text; for file dialogs the folder; for input boxes the prompt
     };
 
     static void Warning(QWidget *parent, const QString &sTitle, const QString &sText);
@@ -27,6 +27,12 @@ public:
     static void Information(QWidget *parent, const QString &sTitle, const QString &sText);
     // Yes and No buttons; true for Yes.
     static bool Confirm(QWidget *parent, const QString &sTitle, const QString &sText);
+
+    // A one-line text box with OK and Cancel, starting with sValue. True for
+    // OK, with sValue set to the text; sValue stays as it was on Cancel.
+    // bPassword masks the text.
+    static bool InputQuery(QWidget *parent, const QString &sTitle, const QString &sPrompt, QString &sValue,
+                           bool bPassword = false);
 
     // Empty when cancelled.
     static QString SaveFileName(QWidget *parent, const QString &sTitle, const QString &sDir,
@@ -45,6 +51,10 @@ public:
     // Next answer of a file dialog; an empty name cancels.
     static void PushFileName(const QString &sFileName);
     static void PushFileNames(const QStringList &oFileNames);
+    // Next answer of InputQuery: OK with this text. An empty queue cancels.
+    static void PushInput(const QString &sText);
+    // Next answer of InputQuery: Cancel.
+    static void PushInputCancel();
     static QList<TShown> Shown();
     // Forgets the record and the queued answers.
     static void Clear();

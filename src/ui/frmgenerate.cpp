@@ -3,6 +3,7 @@
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "delivery/deliveryrun.h"
+#include "ui/busycursor.h"
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
@@ -23,16 +24,6 @@ namespace {
 const QString kSuccess = QStringLiteral("  Success");
 const QString kSeparator = QStringLiteral(" ");
 const QString kLogFolder = QStringLiteral("Log folder");
-
-// The hourglass for the length of the run, also when an error escapes it.
-class TBusyCursor
-{
-public:
-    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor &) = delete;
-    TBusyCursor &operator=(const TBusyCursor &) = delete;
-};
 
 } // namespace
 

@@ -1,0 +1,262 @@
+#include "ui/windowkit.h"
+
+#include "core/globals.h"
+#include "core/regutils.h"
+#include "core/settingkeys.h"
+#include "ui/formpos.h"
+#include "ui/help.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QShortcut>
+#include <QToolTip>
+#include <QUrl>
+
+namespace {
+
+const char *const kHintProperty = "bwHint";
+const char *const kHintTimeProperty = "bwHintTime";
+
+// Line edits draw masked text with the style's password character; this
+// style makes it "•" whatever the platform style would use.
+class TPasswordStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == QStyle::SH_LineEdit_PasswordCharacter)
+            return kPasswordCharacter;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QStyle *PasswordStyle()
+{
+    // One for the whole program, owned by the application object so that it
+    // outlives every edit that uses it.
+    static QPointer<TPasswordStyle> style;
+    if (!style) {
+        style = new TPasswordStyle();
+        style->setParent(qApp);
+    }
+    return style;
+}
+
+} // namespace
+
+// --- THints ---------------------------------------------------------------
+
+void THints::SetHint(QWidget *widget, const QString &sHint, int iMsecs)
+{
+    widget->setProperty(kHintProperty, sHint);
+    widget->setProperty(kHintTimeProperty, iMsecs);
+    if (!widget->findChild<THints *>(QString(), Qt::FindDirectChildrenOnly)) {
+        auto *filter = new THints(widget);
+        widget->installEventFilter(filter);
+    }
+    // Screen readers get the hint as the description, whatever the setting.
+    const qsizetype bar = sHint.indexOf(QLatin1Char('|'));
+    widget->setAccessibleDescription(bar < 0 ? sHint.trimmed() : sHint.mid(bar + 1).simplified());
+}
+
+QString THints::Hint(const QWidget *widget)
+{
+    return widget->property(kHintProperty).toString();
+}
+
+QString THints::Html(const QString &sHint)
+{
+    const qsizetype bar = sHint.indexOf(QLatin1Char('|'));
+    const QString sTitle = bar < 0 ? QString() : sHint.left(bar);
+    QString sBody = bar < 0 ? sHint : sHint.mid(bar + 1);
+    sBody.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    sBody = sBody.trimmed();
+    QStringList lines = sBody.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = line.trimmed().toHtmlEscaped();
+    QString html = QStringLiteral("<qt>");
+    if (!sTitle.isEmpty())
+        html += QStringLiteral("<b>") + sTitle.toHtmlEscaped() + QStringLiteral("</b><br>");
+    html += lines.join(QLatin1String("<br>")) + QStringLiteral("</qt>");
+    return html;
+}
+
+bool THints::Enabled()
+{
+    return !DB || Setting::ShowHints.Get();
+}
+
+bool THints::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QObject::eventFilter(watched, event);
+    auto *widget = qobject_cast<QWidget *>(watched);
+    const QString sHint = widget ? Hint(widget) : QString();
+    if (sHint.isEmpty())
+        return QObject::eventFilter(watched, event);
+    if (!Enabled()) {
+        QToolTip::hideText();
+        return true;
+    }
+    const auto *help = static_cast<QHelpEvent *>(event);
+    QToolTip::showText(help->globalPos(), Html(sHint), widget, widget->rect(),
+                       widget->property(kHintTimeProperty).toInt());
+    return true;
+}
+
+// --- Passwords and labels -------------------------------------------------
+
+bool HidePasswords()
+{
+    // One rule for every window: masked unless the value is exactly "0".
+    return !DB || Setting::HidePasswords.Get();
+}
+
+void SetPasswordMasked(QLineEdit *edit, bool bMasked)
+{
+    if (edit->style() != PasswordStyle())
+        edit->setStyle(PasswordStyle());
+    edit->setEchoMode(bMasked ? QLineEdit::Password : QLineEdit::Normal);
+}
+
+QLabel *BuddyLabel(const QString &sCaption, QWidget *buddy, QWidget *parent)
+{
+    auto *label = new QLabel(sCaption, parent);
+    label->setBuddy(buddy);
+    QString sName = sCaption;
+    sName.remove(QLatin1Char('&'));
+    buddy->setAccessibleName(sName);
+    return label;
+}
+
+namespace {
+
+QBoxLayout *LabelColumn(QLabel *label)
+{
+    auto *column = new QVBoxLayout();
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(qMax(2, label->fontMetrics().height() / 5));
+    column->addWidget(label);
+    return column;
+}
+
+} // namespace
+
+QBoxLayout *LabelledInput(QLabel *label, QWidget *input)
+{
+    QBoxLayout *column = LabelColumn(label);
+    column->addWidget(input);
+    return column;
+}
+
+QBoxLayout *LabelledInput(QLabel *label, QLayout *input)
+{
+    QBoxLayout *column = LabelColumn(label);
+    column->addLayout(input);
+    return column;
+}
+
+void SetFormMargins(QLayout *layout)
+{
+    layout->setContentsMargins(kFormMargin, kFormMargin, kFormMargin, kFormMargin);
+    layout->setSpacing(kFormMargin);
+}
+
+// --- TDropFilter ----------------------------------------------------------
+
+TDropFilter::TDropFilter(QWidget *widget, bool bFolderOnly, TCallback onDrop)
+    : QObject(widget)
+    , FFolderOnly(bFolderOnly)
+    , FOnDrop(std::move(onDrop))
+{ }
+
+TDropFilter *TDropFilter::Install(QWidget *widget, bool bFolderOnly, TCallback onDrop)
+{
+    auto *filter = new TDropFilter(widget, bFolderOnly, std::move(onDrop));
+    widget->setAcceptDrops(true);
+    widget->installEventFilter(filter);
+    return filter;
+}
+
+QStringList TDropFilter::DroppedPaths(const QMimeData *mime, bool bFolderOnly)
+{
+    if (!mime || !mime->hasUrls())
+        return {};
+    QStringList paths;
+    const QList<QUrl> urls = mime->urls();
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            return {};
+        const QFileInfo info(url.toLocalFile());
+        if (bFolderOnly ? !info.isDir() : !info.isFile())
+            return {};
+        paths.append(QDir::cleanPath(info.absoluteFilePath()));
+    }
+    if (bFolderOnly && paths.size() != 1)
+        return {};
+    return paths;
+}
+
+bool TDropFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (DroppedPaths(drag->mimeData(), FFolderOnly).isEmpty())
+            break;
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QStringList paths = DroppedPaths(drop->mimeData(), FFolderOnly);
+        if (paths.isEmpty())
+            break;
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        FOnDrop(paths);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// --- TBaseDialog ----------------------------------------------------------
+
+TBaseDialog::TBaseDialog(QWidget *parent)
+    : QDialog(parent)
+{
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { ShowHelp(HelpTopic()); });
+}
+
+void TBaseDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous() && Params)
+        LoadFormPos(*Params, this);
+}
+
+void TBaseDialog::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous() && Params)
+        SaveFormPos(*Params, this);
+    QDialog::hideEvent(event);
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QDialog>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QBoxLayout;
+class QLabel;
+class QLayout;
+class QLineEdit;
+
+// What every window of the program shares: margins, balloon hints, masked
+// passwords, labelled inputs, dropped files, and the dialog base with its
+// position memory and help key.
+
+// Margins and spacing of every window, in device-independent pixels.
+inline constexpr int kFormMargin = 16;
+// How long a balloon hint stays up.
+inline constexpr int kHintTime = 5000;
+inline constexpr int kProjectEditorHintTime = 50000;
+
+// Balloon hints: a hint text "title|body" shows as a tooltip with a bold
+// title over the body. Hints show only while the "Show hints" setting is on;
+// the setting is read each time a hint is about to show, so a change applies
+// at once to every open window.
+class THints : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Gives the widget its hint, shown for iMsecs. An empty text removes it.
+    static void SetHint(QWidget *widget, const QString &sHint, int iMsecs = kHintTime);
+    // The widget's hint text, empty when it has none.
+    static QString Hint(const QWidget *widget);
+    // The rich text a hint shows as.
+    static QString Html(const QString &sHint);
+    // Whether hints show now: the "Show hints" setting, on without a database.
+    static bool Enabled();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    using QObject::QObject;
+};
+
+// Whether password fields mask their text: unless "Hide passwords" is
+// exactly "0" (also when it was never stored).
+bool HidePasswords();
+// Masks the edit's text with "•", or shows it plainly.
+void SetPasswordMasked(QLineEdit *edit, bool bMasked);
+// The character masked text shows as.
+inline constexpr char16_t kPasswordCharacter = u'\u2022';
+
+// A label for an input: its caption carries the access key ("&Folder"), the
+// input is its buddy, and the input's accessible name is the caption.
+QLabel *BuddyLabel(const QString &sCaption, QWidget *buddy, QWidget *parent = nullptr);
+// The label above its input, as one column of the layout.
+QBoxLayout *LabelledInput(QLabel *label, QWidget *input);
+// The same for an input with a button beside it.
+QBoxLayout *LabelledInput(QLabel *label, QLayout *input);
+// kFormMargin margins and spacing.
+void SetFormMargins(QLayout *layout);
+
+// Files dropped from a file manager onto a widget: the local paths of the drop
+// are handed to the callback. With bFolderOnly, only a drop of one folder is
+// taken. Other drops are left to the widget.
+class TDropFilter : public QObject
+{
+    Q_OBJECT
+
+public:
+    using TCallback = std::function<void(const QStringList &oPaths)>;
+    // Installs itself on the widget, which owns it.
+    static TDropFilter *Install(QWidget *widget, bool bFolderOnly, TCallback onDrop);
+    // The local paths of a drop that this filter takes; empty when it does not.
+    static QStringList DroppedPaths(const class QMimeData *mime, bool bFolderOnly);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    TDropFilter(QWidget *widget, bool bFolderOnly, TCallback onDrop);
+
+    bool FFolderOnly = false;
+    TCallback FOnDrop;
+};
+
+// The base of every dialog: restores its position when shown and stores it
+// when hidden (by objectName), and opens its help topic on F1.
+class TBaseDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TBaseDialog(QWidget *parent = nullptr);
+
+    // The help topic F1 opens; HelpContext() unless a window overrides it.
+    virtual int HelpTopic() const { return FHelpContext; }
+    int HelpContext() const { return FHelpContext; }
+    void SetHelpContext(int iContext) { FHelpContext = iContext; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    int FHelpContext = 0;
+};

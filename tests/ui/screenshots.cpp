@@ -1,0 +1,143 @@
+// Renders every dialog of the window kit (and every page of the send editor)
+// to PNG files, so that the windows can be looked at without a desktop.
+// Run through scripts/screenshots.sh; not part of the program.
+//
+//   bw_screenshots OUTPUT_FOLDER [--dark] [--font-scale FACTOR]
+
+#include "core/settings.h"
+#include "delivery/sendtasks.h"
+#include "projects/parser.h"
+#include "ui/frmfileadd.h"
+#include "ui/frmsendeditor.h"
+#include "uitest.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QStyleFactory>
+#include <QTabWidget>
+#include <QTest>
+#include <cstdio>
+
+namespace {
+
+QPalette DarkPalette()
+{
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230), disabled(127, 127, 127);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, disabled);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::red);
+    p.setColor(QPalette::Link, QColor(90, 170, 255));
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::black);
+    p.setColor(QPalette::Light, QColor(70, 70, 74));
+    p.setColor(QPalette::Midlight, QColor(60, 60, 64));
+    p.setColor(QPalette::Mid, QColor(35, 35, 38));
+    p.setColor(QPalette::Dark, QColor(25, 25, 27));
+    p.setColor(QPalette::Shadow, Qt::black);
+    for (const auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
+        p.setColor(QPalette::Disabled, role, disabled);
+    return p;
+}
+
+bool Save(QWidget &window, const QString &sFolder, const QString &sName)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    const QString sFile = sFolder + QLatin1Char('/') + sName + QStringLiteral(".png");
+    const bool bSaved = window.grab().save(sFile);
+    std::printf("%s %s\n", bSaved ? "wrote" : "FAILED", qPrintable(sFile));
+    return bSaved;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: bw_screenshots OUTPUT_FOLDER [--dark] [--font-scale FACTOR]\n");
+        return 2;
+    }
+    const QString sOut = QDir(args.at(1)).absolutePath();
+    QDir().mkpath(sOut);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (args.contains(QStringLiteral("--dark")))
+        QApplication::setPalette(DarkPalette());
+    const qsizetype scaleAt = args.indexOf(QStringLiteral("--font-scale"));
+    if (scaleAt > 0 && scaleAt + 1 < args.size()) {
+        QFont font = QApplication::font();
+        font.setPointSizeF(font.pointSizeF() * args.at(scaleAt + 1).toDouble());
+        QApplication::setFont(font);
+    }
+
+    bwtest::UiFixture fx;
+    SetSetting(QStringLiteral("FTP host"), QStringLiteral("ftp.example.com"));
+    for (const char *name : { "src/main.cpp", "src/util.cpp", "src/util.h", "src/sub/deep.cpp" })
+        fx.sandbox->writeFile(QString::fromLatin1(name), "x");
+    fx.db->ExecSQL(QStringLiteral("INSERT INTO projects (type, title) VALUES (0, 'Sample project')"));
+    const int iProject = int(fx.db->LastInsertRowID());
+    bool bOk = true;
+
+    {
+        TfrmSendEditor frm(0, iProject, QStringLiteral("Sample project"));
+        auto *pg = frm.findChild<QTabWidget *>(QStringLiteral("pgMethod"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailRecipient"))
+            ->setText(QStringLiteral("client@example.com"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailZipPassword"))->setText(QStringLiteral("secret"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFileFolder"))
+            ->setText(QStringLiteral("/srv/drops/client"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPHost"))->setText(QStringLiteral("ftp.example.com"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPLogin"))->setText(QStringLiteral("anna"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPPassword"))->setText(QStringLiteral("password"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPDirectory"))->setText(QStringLiteral("/incoming"));
+        bOk &= Save(frm, sOut, QStringLiteral("send-editor-email"));
+        frm.findChild<QCheckBox *>(QStringLiteral("cbEmailFTP"))->click();
+        frm.findChild<QComboBox *>(QStringLiteral("cbEmailRetain"))->setCurrentIndex(1);
+        bOk &= Save(frm, sOut, QStringLiteral("send-editor-email-link"));
+        pg->setCurrentIndex(1);
+        bOk &= Save(frm, sOut, QStringLiteral("send-editor-file"));
+        pg->setCurrentIndex(2);
+        bOk &= Save(frm, sOut, QStringLiteral("send-editor-ftp"));
+    }
+    {
+        const int iTask = [&] {
+            fx.db->ExecSQLFmt(
+                QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"),
+                { iProject });
+            return int(fx.db->LastInsertRowID());
+        }();
+        SetSendParam(iTask, QStringLiteral("FileFolder"), QStringLiteral("/srv/drops/client"));
+        TfrmSendEditor frm(iTask, iProject, QStringLiteral("Sample project"));
+        bOk &= Save(frm, sOut, QStringLiteral("send-editor-existing-file"));
+    }
+    {
+        TParserGeneric parser(iProject, QStringLiteral("Sample project"), QString());
+        TfrmFileAdd frm(&parser);
+        bOk &= Save(frm, sOut, QStringLiteral("file-add-empty"));
+        frm.SetCountDelay(0);
+        frm.findChild<QLineEdit *>(QStringLiteral("edFolder"))
+            ->setText(fx.sandbox->root() + QStringLiteral("/src"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edMask"))->setText(QStringLiteral("*.cpp;*.h"));
+        frm.findChild<QCheckBox *>(QStringLiteral("cbRecurse"))->setChecked(true);
+        frm.findChild<QLineEdit *>(QStringLiteral("edExclude"))->setText(QStringLiteral(".git;__history"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFolder"))
+            ->setText(fx.sandbox->root() + QStringLiteral("/src/"));
+        if (!QTest::qWaitFor([&] { return frm.FolderCount() > 0; }, 5000))
+            bOk = false;
+        bOk &= Save(frm, sOut, QStringLiteral("file-add-folder"));
+    }
+    return bOk ? 0 : 1;
+}

@@ -1,0 +1,82 @@
+#include "delivery/deliveryrun.h"
+#include "delivery/progress.h"
+#include "delivery/zipreader.h"
+#include "projects/parser.h"
+#include "ui/frmfileadd.h"
+#include "ui/frmsendeditor.h"
+#include "uitest.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// What the two dialogs store is what "Zip and deliver" carries out.
+class TestDialogsDelivery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void storedEntryAndTaskDeliver()
+    {
+        bwtest::UiFixture fx;
+        for (const char *name : { "src/a.cpp", "src/b.h", "src/.svn/x.cpp", "src/sub/d.cpp" })
+            fx.sandbox->writeFile(QString::fromLatin1(name), "int x;\n");
+        const QString sOut = fx.sandbox->root() + u"/out it's"_s;
+        QVERIFY(QDir().mkpath(sOut));
+        fx.db->ExecSQL(u"INSERT INTO projects (type, title) VALUES (0, 'Tool')"_s);
+        const int iProject = int(fx.db->LastInsertRowID());
+        TParserGeneric parser(iProject, u"Tool"_s, QString());
+        parser.Parse();
+
+        {
+            TfrmFileAdd frm(&parser);
+            frm.SetCountDelay(0);
+            frm.show();
+            frm.findChild<QLineEdit *>(u"edFolder"_s)->setText(fx.sandbox->root() + u"/src"_s);
+            frm.findChild<QCheckBox *>(u"cbRecurse"_s)->setChecked(true);
+            frm.findChild<QLineEdit *>(u"edExclude"_s)->setText(u".svn"_s);
+            frm.findChild<QLineEdit *>(u"edMask"_s)->setText(u"*.cpp"_s);
+            QTRY_COMPARE(frm.FolderCount(), 2);
+            QTest::mouseClick(frm.findChild<QPushButton *>(u"btnAdd"_s), Qt::LeftButton);
+            QVERIFY(frm.ResultID() > 0);
+            parser.FileAdd(frm.ResultID());
+        }
+        QCOMPARE(parser.FileCount(), 2);
+
+        {
+            TfrmSendEditor frm(0, iProject, u"Tool"_s);
+            frm.findChild<QTabWidget *>(u"pgMethod"_s)->setCurrentIndex(1);
+            frm.findChild<QLineEdit *>(u"edFileFolder"_s)->setText(sOut);
+            frm.findChild<QLineEdit *>(u"edFileZipPassword"_s)->setText(u"p'w\"d"_s);
+            frm.SaveTask();
+        }
+
+        TProgressList progress;
+        TDeliveryRun run(progress);
+        QVERIFY(run.Run({ &parser }).Succeeded());
+        const QStringList archives = QDir(sOut).entryList({ u"*.zip"_s }, QDir::Files);
+        QCOMPARE(archives.size(), 1);
+        bwtest::ZipReader outer(sOut + u"/"_s + archives.front());
+        QVERIFY(outer.isOpen());
+        QVERIFY(outer.names().contains(u"readme.htm"_s));
+        // The sources travel in "code.zip", locked with the task's password.
+        QVERIFY(!outer.read(u"code.zip"_s).has_value());
+        const std::optional<QByteArray> code = outer.read(u"code.zip"_s, u"p'w\"d"_s);
+        QVERIFY(code.has_value());
+        const QString sCode = fx.sandbox->writeFile(u"code.zip"_s, *code);
+        bwtest::ZipReader inner(sCode);
+        QCOMPARE(inner.names().size(), 2);
+        for (const QString &name : inner.names()) {
+            QVERIFY2(!name.contains(u".svn"_s), qPrintable(name));
+            QCOMPARE(inner.read(name).value_or(QByteArray()), QByteArray("int x;\n"));
+        }
+    }
+};
+
+QTEST_MAIN(TestDialogsDelivery)
+#include "test_dialogsdelivery.moc"
