@@ -129,9 +129,9 @@ QString TfrmError::ReportText()
 {
     QString sText
         = QStringLiteral(
-              "Your data is saved to \"%1\" for the developers to look at if you choose to send it. "
-              "It holds your projects, your settings and your passwords in plain text: it stays "
-              "on this computer and only you can read it.")
+              "Your data will be saved to \"%1\". That file holds your projects, your settings and "
+              "your passwords in plain text: it stays on this computer, only you can read it, and "
+              "Bundlewick never sends it. Share it only with someone you trust.")
               .arg(DataReportFile());
     if (TReportSender::UploadConfigured())
         sText += QStringLiteral(" An error report with only the error details, the program version and a "

@@ -124,8 +124,6 @@ TfrmLog::TfrmLog(QWidget *parent)
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(kCaption);
     setSizeGripEnabled(true);
-    setMinimumSize(720, 360);
-    resize(900, 520);
     SetHelpContext(kHelpTopic);
 
     FModel = new TLogModel(this);
@@ -157,7 +155,13 @@ TfrmLog::TfrmLog(QWidget *parent)
     header->setSortIndicatorShown(true);
     // Unsorted at first: the log's own order, oldest first.
     header->setSortIndicator(-1, Qt::AscendingOrder);
-    const QList<int> widths = ParseColumnWidths(Param::LogColumnWidths.Get());
+    QList<int> widths = ParseColumnWidths(Param::LogColumnWidths.Get());
+    if (!Param::LogColumnWidths.Has()) {
+        // Nothing stored yet: a whole time fits in "When" whatever the font.
+        const int iWhen
+            = listLog->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-31 23:59:59")) + 16;
+        widths[int(TLogColumn::When)] = qMax(widths.at(int(TLogColumn::When)), iWhen);
+    }
     for (int i = 0; i < LogColumnCount; ++i)
         header->resizeSection(i, widths.at(i));
     // A click on the sort column reverses the direction; a click on another
@@ -198,6 +202,11 @@ TfrmLog::TfrmLog(QWidget *parent)
     btnClose->setAutoDefault(false);
     bottom->addWidget(btnClose);
     layout->addLayout(bottom);
+
+    // At least 720 x 360, and never less than the filter strip needs (a
+    // larger font).
+    setMinimumSize(layout->totalMinimumSize().expandedTo(QSize(720, 360)));
+    resize(minimumSize().expandedTo(QSize(900, 520)));
 
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
     connect(lblSaveCSV, &TorroLabel::clicked, this, &TfrmLog::lblSaveCSVClick);

@@ -118,7 +118,11 @@ private slots:
         frm.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frm));
         QCOMPARE(frm.windowTitle(), u"Bundlewick :: Log"_s);
-        QCOMPARE(frm.minimumSize(), QSize(720, 360));
+        QVERIFY(frm.minimumWidth() >= 720 && frm.minimumHeight() >= 360);
+        // Every filter control gets the room it asks for.
+        for (QWidget *widget : frm.findChild<QWidget *>(u"pnlFilters"_s)
+                                   ->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            QVERIFY2(widget->width() >= widget->minimumSizeHint().width(), qPrintable(widget->objectName()));
         for (const char *name :
              { "cbSuccess", "cbFailure", "cbZipAndDeliver", "cbQuickSend", "cbEmail", "cbFile", "cbFTP" })
             QVERIFY2(box(frm, name)->isChecked(), name);
