@@ -127,12 +127,11 @@ TfrmError::TfrmError(QWidget *parent)
 
 QString TfrmError::ReportText()
 {
-    QString sText
-        = QStringLiteral(
-              "Your data will be saved to \"%1\". That file holds your projects, your settings and "
-              "your passwords in plain text: it stays on this computer, only you can read it, and "
-              "Bundlewick never sends it. Share it only with someone you trust.")
-              .arg(DataReportFile());
+    QString sText = QStringLiteral(
+                        "Your data will be saved to \"%1\". That file holds your projects, your settings and "
+                        "your passwords in plain text: it stays on this computer, only you can read it, and "
+                        "Bundlewick never sends it. Share it only with someone you trust.")
+                        .arg(DataReportFile());
     if (TReportSender::UploadConfigured())
         sText += QStringLiteral(" An error report with only the error details, the program version and a "
                                 "stack trace is sent to %1.")
