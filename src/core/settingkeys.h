@@ -220,6 +220,14 @@ inline const TParam<bool> VerboseDebugging { "Verbose debugging", false }; // re
 inline const TParam<QString> DownloadFile { "Download file", QString() }; // deleted at start-up
 inline const TParam<bool> RememberPositions { "Remember positions", true };
 
+// Where error reports ("BugReport.zip": the error text, the version and a
+// stack trace, never the data report) are uploaded by FTP: "host" or
+// "host:port", empty (the default) for nowhere. The account is the user's
+// own; an empty login logs in anonymously.
+inline const TParam<QString> ReportServer { "Report server", QString() };
+inline const TParam<QString> ReportLogin { "Report login", QString() };
+inline const TParam<QString> ReportPassword { "Report password", QString() };
+
 // Settings view: the active tab, 0 FTP, 1 General, 2 SMTP.
 inline const TParam<int> SettingsTab { "Settings tab", 0 };
 

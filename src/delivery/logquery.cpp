@@ -205,13 +205,34 @@ QString TLogQuery::IdsSQL(const TLogFilter &oFilter, TLogColumn eSort, Qt::SortO
                      { oFilter.Where(), sOrder, sDirection });
 }
 
-QList<int> TLogQuery::Ids(const TLogFilter &oFilter, TLogColumn eSort, Qt::SortOrder eOrder)
+namespace {
+
+QList<int> ReadIds(const QString &sSQL)
 {
     QList<int> ids;
-    auto table = DB->GetTable(IdsSQL(oFilter, eSort, eOrder));
+    auto table = DB->GetTable(sSQL);
     for (; table && !table->Eof(); table->Next())
         ids << int(table->FieldAsInteger(0));
     return ids;
+}
+
+} // namespace
+
+QList<int> TLogQuery::Ids(const TLogFilter &oFilter, TLogColumn eSort, Qt::SortOrder eOrder)
+{
+    return ReadIds(IdsSQL(oFilter, eSort, eOrder));
+}
+
+QString TLogQuery::IdsInLogOrderSQL(const TLogFilter &oFilter)
+{
+    // Without ORDER BY the order would be whichever index SQLite picks for
+    // the filter (a method filter walks the method index).
+    return SQLFormat(QStringLiteral("SELECT id FROM log WHERE id > 0%s ORDER BY id"), { oFilter.Where() });
+}
+
+QList<int> TLogQuery::IdsInLogOrder(const TLogFilter &oFilter)
+{
+    return ReadIds(IdsInLogOrderSQL(oFilter));
 }
 
 QList<TLogRow> TLogQuery::Rows(const QList<int> &lIDs)
@@ -252,7 +273,10 @@ QList<TLogRow> TLogQuery::Rows(const QList<int> &lIDs)
 
 QString LogCsvField(const QString &sText)
 {
-    if (!sText.contains(QLatin1Char(',')) && !sText.contains(QLatin1Char('"')))
+    // Line breaks too: unquoted they would end the record.
+    const bool bQuote = sText.contains(QLatin1Char(',')) || sText.contains(QLatin1Char('"'))
+        || sText.contains(QLatin1Char('\r')) || sText.contains(QLatin1Char('\n'));
+    if (!bQuote)
         return sText;
     QString s = sText;
     s.replace(QLatin1Char('"'), QLatin1String("\"\""));

@@ -91,10 +91,14 @@ public:
     static QString IdsSQL(const TLogFilter &oFilter, TLogColumn eSort, Qt::SortOrder eOrder);
     static QList<int> Ids(const TLogFilter &oFilter, TLogColumn eSort = TLogColumn::When,
                           Qt::SortOrder eOrder = Qt::AscendingOrder);
+    // Unsorted: the ids in ascending order, oldest attempt first.
+    static QString IdsInLogOrderSQL(const TLogFilter &oFilter);
+    static QList<int> IdsInLogOrder(const TLogFilter &oFilter);
     // The rows of the ids, in the order of the ids; ids without a row are left out.
     static QList<TLogRow> Rows(const QList<int> &lIDs);
 };
 
 // A field of a CSV export: enclosed in double quotes, inner ones doubled,
-// when it holds a "," or a double quote; otherwise as it is.
+// when it holds a ",", a double quote, a carriage return or a line feed;
+// otherwise as it is.
 QString LogCsvField(const QString &sText);

@@ -5,9 +5,11 @@
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/winutils.h"
+#include "delivery/errorreport.h"
 #include "delivery/retention.h"
 #include "ui/appicon.h"
 #include "ui/dialogs.h"
+#include "ui/frmerror.h"
 #include "ui/frmmain.h"
 
 #include <cstdio>
@@ -34,7 +36,12 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        HandleException(std::current_exception());
+        // Where it escaped: the stack is unwound by now, so name the receiver.
+        const QString sContext
+            = QStringLiteral("while handling event %1 for %2 \"%3\"")
+                  .arg(int(event->type()))
+                  .arg(QString::fromLatin1(receiver->metaObject()->className()), receiver->objectName());
+        HandleException(std::current_exception(), sContext);
         return false;
     }
 }
@@ -44,16 +51,28 @@ QString TApplication::ExceptionText(const std::exception_ptr &error)
     return ::ExceptionText(error);
 }
 
-void TApplication::HandleException(const std::exception_ptr &error)
+void TApplication::HandleException(const std::exception_ptr &error, const QString &sContext)
 {
-    // Later failures are usually consequences of the first: show one only.
+    // Later failures are usually consequences of the first: report one only.
     if (gFailed)
         return;
     gFailed = true;
     const QString sText = ExceptionText(error);
     std::fprintf(stderr, "Bundlewick: %s\n", sText.toUtf8().constData());
-    TDialogs::Critical(nullptr, kTitle, sText);
+    QString sStack = StackTraceText();
+    if (!sContext.isEmpty())
+        sStack = sContext + QLatin1Char('\n') + sStack;
+    SaveBugReport(sText, sStack);
+    // The error report goes out (when a server is configured) while the
+    // user reads the dialog; it holds no data of the user's.
+    TReportSender sender;
+    sender.StartUpload();
+    TfrmError::Execute(sText);
+    sender.WaitForUpload();
+    // Also when no event loop runs yet: the queued call ends the first one.
     QCoreApplication::exit(1);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
 }
 
 int RunApplication(int argc, char **argv)

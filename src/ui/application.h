@@ -13,8 +13,11 @@ public:
     TApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
 
-    // Shows the failure (once per run) and ends the event loops with status 1.
-    static void HandleException(const std::exception_ptr &error);
+    // The first failure of a run: writes the error report, shows the
+    // serious-error dialog (which saves the data report) and ends the event
+    // loops with status 1. Later failures are ignored. sContext says where
+    // the exception was caught.
+    static void HandleException(const std::exception_ptr &error, const QString &sContext = QString());
     // The message text of a caught exception.
     static QString ExceptionText(const std::exception_ptr &error);
 };

@@ -58,6 +58,11 @@ void Message(QMessageBox::Icon icon, const QString &sKind, QWidget *parent, cons
 
 } // namespace
 
+void TDialogs::RecordShown(const QString &sKind, const QString &sTitle, const QString &sText)
+{
+    Record(sKind, sTitle, sText);
+}
+
 void TDialogs::Warning(QWidget *parent, const QString &sTitle, const QString &sText)
 {
     Message(QMessageBox::Warning, QStringLiteral("warning"), parent, sTitle, sText);

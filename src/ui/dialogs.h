@@ -43,6 +43,10 @@ public:
                                      const QString &sFilter);
     static QString FolderName(QWidget *parent, const QString &sTitle, const QString &sDir);
 
+    // For windows of their own that answer themselves in scripted mode: adds
+    // them to the record (and to stderr when echoing).
+    static void RecordShown(const QString &sKind, const QString &sTitle, const QString &sText);
+
     // Test mode.
     static void SetScripted(bool bScripted);
     static bool Scripted();

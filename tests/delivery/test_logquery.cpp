@@ -244,4 +244,21 @@ TEST(LogCsv, FieldsWithCommasOrQuotesAreQuoted)
     EXPECT_EQ(LogCsvField(QString()), QString());
 }
 
+TEST(LogCsv, FieldsWithLineBreaksAreQuoted)
+{
+    EXPECT_EQ(LogCsvField(QStringLiteral("two\nlines")), QStringLiteral("\"two\nlines\""));
+    EXPECT_EQ(LogCsvField(QStringLiteral("old\r\nmac\r")), QStringLiteral("\"old\r\nmac\r\""));
+}
+
+TEST_F(LogQuery, UnsortedListIsInIdOrderWhateverIndexTheFilterUses)
+{
+    addFive();
+    TLogFilter filter;
+    filter.File = false; // a method filter: SQLite may walk the method index
+    EXPECT_EQ(TLogQuery::IdsInLogOrderSQL(filter),
+              QStringLiteral("SELECT id FROM log WHERE id > 0 AND method IN (0,2) ORDER BY id"));
+    EXPECT_EQ(TLogQuery::IdsInLogOrder(filter), QList<int>({ 1, 3, 4, 5 }));
+    EXPECT_EQ(TLogQuery::IdsInLogOrder(TLogFilter()), QList<int>({ 1, 2, 3, 4, 5 }));
+}
+
 } // namespace

@@ -8,8 +8,10 @@
 #include "delivery/sendtasks.h"
 #include "projects/parser.h"
 #include "ui/frmabout.h"
+#include "ui/frmerror.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmgenerate.h"
+#include "ui/frmlog.h"
 #include "ui/frmmain.h"
 #include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
@@ -227,6 +229,24 @@ int main(int argc, char **argv)
         if (!QTest::qWaitFor([&] { return frm.CanClose(); }, 30000))
             bOk = false;
         bOk &= Save(frm, sOut, QStringLiteral("delivery-window"));
+    }
+    {
+        fx.db->ExecSQL(QStringLiteral(
+            "INSERT INTO log (success, source, filename, files, method, destination, modified) VALUES "
+            "(1, 1, 'Sample project_1.2.3.zip', 42, 0, 'client@example.com', '2026-03-09 14:30:05'), "
+            "(0, 1, 'Sample project_1.2.3.zip', 42, 2, 'ftp.example.com', '2026-03-09 14:31:10'), "
+            "(1, 2, 'notes.txt', 1, 1, '/srv/drops/client', '2026-03-10 09:02:44'), "
+            "(1, 1, 'Bob''s Tool_2.0.0.zip', 7, 1, '/srv/drops/bob, archive', '2026-03-11 17:45:00'), "
+            "(1, 2, 'screens.zip', 12, 0, 'team@example.org', '2026-03-12 08:15:31')"));
+        TfrmLog frm;
+        bOk &= Save(frm, sOut, QStringLiteral("log"));
+    }
+    {
+        AppDataDir = fx.sandbox->root() + QStringLiteral("/data/bundlewick/");
+        TfrmError frm;
+        frm.SetError(QStringLiteral("Failed to open database \"/home/ann/.local/share/bundlewick/"
+                                    "bundlewick.sqlite\" : database disk image is malformed"));
+        bOk &= Save(frm, sOut, QStringLiteral("error"));
     }
     return bOk ? 0 : 1;
 }

@@ -113,7 +113,8 @@ private slots:
         QCOMPARE(QCoreApplication::exec(), 1);
         const auto shown = TDialogs::Shown();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].sKind, u"critical"_s);
+        QCOMPARE(shown[0].sKind, u"error"_s);
+        QCOMPARE(shown[0].sTitle, u"Bundlewick error"_s);
         QCOMPARE(shown[0].sText, u"Failed to open database \"x\" : disk I/O error"_s);
     }
 
@@ -126,7 +127,7 @@ private slots:
         QCOMPARE(run->exitStatus(), QProcess::NormalExit);
         QCOMPARE(run->exitCode(), 1);
         QVERIFY(QString::fromUtf8(run->readAllStandardError())
-                    .contains(u"[critical] Bundlewick: Failed to open database"_s));
+                    .contains(u"[error] Bundlewick error: Failed to open database"_s));
         QVERIFY(!QFile::exists(local.root() + u"/data/bundlewick/bundlewick.lock"_s));
     }
 
