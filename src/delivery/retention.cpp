@@ -3,6 +3,7 @@
 #include "core/data/fdata.h"
 #include "core/daycount.h"
 #include "core/globals.h"
+#include "core/settingkeys.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
 #include "diagnostics/orrolog.h"
@@ -130,6 +131,7 @@ void TExpiryChecker::Check()
     }
 
     QString sDone;
+    FFTP.CertificatesFile = Setting::TLSCertificates.Get();
     for (const TRetentionRow &row : rows) {
         FFTP.Host = row.Host;
         FFTP.Directory = row.Directory;
