@@ -187,10 +187,15 @@ void SetUpSession(TCurlSession &session, const TFtpJob &job, const TTarget &targ
         }
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
         curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
-        // Active mode on the address of the control connection; PORT, not EPRT.
-        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
-        curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
-        if (target.Transport == TFtpTransport::Ftps) {
+        if (target.Transport == TFtpTransport::Ftp) {
+            // Active mode on the address of the control connection; PORT, not EPRT.
+            curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+            curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
+        } else {
+            // FTPS goes passive: no router on the way can read an encrypted
+            // PORT command to open the way back, and libcurl 7.87 and 7.88
+            // fail the TLS handshake of active data connections.
+            curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
             // AUTH TLS before the login, and protected data connections: never
             // anything in clear text.
             curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));

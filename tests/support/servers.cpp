@@ -44,6 +44,14 @@ class DataHandler(BaseData):
 
     handle_read_event = handle_read
 
+    # libcurl starts the TLS handshake of a passive data connection as soon
+    # as it has connected, before the transfer command; pyftpdlib would drop
+    # such a connection as idle.
+    def readable(self):
+        if getattr(self, '_ssl_accepting', False) or getattr(self, '_ssl_want_read', False):
+            return True
+        return super().readable()
+
 class Handler(BaseHandler):
     def pre_process_command(self, line, cmd, arg):
         with open(command_log, 'a', encoding='utf-8') as log:
