@@ -113,7 +113,8 @@ class Handler:
             for rcpt in envelope.rcpt_tos:
                 f.write('to: %s\n' % rcpt)
             f.write('auth: %s\n' % ('yes' if session.authenticated else 'no'))
-            f.write('tls: %s\n' % ('yes' if over_tls(server, session) else 'no'))
+            if tls != 'none':
+                f.write('tls: %s\n' % ('yes' if over_tls(server, session) else 'no'))
         with open(base + '.tmp', 'wb') as f:
             f.write(envelope.original_content)
         os.rename(base + '.tmp', base + '.eml')

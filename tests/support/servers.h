@@ -96,8 +96,8 @@ public:
     QString folder() const { return workPath(QStringLiteral("mail")); }
     // The messages stored so far, raw, in arrival order.
     QList<QByteArray> messages() const;
-    // Envelope of message index (0-based) as "key: value" lines ("tls: yes"
-    // when it came over TLS).
+    // Envelope of message index (0-based) as "key: value" lines; a server
+    // with TLS adds "tls: yes" or "tls: no".
     QByteArray envelope(int index) const;
     // One line per AUTH the server received, with the mechanism.
     QByteArray authAttempts() const;
