@@ -7,7 +7,8 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libsqlite3-dev libzip-dev libcurl4-openssl-dev libgtest-dev
     zip unzip xvfb
-    python3 python3-pyftpdlib python3-aiosmtpd
+    python3 python3-pyftpdlib python3-aiosmtpd python3-openssl
+    openssl openssh-client openssh-server
 )
 
 missing=()
