@@ -119,8 +119,12 @@ QString UnsafeField(const TFtpJob &job)
 // The login name for SFTP without one: the local user's, as ssh does.
 QByteArray LocalUserName()
 {
-    if (const passwd *entry = getpwuid(geteuid()))
-        return QByteArray(entry->pw_name);
+    // The reentrant form: exchanges run on several threads.
+    passwd entry {};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QByteArray(found->pw_name);
     return qgetenv("USER");
 }
 
