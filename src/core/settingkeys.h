@@ -127,6 +127,11 @@ inline const TSetting<bool> EmailLogin { "Email login", TFlagRule::ExactlyOne };
 // Quick send starts with "Use your FTP server" ticked.
 inline const TSetting<bool> EmailFTP { "EmailFTP", TFlagRule::IntegerOne };
 
+// A PEM file of certificate authorities that SMTP and FTPS servers are
+// checked against, for users with an internal authority; empty: the
+// system's store.
+inline const TSetting<QString> TLSCertificates { "TLS certificates file" };
+
 } // namespace Setting
 
 // A name of the parameter store with its type and default. Int, bool and

@@ -1,5 +1,6 @@
 #include "delivery/channels.h"
 
+#include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/winutils.h"
 #include "delivery/progress.h"
@@ -113,6 +114,7 @@ bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QS
         oFTP.Host = GetSendParam(iSendID, QStringLiteral("FTPHost"));
         oFTP.Directory = GetSendParam(iSendID, QStringLiteral("FTPDirectory"));
     }
+    oFTP.CertificatesFile = Setting::TLSCertificates.Get();
     FFTPProgress = 0;
     const bool bSuccess = oFTP.Put(sArchive, sArchiveName);
 
@@ -193,6 +195,7 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         oSMTP.Username.clear();
         oSMTP.Password.clear();
     }
+    oSMTP.CertificatesFile = Setting::TLSCertificates.Get();
     oSMTP.ClearMessage();
     oSMTP.From = GetSetting(QStringLiteral("Email from"));
     oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);

@@ -16,6 +16,7 @@ TSMTPSettings TSMTPSettings::FromSettings()
         smtp.Password = Setting::EmailPassword.Get();
     }
     smtp.From = Setting::EmailFrom.Get();
+    smtp.CertificatesFile = Setting::TLSCertificates.Get();
     return smtp;
 }
 
@@ -33,6 +34,7 @@ TFTPSettings TFTPSettings::Staging()
     ftp.Directory = Setting::FTPDirectory.Get();
     ftp.Username = Setting::FTPLogin.Get();
     ftp.Password = Setting::FTPPassword.Get();
+    ftp.CertificatesFile = Setting::TLSCertificates.Get();
     return ftp;
 }
 
@@ -43,6 +45,7 @@ TFTPSettings TFTPSettings::FromTask(const TSendTask &oTask)
     ftp.Directory = oTask.Param(SendParam::FTPDirectory);
     ftp.Username = oTask.Param(SendParam::FTPLogin);
     ftp.Password = oTask.Param(SendParam::FTPPassword);
+    ftp.CertificatesFile = Setting::TLSCertificates.Get();
     return ftp;
 }
 
@@ -53,6 +56,7 @@ TFTPSettings TFTPSettings::FromTask(int iSendID)
     ftp.Directory = GetSendParam(iSendID, SendParam::FTPDirectory);
     ftp.Username = GetSendParam(iSendID, SendParam::FTPLogin);
     ftp.Password = GetSendParam(iSendID, SendParam::FTPPassword);
+    ftp.CertificatesFile = Setting::TLSCertificates.Get();
     return ftp;
 }
 

@@ -18,6 +18,7 @@ struct TSMTPSettings
     QString Username;
     QString Password;
     QString From; // envelope sender, From and Reply-To
+    QString CertificatesFile; // "TLS certificates file"; empty: the system's store
 
     // "Email server", "Email port" (25 when empty, not a number, 0 or out of
     // range), "Email login" (on for exactly "1"), "Email username" and
@@ -36,6 +37,7 @@ struct TSMTPSettings
         oClient.Username = Login ? Username : QString();
         oClient.Password = Login ? Password : QString();
         oClient.From = From;
+        oClient.CertificatesFile = CertificatesFile;
     }
 
     bool operator==(const TSMTPSettings &) const = default;
@@ -45,13 +47,14 @@ struct TSMTPSettings
 // staging server of the settings.
 struct TFTPSettings
 {
-    QString Host; // "name" or "name:port"
+    QString Host; // "name[:port]", "sftp://name[:port]" or "ftps://name[:port]"
     QString Directory; // empty: the login directory
     QString Username;
     QString Password;
+    QString CertificatesFile; // "TLS certificates file", for FTPS
 
     // The staging server: "FTP host", "FTP directory", "FTP login",
-    // "FTP password".
+    // "FTP password" (and "TLS certificates file" in all three readers).
     static TFTPSettings Staging();
     // An FTP task's "FTPHost", "FTPDirectory", "FTPLogin", "FTPPassword".
     static TFTPSettings FromTask(const TSendTask &oTask);
@@ -65,6 +68,7 @@ struct TFTPSettings
         oClient.Directory = Directory;
         oClient.Username = Username;
         oClient.Password = Password;
+        oClient.CertificatesFile = CertificatesFile;
     }
 
     bool operator==(const TFTPSettings &) const = default;

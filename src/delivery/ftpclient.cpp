@@ -3,8 +3,11 @@
 #include "delivery/curlsession.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QUrl>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,19 +15,40 @@ enum class TFtpAction { Put, List, Delete };
 
 struct TFtpJob
 {
-    TFtpAction Action;
+    TFtpAction Action = TFtpAction::Put;
     QString Host;
     QString Directory;
     QString Username;
     QString Password;
     QString LocalFile;
     QString RemoteFile;
-    int Timeout;
+    int Timeout = 15;
+    QString CertificatesFile;
+    // SFTP: the user's key and known_hosts, looked up on the caller's thread.
+    QString KeyFile;
+    QString KnownHosts;
+    std::shared_ptr<TSshHostKey> HostKey; // filled when the host key is refused
 };
 
-size_t ReadFile(char *buffer, size_t size, size_t count, void *file)
+// Where the parsed host points.
+struct TTarget
 {
-    const qint64 n = static_cast<QFile *>(file)->read(buffer, qint64(size * count));
+    TFtpTransport Transport = TFtpTransport::Ftp;
+    QString Name;
+    int Port = 21;
+};
+
+struct TUploadSource
+{
+    QFile *File;
+    bool Started = false; // the server asked for data: the remote file exists
+};
+
+size_t ReadFile(char *buffer, size_t size, size_t count, void *sourcePtr)
+{
+    auto *source = static_cast<TUploadSource *>(sourcePtr);
+    source->Started = true;
+    const qint64 n = source->File->read(buffer, qint64(size * count));
     return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
 }
 
@@ -34,17 +58,42 @@ size_t WriteFile(char *data, size_t size, size_t count, void *file)
     return n < 0 ? 0 : size_t(n);
 }
 
-// ftp://name:port/ followed by the directory (and a slash when it has none
-// at its end); curl sends one CWD with the decoded directory text.
-QByteArray DirectoryUrl(const QString &name, int port, const QString &directory)
+size_t WriteBuffer(char *data, size_t size, size_t count, void *buffer)
 {
-    QByteArray url = "ftp://" + QUrl::toAce(name) + ':' + QByteArray::number(port) + '/';
-    if (!directory.isEmpty()) {
-        url += QUrl::toPercentEncoding(directory, "/");
-        if (!directory.endsWith(QLatin1Char('/')))
+    static_cast<QByteArray *>(buffer)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+// ftp://name:port/ followed by the directory (and a slash when it has none
+// at its end); curl sends one CWD with the decoded directory text. SFTP has
+// no CWD: a relative directory starts in the login directory ("/~/").
+QByteArray DirectoryUrl(const TTarget &target, const QString &directory)
+{
+    const bool sftp = target.Transport == TFtpTransport::Sftp;
+    QByteArray url = (sftp ? "sftp://" : "ftp://") + QUrl::toAce(target.Name) + ':'
+        + QByteArray::number(target.Port) + '/';
+    if (sftp && !directory.startsWith(QLatin1Char('/')))
+        url += "~/";
+    const QString path = sftp && directory.startsWith(QLatin1Char('/')) ? directory.mid(1) : directory;
+    if (!path.isEmpty()) {
+        url += QUrl::toPercentEncoding(path, "/");
+        if (!path.endsWith(QLatin1Char('/')))
             url += '/';
     }
     return url;
+}
+
+// A file's path in an SFTP command, quoted for curl: relative paths start
+// in the login directory, as the URL's "/~/" does.
+QByteArray SftpPath(const QString &directory, const QString &file)
+{
+    QString path = directory;
+    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    path += file;
+    QByteArray quoted = path.toUtf8();
+    quoted.replace('\\', "\\\\").replace('"', "\\\"");
+    return '"' + quoted + '"';
 }
 
 TTransferResult Failure(const QString &text)
@@ -67,20 +116,100 @@ QString UnsafeField(const TFtpJob &job)
     return {};
 }
 
+// The login name for SFTP without one: the local user's, as ssh does.
+QByteArray LocalUserName()
+{
+    // The reentrant form: exchanges run on several threads.
+    passwd entry {};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QByteArray(found->pw_name);
+    return qgetenv("USER");
+}
+
+// Accepts only a host key that known_hosts lists for the host; any other is
+// recorded for the error text and for the user to trust.
+int CheckHostKey(CURL *, const curl_khkey *, const curl_khkey *found, curl_khmatch match, void *jobPtr)
+{
+    if (match == CURLKHMATCH_OK)
+        return CURLKHSTAT_FINE;
+    const auto *job = static_cast<const TFtpJob *>(jobPtr);
+    if (job->HostKey && found && found->key) {
+        TSshHostKey &key = *job->HostKey;
+        // A length of 0 means base64 text, otherwise the raw key.
+        key.Blob = found->len ? QByteArray(found->key, qsizetype(found->len))
+                              : QByteArray::fromBase64(QByteArray(found->key));
+        QString name;
+        TFtpTransport transport;
+        TFTPClient::SplitHost(job->Host, transport, name, key.Port);
+        key.Host = name;
+        key.Changed = match == CURLKHMATCH_MISMATCH;
+    }
+    return CURLKHSTAT_REJECT;
+}
+
+QString HostKeyError(const TSshHostKey &key)
+{
+    if (key.Changed)
+        return QStringLiteral("The host key of %1 has changed: the server now shows %2 key %3. "
+                              "Someone may be intercepting the connection; check with the server's "
+                              "administrator before trusting the new key")
+            .arg(key.HostPattern(), key.Type(), key.Fingerprint());
+    return QStringLiteral("Unknown host key for %1: %2 key %3 is not in %4. "
+                          "Compare the fingerprint with the server's before trusting it")
+        .arg(key.HostPattern(), key.Type(), key.Fingerprint(), KnownHostsFile());
+}
+
 // Connection and login shared by every exchange of a job.
-void SetUpSession(TCurlSession &session, const TFtpJob &job, const QByteArray &user,
+void SetUpSession(TCurlSession &session, const TFtpJob &job, const TTarget &target, const QByteArray &user,
                   const QByteArray &password)
 {
     CURL *curl = session.Handle();
-    if (!job.Username.isEmpty()) {
+    if (target.Transport == TFtpTransport::Sftp) {
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "sftp");
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+        long methods = CURLSSH_AUTH_AGENT;
+        if (!job.Password.isEmpty()) {
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+            methods |= CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD;
+        }
+        // Without a key file of its own curl would look for one in the
+        // current folder.
+        if (!job.KeyFile.isEmpty()) {
+            curl_easy_setopt(curl, CURLOPT_SSH_PRIVATE_KEYFILE, QFile::encodeName(job.KeyFile).constData());
+            methods |= CURLSSH_AUTH_PUBLICKEY;
+        }
+        curl_easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES, methods);
+        curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(job.KnownHosts).constData());
+        curl_easy_setopt(curl, CURLOPT_SSH_KEYFUNCTION, &CheckHostKey);
+        curl_easy_setopt(curl, CURLOPT_SSH_KEYDATA, const_cast<TFtpJob *>(&job));
+    } else {
+        if (!job.Username.isEmpty()) {
+            curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+        }
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+        curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
+        if (target.Transport == TFtpTransport::Ftp) {
+            // Active mode on the address of the control connection; PORT, not EPRT.
+            curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+            curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
+        } else {
+            // FTPS goes passive: no router on the way can read an encrypted
+            // PORT command to open the way back, and libcurl 7.87 and 7.88
+            // fail the TLS handshake of active data connections.
+            curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
+            // AUTH TLS before the login, and protected data connections: never
+            // anything in clear text.
+            curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+            curl_easy_setopt(curl, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+            if (!job.CertificatesFile.isEmpty())
+                curl_easy_setopt(curl, CURLOPT_CAINFO, QFile::encodeName(job.CertificatesFile).constData());
+        }
     }
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
-    // Active mode on the address of the control connection; PORT, not EPRT.
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
-    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
     const long timeout = job.Timeout;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
@@ -90,28 +219,41 @@ void SetUpSession(TCurlSession &session, const TFtpJob &job, const QByteArray &u
     session.SetIdleTimeout(job.Timeout);
 }
 
-// One exchange without a transfer: log in, CWD, then the commands. A
-// command starting with "*" may fail without failing the exchange.
-TTransferResult RunCommands(const TFtpJob &job, const TTransferContext &context, const QByteArray &url,
-                            const QList<QByteArray> &commands)
+// The failure of a finished exchange, with the host key named when that was
+// what stopped it.
+TTransferResult SessionFailure(const TCurlSession &session, CURLcode code, const TFtpJob &job)
+{
+    if (code == CURLE_PEER_FAILED_VERIFICATION && job.HostKey && job.HostKey->IsValid())
+        return Failure(HostKeyError(*job.HostKey));
+    return Failure(session.ErrorText(code));
+}
+
+// One exchange without a transfer: log in, CWD, then the commands (FTP), or
+// log in and the commands (SFTP: "rm", "rename"). A command starting with
+// "*" may fail without failing the exchange.
+TTransferResult RunCommands(const TFtpJob &job, const TTarget &target, const TTransferContext &context,
+                            const QByteArray &url, const QList<QByteArray> &commands)
 {
     TCurlSession session(context, TCurlSession::CommandReplies);
     if (!session.IsValid())
         return Failure(QStringLiteral("Cannot start the FTP client"));
-    const QByteArray user = job.Username.toUtf8();
+    const QByteArray user = target.Transport == TFtpTransport::Sftp && job.Username.isEmpty()
+        ? LocalUserName()
+        : job.Username.toUtf8();
     const QByteArray password = job.Password.toUtf8();
-    SetUpSession(session, job, user, password);
+    SetUpSession(session, job, target, user, password);
     CURL *curl = session.Handle();
     curl_slist *list = nullptr;
     for (const QByteArray &command : commands)
         list = curl_slist_append(list, command.constData());
-    // After the CWD: a pre-transfer QUOTE would run before it.
-    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, session.AddList(list));
+    // FTP: after the CWD, which a pre-transfer QUOTE would run before.
+    curl_easy_setopt(curl, target.Transport == TFtpTransport::Sftp ? CURLOPT_QUOTE : CURLOPT_POSTQUOTE,
+                     session.AddList(list));
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     const CURLcode code = session.Perform();
     if (code != CURLE_OK)
-        return Failure(session.ErrorText(code));
+        return SessionFailure(session, code, job);
     return { true, {}, {} };
 }
 
@@ -123,32 +265,72 @@ QString TemporaryName()
         .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
 }
 
+// An SFTP listing names "." and ".." too; the listing holds file names only.
+bool WriteListing(QFile &local, const QByteArray &listing)
+{
+    for (const QByteArray &line : listing.split('\n')) {
+        const QByteArray name = line.endsWith('\r') ? line.chopped(1) : line;
+        if (name.isEmpty() || name == "." || name == "..")
+            continue;
+        if (local.write(name + "\r\n") < 0)
+            return false;
+    }
+    return true;
+}
+
+TFtpJob MakeJob(const TFTPClient &client, TFtpAction action, const QString &localFile,
+                const QString &remoteFile, std::shared_ptr<TSshHostKey> hostKey)
+{
+    TFtpJob job;
+    job.Action = action;
+    job.Host = client.Host;
+    job.Directory = client.Directory;
+    job.Username = client.Username;
+    job.Password = client.Password;
+    job.LocalFile = localFile;
+    job.RemoteFile = remoteFile;
+    job.Timeout = client.Timeout();
+    job.CertificatesFile = client.CertificatesFile;
+    if (job.Host.trimmed().startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive)) {
+        job.KeyFile = DefaultSshKeyFile();
+        job.KnownHosts = KnownHostsFile();
+    }
+    job.HostKey = std::move(hostKey);
+    return job;
+}
+
 TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
 {
     const QString unsafe = UnsafeField(job);
     if (!unsafe.isEmpty())
         return Failure(
             QStringLiteral("The FTP %1 contains a line break or another control character").arg(unsafe));
-    QString name;
-    int port = 21;
-    if (!TFTPClient::SplitHost(job.Host, name, port))
+    TTarget target;
+    if (!TFTPClient::SplitHost(job.Host, target.Transport, target.Name, target.Port))
         return Failure(QStringLiteral("Invalid FTP host \"%1\"").arg(job.Host));
     if (job.RemoteFile.contains(QLatin1Char('/')))
         return Failure(QStringLiteral("Invalid file name \"%1\"").arg(job.RemoteFile));
     if (job.Action != TFtpAction::List && job.RemoteFile.isEmpty())
         return Failure(QStringLiteral("No remote file name given"));
+    if (target.Transport == TFtpTransport::Ftps && !job.CertificatesFile.isEmpty()
+        && !QFileInfo(job.CertificatesFile).isReadable())
+        return Failure(QStringLiteral("Cannot read the TLS certificates file %1").arg(job.CertificatesFile));
+    const bool sftp = target.Transport == TFtpTransport::Sftp;
 
-    const QByteArray directoryUrl = DirectoryUrl(name, port, job.Directory);
-    if (job.Action == TFtpAction::Delete)
-        return RunCommands(job, context, directoryUrl, { "DELE " + job.RemoteFile.toUtf8() });
+    const QByteArray directoryUrl = DirectoryUrl(target, job.Directory);
+    if (job.Action == TFtpAction::Delete) {
+        const QByteArray command
+            = sftp ? "rm " + SftpPath(job.Directory, job.RemoteFile) : "DELE " + job.RemoteFile.toUtf8();
+        return RunCommands(job, target, context, directoryUrl, { command });
+    }
 
     TCurlSession session(context, TCurlSession::CommandReplies);
     if (!session.IsValid())
         return Failure(QStringLiteral("Cannot start the FTP client"));
     CURL *curl = session.Handle();
-    const QByteArray user = job.Username.toUtf8();
+    const QByteArray user = sftp && job.Username.isEmpty() ? LocalUserName() : job.Username.toUtf8();
     const QByteArray password = job.Password.toUtf8();
-    SetUpSession(session, job, user, password);
+    SetUpSession(session, job, target, user, password);
 
     // What the exchange got to, for the clean-up after a failure.
     bool loggedIn = false;
@@ -165,56 +347,87 @@ TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
 
     QByteArray url = directoryUrl;
     QFile local(job.LocalFile);
+    TUploadSource source { &local };
+    QByteArray listing;
     const QString temporary = TemporaryName();
+    const QByteArray temporaryPath = SftpPath(job.Directory, temporary);
+    const QByteArray remotePath = SftpPath(job.Directory, job.RemoteFile);
     if (job.Action == TFtpAction::Put) {
         if (!local.open(QIODevice::ReadOnly))
             return Failure(QStringLiteral("Cannot open %1: %2").arg(job.LocalFile, local.errorString()));
         // The archive goes up under a temporary name and gets its own name
         // only when complete, so nobody ever downloads half of it.
         url += QUrl::toPercentEncoding(temporary);
-        curl_slist *rename = curl_slist_append(nullptr, ("RNFR " + temporary.toUtf8()).constData());
-        rename = curl_slist_append(rename, ("RNTO " + job.RemoteFile.toUtf8()).constData());
+        curl_slist *rename = nullptr;
+        if (sftp) {
+            rename = curl_slist_append(rename, ("rename " + temporaryPath + ' ' + remotePath).constData());
+        } else {
+            rename = curl_slist_append(rename, ("RNFR " + temporary.toUtf8()).constData());
+            rename = curl_slist_append(rename, ("RNTO " + job.RemoteFile.toUtf8()).constData());
+        }
         curl_easy_setopt(curl, CURLOPT_POSTQUOTE, session.AddList(rename));
         curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
         curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadFile);
-        curl_easy_setopt(curl, CURLOPT_READDATA, &local);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &source);
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(local.size()));
         session.ReportUpload(true);
     } else {
         if (!local.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return Failure(QStringLiteral("Cannot write %1: %2").arg(job.LocalFile, local.errorString()));
         curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteFile);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &local);
+        if (sftp) {
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBuffer);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &listing);
+        } else {
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteFile);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &local);
+        }
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
 
     const CURLcode code = session.Perform();
     if (job.Action == TFtpAction::List) {
+        const bool written = code != CURLE_OK || !sftp || WriteListing(local, listing);
         local.close();
-        if (code != CURLE_OK || local.error() != QFileDevice::NoError)
+        if (code != CURLE_OK || !written || local.error() != QFileDevice::NoError)
             local.remove();
+        if (code == CURLE_OK && !written)
+            return Failure(QStringLiteral("Cannot write %1: %2").arg(job.LocalFile, local.errorString()));
     }
     if (code == CURLE_OK)
         return { true, {}, {} };
-    const TTransferResult failure = Failure(session.ErrorText(code));
+    const TTransferResult failure = SessionFailure(session, code, job);
+    if (job.Action != TFtpAction::Put)
+        return failure;
 
     // A server that stopped answering gets no further exchange: the
     // failure must not take another time-out.
-    const bool answering = loggedIn && code != CURLE_OPERATION_TIMEDOUT && code != CURLE_ABORTED_BY_CALLBACK
+    const bool answering = code != CURLE_OPERATION_TIMEDOUT && code != CURLE_ABORTED_BY_CALLBACK
         && code != CURLE_FTP_ACCEPT_TIMEOUT;
-    if (job.Action == TFtpAction::Put && stored && answering) {
+    if (sftp) {
+        // The rename runs only after a complete upload; OpenSSH renames onto
+        // no existing file, so an older upload of the name goes first.
+        if (code == CURLE_QUOTE_ERROR
+            && RunCommands(job, target, context, directoryUrl,
+                           { "*rm " + remotePath, "rename " + temporaryPath + ' ' + remotePath })
+                   .Success)
+            return { true, {}, {} };
+        if (source.Started && answering)
+            RunCommands(job, target, context, directoryUrl, { "rm " + temporaryPath });
+        return failure;
+    }
+    if (stored && loggedIn && answering) {
         const QByteArray temporaryName = temporary.toUtf8();
         const QByteArray remoteName = job.RemoteFile.toUtf8();
         // Some servers rename onto no existing file: the complete upload
         // then replaces the older file of its name.
         if (renaming
-            && RunCommands(job, context, directoryUrl,
+            && RunCommands(job, target, context, directoryUrl,
                            { "*DELE " + remoteName, "RNFR " + temporaryName, "RNTO " + remoteName })
                    .Success)
             return { true, {}, {} };
-        RunCommands(job, context, directoryUrl, { "DELE " + temporaryName });
+        RunCommands(job, target, context, directoryUrl, { "DELE " + temporaryName });
     }
     return failure;
 }
@@ -229,12 +442,35 @@ TFTPClient::TFTPClient(QObject *parent)
 
 bool TFTPClient::SplitHost(const QString &text, QString &name, int &port)
 {
+    TFtpTransport transport;
+    return SplitHost(text, transport, name, port);
+}
+
+bool TFTPClient::SplitHost(const QString &text, TFtpTransport &transport, QString &name, int &port)
+{
     QString host = text.trimmed();
-    if (host.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive))
-        host.remove(0, 6);
+    transport = TFtpTransport::Ftp;
+    port = 21;
+    static const struct
+    {
+        const char *scheme;
+        TFtpTransport transport;
+        int port;
+    } schemes[] = {
+        { "ftp://", TFtpTransport::Ftp, 21 },
+        { "ftps://", TFtpTransport::Ftps, 21 },
+        { "sftp://", TFtpTransport::Sftp, 22 },
+    };
+    for (const auto &scheme : schemes) {
+        if (host.startsWith(QLatin1String(scheme.scheme), Qt::CaseInsensitive)) {
+            host.remove(0, qsizetype(qstrlen(scheme.scheme)));
+            transport = scheme.transport;
+            port = scheme.port;
+            break;
+        }
+    }
     while (host.endsWith(QLatin1Char('/')))
         host.chop(1);
-    port = 21;
     const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
     if (colon >= 0 && host.indexOf(QLatin1Char(':')) == colon) {
         bool ok = false;
@@ -254,36 +490,40 @@ bool TFTPClient::SplitHost(const QString &text, QString &name, int &port)
     return true;
 }
 
+std::shared_ptr<TSshHostKey> TFTPClient::NewHostKeySlot()
+{
+    // Each exchange gets a slot of its own: an earlier one still winding
+    // down never writes into the next one's.
+    m_hostKey = std::make_shared<TSshHostKey>();
+    return m_hostKey;
+}
+
 bool TFTPClient::Put(const QString &localFile, const QString &remoteName)
 {
     LocalFile = localFile;
     RemoteFile = remoteName;
-    const TFtpJob job {
-        TFtpAction::Put, Host, Directory, Username, Password, localFile, remoteName, Timeout()
-    };
-    return Run([job](const TTransferContext &context) { return RunFtp(job, context); });
+    return Run([job = MakeJob(*this, TFtpAction::Put, localFile, remoteName, NewHostKeySlot())](
+                   const TTransferContext &context) { return RunFtp(job, context); });
 }
 
 bool TFTPClient::StartPut(const QString &localFile, const QString &remoteName)
 {
     LocalFile = localFile;
     RemoteFile = remoteName;
-    const TFtpJob job {
-        TFtpAction::Put, Host, Directory, Username, Password, localFile, remoteName, Timeout()
-    };
-    return Start([job](const TTransferContext &context) { return RunFtp(job, context); });
+    return Start([job = MakeJob(*this, TFtpAction::Put, localFile, remoteName, NewHostKeySlot())](
+                     const TTransferContext &context) { return RunFtp(job, context); });
 }
 
 bool TFTPClient::List(const QString &localFile)
 {
     LocalFile = localFile;
-    const TFtpJob job { TFtpAction::List, Host, Directory, Username, Password, localFile, {}, Timeout() };
-    return Run([job](const TTransferContext &context) { return RunFtp(job, context); });
+    return Run([job = MakeJob(*this, TFtpAction::List, localFile, {}, NewHostKeySlot())](
+                   const TTransferContext &context) { return RunFtp(job, context); });
 }
 
 bool TFTPClient::Delete(const QString &remoteName)
 {
     RemoteFile = remoteName;
-    const TFtpJob job { TFtpAction::Delete, Host, Directory, Username, Password, {}, remoteName, Timeout() };
-    return Run([job](const TTransferContext &context) { return RunFtp(job, context); });
+    return Run([job = MakeJob(*this, TFtpAction::Delete, {}, remoteName, NewHostKeySlot())](
+                   const TTransferContext &context) { return RunFtp(job, context); });
 }

@@ -1,22 +1,42 @@
 #pragma once
 
 #include "delivery/netclient.h"
+#include "delivery/sshhostkey.h"
+
+#include <memory>
+
+// The transport a host text asks for.
+enum class TFtpTransport {
+    Ftp, // "name[:port]" or "ftp://name[:port]", port 21 by default
+    Ftps, // "ftps://name[:port]": FTP with AUTH TLS on control and data, port 21
+    Sftp, // "sftp://name[:port]": SFTP over SSH, port 22
+};
 
 // FTP client: every call is one complete exchange (connect, USER, PASS, CWD
 // when a directory is set, the action, QUIT) in image type with active data
-// connections (PORT). Time-out 15 seconds by default.
+// connections (PORT). Time-out 15 seconds by default. The host text's scheme
+// may pick FTPS or SFTP instead; the calls work the same over each.
+//
+// FTPS verifies the server's certificate against CertificatesFile, or the
+// system's store. SFTP logs in with the password, the user's key
+// (DefaultSshKeyFile) or the running ssh-agent, and accepts only a host key
+// listed in ~/.ssh/known_hosts; another key fails the exchange and is kept
+// in HostKeyProblem() for the user to compare and trust (TrustHostKey).
 class TFTPClient : public TNetClient
 {
     Q_OBJECT
 public:
     explicit TFTPClient(QObject *parent = nullptr);
 
-    // The server: "name", or "name:port" for a port other than 21.
+    // The server: "name", or "name:port" for a port other than 21; with
+    // "sftp://" or "ftps://" in front for those transports.
     QString Host;
     // Changed into with one CWD of the whole text; empty: the login directory.
     QString Directory;
     QString Username; // empty logs in anonymously
     QString Password;
+    // PEM certificate authorities for FTPS; empty: the system's store.
+    QString CertificatesFile;
     // Set by the calls below: the local file and remote name last used.
     QString LocalFile;
     QString RemoteFile;
@@ -31,6 +51,18 @@ public:
     // Deletes remoteName (DELE) in the directory.
     bool Delete(const QString &remoteName);
 
-    // Splits "name[:port]" into the name and the port (21 when none).
+    // After an SFTP exchange that ended on the server's host key (unknown
+    // or changed): that key. Invalid otherwise. Read it once the exchange
+    // has ended.
+    TSshHostKey HostKeyProblem() const { return m_hostKey ? *m_hostKey : TSshHostKey(); }
+
+    // Splits "[scheme://]name[:port]" into transport, name and port (the
+    // transport's standard port when none).
+    static bool SplitHost(const QString &text, TFtpTransport &transport, QString &name, int &port);
     static bool SplitHost(const QString &text, QString &name, int &port);
+
+private:
+    std::shared_ptr<TSshHostKey> NewHostKeySlot();
+
+    std::shared_ptr<TSshHostKey> m_hostKey;
 };

@@ -4,6 +4,7 @@
 #include "core/daycount.h"
 #include "core/globals.h"
 #include "core/job.h"
+#include "core/settingkeys.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
 #include "delivery/deliveryjob.h"
@@ -184,6 +185,7 @@ void TExpiryJob::Execute()
     TFTPClient oFTP;
     oFTP.SetTimeout(15);
     oFTP.SetCancelFlag(&CancelFlag());
+    oFTP.CertificatesFile = Setting::TLSCertificates.Get();
     QString sDone;
     for (const TRetentionRow &row : rows) {
         if (Cancelled())

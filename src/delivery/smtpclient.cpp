@@ -20,6 +20,7 @@ struct TMailJob
     bool Login;
     QString Username;
     QString Password;
+    QString CertificatesFile;
     QString From;
     QStringList Recipients;
     QList<QByteArray> Headers;
@@ -101,6 +102,8 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
         if (!info.isFile() || !info.isReadable())
             return Failure(QStringLiteral("Cannot read the attachment %1").arg(attachment.Path));
     }
+    if (!job.CertificatesFile.isEmpty() && !QFileInfo(job.CertificatesFile).isReadable())
+        return Failure(QStringLiteral("Cannot read the TLS certificates file %1").arg(job.CertificatesFile));
 
     TCurlSession session(context, TCurlSession::CommandReplies);
     if (!session.IsValid())
@@ -118,13 +121,34 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
     });
 
     const int port = job.Port > 0 ? job.Port : 25;
-    // Port 465 speaks TLS from the first byte; elsewhere STARTTLS when offered.
-    const QByteArray url = (port == 465 ? QByteArray("smtps://") : QByteArray("smtp://")) + QUrl::toAce(host)
-        + ':' + QByteArray::number(port);
+    // Port 465, or a host given as "smtps://name", speaks TLS from the first
+    // byte; elsewhere STARTTLS when offered.
+    QString name = host;
+    bool implicitTls = port == 465;
+    if (name.startsWith(QLatin1String("smtps://"), Qt::CaseInsensitive)) {
+        name.remove(0, 8);
+        implicitTls = true;
+    } else if (name.startsWith(QLatin1String("smtp://"), Qt::CaseInsensitive)) {
+        name.remove(0, 7);
+    }
+    while (name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    const QByteArray ace = QUrl::toAce(name);
+    if (ace.isEmpty() || ace.contains('/') || ace.contains(':') || ace.contains('@'))
+        return Failure(QStringLiteral("Invalid SMTP server \"%1\"").arg(host));
+    const QByteArray url = (implicitTls ? QByteArray("smtps://") : QByteArray("smtp://")) + ace + ':'
+        + QByteArray::number(port);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-    if (port != 465)
+    if (!implicitTls)
         curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    // A certificate that does not verify ends the exchange: curl never falls
+    // back to clear text after a failed handshake.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    const QByteArray certificates = QFile::encodeName(job.CertificatesFile);
+    if (!certificates.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, certificates.constData());
     const QByteArray user = job.Username.toUtf8();
     const QByteArray password = job.Password.toUtf8();
     if (job.Login) {
@@ -425,6 +449,7 @@ bool TSMTPClient::Prepare(bool bBlocking)
     job.Login = Login;
     job.Username = Username;
     job.Password = Password;
+    job.CertificatesFile = CertificatesFile;
     job.From = OneLine(From);
     job.Recipients = Recipients.isEmpty() ? SplitRecipients(To) : Recipients;
     job.Timeout = Timeout();

@@ -14,20 +14,25 @@ struct TMailAttachment
 
 // SMTP client for one message at a time: EHLO (HELO when the server knows no
 // EHLO), AUTH LOGIN when Login is on, MAIL FROM, RCPT TO per recipient, DATA
-// with a MIME message, QUIT. Port 465 speaks TLS from the start; other ports
-// switch to TLS with STARTTLS when the server offers it. Time-out 60 seconds
-// without progress by default.
+// with a MIME message, QUIT. Port 465 (or a host given as "smtps://name")
+// speaks TLS from the start; other ports
+// switch to TLS with STARTTLS when the server offers it. The server's
+// certificate is verified against CertificatesFile, or the system's store;
+// a failed handshake ends the exchange before any login. Time-out 60
+// seconds without progress by default.
 class TSMTPClient : public TNetClient
 {
     Q_OBJECT
 public:
     explicit TSMTPClient(QObject *parent = nullptr);
 
-    QString Host;
+    QString Host; // "name"; "smtps://name" for TLS from the start on any port
     int Port = 25; // 0 means 25
     bool Login = false;
     QString Username;
     QString Password;
+    // PEM certificate authorities for TLS; empty: the system's store.
+    QString CertificatesFile;
     // Envelope sender, From and Reply-To.
     QString From;
     // The recipients: one per line, or separated by "," or ";", unless

@@ -2,9 +2,11 @@
 #include "core/winutils.h"
 #include "delivery/channels.h"
 #include "delivery/progress.h"
+#include "delivery/retention.h"
 #include "deliverydb.h"
 #include "support/servers.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -444,4 +446,63 @@ TEST_F(Channels, SilentMailServerEndsAsFailure)
     EXPECT_TRUE(lines().first().startsWith(QStringLiteral("!  Email failed: ")))
         << lines().first().toStdString();
     EXPECT_EQ(channels->FEmailProgress, -1);
+}
+
+TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
+{
+    const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+    qunsetenv("SSH_AUTH_SOCK");
+    const QString home = sandbox.path(QStringLiteral("sftphome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    bwtest::SshServer ssh(home);
+    ssh.setUpClient();
+    bwtest::SmtpServer::Options options;
+    options.offerAuth = false;
+    bwtest::SmtpServer smtp(options);
+    smtpSettings(smtp.port(), QStringLiteral("0"));
+    // Key authentication as the local user: no login name, no password.
+    setting(QStringLiteral("FTP host"), ssh.host());
+    setting(QStringLiteral("FTP directory"), QStringLiteral("staging"));
+    setting(QStringLiteral("FTP http path"), QStringLiteral("downloads.example.com/files"));
+    emailTask(8);
+    param(8, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+    param(8, QStringLiteral("EmailRetention"), QStringLiteral("0"));
+
+    const double now = NowDays();
+    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                    QStringLiteral("MyTool_1.2.3.zip")))
+        << lines().join(QLatin1Char('|')).toStdString() << ssh.log().toStdString();
+    EXPECT_EQ(lines().value(0), QStringLiteral("  Sent via FTP to ") + ssh.host());
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), bytes);
+    EXPECT_EQ(QDir(home + QStringLiteral("/staging")).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool_1.2.3.zip") });
+    ASSERT_EQ(smtp.messages().size(), 1);
+    EXPECT_TRUE(smtp.messages().at(0).contains("http://downloads.example.com/files/MyTool_1.2.3.zip"));
+
+    // The row keeps the scheme, so the expiry check goes back over SFTP.
+    auto row = db->GetTable(QStringLiteral("SELECT expiry, host, directory FROM retention"));
+    ASSERT_FALSE(row->Eof());
+    EXPECT_NEAR(row->FieldAsDouble(0) - now, 1.0, 0.01);
+    EXPECT_EQ(row->FieldAsString(1), ssh.host());
+    EXPECT_EQ(row->FieldAsString(2), QStringLiteral("staging"));
+    row.reset();
+
+    TExpiryChecker checker;
+    // A check may run as a job of its own: wait for its end.
+    const auto check = [&checker] {
+        checker.tmExpireTimer(nullptr);
+        QElapsedTimer clock;
+        clock.start();
+        while (checker.Running() && clock.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        EXPECT_FALSE(checker.Running());
+    };
+    check(); // not due yet
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
+    db->ExecSQLFmt(QStringLiteral("UPDATE retention SET expiry = %g"), { now - 0.001 });
+    check();
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
+    EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention"), {}), 0);
+    if (!agent.isEmpty())
+        qputenv("SSH_AUTH_SOCK", agent);
 }

@@ -1,3 +1,4 @@
+#include "core/settingkeys.h"
 #include "delivery/connection.h"
 #include "delivery/ftpclient.h"
 #include "delivery/sendtask.h"
@@ -92,7 +93,7 @@ TEST_F(Connection, StagingServerFromSettings)
     EXPECT_TRUE(staging.Available());
     EXPECT_EQ(staging.FTP,
               (TFTPSettings { QStringLiteral("stage.example.org:2121"), QStringLiteral("in/coming"),
-                              QStringLiteral("ann"), QStringLiteral("s3'cret") }));
+                              QStringLiteral("ann"), QStringLiteral("s3'cret"), QString() }));
     EXPECT_EQ(staging.FTP, TFTPSettings::Staging());
     EXPECT_EQ(staging.DownloadLink(QStringLiteral("MyTool_1.2.3.zip")),
               QStringLiteral("http://example.org/files/MyTool_1.2.3.zip"));
@@ -131,7 +132,7 @@ TEST_F(Connection, FTPTaskFromParametersOrValue)
     // No FTPDirectory row: the login directory.
 
     const TFTPSettings expected { QStringLiteral("ftp.example.org"), QString(), QStringLiteral("bob"),
-                                  QStringLiteral("pw") };
+                                  QStringLiteral("pw"), QString() };
     EXPECT_EQ(TFTPSettings::FromTask(iID), expected);
     EXPECT_EQ(TFTPSettings::FromTask(TSendTask::Load(iID).value()), expected);
     // Staging settings are not mixed in.
@@ -140,3 +141,25 @@ TEST_F(Connection, FTPTaskFromParametersOrValue)
 }
 
 } // namespace
+
+TEST_F(Connection, TlsCertificatesFileReachesEveryClient)
+{
+    EXPECT_EQ(Setting::TLSCertificates.Name(), QStringLiteral("TLS certificates file"));
+    EXPECT_EQ(TSMTPSettings::FromSettings().CertificatesFile, QString()); // the system's store
+    setting(QStringLiteral("TLS certificates file"), QStringLiteral("/etc/company/ca.pem"));
+    setting(QStringLiteral("FTP host"), QStringLiteral("ftps://stage.example.org"));
+
+    TSMTPClient smtp;
+    TSMTPSettings::FromSettings().ApplyTo(smtp);
+    EXPECT_EQ(smtp.CertificatesFile, QStringLiteral("/etc/company/ca.pem"));
+    TFTPClient ftp;
+    TFTPSettings::Staging().ApplyTo(ftp);
+    EXPECT_EQ(ftp.Host, QStringLiteral("ftps://stage.example.org"));
+    EXPECT_EQ(ftp.CertificatesFile, QStringLiteral("/etc/company/ca.pem"));
+
+    db->ExecSQL(QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (1, 2, '')"));
+    const int iID = int(db->LastInsertRowID());
+    param(iID, QStringLiteral("FTPHost"), QStringLiteral("sftp://files.example.org:2222"));
+    EXPECT_EQ(TFTPSettings::FromTask(iID).CertificatesFile, QStringLiteral("/etc/company/ca.pem"));
+    EXPECT_EQ(TFTPSettings::FromTask(iID).Host, QStringLiteral("sftp://files.example.org:2222"));
+}

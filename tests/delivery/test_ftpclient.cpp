@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -311,6 +312,96 @@ TEST(FtpClient, SplitHost)
     EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("host:70000"), name, port));
     EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("   "), name, port));
     EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("user@host"), name, port));
+}
+
+} // namespace
+
+namespace {
+
+// FTPS against pyftpdlib's TLS handler with a certificate from a throw-away
+// authority.
+class FtpsClientTest : public ::testing::Test
+{
+protected:
+    bwtest::TestSandbox sandbox;
+    bwtest::TestCa ca;
+    QString home = sandbox.path(QStringLiteral("ftphome"));
+    std::unique_ptr<bwtest::FtpServer> server;
+    TFTPClient client;
+
+    void SetUp() override
+    {
+        bwtest::FtpServer::Options options;
+        options.certFile = ca.certFile();
+        options.keyFile = ca.keyFile();
+        server = std::make_unique<bwtest::FtpServer>(QStringLiteral("uploader"), QStringLiteral("pw"), home,
+                                                     options);
+        QDir().mkpath(home + QStringLiteral("/in"));
+        client.Host = QStringLiteral("ftps://127.0.0.1:%1").arg(server->port());
+        client.Username = QStringLiteral("uploader");
+        client.Password = QStringLiteral("pw");
+        client.CertificatesFile = ca.caFile();
+    }
+};
+
+TEST_F(FtpsClientTest, UploadsListsAndDeletesOverTlsWithTheTrustedAuthority)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("MyTool.zip"), QByteArray(200000, 'm'));
+    client.Directory = QStringLiteral("in");
+    ASSERT_TRUE(client.Put(local, QStringLiteral("MyTool.zip")))
+        << client.ErrorText().toStdString() << server->log().toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/in/MyTool.zip")), QByteArray(200000, 'm'));
+    EXPECT_EQ(QDir(home + QStringLiteral("/in")).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool.zip") });
+
+    // TLS before the login, and protected data connections.
+    const QStringList commands = server->commands();
+    ASSERT_FALSE(commands.isEmpty());
+    EXPECT_EQ(commands.first(), QStringLiteral("AUTH TLS")) << commands.join(QLatin1Char('|')).toStdString();
+    const qsizetype prot = commands.indexOf(QStringLiteral("PROT P"));
+    EXPECT_GE(prot, 0);
+    EXPECT_LT(prot, commands.indexOf(commands.filter(QRegularExpression(QStringLiteral("^STOR "))).value(0)));
+    EXPECT_EQ(commands.filter(QRegularExpression(QStringLiteral("^RNTO "))),
+              QStringList { QStringLiteral("RNTO MyTool.zip") });
+    // Passive data connections, which the server secures as it requires.
+    EXPECT_FALSE(commands.filter(QRegularExpression(QStringLiteral("^(EPSV|PASV)"))).isEmpty());
+    EXPECT_TRUE(commands.filter(QRegularExpression(QStringLiteral("^(PORT|EPRT)"))).isEmpty());
+
+    const QString listing = sandbox.path(QStringLiteral("list.txt"));
+    ASSERT_TRUE(client.List(listing)) << client.ErrorText().toStdString();
+    EXPECT_EQ(readFile(listing).trimmed(), QByteArray("MyTool.zip"));
+    ASSERT_TRUE(client.Delete(QStringLiteral("MyTool.zip"))) << client.ErrorText().toStdString();
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/in/MyTool.zip")));
+}
+
+TEST_F(FtpsClientTest, UntrustedCertificateOrPlainServerFailsBeforeTheLogin)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    // The system's store does not know the throw-away authority.
+    client.CertificatesFile.clear();
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_TRUE(client.ErrorText().contains(QStringLiteral("certificate"), Qt::CaseInsensitive))
+        << client.ErrorText().toStdString();
+    EXPECT_TRUE(server->commands().filter(QStringLiteral("USER")).isEmpty());
+    EXPECT_TRUE(server->commands().filter(QStringLiteral("PASS")).isEmpty());
+
+    client.CertificatesFile = sandbox.path(QStringLiteral("missing.pem"));
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(client.ErrorText(),
+              QStringLiteral("Cannot read the TLS certificates file ")
+                  + sandbox.path(QStringLiteral("missing.pem")));
+
+    // A server without TLS never sees the login either.
+    bwtest::FtpServer plain(QStringLiteral("uploader"), QStringLiteral("pw"),
+                            sandbox.path(QStringLiteral("plain")));
+    client.Host = QStringLiteral("ftps://") + plain.host();
+    client.CertificatesFile = ca.caFile();
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_TRUE(plain.commands().filter(QStringLiteral("USER")).isEmpty())
+        << plain.commands().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(plain.commands().filter(QStringLiteral("PASS")).isEmpty());
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/a.zip")));
 }
 
 } // namespace

@@ -324,3 +324,83 @@ TEST(SmtpClient, Encodings)
 }
 
 } // namespace
+
+namespace {
+
+// TLS against aiosmtpd with a certificate from a throw-away authority, which
+// the system's store does not know.
+class SmtpTlsTest : public SmtpClientTest
+{
+protected:
+    bwtest::TestCa ca;
+
+    bwtest::SmtpServer::Options tlsOptions(bwtest::SmtpServer::Options::Tls tls) const
+    {
+        bwtest::SmtpServer::Options options;
+        options.tls = tls;
+        options.certFile = ca.certFile();
+        options.keyFile = ca.keyFile();
+        return options;
+    }
+};
+
+TEST_F(SmtpTlsTest, LogsInOverStartTlsAndImplicitTlsWithTheTrustedAuthority)
+{
+    bwtest::SmtpServer starttls(tlsOptions(bwtest::SmtpServer::Options::StartTls));
+    TSMTPClient client;
+    setUp(client, starttls.port());
+    client.CertificatesFile = ca.caFile();
+    ASSERT_TRUE(client.Send()) << client.ErrorText().toStdString() << starttls.log().toStdString();
+    ASSERT_EQ(starttls.messages().size(), 1);
+    EXPECT_TRUE(starttls.envelope(0).endsWith("auth: yes\ntls: yes\n")) << starttls.envelope(0).toStdString();
+    EXPECT_EQ(starttls.authAttempts(), QByteArray("LOGIN tls=yes\n"));
+
+    bwtest::SmtpServer implicit(tlsOptions(bwtest::SmtpServer::Options::ImplicitTls));
+    setUp(client, implicit.port());
+    client.Host = QStringLiteral("smtps://127.0.0.1");
+    client.CertificatesFile = ca.caFile();
+    ASSERT_TRUE(client.Send()) << client.ErrorText().toStdString() << implicit.log().toStdString();
+    ASSERT_EQ(implicit.messages().size(), 1);
+    EXPECT_TRUE(implicit.envelope(0).endsWith("auth: yes\ntls: yes\n")) << implicit.envelope(0).toStdString();
+    EXPECT_EQ(implicit.authAttempts(), QByteArray("LOGIN tls=yes\n"));
+    EXPECT_EQ(header(implicit.messages().at(0), "Subject"), QByteArray("MyTool 1.2.3"));
+}
+
+TEST_F(SmtpTlsTest, UntrustedCertificateFailsAndNoPasswordIsSent)
+{
+    for (const auto tls :
+         { bwtest::SmtpServer::Options::StartTls, bwtest::SmtpServer::Options::ImplicitTls }) {
+        bwtest::SmtpServer server(tlsOptions(tls));
+        TSMTPClient client;
+        setUp(client, server.port());
+        if (tls == bwtest::SmtpServer::Options::ImplicitTls)
+            client.Host = QStringLiteral("smtps://127.0.0.1");
+        // The system's store: the throw-away authority is unknown there.
+        EXPECT_FALSE(client.Send());
+        EXPECT_TRUE(client.ErrorText().contains(QStringLiteral("certificate"), Qt::CaseInsensitive))
+            << client.ErrorText().toStdString();
+        EXPECT_TRUE(server.messages().isEmpty());
+        EXPECT_TRUE(server.authAttempts().isEmpty()) << server.authAttempts().toStdString();
+
+        // An authority file that cannot be read stops before connecting.
+        client.CertificatesFile = sandbox.path(QStringLiteral("missing.pem"));
+        EXPECT_FALSE(client.Send());
+        EXPECT_EQ(client.ErrorText(),
+                  QStringLiteral("Cannot read the TLS certificates file ")
+                      + sandbox.path(QStringLiteral("missing.pem")));
+        EXPECT_TRUE(server.authAttempts().isEmpty());
+    }
+
+    // Implicit TLS against a server speaking clear text fails too.
+    bwtest::SmtpServer plain;
+    TSMTPClient client;
+    setUp(client, plain.port());
+    client.Host = QStringLiteral("smtps://127.0.0.1");
+    client.CertificatesFile = ca.caFile();
+    client.SetTimeout(5);
+    EXPECT_FALSE(client.Send());
+    EXPECT_TRUE(plain.messages().isEmpty());
+    EXPECT_TRUE(plain.authAttempts().isEmpty());
+}
+
+} // namespace

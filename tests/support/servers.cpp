@@ -6,7 +6,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <csignal>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bwtest {
 
@@ -20,13 +23,18 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-port_file, user, password, home, command_log, cut_after, stall, read_limit = sys.argv[1:9]
+port_file, user, password, home, command_log, cut_after, stall, read_limit, tls_cert, tls_key = sys.argv[1:11]
 cut_after = int(cut_after)
 read_limit = int(read_limit)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, home, perm='elradfmwMT')
 
-class DataHandler(DTPHandler):
+BaseHandler, BaseData = FTPHandler, DTPHandler
+if tls_cert:
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+    BaseHandler, BaseData = TLS_FTPHandler, TLS_DTPHandler
+
+class DataHandler(BaseData):
     # Breaks an upload off after cut_after bytes: the connection is reset
     # and the partial file stays where it was written.
     def handle_read(self):
@@ -37,7 +45,15 @@ class DataHandler(DTPHandler):
 
     handle_read_event = handle_read
 
-class Handler(FTPHandler):
+    # libcurl starts the TLS handshake of a passive data connection as soon
+    # as it has connected, before the transfer command; pyftpdlib would drop
+    # such a connection as idle.
+    def readable(self):
+        if getattr(self, '_ssl_accepting', False) or getattr(self, '_ssl_want_read', False):
+            return True
+        return super().readable()
+
+class Handler(BaseHandler):
     def pre_process_command(self, line, cmd, arg):
         with open(command_log, 'a', encoding='utf-8') as log:
             log.write(('PASS ****' if cmd == 'PASS' else line) + '\n')
@@ -60,6 +76,11 @@ if read_limit > 0:
         pass
     Throttled.read_limit = read_limit
     Handler.dtp_handler = Throttled
+if tls_cert:
+    Handler.certfile = tls_cert
+    Handler.keyfile = tls_key
+    Handler.tls_control_required = True
+    Handler.tls_data_required = True
 Handler.timeout = 60
 Handler.auth_failed_timeout = 0.1
 server = FTPServer(('127.0.0.1', 0), Handler)
@@ -70,12 +91,16 @@ server.serve_forever()
 )PY";
 
 const char *const smtpScript = R"PY(
-import asyncio, os, sys
+import asyncio, os, ssl, sys
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
-port_file, folder, user, password, offer_auth, refuse, stall = sys.argv[1:8]
+port_file, folder, user, password, offer_auth, refuse, stall, tls, tls_cert, tls_key = sys.argv[1:11]
 refused = set(a.lower() for a in refuse.split(',') if a)
 os.makedirs(folder, exist_ok=True)
+
+def over_tls(server, session):
+    # STARTTLS sets session.ssl; implicit TLS shows only on the transport.
+    return bool(session.ssl) or server.transport.get_extra_info('ssl_object') is not None
 
 class Handler:
     count = 0
@@ -96,12 +121,16 @@ class Handler:
             for rcpt in envelope.rcpt_tos:
                 f.write('to: %s\n' % rcpt)
             f.write('auth: %s\n' % ('yes' if session.authenticated else 'no'))
+            if tls != 'none':
+                f.write('tls: %s\n' % ('yes' if over_tls(server, session) else 'no'))
         with open(base + '.tmp', 'wb') as f:
             f.write(envelope.original_content)
         os.rename(base + '.tmp', base + '.eml')
         return '250 Message accepted for delivery'
 
 def authenticator(server, session, envelope, mechanism, auth_data):
+    with open(os.path.join(folder, 'auth.log'), 'a', encoding='utf-8') as f:
+        f.write('%s tls=%s\n' % (mechanism, 'yes' if over_tls(server, session) else 'no'))
     ok = (isinstance(auth_data, LoginPassword) and auth_data.login == user.encode()
           and auth_data.password == password.encode())
     return AuthResult(success=ok, handled=False)
@@ -109,12 +138,19 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 async def main():
     loop = asyncio.get_running_loop()
     handler = Handler()
+    context = None
+    if tls != 'none':
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(tls_cert, tls_key)
+    options = dict(hostname='localhost', loop=loop)
     if offer_auth == '1':
-        factory = lambda: SMTP(handler, hostname='localhost', loop=loop, authenticator=authenticator,
-                               auth_require_tls=False)
-    else:
-        factory = lambda: SMTP(handler, hostname='localhost', loop=loop)
-    server = await loop.create_server(factory, '127.0.0.1', 0)
+        # With STARTTLS, AUTH only once the connection is encrypted (an
+        # implicit TLS connection is encrypted from the start).
+        options.update(authenticator=authenticator, auth_require_tls=tls == 'starttls')
+    if tls == 'starttls':
+        options.update(tls_context=context, require_starttls=offer_auth == '1')
+    factory = lambda: SMTP(handler, **options)
+    server = await loop.create_server(factory, '127.0.0.1', 0, ssl=context if tls == 'implicit' else None)
     with open(port_file + '.tmp', 'w') as f:
         f.write(str(server.sockets[0].getsockname()[1]))
     os.rename(port_file + '.tmp', port_file)
@@ -196,7 +232,7 @@ FtpServer::FtpServer(const QString &user, const QString &password, const QString
           { user, password, home, workPath(QStringLiteral("commands.log")),
             QString::number(options.cutUploadsAfter),
             options.stallAfterUpload ? QStringLiteral("1") : QStringLiteral("0"),
-            QString::number(options.readLimit) });
+            QString::number(options.readLimit), options.certFile, options.keyFile });
 }
 
 QString FtpServer::host() const
@@ -221,7 +257,16 @@ SmtpServer::SmtpServer(const Options &options)
           { folder(), options.user, options.password,
             options.offerAuth ? QStringLiteral("1") : QStringLiteral("0"),
             options.refuse.join(QLatin1Char(',')),
-            options.stallAfterData ? QStringLiteral("1") : QStringLiteral("0") });
+            options.stallAfterData ? QStringLiteral("1") : QStringLiteral("0"),
+            options.tls == Options::StartTls          ? QStringLiteral("starttls")
+                : options.tls == Options::ImplicitTls ? QStringLiteral("implicit")
+                                                      : QStringLiteral("none"),
+            options.certFile, options.keyFile });
+}
+
+QByteArray SmtpServer::authAttempts() const
+{
+    return readAll(folder() + QStringLiteral("/auth.log"));
 }
 
 QList<QByteArray> SmtpServer::messages() const
@@ -246,6 +291,217 @@ HttpServer::HttpServer(const QString &folder)
 QString HttpServer::url(const QString &path) const
 {
     return QStringLiteral("http://127.0.0.1:%1/").arg(port()) + path;
+}
+
+namespace {
+
+void runOrThrow(const QString &program, const QStringList &args, QByteArray *out = nullptr)
+{
+    if (runProgram(program, args, out) != 0)
+        throw std::runtime_error((program + QLatin1Char(' ') + args.join(QLatin1Char(' '))).toStdString()
+                                 + " failed");
+}
+
+void writeOrThrow(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+// The ids of every process below pid, read from /proc.
+QList<qint64> descendants(qint64 pid)
+{
+    QMultiMap<qint64, qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const qint64 id = entry.toLongLong(&ok);
+        if (!ok)
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(id));
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() > 1)
+            children.insert(fields[1].toLongLong(), id);
+    }
+    QList<qint64> result;
+    QList<qint64> pending { pid };
+    while (!pending.isEmpty()) {
+        for (qint64 child : children.values(pending.takeFirst())) {
+            result << child;
+            pending << child;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+TestCa::TestCa()
+{
+    if (!m_work.isValid())
+        throw std::runtime_error("cannot create the authority's folder");
+    const QString openssl = QStringLiteral("/usr/bin/openssl");
+    const QString dir = m_work.path() + QLatin1Char('/');
+    const QStringList ecKey { QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                              QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes") };
+    runOrThrow(
+        openssl,
+        QStringList { QStringLiteral("req"), QStringLiteral("-x509") } + ecKey
+            + QStringList { QStringLiteral("-keyout"), dir + QStringLiteral("ca.key"), QStringLiteral("-out"),
+                            caFile(), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                            QStringLiteral("/CN=Bundlewick Test Authority"), QStringLiteral("-addext"),
+                            QStringLiteral("basicConstraints=critical,CA:TRUE"), QStringLiteral("-addext"),
+                            QStringLiteral("keyUsage=critical,keyCertSign,cRLSign") });
+    runOrThrow(openssl,
+               QStringList { QStringLiteral("req") } + ecKey
+                   + QStringList { QStringLiteral("-keyout"), keyFile(), QStringLiteral("-out"),
+                                   dir + QStringLiteral("server.csr"), QStringLiteral("-subj"),
+                                   QStringLiteral("/CN=127.0.0.1") });
+    writeOrThrow(dir + QStringLiteral("server.ext"),
+                 "basicConstraints=CA:FALSE\n"
+                 "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                 "extendedKeyUsage=serverAuth\n"
+                 "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    runOrThrow(openssl,
+               { QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                 dir + QStringLiteral("server.csr"), QStringLiteral("-CA"), caFile(),
+                 QStringLiteral("-CAkey"), dir + QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+                 QStringLiteral("-out"), certFile(), QStringLiteral("-days"), QStringLiteral("2"),
+                 QStringLiteral("-extfile"), dir + QStringLiteral("server.ext") });
+}
+
+SshServer::SshServer(const QString &home)
+{
+    if (!m_work.isValid())
+        throw std::runtime_error("cannot create the SSH server's folder");
+    QDir().mkpath(home);
+    const QString dir = m_work.path() + QLatin1Char('/');
+    const QString keygen = QStringLiteral("/usr/bin/ssh-keygen");
+    for (const QString &name : { QStringLiteral("host_key"), QStringLiteral("client_key") }) {
+        runOrThrow(keygen,
+                   { QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
+                     QStringLiteral("-N"), QString(), QStringLiteral("-C"), name, QStringLiteral("-f"),
+                     dir + name });
+    }
+    // Run as root, sshd wants its privilege separation folder, which only
+    // the system's own service start creates.
+    if (geteuid() == 0 && !QFileInfo::exists(QStringLiteral("/run/sshd")))
+        ::mkdir("/run/sshd", 0755);
+    if (dir.contains(QLatin1Char(' ')) || home.contains(QLatin1Char(' ')))
+        throw std::runtime_error("sshd's paths must not hold blanks");
+
+    const QByteArray config = "ListenAddress 127.0.0.1\n"
+                              "HostKey "
+        + QFile::encodeName(dir + QStringLiteral("host_key"))
+        + "\n"
+          "PidFile none\n"
+          "UsePAM no\n"
+          "StrictModes no\n"
+          "PermitRootLogin prohibit-password\n"
+          "PubkeyAuthentication yes\n"
+          "PasswordAuthentication no\n"
+          "KbdInteractiveAuthentication no\n"
+          "AuthorizedKeysFile "
+        + QFile::encodeName(dir + QStringLiteral("client_key.pub"))
+        + "\n"
+          "X11Forwarding no\n"
+          "AllowTcpForwarding no\n"
+          "Subsystem sftp internal-sftp -d "
+        + QFile::encodeName(home)
+        + "\n"
+          "LogLevel VERBOSE\n";
+    writeOrThrow(dir + QStringLiteral("sshd_config"), config);
+
+    // The port was free a moment ago; another process may take it first.
+    for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
+        const quint16 port = freePort();
+        QFile::remove(dir + QStringLiteral("sshd.log"));
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setStandardOutputFile(dir + QStringLiteral("sshd.log"));
+        m_process.setStandardInputFile(QProcess::nullDevice());
+        m_process.start(QStringLiteral("/usr/sbin/sshd"),
+                        { QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
+                          dir + QStringLiteral("sshd_config"), QStringLiteral("-p"), QString::number(port) });
+        if (!m_process.waitForStarted(10000))
+            throw std::runtime_error("cannot start /usr/sbin/sshd");
+        QElapsedTimer clock;
+        clock.start();
+        while (m_process.state() != QProcess::NotRunning && !log().contains("Server listening on")
+               && clock.elapsed() < 20000)
+            m_process.waitForFinished(20);
+        if (log().contains("Server listening on"))
+            m_port = port;
+        else if (m_process.state() != QProcess::NotRunning)
+            throw std::runtime_error("sshd did not start in time:\n" + log().toStdString());
+        else if (!log().contains("Address already in use"))
+            throw std::runtime_error("sshd ended early:\n" + log().toStdString());
+    }
+    if (m_port == 0)
+        throw std::runtime_error("sshd found no free port:\n" + log().toStdString());
+}
+
+SshServer::~SshServer()
+{
+    kill();
+}
+
+void SshServer::kill()
+{
+    const qint64 pid = m_process.processId();
+    if (pid <= 0)
+        return;
+    // The listener first, so that it forks no new session meanwhile.
+    const QList<qint64> sessions = descendants(pid);
+    ::kill(pid_t(pid), SIGKILL);
+    for (qint64 session : sessions)
+        ::kill(pid_t(session), SIGKILL);
+    m_process.waitForFinished(5000);
+}
+
+QByteArray SshServer::log() const
+{
+    return readAll(m_work.filePath(QStringLiteral("sshd.log")));
+}
+
+QString SshServer::host() const
+{
+    return QStringLiteral("sftp://127.0.0.1:%1").arg(m_port);
+}
+
+QByteArray SshServer::knownHostsLine() const
+{
+    const QList<QByteArray> fields
+        = readAll(m_work.filePath(QStringLiteral("host_key.pub"))).trimmed().split(' ');
+    return QStringLiteral("[127.0.0.1]:%1 ").arg(m_port).toLatin1() + fields.value(0) + ' ' + fields.value(1);
+}
+
+QString SshServer::fingerprint() const
+{
+    QByteArray out;
+    runOrThrow(QStringLiteral("/usr/bin/ssh-keygen"),
+               { QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"), QStringLiteral("-f"),
+                 m_work.filePath(QStringLiteral("host_key.pub")) },
+               &out);
+    // "256 SHA256:... host_key (ED25519)"
+    return QString::fromLatin1(out.split(' ').value(1));
+}
+
+void SshServer::setUpClient() const
+{
+    const QString ssh = QDir::homePath() + QStringLiteral("/.ssh");
+    QDir().mkpath(ssh);
+    QFile::setPermissions(ssh, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::remove(ssh + QStringLiteral("/id_ed25519"));
+    if (!QFile::copy(clientKey(), ssh + QStringLiteral("/id_ed25519")))
+        throw std::runtime_error("cannot copy the client key");
+    QFile::setPermissions(ssh + QStringLiteral("/id_ed25519"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    writeOrThrow(ssh + QStringLiteral("/known_hosts"), knownHostsLine() + '\n');
 }
 
 SilentServer::SilentServer()

@@ -36,6 +36,20 @@ private:
     quint16 m_port = 0;
 };
 
+// A throw-away certificate authority and a server certificate it signed
+// for 127.0.0.1 and localhost, made with openssl in a temporary folder.
+class TestCa
+{
+public:
+    TestCa();
+    QString caFile() const { return m_work.filePath(QStringLiteral("ca.pem")); }
+    QString certFile() const { return m_work.filePath(QStringLiteral("server.pem")); }
+    QString keyFile() const { return m_work.filePath(QStringLiteral("server.key")); }
+
+private:
+    QTemporaryDir m_work;
+};
+
 // pyftpdlib server with one user (full rights in home, active mode allowed).
 // A readLimit above 0 throttles uploads to that many bytes per second.
 class FtpServer : public PythonServer
@@ -46,6 +60,9 @@ public:
         qint64 cutUploadsAfter = 0; // reset the data connection after so many bytes (0: never)
         bool stallAfterUpload = false; // take the data, never confirm it with 226
         int readLimit = 0; // bytes per second the server reads at most (0: no limit)
+        // With a certificate: TLS_FTPHandler, AUTH TLS and PROT P required.
+        QString certFile;
+        QString keyFile;
     };
     FtpServer(const QString &user, const QString &password, const QString &home, const Options &options);
     FtpServer(const QString &user, const QString &password, const QString &home)
@@ -69,6 +86,10 @@ public:
         bool offerAuth = true; // advertise AUTH LOGIN (without TLS, on loopback)
         QStringList refuse; // recipients answered with 550
         bool stallAfterData = false; // take the message, never answer it
+        enum Tls { NoTls, StartTls, ImplicitTls };
+        Tls tls = NoTls; // with TLS, AUTH is offered only over TLS
+        QString certFile;
+        QString keyFile;
     };
     explicit SmtpServer(const Options &options);
     SmtpServer()
@@ -77,8 +98,11 @@ public:
     QString folder() const { return workPath(QStringLiteral("mail")); }
     // The messages stored so far, raw, in arrival order.
     QList<QByteArray> messages() const;
-    // Envelope of message index (0-based) as "key: value" lines.
+    // Envelope of message index (0-based) as "key: value" lines; a server
+    // with TLS adds "tls: yes" or "tls: no".
     QByteArray envelope(int index) const;
+    // One line per AUTH the server received, with the mechanism.
+    QByteArray authAttempts() const;
 };
 
 // http.server over a folder.
@@ -88,6 +112,41 @@ public:
     explicit HttpServer(const QString &folder);
     // "http://127.0.0.1:port/" followed by path.
     QString url(const QString &path) const;
+};
+
+// OpenSSH's sshd on 127.0.0.1 and a free port, from a configuration, an
+// ed25519 host key and an authorized client key generated in its own
+// temporary folder. Logins only by key, as the user running the tests; SFTP
+// through internal-sftp, starting in home. Every wait is bounded; the server
+// and every session process it forked are killed when the object goes.
+class SshServer
+{
+public:
+    explicit SshServer(const QString &home);
+    ~SshServer();
+    SshServer(const SshServer &) = delete;
+    SshServer &operator=(const SshServer &) = delete;
+
+    quint16 port() const { return m_port; }
+    // "sftp://127.0.0.1:port", the host text the FTP client takes.
+    QString host() const;
+    // The authorized client key (private, OpenSSH format).
+    QString clientKey() const { return m_work.filePath(QStringLiteral("client_key")); }
+    // The host key's known_hosts line and fingerprint, as OpenSSH's tools
+    // print them.
+    QByteArray knownHostsLine() const;
+    QString fingerprint() const;
+    // Copies the client key to ~/.ssh/id_ed25519 and writes the host key to
+    // ~/.ssh/known_hosts, as a user who has set up SFTP has them.
+    void setUpClient() const;
+    // Kills the server and its sessions at once (a server dying mid-transfer).
+    void kill();
+    QByteArray log() const;
+
+private:
+    QTemporaryDir m_work;
+    QProcess m_process;
+    quint16 m_port = 0;
 };
 
 // Accepts connections and never says a word: for time-outs.

@@ -1,0 +1,299 @@
+#include "delivery/ftpclient.h"
+#include "delivery/sshhostkey.h"
+#include "support/servers.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QStringList listed(const QString &listing)
+{
+    QStringList names;
+    for (const QByteArray &line : readFile(listing).split('\n')) {
+        if (!line.trimmed().isEmpty())
+            names << QString::fromUtf8(line.trimmed());
+    }
+    names.sort();
+    return names;
+}
+
+// A key pair of its own, made with ssh-keygen.
+QString newKey(const QString &path)
+{
+    EXPECT_EQ(bwtest::runProgram(QStringLiteral("/usr/bin/ssh-keygen"),
+                                 { QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
+                                   QStringLiteral("-N"), QString(), QStringLiteral("-f"), path }),
+              0);
+    return path;
+}
+
+class SftpClientTest : public ::testing::Test
+{
+protected:
+    bwtest::TestSandbox sandbox;
+    QString home = sandbox.path(QStringLiteral("sftphome"));
+    bwtest::SshServer server { home };
+    TFTPClient client;
+    QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+
+    void SetUp() override
+    {
+        // Only the key under the sandbox's ~/.ssh logs in, never an agent of
+        // whoever runs the tests.
+        qunsetenv("SSH_AUTH_SOCK");
+        server.setUpClient();
+        QDir().mkpath(home + QStringLiteral("/up load"));
+        client.Host = server.host();
+    }
+    void TearDown() override
+    {
+        if (!agent.isEmpty())
+            qputenv("SSH_AUTH_SOCK", agent);
+    }
+    QString knownHosts() const { return QDir::homePath() + QStringLiteral("/.ssh/known_hosts"); }
+};
+
+TEST_F(SftpClientTest, UploadsListsAndDeletesWithTheUsersKey)
+{
+    QByteArray bytes(300000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + i / 256);
+    const QString local = sandbox.writeFile(QStringLiteral("out/MyTool_1.2.3.zip"), bytes);
+    const QString name = QStringLiteral("My \"Tool\" 1.2.3.zip");
+    client.Directory = QStringLiteral("up load");
+    qint64 lastProgress = -1;
+    QObject::connect(&client, &TNetClient::progress, [&](qint64 n) { lastProgress = n; });
+
+    ASSERT_TRUE(client.Put(local, name)) << client.ErrorText().toStdString() << server.log().toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/up load/") + name), bytes);
+    EXPECT_EQ(lastProgress, 300000);
+    EXPECT_FALSE(client.HostKeyProblem().IsValid());
+    // Renamed when complete: no temporary file stays behind.
+    EXPECT_EQ(filesIn(home + QStringLiteral("/up load")), QStringList { name });
+
+    // A second upload of the name replaces the first.
+    const QString newer = sandbox.writeFile(QStringLiteral("out/newer.zip"), "newer");
+    ASSERT_TRUE(client.Put(newer, name)) << client.ErrorText().toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/up load/") + name), QByteArray("newer"));
+    EXPECT_EQ(filesIn(home + QStringLiteral("/up load")), QStringList { name });
+
+    sandbox.writeFile(QStringLiteral("sftphome/up load/notes.txt"), "n");
+    const QString listing = sandbox.path(QStringLiteral("list.txt"));
+    ASSERT_TRUE(client.List(listing)) << client.ErrorText().toStdString();
+    EXPECT_EQ(listed(listing), (QStringList { name, QStringLiteral("notes.txt") }));
+
+    ASSERT_TRUE(client.Delete(name)) << client.ErrorText().toStdString();
+    EXPECT_EQ(filesIn(home + QStringLiteral("/up load")), QStringList { QStringLiteral("notes.txt") });
+    EXPECT_FALSE(client.Delete(name));
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+
+    // A missing directory fails the listing and leaves no file.
+    client.Directory = QStringLiteral("missing");
+    EXPECT_FALSE(client.List(listing));
+    EXPECT_FALSE(QFile::exists(listing));
+}
+
+TEST_F(SftpClientTest, EmptyDirectoryIsTheLoginDirectoryAndAbsolutePathsWork)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    ASSERT_TRUE(client.Put(local, QStringLiteral("a.zip"))) << client.ErrorText().toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/a.zip")), QByteArray("a"));
+
+    const QString absolute = sandbox.path(QStringLiteral("elsewhere"));
+    QDir().mkpath(absolute);
+    client.Directory = absolute;
+    ASSERT_TRUE(client.Put(local, QStringLiteral("b.zip"))) << client.ErrorText().toStdString();
+    EXPECT_EQ(readFile(absolute + QStringLiteral("/b.zip")), QByteArray("a"));
+    ASSERT_TRUE(client.Delete(QStringLiteral("b.zip"))) << client.ErrorText().toStdString();
+    EXPECT_TRUE(filesIn(absolute).isEmpty());
+}
+
+TEST_F(SftpClientTest, AKeyTheServerDoesNotKnowIsRefused)
+{
+    const QString key = QDir::homePath() + QStringLiteral("/.ssh/id_ed25519");
+    QFile::remove(key);
+    QFile::remove(key + QStringLiteral(".pub"));
+    newKey(key);
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_TRUE(client.ErrorText().contains(QStringLiteral("Authentication"), Qt::CaseInsensitive))
+        << client.ErrorText().toStdString();
+    EXPECT_TRUE(filesIn(home).isEmpty());
+
+    // No key at all, and no password: nothing to log in with.
+    QFile::remove(key);
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_TRUE(filesIn(home).isEmpty());
+}
+
+TEST_F(SftpClientTest, UnknownHostKeyFailsWithItsFingerprintUntilTrusted)
+{
+    QFile::remove(knownHosts());
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    const QString fingerprint = server.fingerprint();
+    ASSERT_TRUE(fingerprint.startsWith(QStringLiteral("SHA256:"))) << fingerprint.toStdString();
+    EXPECT_EQ(client.ErrorText(),
+              QStringLiteral("Unknown host key for [127.0.0.1]:%1: ssh-ed25519 key %2 is not in %3. "
+                             "Compare the fingerprint with the server's before trusting it")
+                  .arg(server.port())
+                  .arg(fingerprint, knownHosts()));
+    EXPECT_TRUE(filesIn(home).isEmpty());
+    // Nothing was written on the user's behalf.
+    EXPECT_FALSE(QFile::exists(knownHosts()));
+
+    const TSshHostKey key = client.HostKeyProblem();
+    ASSERT_TRUE(key.IsValid());
+    EXPECT_EQ(key.Fingerprint(), fingerprint);
+    EXPECT_EQ(key.Type(), QStringLiteral("ssh-ed25519"));
+    EXPECT_FALSE(key.Changed);
+
+    // The user compared the fingerprint and trusts the key.
+    QString error;
+    ASSERT_TRUE(TrustHostKey(key, &error)) << error.toStdString();
+    EXPECT_EQ(readFile(knownHosts()), server.knownHostsLine() + '\n');
+    EXPECT_EQ(QFile::permissions(knownHosts()) & 0x0077, 0);
+    ASSERT_TRUE(client.Put(local, QStringLiteral("a.zip"))) << client.ErrorText().toStdString();
+    EXPECT_FALSE(client.HostKeyProblem().IsValid());
+    EXPECT_EQ(readFile(home + QStringLiteral("/a.zip")), QByteArray("a"));
+}
+
+TEST_F(SftpClientTest, ChangedHostKeyFailsAndTrustingReplacesTheStaleEntry)
+{
+    // known_hosts lists another key for the server, hashed as ssh-keygen -H
+    // writes it, beside an entry for another host.
+    const QString other = newKey(sandbox.path(QStringLiteral("other_key")));
+    const QList<QByteArray> otherKey = readFile(other + QStringLiteral(".pub")).trimmed().split(' ');
+    const QByteArray stale
+        = QStringLiteral("[127.0.0.1]:%1 ").arg(server.port()).toLatin1() + otherKey[0] + ' ' + otherKey[1];
+    const QByteArray unrelated = "files.example.org " + otherKey[0] + ' ' + otherKey[1];
+    {
+        QFile file(knownHosts());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(stale + '\n' + unrelated + '\n');
+    }
+    ASSERT_EQ(bwtest::runProgram(
+                  QStringLiteral("/usr/bin/ssh-keygen"),
+                  { QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), knownHosts() }),
+              0);
+    QFile::remove(knownHosts() + QStringLiteral(".old"));
+    ASSERT_FALSE(readFile(knownHosts()).contains("127.0.0.1"));
+
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_TRUE(client.ErrorText().startsWith(
+        QStringLiteral("The host key of [127.0.0.1]:%1 has changed: the server now shows ssh-ed25519 key %2.")
+            .arg(server.port())
+            .arg(server.fingerprint())))
+        << client.ErrorText().toStdString();
+    EXPECT_TRUE(filesIn(home).isEmpty());
+    const TSshHostKey key = client.HostKeyProblem();
+    EXPECT_TRUE(key.Changed);
+
+    ASSERT_TRUE(TrustHostKey(key));
+    const QList<QByteArray> lines = readFile(knownHosts()).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("|1|")); // the unrelated host's, still hashed
+    EXPECT_EQ(lines[1], server.knownHostsLine());
+    ASSERT_TRUE(client.Put(local, QStringLiteral("a.zip"))) << client.ErrorText().toStdString();
+}
+
+TEST_F(SftpClientTest, ServerKilledMidUploadLeavesNothingUnderTheFinalName)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("big.zip"), QByteArray(48 * 1024 * 1024, 'z'));
+    sandbox.writeFile(QStringLiteral("sftphome/big.zip"), "the earlier complete upload");
+    client.SetTimeout(3);
+    bool killed = false;
+    QObject::connect(&client, &TNetClient::progress, [&](qint64 bytes) {
+        if (!killed && bytes > 1024 * 1024) {
+            killed = true;
+            server.kill();
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(client.Put(local, QStringLiteral("big.zip")));
+    EXPECT_TRUE(killed);
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_EQ(readFile(home + QStringLiteral("/big.zip")), QByteArray("the earlier complete upload"));
+    // Only the partial temporary file may remain; the server could not be
+    // asked to remove it.
+    for (const QString &name : filesIn(home)) {
+        if (name != QStringLiteral("big.zip")) {
+            EXPECT_TRUE(name.startsWith(QStringLiteral(".bundlewick-"))) << name.toStdString();
+        }
+    }
+}
+
+TEST(SftpClient, SplitHostKnowsTheSchemes)
+{
+    TFtpTransport transport;
+    QString name;
+    int port = 0;
+    ASSERT_TRUE(TFTPClient::SplitHost(QStringLiteral("sftp://files.example.org"), transport, name, port));
+    EXPECT_EQ(transport, TFtpTransport::Sftp);
+    EXPECT_EQ(name, QStringLiteral("files.example.org"));
+    EXPECT_EQ(port, 22);
+    ASSERT_TRUE(
+        TFTPClient::SplitHost(QStringLiteral(" SFTP://files.example.org:2222/ "), transport, name, port));
+    EXPECT_EQ(transport, TFtpTransport::Sftp);
+    EXPECT_EQ(port, 2222);
+    ASSERT_TRUE(TFTPClient::SplitHost(QStringLiteral("ftps://ftp.example.com"), transport, name, port));
+    EXPECT_EQ(transport, TFtpTransport::Ftps);
+    EXPECT_EQ(port, 21);
+    ASSERT_TRUE(TFTPClient::SplitHost(QStringLiteral("ftps://ftp.example.com:990"), transport, name, port));
+    EXPECT_EQ(port, 990);
+    ASSERT_TRUE(TFTPClient::SplitHost(QStringLiteral("ftp.example.com:2121"), transport, name, port));
+    EXPECT_EQ(transport, TFtpTransport::Ftp);
+    EXPECT_EQ(port, 2121);
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("scp://host"), transport, name, port));
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("sftp://"), transport, name, port));
+    EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("sftp://user@host"), transport, name, port));
+}
+
+TEST(SshHostKey, FingerprintAndKnownHostsLineMatchOpenSsh)
+{
+    bwtest::TestSandbox sandbox;
+    const QString path = newKey(sandbox.path(QStringLiteral("key")));
+    const QList<QByteArray> pub = readFile(path + QStringLiteral(".pub")).trimmed().split(' ');
+    QByteArray out;
+    ASSERT_EQ(bwtest::runProgram(QStringLiteral("/usr/bin/ssh-keygen"),
+                                 { QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"),
+                                   QStringLiteral("-f"), path + QStringLiteral(".pub") },
+                                 &out),
+              0);
+    TSshHostKey key;
+    key.Host = QStringLiteral("files.example.org");
+    key.Blob = QByteArray::fromBase64(pub[1]);
+    EXPECT_EQ(key.Fingerprint(), QString::fromLatin1(out.split(' ').value(1)));
+    EXPECT_EQ(key.KnownHostsLine(), "files.example.org ssh-ed25519 " + pub[1]);
+    key.Port = 2222;
+    EXPECT_EQ(key.HostPattern(), QStringLiteral("[files.example.org]:2222"));
+
+    // A blob that names no type is not written anywhere.
+    TSshHostKey junk;
+    junk.Host = QStringLiteral("h");
+    junk.Blob = QByteArray("\xff\xff\xff\xff", 4);
+    QString error;
+    EXPECT_FALSE(TrustHostKey(junk, &error, sandbox.path(QStringLiteral("kh"))));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(QFile::exists(sandbox.path(QStringLiteral("kh"))));
+}
+
+} // namespace
