@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# bench_cli.sh [BUNDLEWICK] [RUNS]: whole-process timings of the command line.
+# bench_cli.sh [BUNDLEWICK] [RUNS] [TREE_FILES]: whole-process timings of the
+# command line.
 #   list on an empty database; list with 500 projects of 20 entries each;
-#   deliver of one of those projects to a File task folder.
+#   deliver of one of those projects to a File task folder; list of one
+#   wildcard project over a tree of TREE_FILES files (100,000 by default),
+#   side by side with "find DIR -newer STAMP" over the same tree.
 # Prints the median and the fastest run of each, in milliseconds. Everything
 # happens in a temporary sandbox (XDG folders, HOME and TMPDIR point there).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$here/build/src/app/bundlewick}
 runs=${2:-15}
+tree_files=${3:-100000}
 py=/usr/bin/python3
 [ -x "$bin" ] || { echo "no program at $bin" >&2; exit 1; }
 
@@ -16,7 +20,7 @@ trap 'rm -rf "$sandbox"' EXIT
 export XDG_DATA_HOME=$sandbox/data XDG_CONFIG_HOME=$sandbox/config HOME=$sandbox/home TMPDIR=$sandbox/tmp
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$HOME" "$TMPDIR"
-db=$XDG_DATA_HOME/'orro{}'/Bundlewick/bundlewick.sqlite
+db=$XDG_DATA_HOME/bundlewick/bundlewick.sqlite
 
 # time_ms LABEL COMMAND...: runs the command $runs times (after one warm-up)
 # and prints the median and fastest wall-clock time and the median processor
@@ -73,3 +77,35 @@ PY
 time_ms "list, 500 projects x 20 entries" "$bin" list
 time_ms "deliver one project to a folder" "$bin" deliver "Project 001"
 ls "$sandbox/out" | grep -c '\.zip$' | sed 's/^/archives delivered: /'
+
+# One wildcard project over a big tree, half of it changed since the send
+# date; find answers the same question ("which files are newer?").
+"$py" - "$db" "$sandbox" "$tree_files" <<'PY'
+import os, sqlite3, sys
+db, root, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+tree = os.path.join(root, "tree")
+for i in range(count):
+    folder = os.path.join(tree, "d%03d" % (i // 1000), "s%02d" % (i // 100 % 10))
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "unit%06d.pas" % i)
+    with open(path, "w") as f:
+        f.write("unit %d;\n" % i)
+    when = 1577836800 if i % 2 else 1704067200  # 2020-01-01 or 2024-01-01
+    os.utime(path, (when, when))
+stamp = os.path.join(root, "stamp")
+open(stamp, "w").close()
+os.utime(stamp, (1640995200, 1640995200))  # 2022-01-01, the send date below
+con = sqlite3.connect(db)
+cur = con.cursor()
+cur.execute("DELETE FROM sendparams"); cur.execute("DELETE FROM send")
+cur.execute("DELETE FROM files"); cur.execute("DELETE FROM projects")
+# 2022-01-01 00:00 local time as a day count (days since 1899-12-30).
+cur.execute("INSERT INTO projects (type, title, filename, senddate, modified) "
+            "VALUES (0, 'Tree', '', 44562.0, DATETIME('NOW'))")
+cur.execute("INSERT INTO files (id_projects, filename, modified) VALUES (?, ?, DATETIME('NOW'))",
+            (cur.lastrowid, tree + "/*.pas -r"))
+con.commit()
+PY
+echo "tree: $tree_files files; $("$bin" list | cut -f2,3 | tr '\t' ' ')"
+time_ms "list, one project of $tree_files files" "$bin" list
+time_ms "find -newer over the same tree" find "$sandbox/tree" -newer "$sandbox/stamp" -type f

@@ -14,7 +14,7 @@
 #include "delivery/archivebuilder.h"
 #include "delivery/progress.h"
 #include "delivery/zipwriter.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -351,7 +351,7 @@ int main(int argc, char **argv)
         db.ExecSQLFmt(QStringLiteral("INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"),
                       { iProject, sPath });
     db.Commit();
-    auto oProject = CreateParser(0, iProject, QStringLiteral("Bench"), QString());
+    auto oProject = CreateProject(0, iProject, QStringLiteral("Bench"), QString());
     oProject->Parse();
     TProgressList progress;
     TArchiveBuilder builder(progress);

@@ -6,7 +6,7 @@
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "projects/librarydelphi.h"
-#include "projects/parserdelphi.h"
+#include "projects/projectdelphi.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -124,7 +124,7 @@ int main(int argc, char **argv)
     qint64 fastest = -1;
     int files = 0;
     for (int run = 0; run < 5; ++run) {
-        TParserDelphi parser(1, QStringLiteral("Big"), project);
+        TProjectDelphi parser(1, QStringLiteral("Big"), project);
         QElapsedTimer timer;
         timer.start();
         parser.Parse();

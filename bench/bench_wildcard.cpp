@@ -6,7 +6,7 @@
 #include "core/globals.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/wildcard.h"
 
 #include <QCoreApplication>
@@ -46,7 +46,7 @@ int main(int argc, char **argv)
     db.ExecSQLFmt(QStringLiteral("INSERT INTO files (id_projects, filename) VALUES (1, '%s')"), { entry });
     int listed = 0;
     const qint64 parse = BestOfFive([&] {
-        TParserGeneric o(1, QStringLiteral("Bench"), QString());
+        TProjectGeneric o(1, QStringLiteral("Bench"), QString());
         o.Parse();
         listed = o.FileCount();
     });
@@ -56,7 +56,7 @@ int main(int argc, char **argv)
                 (long long)matched);
     std::printf("find -type f -name '*.pas' : %lld ms (%lld files)\n", (long long)find, (long long)findLines);
     std::printf("ratio wildcard/find        : %.2f\n", find > 0 ? double(wildcard) / double(find) : 0.0);
-    std::printf("TParser::Parse of the entry: %lld ms (%d files, change count included)\n", (long long)parse,
+    std::printf("TProject::Parse of the entry: %lld ms (%d files, change count included)\n", (long long)parse,
                 listed);
     return 0;
 }

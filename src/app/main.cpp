@@ -1,5 +1,5 @@
-#include "ui/application.h"
-#include "ui/commandline.h"
+#include "app/application.h"
+#include "app/commandline.h"
 
 int main(int argc, char **argv)
 {

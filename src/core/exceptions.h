@@ -10,15 +10,15 @@ class Exception : public std::exception
 {
 public:
     explicit Exception(QString message)
-        : m_message(std::move(message))
-        , m_utf8(m_message.toUtf8())
+        : FMessage(std::move(message))
+        , FUtf8(FMessage.toUtf8())
     { }
-    const QString &Message() const noexcept { return m_message; }
-    const char *what() const noexcept override { return m_utf8.constData(); }
+    const QString &Message() const noexcept { return FMessage; }
+    const char *what() const noexcept override { return FUtf8.constData(); }
 
 private:
-    QString m_message;
-    QByteArray m_utf8;
+    QString FMessage;
+    QByteArray FUtf8;
 };
 
 // A template whose specifiers do not match its arguments, and similar misuse

@@ -5,11 +5,11 @@
 #include "core/sqlite.h"
 #include "core/threaddb.h"
 
-#include <QMetaObject>
-
 TJob::TJob(QObject *parent)
     : QObject(parent)
-{ }
+{
+    connect(this, &TJob::postedWork, this, &TJob::RunPosted, Qt::QueuedConnection);
+}
 
 TJob::~TJob()
 {
@@ -51,7 +51,29 @@ void TJob::Stop()
 
 void TJob::Post(std::function<void()> fn)
 {
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    // The reports travel through our own locked queue, and the queued signal
+    // only wakes the owner: that way every hand-over between the threads is
+    // one the thread checkers can see.
+    {
+        const std::lock_guard lock(FPostMutex);
+        FPosted.push_back(std::move(fn));
+    }
+    Q_EMIT postedWork(QPrivateSignal());
+}
+
+void TJob::RunPosted()
+{
+    // One report per wake-up, as one was posted per wake-up: a report may
+    // end with the owner deleting this job.
+    std::function<void()> fn;
+    {
+        const std::lock_guard lock(FPostMutex);
+        if (FPosted.empty())
+            return;
+        fn = std::move(FPosted.front());
+        FPosted.pop_front();
+    }
+    fn();
 }
 
 void TJob::ThreadMain(const QString &sDatabase)

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 // Long work (a delivery run, an expiry check, a connection test) off the
@@ -53,6 +55,8 @@ public:
 Q_SIGNALS:
     // The work is over and its thread joined; ErrorText() tells of a failure.
     void ended();
+    // Wakes the owner thread for the next report of Post().
+    void postedWork(QPrivateSignal);
 
 protected:
     // The work, on the job's thread. May throw: the error ends the job and
@@ -65,6 +69,7 @@ protected:
 
 private:
     void ThreadMain(const QString &sDatabase);
+    void RunPosted();
     void Finish(const QString &sError);
 
     std::thread FThread;
@@ -73,4 +78,6 @@ private:
     bool FRunning = false;
     bool FEnded = false;
     QString FError;
+    std::mutex FPostMutex;
+    std::deque<std::function<void()>> FPosted; // guarded by FPostMutex
 };

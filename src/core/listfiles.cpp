@@ -16,7 +16,13 @@ struct Entry
     QString name; // escaped when undecodable
     bool isDir;
     bool undecodable;
+    qint64 modified = kNoFileTime; // ms since the epoch, when already known
 };
+
+qint64 ModifiedMSecs(const struct stat &st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+}
 
 // Whether the raw name survives the trip through a QString unchanged.
 bool IsDecodable(const char *raw)
@@ -40,20 +46,21 @@ class FileLister
 {
 public:
     FileLister(const QString &mask, const QString &exclude, bool recursive, bool fullPath, QStringList &out,
-               QList<TUndecodableName> *undecodable)
-        : m_mask(mask.toLower())
-        , m_all(mask == QLatin1String("*"))
-        , m_recursive(recursive)
-        , m_fullPath(fullPath)
-        , m_out(out)
-        , m_undecodable(undecodable)
+               QList<TUndecodableName> *undecodable, QList<qint64> *modified)
+        : FMask(mask.toLower())
+        , FAll(mask == QLatin1String("*"))
+        , FRecursive(recursive)
+        , FFullPath(fullPath)
+        , FOut(out)
+        , FUndecodable(undecodable)
+        , FModified(modified)
     {
         if (!exclude.isEmpty()) {
             const QStringList parts = exclude.split(QLatin1Char(';'));
             // A blank entry (a doubled or trailing ";") matches every
             // folder: users write "dir;" to mean "no subfolders at all".
             for (const QString &part : parts)
-                m_excludes.append(part.trimmed().toLower());
+                FExcludes.append(part.trimmed().toLower());
         }
     }
 
@@ -67,11 +74,11 @@ public:
 
         // Each real folder once, whatever way leads to it.
         struct stat self;
-        if (::fstat(fd, &self) != 0 || m_visited.contains({ self.st_dev, self.st_ino })) {
+        if (::fstat(fd, &self) != 0 || FVisited.contains({ self.st_dev, self.st_ino })) {
             ::closedir(handle);
             return;
         }
-        m_visited.insert({ self.st_dev, self.st_ino });
+        FVisited.insert({ self.st_dev, self.st_ino });
 
         std::vector<Entry> entries;
         while (const dirent *d = ::readdir(handle)) {
@@ -79,6 +86,7 @@ public:
             if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0)))
                 continue;
             bool isDir = false;
+            qint64 modified = kNoFileTime;
             if (d->d_type == DT_DIR) {
                 isDir = true;
             } else if (d->d_type != DT_REG) {
@@ -98,13 +106,27 @@ public:
                 } else if (!S_ISREG(st.st_mode)) {
                     continue; // devices, pipes and sockets are no source files
                 }
+                modified = ModifiedMSecs(st);
             }
-            if (isDir && !m_recursive)
+            if (isDir && !FRecursive)
                 continue;
             if (IsDecodable(raw))
-                entries.push_back({ QFile::decodeName(raw), isDir, false });
+                entries.push_back({ QFile::decodeName(raw), isDir, false, modified });
             else
-                entries.push_back({ EscapeFileName(QByteArrayView(raw)), isDir, true });
+                entries.push_back({ EscapeFileName(QByteArrayView(raw)), isDir, true, modified });
+        }
+
+        // The times of the files that will be listed: one stat each, by name
+        // in the folder that is open anyway.
+        if (FModified) {
+            for (Entry &entry : entries) {
+                if (entry.isDir || entry.undecodable || entry.modified != kNoFileTime || !matches(entry.name))
+                    continue;
+                struct stat st;
+                if (::fstatat(fd, QFile::encodeName(entry.name).constData(), &st, 0) == 0
+                    && S_ISREG(st.st_mode))
+                    entry.modified = ModifiedMSecs(st);
+            }
         }
         ::closedir(handle);
 
@@ -126,38 +148,42 @@ public:
             } else if (matches(entry.name)) {
                 if (entry.undecodable)
                     reportUndecodable(dir, entry.name);
-                else
-                    m_out.append(m_fullPath ? prefix + entry.name : entry.name);
+                else {
+                    FOut.append(FFullPath ? prefix + entry.name : entry.name);
+                    if (FModified)
+                        FModified->append(entry.modified);
+                }
             }
         }
     }
 
 private:
-    QString m_mask;
-    bool m_all;
-    bool m_recursive;
-    bool m_fullPath;
-    QStringList &m_out;
-    QList<TUndecodableName> *m_undecodable;
-    QStringList m_excludes;
-    QSet<DevIno> m_visited;
+    QString FMask;
+    bool FAll;
+    bool FRecursive;
+    bool FFullPath;
+    QStringList &FOut;
+    QList<TUndecodableName> *FUndecodable;
+    QList<qint64> *FModified;
+    QStringList FExcludes;
+    QSet<DevIno> FVisited;
 
     void reportUndecodable(const QString &dir, const QString &escaped)
     {
-        if (m_undecodable) {
+        if (FUndecodable) {
             QString folder = dir;
             if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
                 folder.chop(1);
-            m_undecodable->append({ folder, escaped });
+            FUndecodable->append({ folder, escaped });
         }
     }
 
     bool isExcluded(const QString &path) const
     {
-        if (m_excludes.isEmpty())
+        if (FExcludes.isEmpty())
             return false;
         const QString lower = path.toLower();
-        for (const QString &entry : m_excludes) {
+        for (const QString &entry : FExcludes) {
             if (lower.endsWith(entry))
                 return true;
         }
@@ -169,12 +195,12 @@ private:
     // wildcard entries rely on this loose rule, so it stays.
     bool matches(const QString &name) const
     {
-        if (m_all)
+        if (FAll)
             return true;
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         if (dot < 0)
             return false;
-        return m_mask.contains(QStringView(name).mid(dot).toString().toLower());
+        return FMask.contains(QStringView(name).mid(dot).toString().toLower());
     }
 };
 
@@ -234,9 +260,20 @@ QString EscapeFileName(QByteArrayView raw)
 }
 
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable)
+               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable,
+               QList<qint64> *pModified)
 {
     oList.clear();
-    FileLister lister(sMask, sExclude, bRecursive, bFullPath, oList, pUndecodable);
+    if (pModified)
+        pModified->clear();
+    FileLister lister(sMask, sExclude, bRecursive, bFullPath, oList, pUndecodable, pModified);
     lister.list(sDir);
+}
+
+qint64 FileModifiedMSecs(const QString &sFile)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(sFile).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return kNoFileTime;
+    return ModifiedMSecs(st);
 }

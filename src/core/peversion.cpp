@@ -18,14 +18,14 @@ class PEImage
 {
 public:
     explicit PEImage(QByteArrayView data)
-        : m_data(data)
+        : FBytes(data)
     { }
 
     std::optional<quint16> u16(qint64 offset) const
     {
         if (!inside(offset, 2))
             return std::nullopt;
-        const auto *p = reinterpret_cast<const uchar *>(m_data.data()) + offset;
+        const auto *p = reinterpret_cast<const uchar *>(FBytes.data()) + offset;
         return quint16(p[0] | (p[1] << 8));
     }
 
@@ -33,45 +33,45 @@ public:
     {
         if (!inside(offset, 4))
             return std::nullopt;
-        const auto *p = reinterpret_cast<const uchar *>(m_data.data()) + offset;
+        const auto *p = reinterpret_cast<const uchar *>(FBytes.data()) + offset;
         return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
     }
 
     bool inside(qint64 offset, qint64 length) const
     {
-        return offset >= 0 && length >= 0 && offset <= m_data.size() && length <= m_data.size() - offset;
+        return offset >= 0 && length >= 0 && offset <= FBytes.size() && length <= FBytes.size() - offset;
     }
 
     bool equals(qint64 offset, QByteArrayView bytes) const
     {
-        return inside(offset, bytes.size()) && m_data.sliced(offset, bytes.size()) == bytes;
+        return inside(offset, bytes.size()) && FBytes.sliced(offset, bytes.size()) == bytes;
     }
 
 private:
-    QByteArrayView m_data;
+    QByteArrayView FBytes;
 };
 
 class VersionReader
 {
 public:
     explicit VersionReader(QByteArrayView data)
-        : m_image(data)
+        : FImage(data)
     { }
 
     QString read()
     {
-        if (!m_image.equals(0, "MZ"))
+        if (!FImage.equals(0, "MZ"))
             return QString();
-        const auto peOffset = m_image.u32(0x3C);
-        if (!peOffset || !m_image.equals(*peOffset, QByteArrayView("PE\0\0", 4)))
+        const auto peOffset = FImage.u32(0x3C);
+        if (!peOffset || !FImage.equals(*peOffset, QByteArrayView("PE\0\0", 4)))
             return QString();
         const qint64 coff = qint64(*peOffset) + 4;
-        const auto sectionCount = m_image.u16(coff + 2);
-        const auto optionalSize = m_image.u16(coff + 16);
+        const auto sectionCount = FImage.u16(coff + 2);
+        const auto optionalSize = FImage.u16(coff + 16);
         if (!sectionCount || !optionalSize)
             return QString();
         const qint64 optional = coff + 20;
-        const auto magic = m_image.u16(optional);
+        const auto magic = FImage.u16(optional);
         if (!magic)
             return QString();
         qint64 rvaCountOffset;
@@ -82,16 +82,16 @@ public:
         else
             return QString();
         const qint64 directories = rvaCountOffset + 4;
-        const auto rvaCount = m_image.u32(optional + rvaCountOffset);
+        const auto rvaCount = FImage.u32(optional + rvaCountOffset);
         // The resource table is data directory 2.
         if (!rvaCount || *rvaCount < 3 || directories + 3 * 8 > *optionalSize)
             return QString();
-        const auto resourceRva = m_image.u32(optional + directories + 2 * 8);
+        const auto resourceRva = FImage.u32(optional + directories + 2 * 8);
         if (!resourceRva || *resourceRva == 0)
             return QString();
 
-        m_sectionTable = optional + *optionalSize;
-        m_sectionCount = *sectionCount;
+        FSectionTable = optional + *optionalSize;
+        FSectionCount = *sectionCount;
 
         const auto resourceBase = offsetOfRva(*resourceRva);
         if (!resourceBase)
@@ -107,8 +107,8 @@ public:
         if (!dataEntry)
             return QString();
 
-        const auto dataRva = m_image.u32(*dataEntry);
-        const auto dataSize = m_image.u32(*dataEntry + 4);
+        const auto dataRva = FImage.u32(*dataEntry);
+        const auto dataSize = FImage.u32(*dataEntry + 4);
         if (!dataRva || !dataSize)
             return QString();
         const auto block = offsetOfRva(*dataRva);
@@ -118,17 +118,17 @@ public:
     }
 
 private:
-    PEImage m_image;
-    qint64 m_sectionTable = 0;
-    quint32 m_sectionCount = 0;
+    PEImage FImage;
+    qint64 FSectionTable = 0;
+    quint32 FSectionCount = 0;
 
     std::optional<qint64> offsetOfRva(quint32 rva) const
     {
-        for (quint32 i = 0; i < m_sectionCount; ++i) {
-            const qint64 header = m_sectionTable + qint64(i) * kSectionHeaderSize;
-            const auto va = m_image.u32(header + 12);
-            const auto rawSize = m_image.u32(header + 16);
-            const auto rawPointer = m_image.u32(header + 20);
+        for (quint32 i = 0; i < FSectionCount; ++i) {
+            const qint64 header = FSectionTable + qint64(i) * kSectionHeaderSize;
+            const auto va = FImage.u32(header + 12);
+            const auto rawSize = FImage.u32(header + 16);
+            const auto rawPointer = FImage.u32(header + 20);
             if (!va || !rawSize || !rawPointer)
                 return std::nullopt; // the section table runs past the end
             if (rva >= *va && qint64(rva) - *va < qint64(*rawSize))
@@ -143,15 +143,15 @@ private:
     std::optional<qint64> findEntry(qint64 base, qint64 dirOffset, std::optional<quint32> id,
                                     bool wantDirectory) const
     {
-        const auto named = m_image.u16(dirOffset + 12);
-        const auto ids = m_image.u16(dirOffset + 14);
+        const auto named = FImage.u16(dirOffset + 12);
+        const auto ids = FImage.u16(dirOffset + 14);
         if (!named || !ids)
             return std::nullopt;
         const int count = int(*named) + int(*ids);
         for (int i = 0; i < count; ++i) {
             const qint64 entry = dirOffset + 16 + qint64(i) * 8;
-            const auto name = m_image.u32(entry);
-            const auto target = m_image.u32(entry + 4);
+            const auto name = FImage.u32(entry);
+            const auto target = FImage.u32(entry + 4);
             if (!name || !target)
                 return std::nullopt;
             if (id && ((*name & 0x80000000u) || *name != *id))
@@ -173,23 +173,23 @@ private:
         constexpr qint64 valueOffset = (6 + keyBytes + 3) & ~qint64(3);
         constexpr qint64 fixedSize = 52;
 
-        const auto length = m_image.u16(block);
-        const auto valueLength = m_image.u16(block + 2);
+        const auto length = FImage.u16(block);
+        const auto valueLength = FImage.u16(block + 2);
         if (!length || !valueLength || *valueLength < fixedSize)
             return QString();
         if (qint64(*length) < valueOffset + fixedSize || qint64(size) < valueOffset + fixedSize)
             return QString();
         for (qint64 i = 0; i < keyBytes / 2; ++i) {
-            const auto c = m_image.u16(block + 6 + 2 * i);
+            const auto c = FImage.u16(block + 6 + 2 * i);
             if (!c || *c != key[i])
                 return QString();
         }
         const qint64 value = block + valueOffset;
-        if (!m_image.inside(value, fixedSize))
+        if (!FImage.inside(value, fixedSize))
             return QString(); // cut short
-        const auto signature = m_image.u32(value);
-        const auto versionMS = m_image.u32(value + 8);
-        const auto versionLS = m_image.u32(value + 12);
+        const auto signature = FImage.u32(value);
+        const auto versionMS = FImage.u32(value + 8);
+        const auto versionLS = FImage.u32(value + 12);
         if (!signature || *signature != kFixedFileInfoSignature || !versionMS || !versionLS)
             return QString();
         return QStringLiteral("%1.%2.%3 build %4")

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "core/globals.h"
+#include "core/settingkeys.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
 
@@ -45,5 +46,5 @@ bool FTPAvailable()
 
 bool ShowHints()
 {
-    return GetSetting(QStringLiteral("Show hints")) != QStringLiteral("0");
+    return Setting::ShowHints.Get();
 }

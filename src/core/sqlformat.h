@@ -12,54 +12,54 @@ public:
     enum class Kind { Integer, Float, Text };
 
     TFmtArg(int value)
-        : m_kind(Kind::Integer)
-        , m_int(value)
+        : FKind(Kind::Integer)
+        , FInt(value)
     { }
     TFmtArg(unsigned value)
-        : m_kind(Kind::Integer)
-        , m_int(value)
+        : FKind(Kind::Integer)
+        , FInt(value)
     { }
     TFmtArg(long value)
-        : m_kind(Kind::Integer)
-        , m_int(value)
+        : FKind(Kind::Integer)
+        , FInt(value)
     { }
     TFmtArg(unsigned long value)
-        : m_kind(Kind::Integer)
-        , m_int(qint64(value))
+        : FKind(Kind::Integer)
+        , FInt(qint64(value))
     { }
     TFmtArg(long long value)
-        : m_kind(Kind::Integer)
-        , m_int(value)
+        : FKind(Kind::Integer)
+        , FInt(value)
     { }
     TFmtArg(unsigned long long value)
-        : m_kind(Kind::Integer)
-        , m_int(qint64(value))
+        : FKind(Kind::Integer)
+        , FInt(qint64(value))
     { }
     TFmtArg(double value)
-        : m_kind(Kind::Float)
-        , m_float(value)
+        : FKind(Kind::Float)
+        , FFloat(value)
     { }
     TFmtArg(const QString &value)
-        : m_kind(Kind::Text)
-        , m_text(value)
+        : FKind(Kind::Text)
+        , FText(value)
     { }
     TFmtArg(QLatin1String value)
-        : m_kind(Kind::Text)
-        , m_text(value)
+        : FKind(Kind::Text)
+        , FText(value)
     { }
     // Text must say its encoding: QStringLiteral, QLatin1String or QString::fromUtf8.
     TFmtArg(const char *) = delete;
 
-    Kind kind() const { return m_kind; }
-    qint64 asInteger() const { return m_int; }
-    double asFloat() const { return m_kind == Kind::Integer ? double(m_int) : m_float; }
-    const QString &asText() const { return m_text; }
+    Kind kind() const { return FKind; }
+    qint64 asInteger() const { return FInt; }
+    double asFloat() const { return FKind == Kind::Integer ? double(FInt) : FFloat; }
+    const QString &asText() const { return FText; }
 
 private:
-    Kind m_kind;
-    qint64 m_int = 0;
-    double m_float = 0.0;
-    QString m_text;
+    Kind FKind;
+    qint64 FInt = 0;
+    double FFloat = 0.0;
+    QString FText;
 };
 
 // Fills a statement template. Specifiers: "%d" integer in decimal, "%s" text

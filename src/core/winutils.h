@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <limits>
 
 // Free helpers for text, paths, files, versions and system names, used all
 // over the program. Positions in strings are 1-based; 0 means "not found".
@@ -130,9 +131,16 @@ QString EscapeFileName(QByteArrayView raw);
 // folders are not entered (sDir itself may be one), links to files are
 // listed, and no folder is listed twice. Names that are not valid UTF-8 are
 // left out of oList and added to pUndecodable when it is given (files that
-// match the mask, and folders that would have been entered).
+// match the mask, and folders that would have been entered). With pModified,
+// it gets each listed file's modification time (FileModifiedMSecs), in step
+// with oList, read by one stat per file in the folder being listed.
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable = nullptr);
+               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable = nullptr,
+               QList<qint64> *pModified = nullptr);
+// A file's modification time in milliseconds since the epoch, links followed;
+// kNoFileTime when it is missing or not a regular file.
+qint64 FileModifiedMSecs(const QString &sFile);
+inline constexpr qint64 kNoFileTime = std::numeric_limits<qint64>::min();
 
 // --- Versions and system names -------------------------------------------
 

@@ -3,7 +3,7 @@
 #include "core/winutils.h"
 #include "delivery/progress.h"
 #include "diagnostics/orrolog.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/readme.h"
 
 #include <QDateTime>
@@ -47,11 +47,11 @@ QString TArchiveBuilder::ArchiveComment()
     return QStringLiteral("Bundlewick version ") + AppVersion();
 }
 
-QString TArchiveBuilder::ProjectVersion(const TParser &oParser) const
+QString TArchiveBuilder::ProjectVersion(const TProject &oProject) const
 {
     QString sResult;
-    if (oParser.Kind() == pkDelphi && !oParser.ProjectFile().isEmpty()) {
-        const QFileInfo info(oParser.ProjectFile());
+    if (oProject.Kind() == pkDelphi && !oProject.ProjectFile().isEmpty()) {
+        const QFileInfo info(oProject.ProjectFile());
         const QString sExe
             = FindFileAnyCase(info.dir().filePath(info.completeBaseName() + QStringLiteral(".exe")));
         if (!sExe.isEmpty()) {
@@ -66,7 +66,7 @@ QString TArchiveBuilder::ProjectVersion(const TParser &oParser) const
     return sResult;
 }
 
-QString TArchiveBuilder::ArchiveName(const TParser &oParser, const QString &sVersion)
+QString TArchiveBuilder::ArchiveName(const TProject &oProject, const QString &sVersion)
 {
     // The name becomes a file in a folder the user chose, on an FTP server
     // and in a mail header: it must stay one plain file name there.
@@ -90,7 +90,7 @@ QString TArchiveBuilder::ArchiveName(const TParser &oParser, const QString &sVer
         }
         return out;
     };
-    QString sTitle = Safe(oParser.Title());
+    QString sTitle = Safe(oProject.Title());
     const QString sTail = Safe(QLatin1Char('_') + sVersion + QStringLiteral(".zip"));
     // At most 200 bytes of UTF-8, cut between characters, from the title.
     constexpr qsizetype kMaxBytes = 200;
@@ -133,17 +133,17 @@ QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)
     return sRoot;
 }
 
-QString TArchiveBuilder::BuildCodeZip(const TParser &oParser, QString &sRoot)
+QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
 {
     const QString sCodeZip = RunTempDir() + QStringLiteral("code.zip");
     // A failed build must not leave the previous project's archive behind.
     QFile::remove(sCodeZip);
 
-    const QStringList lPaths = oParser.FilePaths();
+    const QStringList lPaths = oProject.FilePaths();
     sRoot = CommonRoot(lPaths);
 
     // Names that no path can hold were left out of the list: say so.
-    const QList<TUndecodableName> lUndecodable = oParser.UndecodableNames();
+    const QList<TUndecodableName> lUndecodable = oProject.UndecodableNames();
     for (const TUndecodableName &name : lUndecodable) {
         FProgress.AddProgressFmt(QStringLiteral("!  File name not valid UTF-8 skipped: %s in %s"),
                                  { name.sName, name.sFolder });
@@ -173,17 +173,17 @@ QString TArchiveBuilder::BuildCodeZip(const TParser &oParser, QString &sRoot)
         ZipError();
     else
         FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
-                                 { Plural(QStringLiteral("file"), oParser.FileCount()) });
+                                 { Plural(QStringLiteral("file"), oProject.FileCount()) });
     return sCodeZip;
 }
 
-QString TArchiveBuilder::WriteReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+QString TArchiveBuilder::WriteReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion)
 {
     QString sText;
-    if (oParser.Kind() == pkGeneric)
-        sText = TReadMeGeneric::Execute(oParser, sRoot, sVersion);
-    else if (oParser.Kind() == pkDelphi)
-        sText = TReadMeDelphi::Execute(oParser, sRoot, sVersion);
+    if (oProject.Kind() == pkGeneric)
+        sText = TReadMeGeneric::Execute(oProject, sRoot, sVersion);
+    else if (oProject.Kind() == pkDelphi)
+        sText = TReadMeDelphi::Execute(oProject, sRoot, sVersion);
     const QString sManifest = RunTempDir() + QStringLiteral("readme.htm");
     SaveReadMe(sText, sManifest);
     return sManifest;

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <functional>
 
-class TParser;
+class TProject;
 class TProgressList;
 
 // Builds what a delivery sends for one project: the inner archive "code.zip"
@@ -28,11 +28,11 @@ public:
     // "major.minor.release" of the Delphi project's program file (the project
     // file with ".exe" instead of its extension), otherwise the local time as
     // "yyyymmdd-hhnnss".
-    QString ProjectVersion(const TParser &oParser) const;
+    QString ProjectVersion(const TProject &oProject) const;
     // Title without blanks + "_" + version + ".zip", made a safe file name:
     // "/" and control characters become "_", at most 200 bytes of UTF-8
     // (the title is shortened, never cutting a character).
-    static QString ArchiveName(const TParser &oParser, const QString &sVersion);
+    static QString ArchiveName(const TProject &oProject, const QString &sVersion);
     // The deepest folder (with its trailing "/") that holds every path,
     // compared exactly (names differing in case are different folders);
     // empty for an empty list or paths without a common folder.
@@ -42,9 +42,9 @@ public:
     // its path relative to the common root (returned in sRoot). Missing files
     // are skipped with a "!" line each, as are names found that are not valid
     // UTF-8. Returns the archive's path.
-    QString BuildCodeZip(const TParser &oParser, QString &sRoot);
+    QString BuildCodeZip(const TProject &oProject, QString &sRoot);
     // Writes the manifest to RunTempDir() + "readme.htm"; returns its path.
-    QString WriteReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion);
+    QString WriteReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion);
     // Writes a new TempFileName(".zip") holding "code.zip" (stored, encrypted
     // with sPassword unless it is empty) and the manifest (never encrypted).
     // Returns its path, also after a failure.

@@ -3,8 +3,10 @@
 #include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/winutils.h"
+#include "delivery/connection.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
+#include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/orrolog.h"
 
@@ -57,14 +59,6 @@ QString SafeCopy(const QString &sSource, const QString &sTarget)
     return {};
 }
 
-// The "Email port" setting: a decimal number; 25 when empty, not a number or 0.
-int EmailPort()
-{
-    bool ok = false;
-    const int iPort = GetSetting(QStringLiteral("Email port")).trimmed().toInt(&ok);
-    return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
-}
-
 } // namespace
 
 std::uint32_t TickCount()
@@ -85,7 +79,7 @@ TDeliveryChannels::~TDeliveryChannels() = default;
 
 bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
-    const QString sFolder = GetSendParam(iSendID, QStringLiteral("FileFolder"));
+    const QString sFolder = GetSendParam(iSendID, SendParam::FileFolder);
     QString sError;
     if (sFolder.isEmpty())
         sError = QStringLiteral("no folder is set");
@@ -103,18 +97,9 @@ bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const Q
 
 bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
-    if (iSendID < 0) {
-        oFTP.Username = GetSetting(QStringLiteral("FTP login"));
-        oFTP.Password = GetSetting(QStringLiteral("FTP password"));
-        oFTP.Host = GetSetting(QStringLiteral("FTP host"));
-        oFTP.Directory = GetSetting(QStringLiteral("FTP directory"));
-    } else {
-        oFTP.Username = GetSendParam(iSendID, QStringLiteral("FTPLogin"));
-        oFTP.Password = GetSendParam(iSendID, QStringLiteral("FTPPassword"));
-        oFTP.Host = GetSendParam(iSendID, QStringLiteral("FTPHost"));
-        oFTP.Directory = GetSendParam(iSendID, QStringLiteral("FTPDirectory"));
-    }
-    oFTP.CertificatesFile = Setting::TLSCertificates.Get();
+    // A negative id: the staging upload of e-mail task -iSendID.
+    const TFTPSettings ftp = iSendID < 0 ? TFTPSettings::Staging() : TFTPSettings::FromTask(iSendID);
+    ftp.ApplyTo(oFTP);
     FFTPProgress = 0;
     const bool bSuccess = oFTP.Put(sArchive, sArchiveName);
 
@@ -143,17 +128,13 @@ void TDeliveryChannels::FTPProgress(qint64 iBytes)
 
 QString TDeliveryChannels::DownloadLink(const QString &sArchiveName)
 {
-    const QString sBase = GetSetting(QStringLiteral("FTP http path"));
-    QString sLink = JoinPath(sBase, sArchiveName);
-    if (!sLink.startsWith(QLatin1String("http://")) && !sLink.startsWith(QLatin1String("https://")))
-        sLink.prepend(QLatin1String("http://"));
-    return sLink;
+    return TStagingSettings::FromSettings().DownloadLink(sArchiveName);
 }
 
 bool TDeliveryChannels::EmailTask(int iSendID, const QString &sTitle, const QString &sVersion,
                                   const QString &sArchive, const QString &sArchiveName)
 {
-    if (!FTPAvailable() || GetSendParam(iSendID, QStringLiteral("EmailFTP")) != QLatin1String("1"))
+    if (!FTPAvailable() || GetSendParam(iSendID, SendParam::EmailFTP) != QLatin1String("1"))
         return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName, false);
     if (!SendAsFTP(-iSendID, sArchive, sArchiveName))
         return false;
@@ -185,24 +166,12 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         copy.sPath = sTarget;
     }
 
-    oSMTP.Host = GetSetting(QStringLiteral("Email server"));
-    oSMTP.Port = EmailPort();
-    oSMTP.Login = GetSetting(QStringLiteral("Email login")) == QLatin1String("1");
-    if (oSMTP.Login) {
-        oSMTP.Username = GetSetting(QStringLiteral("Email username"));
-        oSMTP.Password = GetSetting(QStringLiteral("Email password"));
-    } else {
-        oSMTP.Username.clear();
-        oSMTP.Password.clear();
-    }
-    oSMTP.CertificatesFile = Setting::TLSCertificates.Get();
     oSMTP.ClearMessage();
-    oSMTP.From = GetSetting(QStringLiteral("Email from"));
-    oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);
-    oSMTP.To = GetSendParam(iSendID, QStringLiteral("EmailRecipient"));
+    TSMTPSettings::FromSettings().ApplyTo(oSMTP);
+    oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, SendParam::EmailSubject), sTitle, sVersion);
+    oSMTP.To = GetSendParam(iSendID, SendParam::EmailRecipient);
     oSMTP.Recipients = TSMTPClient::SplitRecipients(oSMTP.To);
-    oSMTP.Body
-        = ReplaceBody(GetSendParam(iSendID, QStringLiteral("EmailMessage")), sTitle, sVersion, sLinkOrName);
+    oSMTP.Body = ReplaceBody(GetSendParam(iSendID, SendParam::EmailMessage), sTitle, sVersion, sLinkOrName);
     oSMTP.Attachments.clear();
     if (!bLink)
         oSMTP.Attachments.append(TMailAttachment { copy.sPath, sLinkOrName });

@@ -27,102 +27,102 @@ bool IsReplyCode(const QByteArray &line)
 } // namespace
 
 TCurlSession::TCurlSession(const TTransferContext &context, TReplyKind kind)
-    : m_context(context)
-    , m_kind(kind)
+    : FContext(context)
+    , FKind(kind)
 {
     GlobalInit();
-    m_curl = curl_easy_init();
-    if (!m_curl)
+    FCurl = curl_easy_init();
+    if (!FCurl)
         return;
-    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(m_curl, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, &TCurlSession::Debug);
-    curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &TCurlSession::XferInfo);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(FCurl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(FCurl, CURLOPT_ERRORBUFFER, FErrorBuffer);
+    curl_easy_setopt(FCurl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(FCurl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(FCurl, CURLOPT_DEBUGFUNCTION, &TCurlSession::Debug);
+    curl_easy_setopt(FCurl, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(FCurl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(FCurl, CURLOPT_XFERINFOFUNCTION, &TCurlSession::XferInfo);
+    curl_easy_setopt(FCurl, CURLOPT_XFERINFODATA, this);
 }
 
 TCurlSession::~TCurlSession()
 {
-    if (m_curl)
-        curl_easy_cleanup(m_curl);
-    for (curl_slist *list : m_lists)
+    if (FCurl)
+        curl_easy_cleanup(FCurl);
+    for (curl_slist *list : FLists)
         curl_slist_free_all(list);
 }
 
 curl_slist *TCurlSession::AddList(curl_slist *list)
 {
-    m_lists.push_back(list);
+    FLists.push_back(list);
     return list;
 }
 
 CURLcode TCurlSession::Perform()
 {
-    m_errorBuffer[0] = 0;
-    m_staleError.clear();
-    m_lastReply.clear();
-    m_quitting = false;
-    m_idleExpired = false;
+    FErrorBuffer[0] = 0;
+    FStaleError.clear();
+    FLastReply.clear();
+    FQuitting = false;
+    FIdleExpired = false;
     Touch();
-    return curl_easy_perform(m_curl);
+    return curl_easy_perform(FCurl);
 }
 
 QString TCurlSession::ErrorText(CURLcode code) const
 {
     if (code == CURLE_OK)
         return {};
-    if (code == CURLE_ABORTED_BY_CALLBACK && m_context.Aborted())
+    if (code == CURLE_ABORTED_BY_CALLBACK && FContext.Aborted())
         return QStringLiteral("Aborted");
-    if (code == CURLE_ABORTED_BY_CALLBACK && m_idleExpired)
-        return QStringLiteral("Timed out: nothing from the server for %1 seconds").arg(m_idleTimeout);
-    if (m_kind == HttpStatus) {
+    if (code == CURLE_ABORTED_BY_CALLBACK && FIdleExpired)
+        return QStringLiteral("Timed out: nothing from the server for %1 seconds").arg(FIdleTimeout);
+    if (FKind == HttpStatus) {
         // "HTTP/1.1 404 Not Found" -> "404 Not Found"
-        const qsizetype blank = m_lastReply.indexOf(' ');
-        const QByteArray status = m_lastReply.mid(blank + 1).trimmed();
+        const qsizetype blank = FLastReply.indexOf(' ');
+        const QByteArray status = FLastReply.mid(blank + 1).trimmed();
         if (blank > 0 && status.left(3).toInt() >= 400)
             return QString::fromUtf8(status);
-    } else if (IsReplyCode(m_lastReply.left(4).trimmed()) && m_lastReply.left(3).toInt() >= 400) {
-        return QString::fromUtf8(m_lastReply);
+    } else if (IsReplyCode(FLastReply.left(4).trimmed()) && FLastReply.left(3).toInt() >= 400) {
+        return QString::fromUtf8(FLastReply);
     }
     // curl's error buffer is only meaningful after a failure, as here, and
     // only when it was written after the last reply.
-    const QByteArray buffer(m_errorBuffer);
-    if (!buffer.isEmpty() && buffer != m_staleError)
+    const QByteArray buffer(FErrorBuffer);
+    if (!buffer.isEmpty() && buffer != FStaleError)
         return QString::fromUtf8(buffer).trimmed();
     return QString::fromUtf8(curl_easy_strerror(code));
 }
 
 void TCurlSession::Touch()
 {
-    m_lastActivity = SteadyMs();
+    FLastActivity = SteadyMs();
 }
 
 void TCurlSession::Line(bool incoming, const QByteArray &line)
 {
-    if (incoming && !m_quitting) {
+    if (incoming && !FQuitting) {
         Touch();
-        m_staleError = QByteArray(m_errorBuffer);
+        FStaleError = QByteArray(FErrorBuffer);
     }
-    if (m_hook)
-        m_hook(incoming, line);
-    if (m_kind == HttpStatus) {
+    if (FHook)
+        FHook(incoming, line);
+    if (FKind == HttpStatus) {
         if (!incoming)
-            m_lastReply.clear();
+            FLastReply.clear();
         else if (line.startsWith("HTTP/"))
-            m_lastReply = line;
+            FLastReply = line;
         return;
     }
     if (!incoming) {
         // The reply to QUIT after a failure must not hide the failing reply.
         if (line.startsWith("QUIT"))
-            m_quitting = true;
-        else if (!m_quitting)
-            m_lastReply.clear();
-    } else if (!m_quitting && IsReplyCode(line.left(4).trimmed())) {
-        m_lastReply = line;
+            FQuitting = true;
+        else if (!FQuitting)
+            FLastReply.clear();
+    } else if (!FQuitting && IsReplyCode(line.left(4).trimmed())) {
+        FLastReply = line;
     }
 }
 
@@ -135,10 +135,10 @@ int TCurlSession::Debug(CURL *, curl_infotype type, char *data, size_t size, voi
     QByteArray text(data, qsizetype(size));
     if (incoming) {
         // A reply can arrive in pieces; only whole lines count.
-        text.prepend(session->m_partIn);
-        session->m_partIn.clear();
+        text.prepend(session->FPartIn);
+        session->FPartIn.clear();
         const qsizetype end = text.lastIndexOf('\n');
-        session->m_partIn = text.mid(end + 1);
+        session->FPartIn = text.mid(end + 1);
         text.truncate(end + 1);
     }
     for (const QByteArray &line : text.split('\n')) {
@@ -152,17 +152,17 @@ int TCurlSession::Debug(CURL *, curl_infotype type, char *data, size_t size, voi
 int TCurlSession::XferInfo(void *self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow)
 {
     auto *session = static_cast<TCurlSession *>(self);
-    if (session->m_context.Aborted())
+    if (session->FContext.Aborted())
         return 1;
-    const qint64 now = session->m_upload ? qint64(ulnow) : qint64(dlnow);
-    if (now != session->m_reported && (now > 0 || session->m_reported >= 0)) {
-        session->m_reported = now;
-        session->m_context.Progress(now);
+    const qint64 now = session->FUpload ? qint64(ulnow) : qint64(dlnow);
+    if (now != session->FReported && (now > 0 || session->FReported >= 0)) {
+        session->FReported = now;
+        session->FContext.Progress(now);
         session->Touch();
     }
-    if (session->m_idleTimeout > 0
-        && SteadyMs() - session->m_lastActivity > qint64(session->m_idleTimeout) * 1000) {
-        session->m_idleExpired = true;
+    if (session->FIdleTimeout > 0
+        && SteadyMs() - session->FLastActivity > qint64(session->FIdleTimeout) * 1000) {
+        session->FIdleExpired = true;
         return 1;
     }
     return 0;

@@ -22,24 +22,24 @@ public:
     TCurlSession(const TCurlSession &) = delete;
     TCurlSession &operator=(const TCurlSession &) = delete;
 
-    bool IsValid() const { return m_curl != nullptr; }
-    CURL *Handle() const { return m_curl; }
+    bool IsValid() const { return FCurl != nullptr; }
+    CURL *Handle() const { return FCurl; }
 
     // Reports upload or download bytes as progress.
-    void ReportUpload(bool upload) { m_upload = upload; }
+    void ReportUpload(bool upload) { FUpload = upload; }
     // Ends the exchange when, for so many seconds, no byte moved and no
     // reply line came in, whatever stage curl is in (its own time-outs do
     // not cover every wait, such as the QUIT after a failed message).
-    void SetIdleTimeout(int seconds) { m_idleTimeout = seconds; }
+    void SetIdleTimeout(int seconds) { FIdleTimeout = seconds; }
     // Called for each command line sent and each reply line received.
     void SetLineHook(std::function<void(bool incoming, const QByteArray &line)> hook)
     {
-        m_hook = std::move(hook);
+        FHook = std::move(hook);
     }
 
     CURLcode Perform();
     // Reply to the last command sent (before QUIT), or the last status line.
-    const QByteArray &LastReply() const { return m_lastReply; }
+    const QByteArray &LastReply() const { return FLastReply; }
     // The failing reply when it is an error reply, otherwise curl's own text.
     QString ErrorText(CURLcode code) const;
 
@@ -54,24 +54,24 @@ private:
 
     void Touch();
 
-    const TTransferContext &m_context;
-    TReplyKind m_kind;
-    int m_idleTimeout = 0;
-    qint64 m_lastActivity = 0; // steady milliseconds
-    bool m_idleExpired = false;
+    const TTransferContext &FContext;
+    TReplyKind FKind;
+    int FIdleTimeout = 0;
+    qint64 FLastActivity = 0; // steady milliseconds
+    bool FIdleExpired = false;
     // The error buffer as it was at the last reply: curl keeps the first
     // message of an exchange, so a text written before later replies (such
     // as a failed address conversion while setting up PORT) is stale.
-    QByteArray m_staleError;
-    CURL *m_curl = nullptr;
-    char m_errorBuffer[CURL_ERROR_SIZE] = {};
-    bool m_upload = false;
-    qint64 m_reported = -1;
-    bool m_quitting = false;
-    QByteArray m_lastReply;
-    QByteArray m_partIn;
-    std::function<void(bool, const QByteArray &)> m_hook;
-    std::vector<curl_slist *> m_lists;
+    QByteArray FStaleError;
+    CURL *FCurl = nullptr;
+    char FErrorBuffer[CURL_ERROR_SIZE] = {};
+    bool FUpload = false;
+    qint64 FReported = -1;
+    bool FQuitting = false;
+    QByteArray FLastReply;
+    QByteArray FPartIn;
+    std::function<void(bool, const QByteArray &)> FHook;
+    std::vector<curl_slist *> FLists;
 };
 
 // Checks a text that goes into a protocol command: no control characters.

@@ -45,7 +45,7 @@ void WhenNoDelivery(QObject *context, std::function<void()> fn)
         g_waiters.push_back(TWaiter { context, std::move(fn) });
 }
 
-TDeliveryJob::TDeliveryJob(const QList<TParser *> &listProjects, TProgressList &oProgress, QObject *parent)
+TDeliveryJob::TDeliveryJob(const QList<TProject *> &listProjects, TProgressList &oProgress, QObject *parent)
     : TJob(parent)
     , FProjectList(listProjects)
     , FProgress(oProgress)

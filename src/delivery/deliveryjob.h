@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <functional>
 
-class TParser;
+class TProject;
 class TProgressList;
 
 // "Zip and deliver" as a background job: TDeliveryRun over the projects on
@@ -28,7 +28,7 @@ class TDeliveryJob : public TJob
     Q_OBJECT
 
 public:
-    TDeliveryJob(const QList<TParser *> &listProjects, TProgressList &oProgress, QObject *parent = nullptr);
+    TDeliveryJob(const QList<TProject *> &listProjects, TProgressList &oProgress, QObject *parent = nullptr);
     ~TDeliveryJob() override;
 
     // Starts the run (at once, or once a running expiry check has ended).
@@ -64,7 +64,7 @@ private:
     void Launch();
     void Line(const QString &sText, int iFlag);
 
-    QList<TParser *> FProjectList;
+    QList<TProject *> FProjectList;
     TProgressList &FProgress;
     TRunResult FResult;
     TRunResult FThreadResult; // written on the job's thread, read after the join

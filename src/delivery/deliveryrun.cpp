@@ -8,7 +8,7 @@
 #include "delivery/progress.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/orrolog.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QFile>
 #include <vector>
@@ -98,7 +98,7 @@ void TDeliveryRun::SetCanClose()
         OnStateChanged();
 }
 
-TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
+TRunResult TDeliveryRun::Run(const QList<TProject *> &listProjects)
 {
     TRunResult result;
     qsizetype i = 0;
@@ -107,7 +107,7 @@ TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
             OnBeforeProject(int(i));
         if (FCanClose || StopRequested())
             break;
-        const TParser &oProject = *listProjects.at(i);
+        const TProject &oProject = *listProjects.at(i);
         bool bDelivered = false;
         FTitleShown = false;
         try {
@@ -133,7 +133,7 @@ TRunResult TDeliveryRun::Run(const QList<TParser *> &listProjects)
     return result;
 }
 
-void TDeliveryRun::ProjectError(const TParser &oProject, const std::exception_ptr &error)
+void TDeliveryRun::ProjectError(const TProject &oProject, const std::exception_ptr &error)
 {
     QString sText = ExceptionText(error).simplified();
     if (sText.isEmpty())
@@ -147,7 +147,7 @@ void TDeliveryRun::ProjectError(const TParser &oProject, const std::exception_pt
                         lwError);
 }
 
-bool TDeliveryRun::CheckProject(const TParser &oProject)
+bool TDeliveryRun::CheckProject(const TProject &oProject)
 {
     const bool bNoFiles = oProject.FileCount() <= 0;
     const bool bNoTasks = SendTaskCount(oProject.ProjectID()) == 0;
@@ -161,7 +161,7 @@ bool TDeliveryRun::CheckProject(const TParser &oProject)
     return false;
 }
 
-bool TDeliveryRun::DeliverProject(const TParser &oProject)
+bool TDeliveryRun::DeliverProject(const TProject &oProject)
 {
     FTitleShown = false;
     FProgress.AddProgress(oProject.Title());

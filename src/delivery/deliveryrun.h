@@ -5,11 +5,11 @@
 
 #include <QList>
 #include <QString>
-#include <exception>
 #include <atomic>
+#include <exception>
 #include <functional>
 
-class TParser;
+class TProject;
 class TProgressList;
 
 // What a run did, for the front ends' summaries and exit statuses.
@@ -44,14 +44,14 @@ public:
     // disk, a database failure) becomes the lines "!  Error: <text>" and
     // "!  Fail" of that project, which counts as failed; its temporary
     // archives are removed and the run goes on with the next project.
-    TRunResult Run(const QList<TParser *> &listProjects);
+    TRunResult Run(const QList<TProject *> &listProjects);
 
     // True when the project has files and send tasks; otherwise adds its
     // title and the reasons as failure lines.
-    bool CheckProject(const TParser &oProject);
+    bool CheckProject(const TProject &oProject);
     // Builds and sends one project; true when every task succeeded. A task
     // of a kind the program does not know adds a "!" line and fails.
-    bool DeliverProject(const TParser &oProject);
+    bool DeliverProject(const TProject &oProject);
 
     // Requests the stop: the running project finishes all its tasks first.
     void Abort();
@@ -73,7 +73,7 @@ public:
 
 private:
     void SetCanClose();
-    void ProjectError(const TParser &oProject, const std::exception_ptr &error);
+    void ProjectError(const TProject &oProject, const std::exception_ptr &error);
     bool StopRequested() const { return FStop && FStop->load(std::memory_order_acquire); }
     bool Cancelled() const { return FCancel && FCancel->load(std::memory_order_acquire); }
 

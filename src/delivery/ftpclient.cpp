@@ -494,8 +494,8 @@ std::shared_ptr<TSshHostKey> TFTPClient::NewHostKeySlot()
 {
     // Each exchange gets a slot of its own: an earlier one still winding
     // down never writes into the next one's.
-    m_hostKey = std::make_shared<TSshHostKey>();
-    return m_hostKey;
+    FHostKey = std::make_shared<TSshHostKey>();
+    return FHostKey;
 }
 
 bool TFTPClient::Put(const QString &localFile, const QString &remoteName)

@@ -54,7 +54,7 @@ public:
     // After an SFTP exchange that ended on the server's host key (unknown
     // or changed): that key. Invalid otherwise. Read it once the exchange
     // has ended.
-    TSshHostKey HostKeyProblem() const { return m_hostKey ? *m_hostKey : TSshHostKey(); }
+    TSshHostKey HostKeyProblem() const { return FHostKey ? *FHostKey : TSshHostKey(); }
 
     // Splits "[scheme://]name[:port]" into transport, name and port (the
     // transport's standard port when none).
@@ -64,5 +64,5 @@ public:
 private:
     std::shared_ptr<TSshHostKey> NewHostKeySlot();
 
-    std::shared_ptr<TSshHostKey> m_hostKey;
+    std::shared_ptr<TSshHostKey> FHostKey;
 };

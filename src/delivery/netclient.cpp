@@ -1,23 +1,24 @@
 #include "delivery/netclient.h"
 
-#include <QMetaObject>
 #include <exception>
 
 TNetClient::TNetClient(QObject *parent)
     : QObject(parent)
-{ }
+{
+    connect(this, &TNetClient::workerReported, this, &TNetClient::TakeReports, Qt::QueuedConnection);
+}
 
 TNetClient::~TNetClient()
 {
-    m_abort = true;
-    if (m_worker.joinable())
-        m_worker.join();
+    FAbort = true;
+    if (FWorker.joinable())
+        FWorker.join();
 }
 
 void TNetClient::Abort()
 {
-    if (m_busy)
-        m_abort = true;
+    if (FBusy)
+        FAbort = true;
 }
 
 namespace {
@@ -39,18 +40,18 @@ TTransferResult RunGuarded(const std::function<TTransferResult(const TTransferCo
 
 bool TNetClient::Begin()
 {
-    if (m_busy) {
-        m_error = QStringLiteral("Another transfer is still running");
+    if (FBusy) {
+        FError = QStringLiteral("Another transfer is still running");
         return false;
     }
-    m_busy = true;
-    m_success = false;
-    m_error.clear();
-    m_data.clear();
-    m_status = 0;
-    m_abort = false;
-    if (m_worker.joinable())
-        m_worker.join();
+    FBusy = true;
+    FSuccess = false;
+    FError.clear();
+    FResultData.clear();
+    FStatus = 0;
+    FAbort = false;
+    if (FWorker.joinable())
+        FWorker.join();
     return true;
 }
 
@@ -58,35 +59,59 @@ bool TNetClient::Run(TExchange job)
 {
     if (!Begin())
         return false;
-    const TTransferContext context(m_abort, m_cancel, [this](qint64 bytes) { emit progress(bytes); });
+    const TTransferContext context(FAbort, FCancel, [this](qint64 bytes) { emit progress(bytes); });
     Finish(RunGuarded(job, context));
-    return m_success;
+    return FSuccess;
 }
 
 bool TNetClient::Start(TExchange job)
 {
     if (!Begin())
         return false;
-    m_worker = std::thread([this, job = std::move(job)] {
-        const TTransferContext context(m_abort, m_cancel, [this](qint64 bytes) {
-            QMetaObject::invokeMethod(
-                this, [this, bytes] { emit progress(bytes); }, Qt::QueuedConnection);
+    // The worker leaves its reports under a lock and only wakes this thread
+    // with a queued signal, so every hand-over is one a thread checker sees.
+    // Byte counts that arrive faster than they are taken merge into the latest.
+    FWorker = std::thread([this, job = std::move(job)] {
+        const TTransferContext context(FAbort, FCancel, [this](qint64 bytes) {
+            {
+                const std::lock_guard lock(FReportMutex);
+                FReportedBytes = bytes;
+            }
+            emit workerReported(QPrivateSignal());
         });
-        const TTransferResult result = RunGuarded(job, context);
-        QMetaObject::invokeMethod(
-            this, [this, result] { Finish(result); }, Qt::QueuedConnection);
+        TTransferResult result = RunGuarded(job, context);
+        {
+            const std::lock_guard lock(FReportMutex);
+            FReportedResult = std::move(result);
+        }
+        emit workerReported(QPrivateSignal());
     });
     return true;
 }
 
+void TNetClient::TakeReports()
+{
+    qint64 bytes = -1;
+    std::optional<TTransferResult> result;
+    {
+        const std::lock_guard lock(FReportMutex);
+        std::swap(bytes, FReportedBytes);
+        result.swap(FReportedResult);
+    }
+    if (bytes >= 0)
+        emit progress(bytes);
+    if (result)
+        Finish(*result);
+}
+
 void TNetClient::Finish(const TTransferResult &result)
 {
-    if (m_worker.joinable())
-        m_worker.join();
-    m_success = result.Success;
-    m_error = result.Success ? QString() : result.Error;
-    m_data = result.Data;
-    m_status = result.Status;
-    m_busy = false;
-    emit finished(m_success);
+    if (FWorker.joinable())
+        FWorker.join();
+    FSuccess = result.Success;
+    FError = result.Success ? QString() : result.Error;
+    FResultData = result.Data;
+    FStatus = result.Status;
+    FBusy = false;
+    emit finished(FSuccess);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 // Outcome of one network exchange, made on the worker thread and handed to
@@ -22,22 +24,22 @@ class TTransferContext
 public:
     using TProgressFn = std::function<void(qint64)>;
     TTransferContext(const std::atomic<bool> &abort, const std::atomic<bool> *cancel, TProgressFn progress)
-        : m_abort(abort)
-        , m_cancel(cancel)
-        , m_progress(std::move(progress))
+        : FAbort(abort)
+        , FCancel(cancel)
+        , FProgress(std::move(progress))
     { }
     bool Aborted() const
     {
-        return m_abort.load(std::memory_order_relaxed)
-            || (m_cancel && m_cancel->load(std::memory_order_relaxed));
+        return FAbort.load(std::memory_order_relaxed)
+            || (FCancel && FCancel->load(std::memory_order_relaxed));
     }
     // Bytes transferred so far; reaches the client's thread as progress().
-    void Progress(qint64 bytes) const { m_progress(bytes); }
+    void Progress(qint64 bytes) const { FProgress(bytes); }
 
 private:
-    const std::atomic<bool> &m_abort;
-    const std::atomic<bool> *m_cancel;
-    TProgressFn m_progress;
+    const std::atomic<bool> &FAbort;
+    const std::atomic<bool> *FCancel;
+    TProgressFn FProgress;
 };
 
 // Base of the FTP, SMTP and HTTP clients. One exchange runs at a time. The
@@ -54,25 +56,27 @@ public:
     ~TNetClient() override;
 
     // Seconds without progress (and for the connection) before the exchange fails.
-    int Timeout() const { return m_timeout; }
-    void SetTimeout(int seconds) { m_timeout = seconds; }
+    int Timeout() const { return FTimeout; }
+    void SetTimeout(int seconds) { FTimeout = seconds; }
 
-    bool Busy() const { return m_busy.load(std::memory_order_acquire); }
-    bool Success() const { return m_success; }
+    bool Busy() const { return FBusy.load(std::memory_order_acquire); }
+    bool Success() const { return FSuccess; }
     // Error text of the last finished exchange; empty after a success.
-    const QString &ErrorText() const { return m_error; }
+    const QString &ErrorText() const { return FError; }
     // Asks the running exchange to stop; it then ends as failed. Any thread.
     void Abort();
     // A flag owned by someone else (a job) that, once set, makes every
     // exchange of this client fail at once; null for none. Set it before
     // the exchanges start.
-    void SetCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
+    void SetCancelFlag(const std::atomic<bool> *cancel) { FCancel = cancel; }
 
 signals:
     // Bytes transferred so far in the running exchange.
     void progress(qint64 bytes);
     // The exchange has ended; ErrorText() tells why when it failed.
     void finished(bool success);
+    // Wakes the client's thread for what the worker left in FReports.
+    void workerReported(QPrivateSignal);
 
 protected:
     using TExchange = std::function<TTransferResult(const TTransferContext &)>;
@@ -84,20 +88,26 @@ protected:
     // the end. False when busy.
     bool Start(TExchange job);
     // Data of the last finished exchange (HTTP body).
-    const QByteArray &ResultData() const { return m_data; }
-    int ResultStatus() const { return m_status; }
+    const QByteArray &ResultData() const { return FResultData; }
+    int ResultStatus() const { return FStatus; }
 
 private:
     bool Begin();
     void Finish(const TTransferResult &result);
+    void TakeReports();
 
-    int m_timeout = 15;
-    std::atomic<bool> m_busy { false };
-    bool m_success = false;
-    QString m_error;
-    QByteArray m_data;
-    int m_status = 0;
-    std::atomic<bool> m_abort { false };
-    const std::atomic<bool> *m_cancel = nullptr;
-    std::thread m_worker;
+    int FTimeout = 15;
+    std::atomic<bool> FBusy { false };
+    bool FSuccess = false;
+    QString FError;
+    QByteArray FResultData;
+    int FStatus = 0;
+    std::atomic<bool> FAbort { false };
+    const std::atomic<bool> *FCancel = nullptr;
+    std::thread FWorker;
+    // What the worker of Start() hands over: the latest byte count (-1: none
+    // new) and, last, the result. Guarded by FReportMutex.
+    std::mutex FReportMutex;
+    qint64 FReportedBytes = -1;
+    std::optional<TTransferResult> FReportedResult;
 };

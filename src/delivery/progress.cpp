@@ -6,11 +6,11 @@ TProgressList::TProgressList(QObject *parent)
 
 void TProgressList::AddLine(const QString &sLine, int iFlag)
 {
-    if (!m_lines.isEmpty() && m_lines.last().iFlag == 1) {
-        m_lines.last() = TProgressLine { sLine, iFlag };
+    if (!FLines.isEmpty() && FLines.last().iFlag == 1) {
+        FLines.last() = TProgressLine { sLine, iFlag };
         Q_EMIT lineChanged(Count() - 1);
     } else {
-        m_lines.append(TProgressLine { sLine, iFlag });
+        FLines.append(TProgressLine { sLine, iFlag });
         Q_EMIT lineAppended(Count() - 1);
     }
 }
@@ -27,14 +27,14 @@ void TProgressList::ShowProgress(const QString &sName, qint64 iCount)
 
 void TProgressList::Clear()
 {
-    m_lines.clear();
+    FLines.clear();
     Q_EMIT cleared();
 }
 
 QString TProgressList::SaveText() const
 {
     QString text;
-    for (const TProgressLine &line : m_lines) {
+    for (const TProgressLine &line : FLines) {
         text += line.sText;
         text += QLatin1String("\r\n");
     }

@@ -36,8 +36,8 @@ public:
     // "<name> progress: <count>" as a counter line.
     void ShowProgress(const QString &sName, qint64 iCount);
 
-    const QList<TProgressLine> &Lines() const { return m_lines; }
-    int Count() const { return int(m_lines.size()); }
+    const QList<TProgressLine> &Lines() const { return FLines; }
+    int Count() const { return int(FLines.size()); }
     void Clear();
 
     // The list as saved to a log file: every line as held (with its "!"
@@ -50,5 +50,5 @@ Q_SIGNALS:
     void cleared();
 
 private:
-    QList<TProgressLine> m_lines;
+    QList<TProgressLine> FLines;
 };

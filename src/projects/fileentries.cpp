@@ -3,7 +3,7 @@
 #include "core/globals.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/wildcard.h"
 
 #include <QDir>
@@ -37,18 +37,18 @@ QString WildcardEntryText(const TWildcardInput &input)
     return sEntry;
 }
 
-QString BuildWildcardEntry(const TWildcardInput &input, const TParser &parser)
+QString BuildWildcardEntry(const TWildcardInput &input, const TProject &project)
 {
     const QString sEntry = WildcardEntryText(input);
     if (sEntry.isEmpty())
         return {};
     const QString sPath = WildcardPathPart(input.sFolder, input.sMask);
     // A path part that names a file of the list would add that file again.
-    if (parser.FilePaths().contains(sPath))
+    if (project.FilePaths().contains(sPath))
         return {};
     const int id = DB->QueryIntegerFmt(
         QStringLiteral("SELECT id FROM files WHERE filename = '%s' AND id_projects = %d"),
-        { SQLEscape(sPath), parser.ProjectID() });
+        { SQLEscape(sPath), project.ProjectID() });
     if (id >= 1)
         return {};
     return sEntry;

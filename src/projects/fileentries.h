@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QTimer>
 
-class TParser;
+class TProject;
 
 // Storing the file entries of a project: single files, and wildcard entries
 // (a folder, a mask and options) built from what the user typed.
@@ -35,7 +35,7 @@ QString WildcardEntryText(const TWildcardInput &input);
 // (compared exactly: Linux names differ in case, and "_" is no wildcard).
 // Only plain path parts are compared, so the same folder and mask can be
 // stored once without and any number of times with " -r".
-QString BuildWildcardEntry(const TWildcardInput &input, const TParser &parser);
+QString BuildWildcardEntry(const TWildcardInput &input, const TProject &project);
 
 // The paths a file field holds: comma text (quoted items) when it contains a
 // double quote, otherwise one path per line. Blank items are dropped.

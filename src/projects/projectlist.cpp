@@ -2,7 +2,7 @@
 
 #include "core/globals.h"
 #include "core/sqlite.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QHash>
 #include <algorithm>
@@ -49,9 +49,9 @@ QList<int> TProjectList::MatchTitle(const std::vector<TProjectRow> &rows, const 
     return matches;
 }
 
-std::unique_ptr<TParser> TProjectList::Create(const TProjectRow &row)
+std::unique_ptr<TProject> TProjectList::Create(const TProjectRow &row)
 {
-    return CreateParser(row.Kind, row.ID, row.Title, row.FileName);
+    return CreateProject(row.Kind, row.ID, row.Title, row.FileName);
 }
 
 int TProjectList::CountSendTasks(int iProjectID)
@@ -74,7 +74,7 @@ void TProjectList::Load()
         FItems.push_back(TItem { Create(row) });
 }
 
-QList<TParser *> TProjectList::LoadTitled(const QStringList &lTitles)
+QList<TProject *> TProjectList::LoadTitled(const QStringList &lTitles)
 {
     const std::vector<TProjectRow> rows = ReadRows();
     QList<QList<int>> matches;
@@ -86,7 +86,7 @@ QList<TParser *> TProjectList::LoadTitled(const QStringList &lTitles)
 
     Clear();
     // Each project once, in table order, however many titles name it.
-    QHash<int, TParser *> objects;
+    QHash<int, TProject *> objects;
     for (size_t i = 0; i < rows.size(); ++i) {
         const bool bNamed = std::any_of(matches.cbegin(), matches.cend(),
                                         [i](const QList<int> &m) { return m.contains(int(i)); });
@@ -95,7 +95,7 @@ QList<TParser *> TProjectList::LoadTitled(const QStringList &lTitles)
         FItems.push_back(TItem { Create(rows[i]) });
         objects.insert(int(i), FItems.back().oProject.get());
     }
-    QList<TParser *> selected;
+    QList<TProject *> selected;
     for (const QList<int> &m : matches) {
         for (const int i : m)
             selected << objects.value(i);
@@ -126,12 +126,12 @@ void TProjectList::SortByTitle()
     });
 }
 
-TParser *TProjectList::At(int iIndex) const
+TProject *TProjectList::At(int iIndex) const
 {
     return FItems.at(size_t(iIndex)).oProject.get();
 }
 
-int TProjectList::IndexOf(const TParser *oProject) const
+int TProjectList::IndexOf(const TProject *oProject) const
 {
     for (int i = 0; i < Count(); ++i) {
         if (FItems[size_t(i)].oProject.get() == oProject)
@@ -149,7 +149,7 @@ int TProjectList::IndexOfID(int iProjectID) const
     return -1;
 }
 
-int TProjectList::Append(std::unique_ptr<TParser> oProject, bool bParsed)
+int TProjectList::Append(std::unique_ptr<TProject> oProject, bool bParsed)
 {
     TItem item { std::move(oProject) };
     item.bParsed = bParsed;
@@ -184,9 +184,9 @@ bool TProjectList::Enabled(int iIndex) const
     return SendTasks(iIndex) > 0 && At(iIndex)->FileCount() > 0;
 }
 
-QList<TParser *> TProjectList::Due(bool bAll) const
+QList<TProject *> TProjectList::Due(bool bAll) const
 {
-    QList<TParser *> due;
+    QList<TProject *> due;
     for (int i = 0; i < Count(); ++i) {
         if (SendTasks(i) > 0 && (bAll || At(i)->ChangedFiles() > 0))
             due << At(i);
@@ -194,14 +194,14 @@ QList<TParser *> TProjectList::Due(bool bAll) const
     return due;
 }
 
-QList<TParser *> TProjectList::Titled(const QStringList &lTitles) const
+QList<TProject *> TProjectList::Titled(const QStringList &lTitles) const
 {
     std::vector<TProjectRow> rows;
     rows.reserve(FItems.size());
     for (const TItem &item : FItems)
         rows.push_back({ item.oProject->ProjectID(), item.oProject->Kind(), item.oProject->Title(),
                          item.oProject->ProjectFile() });
-    QList<TParser *> selected;
+    QList<TProject *> selected;
     for (const QString &sTitle : lTitles) {
         const QList<int> matches = MatchTitle(rows, sTitle);
         if (matches.isEmpty())

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-class TParser;
+class TProject;
 
 // A row of the projects table, before any object is made of it.
 struct TProjectRow
@@ -42,10 +42,10 @@ private:
 //   list.Load();          // every project, not yet parsed
 //   list.Parse();         // file lists and change counts
 //   list.SortByTitle();
-//   for (TParser *p : list.Due(false)) ...
+//   for (TProject *p : list.Due(false)) ...
 //
 //   TProjectList named;
-//   const QList<TParser *> selected = named.LoadTitled({ "MyTool" }); // reads and makes only MyTool
+//   const QList<TProject *> selected = named.LoadTitled({ "MyTool" }); // reads and makes only MyTool
 //   named.Parse();
 //
 // The list owns its project objects. Database failures raise ESQLiteException.
@@ -74,7 +74,7 @@ public:
     // project once) and returns the selection: per title, in the order given,
     // its matches (MatchTitle). Throws ENoSuchProject for the first title
     // without a match, before any object is made.
-    QList<TParser *> LoadTitled(const QStringList &lTitles);
+    QList<TProject *> LoadTitled(const QStringList &lTitles);
     // Parses every project not parsed yet, in list order, and reads the send
     // task counts.
     void Parse();
@@ -85,14 +85,14 @@ public:
 
     int Count() const { return int(FItems.size()); }
     bool IsEmpty() const { return FItems.empty(); }
-    TParser *At(int iIndex) const;
+    TProject *At(int iIndex) const;
     // The index of the object or of the project id; -1 when not listed.
-    int IndexOf(const TParser *oProject) const;
+    int IndexOf(const TProject *oProject) const;
     int IndexOfID(int iProjectID) const;
 
     // Takes ownership of a project made elsewhere (a new one from the
     // project editor, already parsed) and appends it; returns its index.
-    int Append(std::unique_ptr<TParser> oProject, bool bParsed = true);
+    int Append(std::unique_ptr<TProject> oProject, bool bParsed = true);
     // Frees the object and drops it from the list (the rows stay: see
     // DeleteProject).
     void RemoveAt(int iIndex);
@@ -108,21 +108,21 @@ public:
 
     // Projects with send tasks and changed files, or, with bAll, every
     // project with send tasks; in list order.
-    QList<TParser *> Due(bool bAll) const;
+    QList<TProject *> Due(bool bAll) const;
     // Per title in the order given, the listed projects it matches
     // (MatchTitle); throws ENoSuchProject.
-    QList<TParser *> Titled(const QStringList &lTitles) const;
+    QList<TProject *> Titled(const QStringList &lTitles) const;
 
 private:
     struct TItem
     {
-        std::unique_ptr<TParser> oProject;
+        std::unique_ptr<TProject> oProject;
         int iSendTasks = 0;
         bool bParsed = false;
     };
 
     void Clear();
-    static std::unique_ptr<TParser> Create(const TProjectRow &row);
+    static std::unique_ptr<TProject> Create(const TProjectRow &row);
     static int CountSendTasks(int iProjectID);
 
     std::vector<TItem> FItems;

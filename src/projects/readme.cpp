@@ -4,7 +4,7 @@
 #include "core/productinfo.h"
 #include "core/sqlformat.h"
 #include "core/winutils.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -111,15 +111,15 @@ QString TReadMe::DayText(double dDays)
     return DateText(DaysToDateTime(dDays));
 }
 
-TReadMe::TReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion)
-    : FParser(oParser)
+TReadMe::TReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion)
+    : FProject(oProject)
     , FRoot(sRoot)
     , FVersion(sVersion)
 { }
 
 QString TReadMe::Head() const
 {
-    return SQLFormat(HeadTemplate(), { Html(FParser.Title()), Html(FVersion), Html(ShortVersion()) });
+    return SQLFormat(HeadTemplate(), { Html(FProject.Title()), Html(FVersion), Html(ShortVersion()) });
 }
 
 QString TReadMe::SummaryTable() const
@@ -127,7 +127,7 @@ QString TReadMe::SummaryTable() const
     // Built by concatenation so that a "%" in a value stays as it is.
     return QStringLiteral("      <table style=\"width:675px;clear:left;\">\r\n"
                           "        <tr><td class=\"tlabel\">PROJECT</td><td>")
-        + Html(FParser.Title())
+        + Html(FProject.Title())
         + QStringLiteral("</td></tr>\r\n"
                          "        <tr><td class=\"tlabel\">VERSION</td><td>")
         + Html(FVersion)
@@ -136,25 +136,27 @@ QString TReadMe::SummaryTable() const
         + Html(NowLocal())
         + QStringLiteral("</td></tr>\r\n"
                          "        <tr><td class=\"tlabel\">TOTAL FILES</td><td>")
-        + QString::number(FParser.FileCount()) + QStringLiteral("</td></tr>\r\n") + ChangedFilesRow()
+        + QString::number(FProject.FileCount()) + QStringLiteral("</td></tr>\r\n") + ChangedFilesRow()
         + LastArchiveRow();
 }
 
 QString TReadMe::ChangedFilesRow() const
 {
-    if (FParser.FileCount() == FParser.ChangedFiles())
+    if (FProject.FileCount() == FProject.ChangedFiles())
         return {};
-    if (FParser.ChangedFiles() == 0)
+    if (FProject.ChangedFiles() == 0)
         return QStringLiteral("        <tr><td class=\"tlabel\">CHANGED FILES</td><td>none</td></tr>\r\n");
-    const double dSendDate = ProjectSendDate(FParser.ProjectID());
+    const double dSendDate = ProjectSendDate(FProject.ProjectID());
     if (dSendDate == 0)
         return {};
 
+    // The times the change count was made from, so that list and count agree.
+    const qint64 iSince = SendDateMSecs(dSendDate);
     QString names;
-    const QStringList paths = FParser.FilePaths();
-    for (const QString &path : paths) {
-        double dAge = 0;
-        if (!FileAgeDays(path, dAge) || !(dAge > dSendDate))
+    for (const TFileItem &item : FProject.Items()) {
+        const QString path = item.Path();
+        const qint64 iModified = item.iModified != kNoFileTime ? item.iModified : FileModifiedMSecs(path);
+        if (iModified == kNoFileTime || iModified <= iSince)
             continue;
         if (!names.isEmpty())
             names += QLatin1String("<br />");
@@ -169,7 +171,7 @@ QString TReadMe::ChangedFilesRow() const
 
 QString TReadMe::LastArchiveRow() const
 {
-    const double dSendDate = ProjectSendDate(FParser.ProjectID());
+    const double dSendDate = ProjectSendDate(FProject.ProjectID());
     if (dSendDate == 0)
         return {};
     return QStringLiteral("        <tr><td class=\"tlabel\">LAST ARCHIVE</td><td>") + Html(DayText(dSendDate))
@@ -186,30 +188,30 @@ QString TReadMe::Relative(const QString &sPath) const
     return sPath.mid(FRoot.size());
 }
 
-QString TReadMeGeneric::Execute(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+QString TReadMeGeneric::Execute(const TProject &oProject, const QString &sRoot, const QString &sVersion)
 {
-    const TReadMeGeneric writer(oParser, sRoot, sVersion);
+    const TReadMeGeneric writer(oProject, sRoot, sVersion);
     return writer.Page();
 }
 
 QString TReadMeGeneric::Page() const
 {
-    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + Html(FParser.Title())
+    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + Html(FProject.Title())
         + QStringLiteral("</h1>\r\n") + SummaryTable() + QStringLiteral("      </table>\r\n") + Tail();
 }
 
-QString TReadMeDelphi::Execute(const TParser &oParser, const QString &sRoot, const QString &sVersion)
+QString TReadMeDelphi::Execute(const TProject &oProject, const QString &sRoot, const QString &sVersion)
 {
-    const TReadMeDelphi writer(oParser, sRoot, sVersion);
+    const TReadMeDelphi writer(oProject, sRoot, sVersion);
     return writer.Page();
 }
 
 QString TReadMeDelphi::Page() const
 {
-    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + Html(FParser.Title())
+    return Head() + QStringLiteral("      <h1 style=\"float:left;width:675px;\">") + Html(FProject.Title())
         + QLatin1Char(' ') + Html(FVersion) + QStringLiteral("</h1>\r\n") + SummaryTable()
         + QStringLiteral("        <tr><td class=\"tlabel\">DELPHI PROJECT FILE</td><td>")
-        + Html(Relative(FParser.ProjectFile())) + QStringLiteral("</td></tr>\r\n      </table>\r\n")
+        + Html(Relative(FProject.ProjectFile())) + QStringLiteral("</td></tr>\r\n      </table>\r\n")
         + QStringLiteral(
                "      <h2>Notes</h2>\r\n"
                "      <p>The <i>code</i> zip contains all required files archived in their relative "

@@ -4,7 +4,7 @@
 #include <QString>
 #include <functional>
 
-class TParser;
+class TProject;
 
 // Composes "readme.htm", the manifest at the top of every delivery archive.
 // Every inserted value is HTML-escaped (&, <, >, ").
@@ -20,7 +20,7 @@ public:
     static QString DayText(double dDays);
 
 protected:
-    TReadMe(const TParser &oParser, const QString &sRoot, const QString &sVersion);
+    TReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion);
 
     QString Head() const;
     QString SummaryTable() const;
@@ -30,7 +30,7 @@ protected:
     // The path without the root's length of leading characters.
     QString Relative(const QString &sPath) const;
 
-    const TParser &FParser;
+    const TProject &FProject;
     QString FRoot; // with its trailing "/"
     QString FVersion;
 };
@@ -38,7 +38,7 @@ protected:
 class TReadMeGeneric : public TReadMe
 {
 public:
-    static QString Execute(const TParser &oParser, const QString &sRoot, const QString &sVersion);
+    static QString Execute(const TProject &oProject, const QString &sRoot, const QString &sVersion);
 
 private:
     using TReadMe::TReadMe;
@@ -48,7 +48,7 @@ private:
 class TReadMeDelphi : public TReadMe
 {
 public:
-    static QString Execute(const TParser &oParser, const QString &sRoot, const QString &sVersion);
+    static QString Execute(const TProject &oProject, const QString &sRoot, const QString &sVersion);
 
 private:
     using TReadMe::TReadMe;

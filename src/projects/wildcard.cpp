@@ -39,11 +39,18 @@ bool IsWildcardEntry(const QString &sEntry)
         || mask.contains(QLatin1Char(';'));
 }
 
-QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> *pUndecodable)
+QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> *pUndecodable,
+                              QList<qint64> *pModified)
 {
+    if (pModified)
+        pModified->clear();
     const QFileInfo info(sWildcard);
-    if (!sWildcard.isEmpty() && info.isFile())
-        return { QDir::cleanPath(info.absoluteFilePath()) };
+    if (!sWildcard.isEmpty() && info.isFile()) {
+        const QString path = QDir::cleanPath(info.absoluteFilePath());
+        if (pModified)
+            pModified->append(FileModifiedMSecs(path));
+        return { path };
+    }
     // A single file that is gone yields nothing: its name is no mask, or a
     // deleted "main.c" would collect every ".c" file beside it.
     if (!IsWildcardEntry(sWildcard))
@@ -64,7 +71,7 @@ QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> 
     const QString mask = entry.sPath.mid(slash + 1);
 
     QStringList result;
-    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pUndecodable);
+    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pUndecodable, pModified);
     return result;
 }
 

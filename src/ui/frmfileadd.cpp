@@ -4,7 +4,7 @@
 #include "core/settingkeys.h"
 #include "core/winutils.h"
 #include "projects/fileentries.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "ui/dialogs.h"
 #include "ui/torrolabel.h"
 
@@ -77,9 +77,9 @@ QPushButton *EllipsisButton(QWidget *parent, QLineEdit *edit)
 
 } // namespace
 
-TfrmFileAdd::TfrmFileAdd(TParser *oParser, QWidget *parent)
+TfrmFileAdd::TfrmFileAdd(TProject *oProject, QWidget *parent)
     : TBaseDialog(parent)
-    , FParser(oParser)
+    , FProject(oProject)
 {
     setObjectName(QStringLiteral("frmFileAdd"));
     setWindowTitle(QStringLiteral("Add files"));
@@ -224,8 +224,8 @@ TfrmFileAdd::TfrmFileAdd(TParser *oParser, QWidget *parent)
                          [this](const QStringList &oPaths) { edFolder->setText(oPaths.front()); });
 
     cbRecurse->setChecked(Param::AddFoldersRecursively.Get());
-    if (FParser)
-        setWindowTitle(QStringLiteral("Add files :: ") + FParser->Title());
+    if (FProject)
+        setWindowTitle(QStringLiteral("Add files :: ") + FProject->Title());
 }
 
 TfrmFileAdd::~TfrmFileAdd()
@@ -233,9 +233,9 @@ TfrmFileAdd::~TfrmFileAdd()
     Param::AddFoldersRecursively.Set(cbRecurse->isChecked());
 }
 
-int TfrmFileAdd::Execute(TParser *oParser, QWidget *parent)
+int TfrmFileAdd::Execute(TProject *oProject, QWidget *parent)
 {
-    TfrmFileAdd frm(oParser, parent);
+    TfrmFileAdd frm(oProject, parent);
     if (frm.exec() != QDialog::Accepted)
         return 0;
     return frm.ResultID();
@@ -253,10 +253,10 @@ void TfrmFileAdd::SetCountDelay(int iMsecs)
 
 QString TfrmFileAdd::WildcardEntry() const
 {
-    if (!rbMultiple->isChecked() || !FParser)
+    if (!rbMultiple->isChecked() || !FProject)
         return {};
     return BuildWildcardEntry({ edFolder->text(), edMask->text(), cbRecurse->isChecked(), edExclude->text() },
-                              *FParser);
+                              *FProject);
 }
 
 QString TfrmFileAdd::AddFileFolder() const
@@ -342,7 +342,7 @@ void TfrmFileAdd::FilesDropped(const QStringList &oPaths)
 
 int TfrmFileAdd::Store()
 {
-    if (!FParser)
+    if (!FProject)
         return 0;
     if (rbSingle->isChecked()) {
         QStringList paths = SplitFileText(edFile->text());
@@ -353,14 +353,14 @@ int TfrmFileAdd::Store()
             TDialogs::Critical(this, windowTitle(), kInvalid);
             return 0;
         }
-        return StoreFileEntries(FParser->ProjectID(), paths);
+        return StoreFileEntries(FProject->ProjectID(), paths);
     }
     const QString sEntry = WildcardEntry();
     if (sEntry.isEmpty()) {
         TDialogs::Critical(this, windowTitle(), kInvalid);
         return 0;
     }
-    return StoreFileEntry(FParser->ProjectID(), sEntry);
+    return StoreFileEntry(FProject->ProjectID(), sEntry);
 }
 
 void TfrmFileAdd::btnAddClick()
@@ -379,7 +379,7 @@ void TfrmFileAdd::btnAnotherClick()
     const int id = Store();
     if (id <= 0)
         return; // the details stay for the user to mend
-    FParser->FileAdd(id);
+    FProject->FileAdd(id);
     edFile->clear();
     edMask->clear();
     edMask->setFocus(Qt::OtherFocusReason);

@@ -7,7 +7,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class TParser;
+class TProject;
 class TorroLabel;
 class TWildcardCounter;
 
@@ -21,13 +21,13 @@ class TfrmFileAdd : public TBaseDialog
 
 public:
     // The project must outlive the dialog.
-    explicit TfrmFileAdd(TParser *oParser, QWidget *parent = nullptr);
+    explicit TfrmFileAdd(TProject *oProject, QWidget *parent = nullptr);
     ~TfrmFileAdd() override;
 
     // Shows the dialog modally; the id of the first entry stored by the
     // closing "Add", 0 when it was cancelled. The caller passes a positive id
     // to the project's FileAdd.
-    static int Execute(TParser *oParser, QWidget *parent = nullptr);
+    static int Execute(TProject *oProject, QWidget *parent = nullptr);
 
     // The id of the first entry stored by "Add"; 0 until then.
     int ResultID() const { return FResultID; }
@@ -57,7 +57,7 @@ private:
     void FilesDropped(const QStringList &oPaths);
     QString AddFileFolder() const;
 
-    TParser *FParser = nullptr;
+    TProject *FProject = nullptr;
     int FFolderCount = 0;
     int FResultID = 0;
     TWildcardCounter *FCounter = nullptr;

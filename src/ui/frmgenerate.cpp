@@ -2,6 +2,7 @@
 
 #include "core/globals.h"
 #include "core/regutils.h"
+#include "core/settingkeys.h"
 #include "delivery/deliveryjob.h"
 #include "diagnostics/orrolog.h"
 #include "ui/dialogs.h"
@@ -23,7 +24,6 @@ namespace {
 
 const QString kSuccess = QStringLiteral("  Success");
 const QString kSeparator = QStringLiteral(" ");
-const QString kLogFolder = QStringLiteral("Log folder");
 
 } // namespace
 
@@ -73,7 +73,7 @@ QSize TProgressDelegate::sizeHint(const QStyleOptionViewItem &option, const QMod
 
 // --- TfrmGenerate ---------------------------------------------------------
 
-TfrmGenerate::TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent)
+TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *parent)
     : QDialog(parent)
     , FProjectList(listProjects)
     , FJob(std::make_unique<TDeliveryJob>(listProjects, FProgress))
@@ -135,7 +135,7 @@ TfrmGenerate::~TfrmGenerate()
     SetBusy(false);
 }
 
-int TfrmGenerate::Execute(const QList<TParser *> &listProjects, QWidget *parent)
+int TfrmGenerate::Execute(const QList<TProject *> &listProjects, QWidget *parent)
 {
     TfrmGenerate frm(listProjects, parent);
     return frm.exec();
@@ -264,14 +264,13 @@ void TfrmGenerate::btnAbortClick()
 
 void TfrmGenerate::lblSaveClick()
 {
-    const QString sFolder = Params ? Params->GetStr(kLogFolder, AppDataDir) : AppDataDir;
+    const QString sFolder = Param::LogFolder.Get();
     const QString sFileName
         = TDialogs::SaveFileName(this, QStringLiteral("Save log file"), sFolder,
                                  QStringLiteral("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
     if (sFileName.isEmpty())
         return;
-    if (Params)
-        Params->SetStr(kLogFolder, QFileInfo(sFileName).absolutePath());
+    Param::LogFolder.Set(QFileInfo(sFileName).absolutePath());
     QSaveFile file(sFileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(FProgress.SaveText().toUtf8()) < 0 || !file.commit())
         TDialogs::Critical(

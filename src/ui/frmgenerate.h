@@ -12,7 +12,7 @@ class QListWidget;
 class QPushButton;
 class QTimer;
 class TDeliveryJob;
-class TParser;
+class TProject;
 struct TRunResult;
 class TorroLabel;
 
@@ -53,11 +53,11 @@ class TfrmGenerate : public QDialog
 public:
     // The projects stay with the caller and must outlive the window; the job
     // reads them on its thread, so they must not change while it runs.
-    explicit TfrmGenerate(const QList<TParser *> &listProjects, QWidget *parent = nullptr);
+    explicit TfrmGenerate(const QList<TProject *> &listProjects, QWidget *parent = nullptr);
     ~TfrmGenerate() override;
 
     // Shows the window modally until the user closes it after the run.
-    static int Execute(const QList<TParser *> &listProjects, QWidget *parent = nullptr);
+    static int Execute(const QList<TProject *> &listProjects, QWidget *parent = nullptr);
 
     bool CanClose() const;
     TLineStyle LineStyle(int iRow) const;
@@ -86,7 +86,7 @@ private:
     void RequestClose();
     void SetBusy(bool bBusy);
 
-    QList<TParser *> FProjectList;
+    QList<TProject *> FProjectList;
     TProgressList FProgress;
     std::unique_ptr<TDeliveryJob> FJob;
     bool FStarted = false;

@@ -4,8 +4,8 @@
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/winutils.h"
-#include "projects/parser.h"
-#include "projects/parserdelphi.h"
+#include "projects/project.h"
+#include "projects/projectdelphi.h"
 #include "ui/appicon.h"
 #include "ui/busycursor.h"
 #include "ui/dialogs.h"
@@ -53,15 +53,15 @@ const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete t
 const QString kWidestFiles = QStringLiteral("00000 files");
 const QString kWidestChanges = QStringLiteral("00000 changes");
 
-QString ParseErrorOf(const TParser *oProject)
+QString ParseErrorOf(const TProject *oProject)
 {
-    const auto *delphi = dynamic_cast<const TParserDelphi *>(oProject);
+    const auto *delphi = dynamic_cast<const TProjectDelphi *>(oProject);
     return delphi ? delphi->ParseError() : QString();
 }
 
-TParser *ProjectOf(const QModelIndex &index)
+TProject *ProjectOf(const QModelIndex &index)
 {
-    return reinterpret_cast<TParser *>(index.data(TProjectDelegate::ProjectRole).value<quintptr>());
+    return reinterpret_cast<TProject *>(index.data(TProjectDelegate::ProjectRole).value<quintptr>());
 }
 
 QIcon ThemeIcon(const char *sName, QStyle::StandardPixmap eFallback)
@@ -73,12 +73,12 @@ QIcon ThemeIcon(const char *sName, QStyle::StandardPixmap eFallback)
 
 // --- TProjectDelegate -------------------------------------------------------
 
-QString TProjectDelegate::FilesText(const TParser *oProject)
+QString TProjectDelegate::FilesText(const TProject *oProject)
 {
     return Plural(QStringLiteral("file"), oProject->FileCount());
 }
 
-QString TProjectDelegate::ChangesText(const TParser *oProject)
+QString TProjectDelegate::ChangesText(const TProject *oProject)
 {
     return Plural(QStringLiteral("change"), oProject->ChangedFiles());
 }
@@ -103,7 +103,7 @@ TProjectDelegate::TRowLayout TProjectDelegate::Layout(const QStyleOptionViewItem
     }
     // Both counts right-aligned inside the row: changes at the right edge,
     // files in a column before them.
-    const TParser *oProject = ProjectOf(index);
+    const TProject *oProject = ProjectOf(index);
     const QString sFiles = oProject ? FilesText(oProject) : QString();
     const QString sChanges = oProject ? ChangesText(oProject) : QString();
     const int iChangesWidth = qMax(fm.horizontalAdvance(kWidestChanges), fm.horizontalAdvance(sChanges));
@@ -146,7 +146,7 @@ void TProjectDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     if (layout.mark.isValid())
         style->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, widget).paint(painter, layout.mark);
 
-    const TParser *oProject = ProjectOf(index);
+    const TProject *oProject = ProjectOf(index);
     if (!oProject)
         return;
     const bool bSelected = option.state & QStyle::State_Selected;
@@ -460,13 +460,13 @@ void TfrmMain::mmProjectsPopup()
     HideStartPanel();
 }
 
-TParser *TfrmMain::ProjectAt(int iRow) const
+TProject *TfrmMain::ProjectAt(int iRow) const
 {
     const QListWidgetItem *item = listProjects->item(iRow);
     return item ? ProjectOf(listProjects->model()->index(iRow, 0)) : nullptr;
 }
 
-int TfrmMain::RowOf(const TParser *oProject) const
+int TfrmMain::RowOf(const TProject *oProject) const
 {
     for (int i = 0; i < listProjects->count(); ++i)
         if (ProjectAt(i) == oProject)
@@ -480,7 +480,7 @@ QListWidgetItem *TfrmMain::SelectedItem() const
     return items.isEmpty() ? nullptr : items.front();
 }
 
-QListWidgetItem *TfrmMain::AppendItem(TParser *oProject)
+QListWidgetItem *TfrmMain::AppendItem(TProject *oProject)
 {
     auto *item = new QListWidgetItem();
     item->setText(oProject->Title());
@@ -495,7 +495,7 @@ QListWidgetItem *TfrmMain::AppendItem(TParser *oProject)
 void TfrmMain::ApplyRules(QListWidgetItem *item)
 {
     const int iRow = listProjects->row(item);
-    TParser *oProject = ProjectAt(iRow);
+    TProject *oProject = ProjectAt(iRow);
     const int iIndex = FProjects.IndexOf(oProject);
     if (iIndex < 0)
         return;
@@ -514,15 +514,15 @@ void TfrmMain::ApplyRules(QListWidgetItem *item)
     FSettingChecks = false;
 }
 
-void TfrmMain::ParseComplete(TParser *oParser)
+void TfrmMain::ParseComplete(TProject *oProject)
 {
-    const int iRow = RowOf(oParser);
+    const int iRow = RowOf(oProject);
     if (iRow < 0)
         return;
     QListWidgetItem *item = listProjects->item(iRow);
     FSettingChecks = true;
-    item->setText(oParser->Title());
-    item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oParser));
+    item->setText(oProject->Title());
+    item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oProject));
     FSettingChecks = false;
     listProjects->viewport()->update(listProjects->visualItemRect(item));
 }
@@ -546,7 +546,7 @@ void TfrmMain::FillList()
         } done { this };
         FProjects.Load();
         for (int i = 0; i < FProjects.Count(); ++i)
-            FProjects.At(i)->SetOnParse([this](TParser *oParser) { ParseComplete(oParser); });
+            FProjects.At(i)->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
         FProjects.Parse();
         FProjects.SortByTitle();
         listProjects->setUpdatesEnabled(false);
@@ -592,12 +592,12 @@ void TfrmMain::SelectAll(bool bChecked)
 
 void TfrmMain::AddProject()
 {
-    std::unique_ptr<TParser> oCreated;
+    std::unique_ptr<TProject> oCreated;
     TfrmProjectEditor::ExecuteNew(oCreated, this);
     // A project stored before a Cancel is in the database all the same.
     if (oCreated) {
-        TParser *oProject = oCreated.get();
-        oProject->SetOnParse([this](TParser *oParser) { ParseComplete(oParser); });
+        TProject *oProject = oCreated.get();
+        oProject->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
         FProjects.Append(std::move(oCreated), true);
         QListWidgetItem *item = AppendItem(oProject);
         listProjects->setCurrentItem(item);
@@ -610,9 +610,9 @@ void TfrmMain::EditProject()
     QListWidgetItem *item = SelectedItem();
     if (!item)
         return;
-    TParser *oProject = ProjectAt(listProjects->row(item));
+    TProject *oProject = ProjectAt(listProjects->row(item));
     const bool bSaved = TfrmProjectEditor::Execute(oProject, this);
-    oProject->SetOnParse([this](TParser *oParser) { ParseComplete(oParser); });
+    oProject->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
     const int iIndex = FProjects.IndexOf(oProject);
     // Tasks and entries are stored as the user works, also before a Cancel.
     FProjects.RefreshSendTasks(iIndex);
@@ -633,7 +633,7 @@ void TfrmMain::DeleteProject()
     if (!item)
         return;
     if (TDialogs::Confirm(this, kTitle, kConfirmDelete)) {
-        TParser *oProject = ProjectAt(listProjects->row(item));
+        TProject *oProject = ProjectAt(listProjects->row(item));
         TProjectList::DeleteProject(oProject->ProjectID());
         delete listProjects->takeItem(listProjects->row(item));
         FProjects.RemoveAt(FProjects.IndexOf(oProject));
@@ -643,7 +643,7 @@ void TfrmMain::DeleteProject()
 
 void TfrmMain::Generate()
 {
-    QList<TParser *> listChecked;
+    QList<TProject *> listChecked;
     for (int i = 0; i < listProjects->count(); ++i)
         if (listProjects->item(i)->checkState() == Qt::Checked)
             listChecked.append(ProjectAt(i));
@@ -654,7 +654,7 @@ void TfrmMain::Generate()
     // list does not invite a second delivery of the same files.
     {
         TBusyCursor busy;
-        for (TParser *oProject : std::as_const(listChecked)) {
+        for (TProject *oProject : std::as_const(listChecked)) {
             const int iIndex = FProjects.IndexOf(oProject);
             const int iRow = RowOf(oProject);
             if (iIndex < 0 || iRow < 0)

@@ -12,7 +12,7 @@ class QListWidgetItem;
 class QMenu;
 class QPushButton;
 class QTimer;
-class TParser;
+class TProject;
 class TorroLabel;
 
 // Draws a project row: check box (none for a project that cannot be
@@ -36,8 +36,8 @@ public:
         QRect check, mark, title, files, changes;
     };
     // The count texts of a row: "1 file", "12 files", "0 changes".
-    static QString FilesText(const TParser *oProject);
-    static QString ChangesText(const TParser *oProject);
+    static QString FilesText(const TProject *oProject);
+    static QString ChangesText(const TProject *oProject);
     static TRowLayout Layout(const QStyleOptionViewItem &option, const QModelIndex &index);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -64,8 +64,8 @@ public:
     // The list's projects, in list order.
     TProjectList &Projects() { return FProjects; }
     // The project of a row; null when there is no such row.
-    TParser *ProjectAt(int iRow) const;
-    int RowOf(const TParser *oProject) const;
+    TProject *ProjectAt(int iRow) const;
+    int RowOf(const TProject *oProject) const;
 
     // The actions, also for tests.
     void FillList();
@@ -94,8 +94,8 @@ private:
     void CentreStartPanel();
     void HideStartPanel();
     void mmProjectsPopup();
-    void ParseComplete(TParser *oParser);
-    QListWidgetItem *AppendItem(TParser *oProject);
+    void ParseComplete(TProject *oProject);
+    QListWidgetItem *AppendItem(TProject *oProject);
     void ApplyRules(QListWidgetItem *item);
     QListWidgetItem *SelectedItem() const;
     void ItemChanged(QListWidgetItem *item);

@@ -7,8 +7,8 @@
 #include "delivery/sendtask.h"
 #include "projects/entrycounts.h"
 #include "projects/fileentries.h"
-#include "projects/parser.h"
-#include "projects/parserdelphi.h"
+#include "projects/project.h"
+#include "projects/projectdelphi.h"
 #include "ui/busycursor.h"
 #include "ui/dialogs.h"
 #include "ui/frmfileadd.h"
@@ -120,9 +120,9 @@ QSize TFileRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
 
 // --- TfrmProjectEditor ----------------------------------------------------
 
-TfrmProjectEditor::TfrmProjectEditor(TParser *oParser, QWidget *parent)
+TfrmProjectEditor::TfrmProjectEditor(TProject *oProject, QWidget *parent)
     : TBaseDialog(parent)
-    , FParser(oParser)
+    , FProject(oProject)
 {
     setObjectName(QStringLiteral("frmProjectEditor"));
     setWindowTitle(kCaption);
@@ -351,18 +351,18 @@ QWidget *TfrmProjectEditor::BuildSendPage()
 
 void TfrmProjectEditor::Prepare()
 {
-    if (FParser) {
-        (FParser->Kind() == pkDelphi ? rbDelphi : rbOther)->setChecked(true);
-        edTitle->setText(FParser->Title());
-        edFile->setText(FParser->ProjectFile());
+    if (FProject) {
+        (FProject->Kind() == pkDelphi ? rbDelphi : rbOther)->setChecked(true);
+        edTitle->setText(FProject->Title());
+        edFile->setText(FProject->ProjectFile());
         lblEdited->setText(DB->QueryStringFmt(QStringLiteral("SELECT modified FROM projects WHERE id = %d"),
-                                              { FParser->ProjectID() }));
+                                              { FProject->ProjectID() }));
         edFile->setReadOnly(true);
         btnFile->setEnabled(false);
         rbOther->setEnabled(false);
         rbDelphi->setEnabled(false);
-        lblFile->setEnabled(FParser->Kind() == pkDelphi);
-        edFile->setEnabled(FParser->Kind() == pkDelphi);
+        lblFile->setEnabled(FProject->Kind() == pkDelphi);
+        edFile->setEnabled(FProject->Kind() == pkDelphi);
         ShowAllFiles();
         SetCaption();
         LoadSendTasks();
@@ -395,13 +395,13 @@ int TfrmProjectEditor::HelpTopic() const
     }
 }
 
-bool TfrmProjectEditor::Execute(TParser *oParser, QWidget *parent)
+bool TfrmProjectEditor::Execute(TProject *oProject, QWidget *parent)
 {
-    TfrmProjectEditor frm(oParser, parent);
+    TfrmProjectEditor frm(oProject, parent);
     return frm.exec() == QDialog::Accepted;
 }
 
-bool TfrmProjectEditor::ExecuteNew(std::unique_ptr<TParser> &oCreated, QWidget *parent)
+bool TfrmProjectEditor::ExecuteNew(std::unique_ptr<TProject> &oCreated, QWidget *parent)
 {
     TfrmProjectEditor frm(nullptr, parent);
     const bool bSaved = frm.exec() == QDialog::Accepted;
@@ -409,10 +409,10 @@ bool TfrmProjectEditor::ExecuteNew(std::unique_ptr<TParser> &oCreated, QWidget *
     return bSaved && oCreated;
 }
 
-std::unique_ptr<TParser> TfrmProjectEditor::TakeCreated()
+std::unique_ptr<TProject> TfrmProjectEditor::TakeCreated()
 {
-    if (FCreated.get() == FParser)
-        FParser = nullptr;
+    if (FCreated.get() == FProject)
+        FProject = nullptr;
     return std::move(FCreated);
 }
 
@@ -423,7 +423,7 @@ bool TfrmProjectEditor::Counting() const
 
 void TfrmProjectEditor::SetCaption()
 {
-    setWindowTitle(kCaption + QStringLiteral(" :: ") + (FParser ? FParser->Title() : edTitle->text()));
+    setWindowTitle(kCaption + QStringLiteral(" :: ") + (FProject ? FProject->Title() : edTitle->text()));
 }
 
 // --- Project page -----------------------------------------------------------
@@ -433,7 +433,7 @@ void TfrmProjectEditor::rbTypeClick()
     const bool bDelphi = rbDelphi->isChecked();
     lblFile->setEnabled(bDelphi);
     edFile->setEnabled(bDelphi);
-    btnFile->setEnabled(bDelphi && !FParser);
+    btnFile->setEnabled(bDelphi && !FProject);
     ProjectChange();
 }
 
@@ -442,7 +442,7 @@ bool TfrmProjectEditor::PagesAllowed() const
     const QString sTitle = edTitle->text().trimmed();
     if (sTitle.isEmpty())
         return false;
-    if (!FParser
+    if (!FProject
         && DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects WHERE title = '%s'"),
                                { SQLEscape(sTitle) })
             != 0)
@@ -474,20 +474,20 @@ void TfrmProjectEditor::PageChanged(int iIndex)
 {
     // Leaving the Project page stores a new project, so that entries and
     // tasks can refer to it.
-    if (iIndex != kPageProject && !FParser && !edTitle->text().trimmed().isEmpty())
+    if (iIndex != kPageProject && !FProject && !edTitle->text().trimmed().isEmpty())
         StoreProject();
     if (iIndex == kPageSend)
-        lblSendAdd->setEnabled(FParser != nullptr);
+        lblSendAdd->setEnabled(FProject != nullptr);
 }
 
 void TfrmProjectEditor::StoreProject()
 {
     const QString sTitle = edTitle->text();
-    if (FParser) {
+    if (FProject) {
         DB->ExecSQLFmt(
             QStringLiteral("UPDATE projects SET title = '%s', modified = DATETIME('NOW') WHERE id = %d"),
-            { SQLEscape(sTitle), FParser->ProjectID() });
-        FParser->SetTitle(sTitle);
+            { SQLEscape(sTitle), FProject->ProjectID() });
+        FProject->SetTitle(sTitle);
         SetCaption();
         return;
     }
@@ -497,9 +497,9 @@ void TfrmProjectEditor::StoreProject()
                        "'%s', '%s', DATETIME('NOW'))"),
         { iKind, SQLEscape(sTitle), SQLEscape(edFile->text()) });
     const int iID = int(DB->LastInsertRowID());
-    FCreated = CreateParser(iKind, iID, sTitle, iKind == pkDelphi ? edFile->text() : QString(),
-                            [this](TParser *) { ShowAllFiles(); });
-    FParser = FCreated.get();
+    FCreated = CreateProject(iKind, iID, sTitle, iKind == pkDelphi ? edFile->text() : QString(),
+                             [this](TProject *) { ShowAllFiles(); });
+    FProject = FCreated.get();
     // The kind and the project file are fixed from now on.
     edFile->setReadOnly(true);
     btnFile->setEnabled(false);
@@ -512,7 +512,7 @@ void TfrmProjectEditor::StoreProject()
     SetCaption();
     {
         TBusyCursor busy;
-        FParser->Parse();
+        FProject->Parse();
     }
     ProjectChange();
 }
@@ -535,15 +535,15 @@ void TfrmProjectEditor::FinishEditing()
     FCounts->Cancel();
     // The main window draws the counts of the object: entries added or
     // deleted here change them.
-    if (FParser)
-        FParser->Recount();
+    if (FProject)
+        FProject->Recount();
 }
 
 // --- Files page -------------------------------------------------------------
 
 void TfrmProjectEditor::ShowParseError()
 {
-    const auto *delphi = dynamic_cast<const TParserDelphi *>(FParser);
+    const auto *delphi = dynamic_cast<const TProjectDelphi *>(FProject);
     const QString sError = delphi ? delphi->ParseError() : QString();
     lblParseError->setText(sError.isEmpty()
                                ? QString()
@@ -558,9 +558,9 @@ void TfrmProjectEditor::ShowAllFiles()
     FCounts->Cancel();
     FShowingAdded = false;
     listFiles->clear();
-    if (FParser) {
+    if (FProject) {
         listFiles->setUpdatesEnabled(false);
-        for (const QString &sPath : FParser->FilePaths()) {
+        for (const QString &sPath : FProject->FilePaths()) {
             auto *item = new QListWidgetItem(sPath, listFiles);
             item->setData(TFileRowDelegate::IDRole, 0);
         }
@@ -579,10 +579,10 @@ void TfrmProjectEditor::ShowAddedFiles()
     FShowingAdded = true;
     listFiles->clear();
     QStringList entries;
-    if (FParser) {
+    if (FProject) {
         const auto table
             = DB->GetTableFmt(QStringLiteral("SELECT id, filename FROM files WHERE id_projects = %d"),
-                              { FParser->ProjectID() });
+                              { FProject->ProjectID() });
         while (!table->Eof()) {
             auto *item = new QListWidgetItem(table->FieldAsString(1), listFiles);
             item->setData(TFileRowDelegate::IDRole, int(table->FieldAsInteger(0)));
@@ -615,25 +615,25 @@ void TfrmProjectEditor::FileSelectionChanged()
 
 void TfrmProjectEditor::lblFileAddClick()
 {
-    if (!FParser)
+    if (!FProject)
         return;
-    const int id = TfrmFileAdd::Execute(FParser, this);
+    const int id = TfrmFileAdd::Execute(FProject, this);
     if (id > 0)
-        FParser->FileAdd(id);
+        FProject->FileAdd(id);
     ShowAddedFiles();
 }
 
 void TfrmProjectEditor::AddDropped(const QStringList &oPaths)
 {
-    if (!FParser)
+    if (!FProject)
         return;
-    const QStringList present = FParser->FilePaths();
+    const QStringList present = FProject->FilePaths();
     const QSet<QString> known(present.cbegin(), present.cend());
     // The same drop twice adds nothing new.
     const auto stored = [this](const QString &sEntry) {
         return DB->QueryIntegerFmt(
                    QStringLiteral("SELECT COUNT(id) FROM files WHERE id_projects = %d AND filename = '%s'"),
-                   { FParser->ProjectID(), SQLEscape(sEntry) })
+                   { FProject->ProjectID(), SQLEscape(sEntry) })
             > 0;
     };
     int iFirst = 0;
@@ -642,17 +642,17 @@ void TfrmProjectEditor::AddDropped(const QStringList &oPaths)
         const QString sPath = QDir::cleanPath(info.absoluteFilePath());
         QString sEntry;
         if (info.isDir())
-            sEntry = BuildWildcardEntry({ sPath, QStringLiteral("*"), true, QString() }, *FParser);
+            sEntry = BuildWildcardEntry({ sPath, QStringLiteral("*"), true, QString() }, *FProject);
         else if (info.isFile() && !known.contains(sPath))
             sEntry = sPath;
         if (sEntry.isEmpty() || stored(sEntry))
             continue;
-        const int id = StoreFileEntry(FParser->ProjectID(), sEntry);
+        const int id = StoreFileEntry(FProject->ProjectID(), sEntry);
         if (iFirst == 0)
             iFirst = id;
     }
     if (iFirst > 0)
-        FParser->FileAdd(iFirst);
+        FProject->FileAdd(iFirst);
     ShowAddedFiles();
 }
 
@@ -665,8 +665,8 @@ void TfrmProjectEditor::lblFileDeleteClick()
         if (!item->isSelected())
             continue;
         const int id = item->data(TFileRowDelegate::IDRole).toInt();
-        if (id > 0 && FParser)
-            FParser->FileDelete(id);
+        if (id > 0 && FProject)
+            FProject->FileDelete(id);
         delete listFiles->takeItem(i);
     }
     // The counts still coming belong to rows that may be gone.
@@ -682,9 +682,9 @@ void TfrmProjectEditor::lblFileDeleteClick()
 void TfrmProjectEditor::LoadSendTasks()
 {
     listMethods->clear();
-    if (!FParser)
+    if (!FProject)
         return;
-    for (const TSendTask &task : TSendTask::LoadProject(FParser->ProjectID())) {
+    for (const TSendTask &task : TSendTask::LoadProject(FProject->ProjectID())) {
         const QString sText = task.ListText();
         if (sText.isEmpty())
             continue;
@@ -703,9 +703,9 @@ void TfrmProjectEditor::SendSelectionChanged()
 
 void TfrmProjectEditor::EditSendTask(int iMethodID)
 {
-    if (!FParser)
+    if (!FProject)
         return;
-    if (TfrmSendEditor::Execute(iMethodID, FParser->ProjectID(), edTitle->text(), this))
+    if (TfrmSendEditor::Execute(iMethodID, FProject->ProjectID(), edTitle->text(), this))
         LoadSendTasks();
 }
 

@@ -12,7 +12,7 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class TEntryCounts;
-class TParser;
+class TProject;
 class TorroLabel;
 
 // Draws a row of the project editor's file list: its text, and in the
@@ -42,22 +42,22 @@ class TfrmProjectEditor : public TBaseDialog
     Q_OBJECT
 
 public:
-    // oParser is the project to edit, or null for a new one.
-    explicit TfrmProjectEditor(TParser *oParser, QWidget *parent = nullptr);
+    // oProject is the project to edit, or null for a new one.
+    explicit TfrmProjectEditor(TProject *oProject, QWidget *parent = nullptr);
     ~TfrmProjectEditor() override;
 
     // Edits a listed project; true when saved. Title and counts of the
     // object are current afterwards, also when the user cancelled.
-    static bool Execute(TParser *oParser, QWidget *parent = nullptr);
+    static bool Execute(TProject *oProject, QWidget *parent = nullptr);
     // Creates a project; true when saved. oCreated receives the project
     // whenever it was stored, also when the user cancelled afterwards (the
     // row stays in the database, so the caller must list it).
-    static bool ExecuteNew(std::unique_ptr<TParser> &oCreated, QWidget *parent = nullptr);
+    static bool ExecuteNew(std::unique_ptr<TProject> &oCreated, QWidget *parent = nullptr);
 
     // The project object: the one given, or the one the store step made.
-    TParser *Project() const { return FParser; }
+    TProject *Project() const { return FProject; }
     // Takes the object the store step made; null when there is none.
-    std::unique_ptr<TParser> TakeCreated();
+    std::unique_ptr<TProject> TakeCreated();
 
     // Whether the file counts of the "Added files" view are still coming.
     bool Counting() const;
@@ -105,8 +105,8 @@ private:
     void SetCaption();
     void FinishEditing();
 
-    TParser *FParser = nullptr;
-    std::unique_ptr<TParser> FCreated;
+    TProject *FProject = nullptr;
+    std::unique_ptr<TProject> FCreated;
     bool FShowingAdded = false;
     bool FFinished = false;
     TEntryCounts *FCounts = nullptr;

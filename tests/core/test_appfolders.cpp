@@ -1,5 +1,5 @@
+#include "app/startup.h"
 #include "core/appfolders.h"
-#include "core/data/startup.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "support/testenv.h"

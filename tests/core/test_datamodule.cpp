@@ -1,6 +1,6 @@
+#include "app/startup.h"
 #include "core/appfolders.h"
 #include "core/data/fdata.h"
-#include "core/data/startup.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/schema.h"

@@ -10,9 +10,9 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -510,6 +510,32 @@ TEST_F(ListFilesTest, UndecodableNamesHandedBack)
     EXPECT_EQ(bad[1].sName, u"dir\\x80"_s);
     EXPECT_EQ(bad[2].sName, u"odd\\xC3(\\\\.pas"_s);
     EXPECT_EQ(EscapeFileName(QByteArray("caf\xc3\xa9\t\\x")), u"caf\u00e9\\x09\\\\x"_s);
+}
+
+// Change counting reads the times while listing: one per listed file, in
+// step with the names, a link giving its target's time.
+TEST_F(ListFilesTest, ModificationTimesInStepWithTheNames)
+{
+    const auto setTime = [](const QString &path, const QDateTime &when) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+    };
+    setTime(root + u"/sub2/e.PAS"_s, QDateTime(QDate(2021, 5, 6), QTime(7, 8, 9, 500), Qt::UTC));
+    setTime(root + u"/sub2/deep/f.pas"_s, QDateTime(QDate(2019, 12, 31), QTime(23, 59, 59), Qt::UTC));
+    ASSERT_TRUE(QFile::link(root + u"/sub2/e.PAS"_s, root + u"/sub2/alias.pas"_s));
+    sandbox.writeFile(u"src/sub2/skip.txt"_s, "not listed");
+
+    QStringList out;
+    QList<qint64> times { 42 };
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, true, nullptr, &times);
+    EXPECT_EQ(
+        out,
+        (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/f.pas"_s, root + u"/sub2/e.PAS"_s }));
+    EXPECT_EQ(times, (QList<qint64> { 1620284889500, 1577836799000, 1620284889500 }));
+    EXPECT_EQ(FileModifiedMSecs(root + u"/sub2/e.PAS"_s), 1620284889500);
+    EXPECT_EQ(FileModifiedMSecs(root + u"/sub2/gone.pas"_s), kNoFileTime);
+    EXPECT_EQ(FileModifiedMSecs(root + u"/sub2"_s), kNoFileTime);
 }
 
 TEST_F(ListFilesTest, UnreadableFolderIsSkipped)

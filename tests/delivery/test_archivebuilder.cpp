@@ -4,7 +4,7 @@
 #include "delivery/deliverylog.h"
 #include "delivery/progress.h"
 #include "delivery/sendtasks.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "support/pebuilder.h"
 #include "zipreader.h"
 
@@ -25,20 +25,17 @@ class ArchiveBuilder : public ProjectDB
 protected:
     TProgressList progress;
     TArchiveBuilder builder { progress };
-    std::unique_ptr<TParser> project;
+    std::unique_ptr<TProject> project;
 
-    void SetUp() override
-    {
-        ProjectDB::SetUp();
-    }
+    void SetUp() override { ProjectDB::SetUp(); }
 
     // A parsed Generic project holding the sandbox files named (created unless missing is set).
-    TParser &generic(const QString &sTitle, const QStringList &names)
+    TProject &generic(const QString &sTitle, const QStringList &names)
     {
         const int id = addProject(pkGeneric, sTitle);
         for (const QString &name : names)
             addEntry(id, file(name, "text of " + name.toUtf8()));
-        project = CreateParser(pkGeneric, id, sTitle, QString());
+        project = CreateProject(pkGeneric, id, sTitle, QString());
         project->Parse();
         return *project;
     }
@@ -75,7 +72,7 @@ TEST(ArchiveNames, CommonRoot)
 
 TEST_F(ArchiveBuilder, ArchiveNameRemovesBlanks)
 {
-    auto p = CreateParser(pkGeneric, 1, u"  Bob's Tool:\tX "_s, QString());
+    auto p = CreateProject(pkGeneric, 1, u"  Bob's Tool:\tX "_s, QString());
     EXPECT_EQ(TArchiveBuilder::ArchiveName(*p, u"1.0.0"_s), u"Bob'sTool:_X_1.0.0.zip"_s);
 }
 
@@ -92,14 +89,14 @@ TEST_F(ArchiveBuilder, ProjectVersion)
     pe.versionLS = (1u << 16) | 7;
     file(u"g/Gen.exe"_s, pe.build());
     const auto delphi = [&](const QString &dpr) {
-        auto p = CreateParser(pkDelphi, 1, u"Title"_s, sandbox.path(dpr));
+        auto p = CreateProject(pkDelphi, 1, u"Title"_s, sandbox.path(dpr));
         return builder.ProjectVersion(*p);
     };
     EXPECT_EQ(delphi(u"g/Gen.dpr"_s), u"2.0.1"_s);
     // Built on Windows: the program file's case need not match the project's.
     file(u"w/TOOL.EXE"_s, pe.build());
     EXPECT_EQ(delphi(u"w/Tool.dpr"_s), u"2.0.1"_s);
-    auto p = CreateParser(pkDelphi, 1, u"Title"_s, sandbox.path(u"w/Tool.dpr"_s));
+    auto p = CreateProject(pkDelphi, 1, u"Title"_s, sandbox.path(u"w/Tool.dpr"_s));
     EXPECT_EQ(TArchiveBuilder::ArchiveName(*p, builder.ProjectVersion(*p)), u"Title_2.0.1.zip"_s);
 
     EXPECT_TRUE(stamp.match(delphi(u"n/NoExe.dpr"_s)).hasMatch());
@@ -114,7 +111,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsPathsBelowTheRoot)
     const QString codeZip = RunTempDir() + u"code.zip"_s;
     ASSERT_TRUE(QFile(sandbox.writeFile(u"old.zip"_s, "PK")).copy(codeZip));
 
-    TParser &p = generic(
+    TProject &p = generic(
         u"Two Folders"_s,
         { u"x/Proj/main.dpr"_s, u"x/Proj/Units/a.pas"_s, u"x/Project2/y.pas"_s, u"x/Proj/Logo.JPG"_s });
     QString root;
@@ -137,7 +134,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsPathsBelowTheRoot)
 
 TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
 {
-    TParser &one = generic(u"One"_s, { u"a/b/c.txt"_s });
+    TProject &one = generic(u"One"_s, { u"a/b/c.txt"_s });
     QString root;
     ZipReader(builder.BuildCodeZip(one, root));
     EXPECT_EQ(root, sandbox.root() + u"/a/b/"_s);
@@ -146,7 +143,7 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
 
     // Removed after the list was made: left out, the rest is zipped.
     progress.Clear();
-    TParser &three = generic(u"Three"_s, { u"m/a.txt"_s, u"m/gone.txt"_s, u"m/b.txt"_s });
+    TProject &three = generic(u"Three"_s, { u"m/a.txt"_s, u"m/gone.txt"_s, u"m/b.txt"_s });
     const QString gone = sandbox.root() + u"/m/gone.txt"_s;
     ASSERT_TRUE(QFile::remove(gone));
     builder.BuildCodeZip(three, root);
@@ -169,7 +166,7 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
 
 TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
 {
-    TParser &p = generic(u"My Tool"_s, { u"src/main.cpp"_s, u"src/util/u.h"_s });
+    TProject &p = generic(u"My Tool"_s, { u"src/main.cpp"_s, u"src/util/u.h"_s });
     QString root;
     const QString codeZip = builder.BuildCodeZip(p, root);
     const QString manifest = builder.WriteReadMe(p, root, u"1.2.3"_s);
@@ -227,7 +224,7 @@ TEST_F(ArchiveBuilder, DeliveryArchiveWithoutItsCodeIsAnError)
 
 TEST_F(ArchiveBuilder, LogRowsKeepTextsUnchanged)
 {
-    auto p = CreateParser(pkGeneric, 1, u"Bob's Tool"_s, QString());
+    auto p = CreateProject(pkGeneric, 1, u"Bob's Tool"_s, QString());
     const QString name = TArchiveBuilder::ArchiveName(*p, u"1.0.0"_s);
     SaveLog(true, lsZipAndDeliver, 3, skFTP, name, u"ftp.example.org"_s);
     SaveLog(false, lsZipAndDeliver, 3, skFile, name, u"/srv/O'Brien's share"_s);
@@ -281,7 +278,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
     addEntry(id, file(u"leak/x\\y.txt"_s, "backslash"));
     addEntry(id, file(u"leak/x/y.txt"_s, "slash"));
     addEntry(id, dir + u"*.h"_s); // a real wildcard entry matching nothing
-    project = CreateParser(pkGeneric, id, u"Leak"_s, QString());
+    project = CreateProject(pkGeneric, id, u"Leak"_s, QString());
     project->Parse();
     EXPECT_EQ(project->FilePaths(),
               (QStringList { dir + u"main.c"_s, dir + u"README"_s, dir + u"readme"_s, dir + u"a"_s,
@@ -306,7 +303,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
 
     // Folders that differ only in case have no common folder below their parent.
     progress.Clear();
-    TParser &twins = generic(u"Twins"_s, { u"c/Proj/a.pas"_s, u"c/proj/b.pas"_s });
+    TProject &twins = generic(u"Twins"_s, { u"c/Proj/a.pas"_s, u"c/proj/b.pas"_s });
     builder.BuildCodeZip(twins, root);
     EXPECT_EQ(root, sandbox.root() + u"/c/"_s);
     EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(),
@@ -315,7 +312,7 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
     // A file named "a<b" next to a folder "a" is just a file.
     progress.Clear();
     QDir().mkpath(sandbox.root() + u"/f/a"_s);
-    TParser &angle = generic(u"Angle"_s, { u"f/a<b"_s, u"f/c.txt"_s });
+    TProject &angle = generic(u"Angle"_s, { u"f/a<b"_s, u"f/c.txt"_s });
     builder.BuildCodeZip(angle, root);
     EXPECT_EQ(lines(), QStringList { u"  Zipped 2 files"_s });
     EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"a<b"_s, u"c.txt"_s }));
@@ -336,7 +333,7 @@ TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
     }
     const int id = addProject(pkGeneric, u"Enc"_s);
     addEntry(id, dir + u"/*.txt -r"_s);
-    project = CreateParser(pkGeneric, id, u"Enc"_s, QString());
+    project = CreateProject(pkGeneric, id, u"Enc"_s, QString());
     project->Parse();
     EXPECT_EQ(project->FilePaths(), (QStringList { dir + u"/good.txt"_s, dir + u"/sub/ok.txt"_s }));
 
@@ -347,7 +344,8 @@ TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
         (QStringList { u"!  File name not valid UTF-8 skipped: bad\\xFF.txt in "_s + dir,
                        u"!  File name not valid UTF-8 skipped: caf\\xE9\\x01.txt in "_s + dir + u"/sub"_s,
                        u"  Zipped 2 files"_s }));
-    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"good.txt"_s, u"sub/ok.txt"_s }));
+    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(),
+              (QStringList { u"good.txt"_s, u"sub/ok.txt"_s }));
 
     // Deleting the entry takes its reports with it.
     progress.Clear();
@@ -358,7 +356,7 @@ TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
 TEST(ArchiveNames, SafeFileNameFromTheTitle)
 {
     const auto name = [](const QString &title, const QString &version = u"1.0"_s) {
-        TParserGeneric p(1, title, QString());
+        TProjectGeneric p(1, title, QString());
         return TArchiveBuilder::ArchiveName(p, version);
     };
     EXPECT_EQ(name(u"My Tool"_s, u"1.2.3"_s), u"MyTool_1.2.3.zip"_s);

@@ -6,7 +6,7 @@
 #include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "delivery/sendtasks.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "support/servers.h"
 
 #include <QCoreApplication>
@@ -30,7 +30,7 @@ class DeliveryJob : public ProjectDB
 {
 protected:
     TProgressList progress; // the owner's list, as a window holds it
-    std::vector<std::unique_ptr<TParser>> projects;
+    std::vector<std::unique_ptr<TProject>> projects;
 
     void SetUp() override
     {
@@ -39,24 +39,24 @@ protected:
         ShareConnection(*db);
     }
 
-    TParser *project(const QString &sTitle, const QList<std::pair<QString, QByteArray>> &files)
+    TProject *project(const QString &sTitle, const QList<std::pair<QString, QByteArray>> &files)
     {
         const int id = addProject(pkGeneric, sTitle);
         for (const auto &[name, bytes] : files)
             addEntry(id, file(sTitle + u"/"_s + name, bytes));
-        projects.push_back(CreateParser(pkGeneric, id, sTitle, QString()));
+        projects.push_back(CreateProject(pkGeneric, id, sTitle, QString()));
         projects.back()->Parse();
         return projects.back().get();
     }
-    TParser *project(const QString &sTitle) { return project(sTitle, { { u"a.txt"_s, "text" } }); }
-    int task(const TParser *p, int iKind)
+    TProject *project(const QString &sTitle) { return project(sTitle, { { u"a.txt"_s, "text" } }); }
+    int task(const TProject *p, int iKind)
     {
         db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword, modified) "
                        "VALUES (%d, %d, '', DATETIME('NOW'))"_s,
                        { p->ProjectID(), iKind });
         return int(db->LastInsertRowID());
     }
-    int fileTask(const TParser *p, const QString &sFolder, bool bMissing = false)
+    int fileTask(const TProject *p, const QString &sFolder, bool bMissing = false)
     {
         const QString sPath = sandbox.path(sFolder);
         if (!bMissing)
@@ -65,7 +65,7 @@ protected:
         SetSendParam(id, u"FileFolder"_s, sPath);
         return id;
     }
-    int ftpTask(const TParser *p, const QString &sHost)
+    int ftpTask(const TProject *p, const QString &sHost)
     {
         const int id = task(p, skFTP);
         SetSendParam(id, u"FTPHost"_s, sHost);
@@ -80,7 +80,7 @@ protected:
             out << line.sText;
         return out;
     }
-    QString sendDate(const TParser *p)
+    QString sendDate(const TProject *p)
     {
         return db->QueryStringFmt(u"SELECT IFNULL(senddate, 'NULL') FROM projects WHERE id = %d"_s,
                                   { p->ProjectID() });
@@ -98,8 +98,8 @@ protected:
 
 TEST_F(DeliveryJob, LinesReachTheOwnerInOrderThenTheResult)
 {
-    TParser *good = project(u"Good"_s);
-    TParser *bad = project(u"Bad One"_s);
+    TProject *good = project(u"Good"_s);
+    TProject *bad = project(u"Bad One"_s);
     fileTask(good, u"out"_s);
     fileTask(bad, u"nowhere"_s, true);
 
@@ -150,8 +150,8 @@ TEST_F(DeliveryJob, LinesReachTheOwnerInOrderThenTheResult)
 
 TEST_F(DeliveryJob, AbortStopsBetweenProjects)
 {
-    TParser *first = project(u"First"_s);
-    TParser *second = project(u"Second"_s);
+    TProject *first = project(u"First"_s);
+    TProject *second = project(u"Second"_s);
     fileTask(first, u"one"_s);
     fileTask(first, u"two"_s);
     fileTask(second, u"three"_s);
@@ -199,10 +199,10 @@ TEST_F(DeliveryJob, DestroyingTheJobMidUploadCancelsTheTransferAndJoins)
     bwtest::FtpServer::Options slow;
     slow.readLimit = 256 << 10;
     bwtest::FtpServer server(kUser, kPass, sandbox.path(u"ftphome"_s), slow);
-    TParser *p = project(u"Big"_s, { { u"big.bin"_s, bytes } });
+    TProject *p = project(u"Big"_s, { { u"big.bin"_s, bytes } });
     ftpTask(p, server.host());
 
-    auto job = std::make_unique<TDeliveryJob>(QList<TParser *> { p }, progress);
+    auto job = std::make_unique<TDeliveryJob>(QList<TProject *> { p }, progress);
     job->Run();
     // Wait for the upload's counter line on the owner's list.
     const bool bUploading = QTest::qWaitFor(
@@ -229,7 +229,7 @@ TEST_F(DeliveryJob, DestroyingTheJobMidUploadCancelsTheTransferAndJoins)
 
 TEST_F(DeliveryJob, OwnerReadsAndWritesTheDatabaseDuringARun)
 {
-    TParser *p = project(u"Many"_s);
+    TProject *p = project(u"Many"_s);
     for (int i = 0; i < 40; ++i)
         fileTask(p, u"out%1"_s.arg(i));
 
@@ -268,7 +268,7 @@ TEST_F(DeliveryJob, OwnerReadsAndWritesTheDatabaseDuringARun)
 
 TEST_F(DeliveryJob, ErrorInTheRunFailsTheProjectAndTheJobEnds)
 {
-    TParser *p = project(u"Broken"_s);
+    TProject *p = project(u"Broken"_s);
     fileTask(p, u"out"_s);
     db->ExecSQL(u"DROP TABLE log"_s);
 
@@ -312,7 +312,7 @@ TEST_F(ExpiryAndDelivery, TickDuringADeliveryWaitsForItsEnd)
 {
     bwtest::FtpServer server(kUser, kPass, sandbox.path(u"ftphome"_s));
     addRetention(server.host(), u"gone.zip"_s);
-    TParser *p = project(u"Tool"_s);
+    TProject *p = project(u"Tool"_s);
     fileTask(p, u"out"_s);
 
     TExpiryChecker checker;
@@ -344,7 +344,7 @@ TEST_F(ExpiryAndDelivery, DeliveryCancelsARunningCheckAndStartsAfterIt)
     // A server that never greets: the check would wait for its time-out.
     bwtest::SilentServer silent;
     addRetention(u"127.0.0.1:%1"_s.arg(silent.port()), u"a.zip"_s);
-    TParser *p = project(u"Tool"_s);
+    TProject *p = project(u"Tool"_s);
     fileTask(p, u"out"_s);
 
     auto checker = std::make_unique<TExpiryChecker>();

@@ -5,7 +5,7 @@
 #include "delivery/deliveryrun.h"
 #include "delivery/progress.h"
 #include "delivery/sendtasks.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QRegularExpression>
 
@@ -17,24 +17,21 @@ class DeliveryRun : public ProjectDB
 {
 protected:
     TProgressList progress;
-    std::vector<std::unique_ptr<TParser>> projects;
+    std::vector<std::unique_ptr<TProject>> projects;
 
-    void SetUp() override
-    {
-        ProjectDB::SetUp();
-    }
+    void SetUp() override { ProjectDB::SetUp(); }
 
     // A parsed Generic project with the named sandbox files.
-    TParser *project(const QString &sTitle, const QStringList &names)
+    TProject *project(const QString &sTitle, const QStringList &names)
     {
         const int id = addProject(pkGeneric, sTitle);
         for (const QString &name : names)
             addEntry(id, file(sTitle + u"/"_s + name, "text of " + name.toUtf8()));
-        projects.push_back(CreateParser(pkGeneric, id, sTitle, QString()));
+        projects.push_back(CreateProject(pkGeneric, id, sTitle, QString()));
         projects.back()->Parse();
         return projects.back().get();
     }
-    int task(const TParser *p, int iKind, const QString &sPassword = QString())
+    int task(const TProject *p, int iKind, const QString &sPassword = QString())
     {
         db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword, modified) "
                        "VALUES (%d, %d, '%s', DATETIME('NOW'))"_s,
@@ -42,7 +39,7 @@ protected:
         return int(db->LastInsertRowID());
     }
     // A File task into the folder (created unless missing).
-    int fileTask(const TParser *p, const QString &sFolder, bool bMissing = false)
+    int fileTask(const TProject *p, const QString &sFolder, bool bMissing = false)
     {
         const QString sPath = sandbox.path(sFolder);
         if (!bMissing)
@@ -58,7 +55,7 @@ protected:
             out << line.sText;
         return out;
     }
-    QString sendDate(const TParser *p)
+    QString sendDate(const TProject *p)
     {
         return db->QueryStringFmt(u"SELECT IFNULL(senddate, 'NULL') FROM projects WHERE id = %d"_s,
                                   { p->ProjectID() });
@@ -80,9 +77,9 @@ QRegularExpression archiveName(const QString &sPrefix)
 
 TEST_F(DeliveryRun, ProjectWithoutTasksEndsTheRun)
 {
-    TParser *first = project(u"First One"_s, { u"a.txt"_s });
-    TParser *second = project(u"Second"_s, { u"b.txt"_s });
-    TParser *third = project(u"Third"_s, { u"c.txt"_s });
+    TProject *first = project(u"First One"_s, { u"a.txt"_s });
+    TProject *second = project(u"Second"_s, { u"b.txt"_s });
+    TProject *third = project(u"Third"_s, { u"c.txt"_s });
     fileTask(first, u"out1"_s);
     fileTask(third, u"out3"_s);
     db->ExecSQLFmt(u"UPDATE projects SET senddate = 45000.5 WHERE id = %d"_s, { third->ProjectID() });
@@ -125,7 +122,7 @@ TEST_F(DeliveryRun, ProjectWithoutTasksEndsTheRun)
 
 TEST_F(DeliveryRun, FileTaskToMissingFolderFails)
 {
-    TParser *p = project(u"Tool"_s, { u"a.pas"_s, u"b.pas"_s, u"sub/c.pas"_s });
+    TProject *p = project(u"Tool"_s, { u"a.pas"_s, u"b.pas"_s, u"sub/c.pas"_s });
     fileTask(p, u"nowhere"_s, true);
 
     TDeliveryRun run(progress);
@@ -155,8 +152,8 @@ TEST_F(DeliveryRun, FileTaskToMissingFolderFails)
 
 TEST_F(DeliveryRun, AbortFinishesTheRunningProject)
 {
-    TParser *first = project(u"A"_s, { u"a.txt"_s });
-    TParser *second = project(u"B"_s, { u"b.txt"_s });
+    TProject *first = project(u"A"_s, { u"a.txt"_s });
+    TProject *second = project(u"B"_s, { u"b.txt"_s });
     fileTask(first, u"one"_s);
     fileTask(first, u"two"_s);
     fileTask(second, u"three"_s);
@@ -183,7 +180,7 @@ TEST_F(DeliveryRun, AbortFinishesTheRunningProject)
 // Nothing is sent for a kind the program does not know: that is no delivery.
 TEST_F(DeliveryRun, UnknownTaskKindsFail)
 {
-    TParser *p = project(u"Odd"_s, { u"a.txt"_s });
+    TProject *p = project(u"Odd"_s, { u"a.txt"_s });
     task(p, 7);
     fileTask(p, u"out"_s);
     TDeliveryRun run(progress);
@@ -205,7 +202,7 @@ TEST_F(DeliveryRun, UnknownTaskKindsFail)
 // The project's result is every task's, not the last one's.
 TEST_F(DeliveryRun, FirstTaskFailsLastSucceeds)
 {
-    TParser *p = project(u"Mixed"_s, { u"a.txt"_s, u"b.txt"_s });
+    TProject *p = project(u"Mixed"_s, { u"a.txt"_s, u"b.txt"_s });
     fileTask(p, u"missing"_s, true);
     fileTask(p, u"there"_s);
     TDeliveryRun run(progress);
@@ -227,7 +224,7 @@ TEST_F(DeliveryRun, FirstTaskFailsLastSucceeds)
 // The working files of a run are its own: never in the shared per-user folder.
 TEST_F(DeliveryRun, WorkingFilesStayInTheRunFolder)
 {
-    TParser *p = project(u"Own"_s, { u"a.txt"_s });
+    TProject *p = project(u"Own"_s, { u"a.txt"_s });
     fileTask(p, u"out"_s);
     TDeliveryRun run(progress);
     bool bSeen = false;
@@ -247,7 +244,7 @@ TEST_F(DeliveryRun, WorkingFilesStayInTheRunFolder)
 
 TEST_F(DeliveryRun, ProjectWithoutFilesOrTasks)
 {
-    TParser *p = project(u"Empty"_s, {});
+    TProject *p = project(u"Empty"_s, {});
     TDeliveryRun run(progress);
     EXPECT_FALSE(run.CheckProject(*p));
     EXPECT_EQ(lines(),
@@ -259,8 +256,8 @@ TEST_F(DeliveryRun, ProjectWithoutFilesOrTasks)
 // and ends as usual.
 TEST_F(DeliveryRun, EscapingErrorFailsTheProjectAndTheRunGoesOn)
 {
-    TParser *broken = project(u"Broken"_s, { u"a.txt"_s });
-    TParser *next = project(u"Next"_s, { u"b.txt"_s });
+    TProject *broken = project(u"Broken"_s, { u"a.txt"_s });
+    TProject *next = project(u"Next"_s, { u"b.txt"_s });
     fileTask(broken, u"out"_s);
     fileTask(next, u"out2"_s);
     // The delivery log is missing while the first project runs, and back for the second.
@@ -296,7 +293,7 @@ TEST_F(DeliveryRun, EscapingErrorFailsTheProjectAndTheRunGoesOn)
 // An error before the title is out (checking the project) still names it.
 TEST_F(DeliveryRun, ErrorWhileCheckingNamesTheProject)
 {
-    TParser *p = project(u"Unchecked"_s, { u"a.txt"_s });
+    TProject *p = project(u"Unchecked"_s, { u"a.txt"_s });
     fileTask(p, u"out"_s);
     db->ExecSQL(u"ALTER TABLE send RENAME TO send_saved"_s);
     TDeliveryRun run(progress);

@@ -25,27 +25,27 @@ public:
     explicit ZipReader(const QString &path)
     {
         int err = 0;
-        m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+        FZip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
     }
     ~ZipReader()
     {
-        if (m_zip)
-            zip_discard(m_zip);
+        if (FZip)
+            zip_discard(FZip);
     }
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
 
-    bool isOpen() const { return m_zip != nullptr; }
+    bool isOpen() const { return FZip != nullptr; }
 
     std::vector<Entry> entries() const
     {
         std::vector<Entry> result;
-        if (!m_zip)
+        if (!FZip)
             return result;
-        const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+        const zip_int64_t count = zip_get_num_entries(FZip, 0);
         for (zip_int64_t i = 0; i < count; ++i) {
             zip_stat_t st;
-            if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &st) != 0)
+            if (zip_stat_index(FZip, static_cast<zip_uint64_t>(i), 0, &st) != 0)
                 continue;
             result.push_back(
                 { QString::fromUtf8(st.name), st.comp_method, st.encryption_method, st.size, st.comp_size });
@@ -74,12 +74,12 @@ public:
     // missing password, bad CRC). The whole entry is read so the CRC is checked.
     std::optional<QByteArray> read(const QString &name, const QString &password = QString()) const
     {
-        if (!m_zip)
+        if (!FZip)
             return std::nullopt;
         const QByteArray n = name.toUtf8();
         const QByteArray pw = password.toUtf8();
-        zip_file_t *f = password.isEmpty() ? zip_fopen(m_zip, n.constData(), 0)
-                                           : zip_fopen_encrypted(m_zip, n.constData(), 0, pw.constData());
+        zip_file_t *f = password.isEmpty() ? zip_fopen(FZip, n.constData(), 0)
+                                           : zip_fopen_encrypted(FZip, n.constData(), 0, pw.constData());
         if (!f)
             return std::nullopt;
         QByteArray data;
@@ -97,15 +97,15 @@ public:
 
     QString comment() const
     {
-        if (!m_zip)
+        if (!FZip)
             return QString();
         int len = 0;
-        const char *c = zip_get_archive_comment(m_zip, &len, 0);
+        const char *c = zip_get_archive_comment(FZip, &len, 0);
         return c ? QString::fromUtf8(c, len) : QString();
     }
 
 private:
-    zip_t *m_zip = nullptr;
+    zip_t *FZip = nullptr;
 };
 
 } // namespace bwtest

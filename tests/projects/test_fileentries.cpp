@@ -1,6 +1,6 @@
 #include "projectdb.h"
 #include "projects/fileentries.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -13,7 +13,7 @@ class FileEntries : public ProjectDB
 protected:
     QString dir;
     int project = 0;
-    std::unique_ptr<TParser> parser;
+    std::unique_ptr<TProject> parser;
 
     void SetUp() override
     {
@@ -24,7 +24,7 @@ protected:
         file(QStringLiteral("src/one.txt"));
         dir = sandbox.root() + QStringLiteral("/src");
         project = addProject(0, QStringLiteral("Tool"));
-        parser = CreateParser(0, project, QStringLiteral("Tool"), QString());
+        parser = CreateProject(0, project, QStringLiteral("Tool"), QString());
     }
     QString entry(const QString &folder, const QString &mask, bool recursive = false,
                   const QString &exclude = QString()) const
@@ -77,8 +77,8 @@ TEST_F(FileEntries, DuplicatesAreComparedExactly)
     EXPECT_EQ(entry(sMy, QStringLiteral("*.CPP")), sMy + QStringLiteral("/*.CPP"));
     // Another project's entry does not count.
     const int other = addProject(0, QStringLiteral("Other"));
-    auto otherParser = CreateParser(0, other, QStringLiteral("Other"), QString());
-    EXPECT_EQ(BuildWildcardEntry({ sMy, QStringLiteral("*.cpp"), false, QString() }, *otherParser),
+    auto otherProject = CreateProject(0, other, QStringLiteral("Other"), QString());
+    EXPECT_EQ(BuildWildcardEntry({ sMy, QStringLiteral("*.cpp"), false, QString() }, *otherProject),
               sMy + QStringLiteral("/*.cpp"));
 
     // A path part that names a file of the list is refused.

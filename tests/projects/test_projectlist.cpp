@@ -1,5 +1,5 @@
 #include "projectdb.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/projectlist.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +16,10 @@ protected:
             { iProject, iKind });
         return int(db->LastInsertRowID());
     }
-    static QStringList titles(const QList<TParser *> &projects)
+    static QStringList titles(const QList<TProject *> &projects)
     {
         QStringList out;
-        for (const TParser *p : projects)
+        for (const TProject *p : projects)
             out << p->Title();
         return out;
     }
@@ -115,7 +115,7 @@ TEST_F(ProjectList, TitlesMatchExactlyElseIgnoringCase)
     list.SortByTitle();
 
     // An exact match wins over the ones that differ in case.
-    QList<TParser *> selected = list.Titled({ QStringLiteral("tool") });
+    QList<TProject *> selected = list.Titled({ QStringLiteral("tool") });
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(selected[0]->ProjectID(), iTool2);
     // No exact match: every one that matches ignoring case, in list order.
@@ -143,7 +143,7 @@ TEST_F(ProjectList, LoadTitledMakesOnlyTheNamedProjects)
     addFour();
     addProject(pkGeneric, QStringLiteral("DELTA"));
     TProjectList list;
-    const QList<TParser *> selected
+    const QList<TProject *> selected
         = list.LoadTitled({ QStringLiteral("gamma"), QStringLiteral("delta"), QStringLiteral("gamma") });
     // "delta" has no exact match, so both spellings; gamma is made once.
     EXPECT_EQ(titles(selected),
@@ -174,7 +174,7 @@ TEST_F(ProjectList, AppendRemoveAndRefresh)
     list.Parse();
     const int iNew = addProject(pkGeneric, QStringLiteral("Added"));
     addEntry(iNew, file(QStringLiteral("added/x.pas")));
-    auto project = CreateParser(pkGeneric, iNew, QStringLiteral("Added"), QString());
+    auto project = CreateProject(pkGeneric, iNew, QStringLiteral("Added"), QString());
     project->Parse();
     const int iIndex = list.Append(std::move(project));
     EXPECT_EQ(iIndex, 4); // at the end, not in title order

@@ -1,7 +1,7 @@
 #include "core/daycount.h"
 #include "core/winutils.h"
 #include "projectdb.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/readme.h"
 
 #include <QLocale>
@@ -106,13 +106,13 @@ protected:
         TReadMe::Clock = nullptr;
         ProjectDB::TearDown();
     }
-    std::unique_ptr<TParser> project(const QString &sTitle, double dSendDate, const QStringList &entries,
-                                     const QString &sFile = QString())
+    std::unique_ptr<TProject> project(const QString &sTitle, double dSendDate, const QStringList &entries,
+                                      const QString &sFile = QString())
     {
         const int id = addProject(0, sTitle, dSendDate);
         for (const QString &e : entries)
             addEntry(id, g + e);
-        auto o = std::make_unique<TParserGeneric>(id, sTitle, sFile);
+        auto o = std::make_unique<TProjectGeneric>(id, sTitle, sFile);
         o->Parse();
         return o;
     }
@@ -179,13 +179,13 @@ TEST_F(ReadMe, ChangedFilesRowCases)
 
     // Never delivered, with an item whose time cannot be read: the counts
     // differ, yet neither row appears.
-    struct TWithParsed : TParserGeneric
+    struct TWithParsed : TProjectGeneric
     {
-        using TParserGeneric::TParserGeneric;
+        using TProjectGeneric::TProjectGeneric;
         void Parse() override
         {
             AddItem(QStringLiteral("Gone=/nonexistent/Gone.pas"));
-            TParserGeneric::Parse();
+            TProjectGeneric::Parse();
         }
     };
     const int id = addProject(0, QStringLiteral("Gone"), -1);

@@ -181,9 +181,9 @@ QByteArray readAll(const QString &path)
 
 PythonServer::~PythonServer()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    if (FProcess.state() != QProcess::NotRunning) {
+        FProcess.kill();
+        FProcess.waitForFinished(5000);
     }
 }
 
@@ -194,7 +194,7 @@ QByteArray PythonServer::log() const
 
 void PythonServer::start(const QByteArray &script, const QStringList &arguments)
 {
-    if (!m_work.isValid())
+    if (!FWork.isValid())
         throw std::runtime_error("cannot create the server's work folder");
     const QString scriptPath = workPath(QStringLiteral("server.py"));
     QFile file(scriptPath);
@@ -203,24 +203,24 @@ void PythonServer::start(const QByteArray &script, const QStringList &arguments)
     file.close();
     const QString portFile = workPath(QStringLiteral("port"));
 
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(workPath(QStringLiteral("server.log")));
-    m_process.setStandardInputFile(QProcess::nullDevice());
-    m_process.start(systemPython(), QStringList { QStringLiteral("-u"), scriptPath, portFile } + arguments);
-    if (!m_process.waitForStarted(10000))
+    FProcess.setProcessChannelMode(QProcess::MergedChannels);
+    FProcess.setStandardOutputFile(workPath(QStringLiteral("server.log")));
+    FProcess.setStandardInputFile(QProcess::nullDevice());
+    FProcess.start(systemPython(), QStringList { QStringLiteral("-u"), scriptPath, portFile } + arguments);
+    if (!FProcess.waitForStarted(10000))
         throw std::runtime_error("cannot start " + systemPython().toStdString());
 
     QElapsedTimer clock;
     clock.start();
     while (!QFile::exists(portFile)) {
-        if (m_process.state() == QProcess::NotRunning)
+        if (FProcess.state() == QProcess::NotRunning)
             throw std::runtime_error("the test server ended early:\n" + log().toStdString());
         if (clock.elapsed() > 20000)
             throw std::runtime_error("the test server did not start in time:\n" + log().toStdString());
-        m_process.waitForFinished(20);
+        FProcess.waitForFinished(20);
     }
-    m_port = quint16(readAll(portFile).trimmed().toUInt());
-    if (m_port == 0)
+    FPort = quint16(readAll(portFile).trimmed().toUInt());
+    if (FPort == 0)
         throw std::runtime_error("the test server reported no port");
 }
 
@@ -343,10 +343,10 @@ QList<qint64> descendants(qint64 pid)
 
 TestCa::TestCa()
 {
-    if (!m_work.isValid())
+    if (!FWork.isValid())
         throw std::runtime_error("cannot create the authority's folder");
     const QString openssl = QStringLiteral("/usr/bin/openssl");
-    const QString dir = m_work.path() + QLatin1Char('/');
+    const QString dir = FWork.path() + QLatin1Char('/');
     const QStringList ecKey { QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                               QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes") };
     runOrThrow(
@@ -377,10 +377,10 @@ TestCa::TestCa()
 
 SshServer::SshServer(const QString &home)
 {
-    if (!m_work.isValid())
+    if (!FWork.isValid())
         throw std::runtime_error("cannot create the SSH server's folder");
     QDir().mkpath(home);
-    const QString dir = m_work.path() + QLatin1Char('/');
+    const QString dir = FWork.path() + QLatin1Char('/');
     const QString keygen = QStringLiteral("/usr/bin/ssh-keygen");
     for (const QString &name : { QStringLiteral("host_key"), QStringLiteral("client_key") }) {
         runOrThrow(keygen,
@@ -418,30 +418,30 @@ SshServer::SshServer(const QString &home)
     writeOrThrow(dir + QStringLiteral("sshd_config"), config);
 
     // The port was free a moment ago; another process may take it first.
-    for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
+    for (int attempt = 0; attempt < 5 && FPort == 0; ++attempt) {
         const quint16 port = freePort();
         QFile::remove(dir + QStringLiteral("sshd.log"));
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.setStandardOutputFile(dir + QStringLiteral("sshd.log"));
-        m_process.setStandardInputFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral("/usr/sbin/sshd"),
-                        { QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
-                          dir + QStringLiteral("sshd_config"), QStringLiteral("-p"), QString::number(port) });
-        if (!m_process.waitForStarted(10000))
+        FProcess.setProcessChannelMode(QProcess::MergedChannels);
+        FProcess.setStandardOutputFile(dir + QStringLiteral("sshd.log"));
+        FProcess.setStandardInputFile(QProcess::nullDevice());
+        FProcess.start(QStringLiteral("/usr/sbin/sshd"),
+                       { QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
+                         dir + QStringLiteral("sshd_config"), QStringLiteral("-p"), QString::number(port) });
+        if (!FProcess.waitForStarted(10000))
             throw std::runtime_error("cannot start /usr/sbin/sshd");
         QElapsedTimer clock;
         clock.start();
-        while (m_process.state() != QProcess::NotRunning && !log().contains("Server listening on")
+        while (FProcess.state() != QProcess::NotRunning && !log().contains("Server listening on")
                && clock.elapsed() < 20000)
-            m_process.waitForFinished(20);
+            FProcess.waitForFinished(20);
         if (log().contains("Server listening on"))
-            m_port = port;
-        else if (m_process.state() != QProcess::NotRunning)
+            FPort = port;
+        else if (FProcess.state() != QProcess::NotRunning)
             throw std::runtime_error("sshd did not start in time:\n" + log().toStdString());
         else if (!log().contains("Address already in use"))
             throw std::runtime_error("sshd ended early:\n" + log().toStdString());
     }
-    if (m_port == 0)
+    if (FPort == 0)
         throw std::runtime_error("sshd found no free port:\n" + log().toStdString());
 }
 
@@ -452,7 +452,7 @@ SshServer::~SshServer()
 
 void SshServer::kill()
 {
-    const qint64 pid = m_process.processId();
+    const qint64 pid = FProcess.processId();
     if (pid <= 0)
         return;
     // The listener first, so that it forks no new session meanwhile.
@@ -460,24 +460,24 @@ void SshServer::kill()
     ::kill(pid_t(pid), SIGKILL);
     for (qint64 session : sessions)
         ::kill(pid_t(session), SIGKILL);
-    m_process.waitForFinished(5000);
+    FProcess.waitForFinished(5000);
 }
 
 QByteArray SshServer::log() const
 {
-    return readAll(m_work.filePath(QStringLiteral("sshd.log")));
+    return readAll(FWork.filePath(QStringLiteral("sshd.log")));
 }
 
 QString SshServer::host() const
 {
-    return QStringLiteral("sftp://127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("sftp://127.0.0.1:%1").arg(FPort);
 }
 
 QByteArray SshServer::knownHostsLine() const
 {
     const QList<QByteArray> fields
-        = readAll(m_work.filePath(QStringLiteral("host_key.pub"))).trimmed().split(' ');
-    return QStringLiteral("[127.0.0.1]:%1 ").arg(m_port).toLatin1() + fields.value(0) + ' ' + fields.value(1);
+        = readAll(FWork.filePath(QStringLiteral("host_key.pub"))).trimmed().split(' ');
+    return QStringLiteral("[127.0.0.1]:%1 ").arg(FPort).toLatin1() + fields.value(0) + ' ' + fields.value(1);
 }
 
 QString SshServer::fingerprint() const
@@ -485,7 +485,7 @@ QString SshServer::fingerprint() const
     QByteArray out;
     runOrThrow(QStringLiteral("/usr/bin/ssh-keygen"),
                { QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"), QStringLiteral("-f"),
-                 m_work.filePath(QStringLiteral("host_key.pub")) },
+                 FWork.filePath(QStringLiteral("host_key.pub")) },
                &out);
     // "256 SHA256:... host_key (ED25519)"
     return QString::fromLatin1(out.split(' ').value(1));
@@ -506,7 +506,7 @@ void SshServer::setUpClient() const
 
 SilentServer::SilentServer()
 {
-    if (!m_server.listen(QHostAddress::LocalHost, 0))
+    if (!FServer.listen(QHostAddress::LocalHost, 0))
         throw std::runtime_error("cannot listen on 127.0.0.1");
 }
 

@@ -19,7 +19,7 @@ public:
     PythonServer(const PythonServer &) = delete;
     PythonServer &operator=(const PythonServer &) = delete;
 
-    quint16 port() const { return m_port; }
+    quint16 port() const { return FPort; }
     // Everything the server wrote to stdout and stderr so far.
     QByteArray log() const;
 
@@ -28,12 +28,12 @@ protected:
     // Writes script into the work folder, runs it with the system Python and
     // the arguments, and waits (at most 20 s) for the port it reports.
     void start(const QByteArray &script, const QStringList &arguments);
-    QString workPath(const QString &name) const { return m_work.filePath(name); }
+    QString workPath(const QString &name) const { return FWork.filePath(name); }
 
 private:
-    QTemporaryDir m_work;
-    QProcess m_process;
-    quint16 m_port = 0;
+    QTemporaryDir FWork;
+    QProcess FProcess;
+    quint16 FPort = 0;
 };
 
 // A throw-away certificate authority and a server certificate it signed
@@ -42,12 +42,12 @@ class TestCa
 {
 public:
     TestCa();
-    QString caFile() const { return m_work.filePath(QStringLiteral("ca.pem")); }
-    QString certFile() const { return m_work.filePath(QStringLiteral("server.pem")); }
-    QString keyFile() const { return m_work.filePath(QStringLiteral("server.key")); }
+    QString caFile() const { return FWork.filePath(QStringLiteral("ca.pem")); }
+    QString certFile() const { return FWork.filePath(QStringLiteral("server.pem")); }
+    QString keyFile() const { return FWork.filePath(QStringLiteral("server.key")); }
 
 private:
-    QTemporaryDir m_work;
+    QTemporaryDir FWork;
 };
 
 // pyftpdlib server with one user (full rights in home, active mode allowed).
@@ -127,11 +127,11 @@ public:
     SshServer(const SshServer &) = delete;
     SshServer &operator=(const SshServer &) = delete;
 
-    quint16 port() const { return m_port; }
+    quint16 port() const { return FPort; }
     // "sftp://127.0.0.1:port", the host text the FTP client takes.
     QString host() const;
     // The authorized client key (private, OpenSSH format).
-    QString clientKey() const { return m_work.filePath(QStringLiteral("client_key")); }
+    QString clientKey() const { return FWork.filePath(QStringLiteral("client_key")); }
     // The host key's known_hosts line and fingerprint, as OpenSSH's tools
     // print them.
     QByteArray knownHostsLine() const;
@@ -144,9 +144,9 @@ public:
     QByteArray log() const;
 
 private:
-    QTemporaryDir m_work;
-    QProcess m_process;
-    quint16 m_port = 0;
+    QTemporaryDir FWork;
+    QProcess FProcess;
+    quint16 FPort = 0;
 };
 
 // Accepts connections and never says a word: for time-outs.
@@ -154,10 +154,10 @@ class SilentServer
 {
 public:
     SilentServer();
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return FServer.serverPort(); }
 
 private:
-    QTcpServer m_server;
+    QTcpServer FServer;
 };
 
 } // namespace bwtest

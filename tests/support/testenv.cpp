@@ -12,20 +12,20 @@ namespace bwtest {
 
 TestSandbox::TestSandbox()
 {
-    if (!m_dir.isValid())
+    if (!FDir.isValid())
         throw std::runtime_error("cannot create a temporary folder");
     for (const char *sub : { "data", "config", "home", "tmp", "wine" })
-        QDir().mkpath(m_dir.filePath(QString::fromLatin1(sub)));
-    setVar("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")));
-    setVar("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")));
-    setVar("HOME", m_dir.filePath(QStringLiteral("home")));
-    setVar("TMPDIR", m_dir.filePath(QStringLiteral("tmp")));
-    setVar("WINEPREFIX", m_dir.filePath(QStringLiteral("wine")));
+        QDir().mkpath(FDir.filePath(QString::fromLatin1(sub)));
+    setVar("XDG_DATA_HOME", FDir.filePath(QStringLiteral("data")));
+    setVar("XDG_CONFIG_HOME", FDir.filePath(QStringLiteral("config")));
+    setVar("HOME", FDir.filePath(QStringLiteral("home")));
+    setVar("TMPDIR", FDir.filePath(QStringLiteral("tmp")));
+    setVar("WINEPREFIX", FDir.filePath(QStringLiteral("wine")));
 }
 
 TestSandbox::~TestSandbox()
 {
-    for (const auto &[name, value] : m_saved) {
+    for (const auto &[name, value] : FSaved) {
         if (value.first)
             qputenv(name.constData(), value.second);
         else
@@ -36,14 +36,14 @@ TestSandbox::~TestSandbox()
 void TestSandbox::setVar(const char *name, const QString &value)
 {
     const QByteArray key(name);
-    if (m_saved.find(key) == m_saved.end())
-        m_saved[key] = { qEnvironmentVariableIsSet(name), qgetenv(name) };
+    if (FSaved.find(key) == FSaved.end())
+        FSaved[key] = { qEnvironmentVariableIsSet(name), qgetenv(name) };
     qputenv(name, QFile::encodeName(value));
 }
 
 QString TestSandbox::path(const QString &relative) const
 {
-    const QString full = m_dir.filePath(relative);
+    const QString full = FDir.filePath(relative);
     QDir().mkpath(QFileInfo(full).absolutePath());
     return full;
 }

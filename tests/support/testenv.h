@@ -30,15 +30,15 @@ public:
     TestSandbox &operator=(const TestSandbox &) = delete;
 
     // Root of the sandbox, without a trailing slash.
-    QString root() const { return m_dir.path(); }
+    QString root() const { return FDir.path(); }
     // root() + "/" + relative, with missing parent folders created when mkParent.
     QString path(const QString &relative) const;
     // Writes bytes to root()/relative, creating parent folders; returns the full path.
     QString writeFile(const QString &relative, const QByteArray &bytes) const;
 
 private:
-    QTemporaryDir m_dir;
-    std::map<QByteArray, std::pair<bool, QByteArray>> m_saved;
+    QTemporaryDir FDir;
+    std::map<QByteArray, std::pair<bool, QByteArray>> FSaved;
     void setVar(const char *name, const QString &value);
 };
 

@@ -6,7 +6,7 @@
 
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "ui/frmabout.h"
 #include "ui/frmerror.h"
 #include "ui/frmfileadd.h"
@@ -139,7 +139,7 @@ int main(int argc, char **argv)
         bOk &= Save(frm, sOut, QStringLiteral("send-editor-existing-file"));
     }
     {
-        TParserGeneric parser(iProject, QStringLiteral("Sample project"), QString());
+        TProjectGeneric parser(iProject, QStringLiteral("Sample project"), QString());
         TfrmFileAdd frm(&parser);
         bOk &= Save(frm, sOut, QStringLiteral("file-add-empty"));
         frm.SetCountDelay(0);
@@ -189,7 +189,7 @@ int main(int argc, char **argv)
     {
         const QString sOutFolder = fx.sandbox->root() + QStringLiteral("/out");
         QDir().mkpath(sOutFolder);
-        auto parser = CreateParser(0, iProject, QStringLiteral("Sample project"), QString());
+        auto parser = CreateProject(0, iProject, QStringLiteral("Sample project"), QString());
         parser->Parse();
         TfrmProjectEditor frm(parser.get());
         auto *pg = frm.findChild<QTabWidget *>(QStringLiteral("pgProject"));
@@ -221,7 +221,7 @@ int main(int argc, char **argv)
             QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"),
             { iProject });
         SetSendParam(int(fx.db->LastInsertRowID()), QStringLiteral("FileFolder"), sOutFolder);
-        auto parser = CreateParser(0, iProject, QStringLiteral("Sample project"), QString());
+        auto parser = CreateProject(0, iProject, QStringLiteral("Sample project"), QString());
         parser->Parse();
         TfrmGenerate frm({ parser.get() });
         frm.resize(560, 360);

@@ -1,7 +1,7 @@
 #include "delivery/deliveryrun.h"
 #include "delivery/progress.h"
 #include "delivery/zipreader.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmsendeditor.h"
 #include "uitest.h"
@@ -30,7 +30,7 @@ private slots:
         QVERIFY(QDir().mkpath(sOut));
         fx.db->ExecSQL(u"INSERT INTO projects (type, title) VALUES (0, 'Tool')"_s);
         const int iProject = int(fx.db->LastInsertRowID());
-        TParserGeneric parser(iProject, u"Tool"_s, QString());
+        TProjectGeneric parser(iProject, u"Tool"_s, QString());
         parser.Parse();
 
         {

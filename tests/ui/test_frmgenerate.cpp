@@ -4,7 +4,7 @@
 #include "core/sqlite.h"
 #include "delivery/deliveryjob.h"
 #include "delivery/sendtasks.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "support/testenv.h"
 #include "ui/dialogs.h"
 #include "ui/frmgenerate.h"
@@ -26,29 +26,29 @@ class TestFrmGenerate : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<bwtest::TestSandbox> m_sandbox;
-    std::unique_ptr<TSQLiteDatabase> m_db;
-    std::vector<std::unique_ptr<TParser>> m_projects;
+    std::unique_ptr<bwtest::TestSandbox> FSandbox;
+    std::unique_ptr<TSQLiteDatabase> FDb;
+    std::vector<std::unique_ptr<TProject>> FProjects;
 
     // A parsed Generic project with one file per File task folder; a folder
     // name starting with "-" stays missing.
-    TParser *project(const QString &sTitle, const QStringList &folders)
+    TProject *project(const QString &sTitle, const QStringList &folders)
     {
-        m_db->ExecSQLFmt(u"INSERT INTO projects (type, title) VALUES (0, '%s')"_s, { sTitle });
-        const int id = int(m_db->LastInsertRowID());
-        const QString sFile = m_sandbox->writeFile(sTitle + u"/main.txt"_s, "main");
-        m_db->ExecSQLFmt(u"INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"_s, { id, sFile });
+        FDb->ExecSQLFmt(u"INSERT INTO projects (type, title) VALUES (0, '%s')"_s, { sTitle });
+        const int id = int(FDb->LastInsertRowID());
+        const QString sFile = FSandbox->writeFile(sTitle + u"/main.txt"_s, "main");
+        FDb->ExecSQLFmt(u"INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"_s, { id, sFile });
         for (const QString &folder : folders) {
-            m_db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
-                             { id });
-            const QString sPath = m_sandbox->root() + u"/"_s + folder;
+            FDb->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
+                            { id });
+            const QString sPath = FSandbox->root() + u"/"_s + folder;
             if (!folder.startsWith(u'-'))
                 QDir().mkpath(sPath);
-            SetSendParam(int(m_db->LastInsertRowID()), u"FileFolder"_s, sPath);
+            SetSendParam(int(FDb->LastInsertRowID()), u"FileFolder"_s, sPath);
         }
-        m_projects.push_back(CreateParser(pkGeneric, id, sTitle, QString()));
-        m_projects.back()->Parse();
-        return m_projects.back().get();
+        FProjects.push_back(CreateProject(pkGeneric, id, sTitle, QString()));
+        FProjects.back()->Parse();
+        return FProjects.back().get();
     }
     template<typename T> static T *child(QWidget &frm, const char *name)
     {
@@ -78,30 +78,30 @@ class TestFrmGenerate : public QObject
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<bwtest::TestSandbox>();
-        m_db = std::make_unique<TSQLiteDatabase>(m_sandbox->path(u"bundlewick.sqlite"_s));
+        FSandbox = std::make_unique<bwtest::TestSandbox>();
+        FDb = std::make_unique<TSQLiteDatabase>(FSandbox->path(u"bundlewick.sqlite"_s));
         int iOld = 0, iNew = 0;
-        TUpdateCheck::UpdateDatabase(*m_db, iOld, iNew);
-        DB = m_db.get();
-        AppDataDir = m_sandbox->root() + u"/appdata/"_s;
+        TUpdateCheck::UpdateDatabase(*FDb, iOld, iNew);
+        DB = FDb.get();
+        AppDataDir = FSandbox->root() + u"/appdata/"_s;
         Params = new TParams(u"SOFTWARE\\orro{}\\Bundlewick"_s);
         TDialogs::SetScripted(true);
         TDialogs::Clear();
     }
     void cleanup()
     {
-        m_projects.clear();
+        FProjects.clear();
         delete Params;
         Params = nullptr;
         DB = nullptr;
-        m_db.reset();
-        m_sandbox.reset();
+        FDb.reset();
+        FSandbox.reset();
     }
 
     void runDrawsAndSaves()
     {
-        TParser *bad = project(u"Tool"_s, { u"out"_s, u"-missing"_s });
-        TParser *good = project(u"Good"_s, { u"out2"_s });
+        TProject *bad = project(u"Tool"_s, { u"out"_s, u"-missing"_s });
+        TProject *good = project(u"Good"_s, { u"out2"_s });
         TfrmGenerate frm({ bad, good });
         auto *list = child<QListWidget>(frm, "listProgress");
         auto *btnAbort = child<QPushButton>(frm, "btnAbort");
@@ -132,7 +132,7 @@ private slots:
         const QString sLine2 = list->item(2)->text();
         QVERIFY(sLine2.startsWith(u"  Output saved to Tool_"_s));
         const QString sArchive = sLine2.mid(18);
-        const QString sReason = u": the folder "_s + m_sandbox->root() + u"/-missing does not exist"_s;
+        const QString sReason = u": the folder "_s + FSandbox->root() + u"/-missing does not exist"_s;
         QCOMPARE(list->item(3)->text(), u"!  Unable to save output "_s + sArchive + sReason);
 
         const QColor text = list->palette().color(QPalette::Text);
@@ -168,15 +168,15 @@ private slots:
         QVERIFY(!hasColour(paintRow(list, 1), qRgb(255, 0, 0)));
 
         // Save log: default folder, then the chosen one is remembered.
-        const QString sLog = m_sandbox->root() + u"/logs/run.txt"_s;
-        QDir().mkpath(m_sandbox->root() + u"/logs"_s);
+        const QString sLog = FSandbox->root() + u"/logs/run.txt"_s;
+        QDir().mkpath(FSandbox->root() + u"/logs"_s);
         TDialogs::PushFileName(sLog);
         QTest::mouseClick(lblSave, Qt::LeftButton);
         QCOMPARE(TDialogs::Shown().size(), 1);
         QCOMPARE(TDialogs::Shown()[0].sKind, u"save"_s);
         QCOMPARE(TDialogs::Shown()[0].sTitle, u"Save log file"_s);
         QCOMPARE(TDialogs::Shown()[0].sText, AppDataDir);
-        QCOMPARE(Params->GetStr(u"Log folder"_s), m_sandbox->root() + u"/logs"_s);
+        QCOMPARE(Params->GetStr(u"Log folder"_s), FSandbox->root() + u"/logs"_s);
         QFile saved(sLog);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QString sGood = list->item(8)->text().mid(18);
@@ -222,8 +222,8 @@ private slots:
 
     void abortStopsAfterTheRunningProject()
     {
-        TParser *first = project(u"First"_s, { u"a"_s });
-        TParser *second = project(u"Second"_s, { u"b"_s });
+        TProject *first = project(u"First"_s, { u"a"_s });
+        TProject *second = project(u"Second"_s, { u"b"_s });
         QStringList lines;
         // Abort as soon as the window shows its first line, close once the run is over.
         // The run runs on its own thread: it waits before the second project
@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[0], u"First"_s);
         QCOMPARE(lines.mid(3), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));
-        QCOMPARE(QDir(m_sandbox->root() + u"/b"_s).entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(FSandbox->root() + u"/b"_s).entryList(QDir::Files), QStringList());
     }
 };
 

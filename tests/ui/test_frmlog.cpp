@@ -24,24 +24,24 @@ class FixedZone
 {
 public:
     FixedZone()
-        : m_old(qgetenv("TZ"))
-        , m_had(qEnvironmentVariableIsSet("TZ"))
+        : FOld(qgetenv("TZ"))
+        , FHad(qEnvironmentVariableIsSet("TZ"))
     {
         qputenv("TZ", "XST-2");
         tzset();
     }
     ~FixedZone()
     {
-        if (m_had)
-            qputenv("TZ", m_old);
+        if (FHad)
+            qputenv("TZ", FOld);
         else
             qunsetenv("TZ");
         tzset();
     }
 
 private:
-    QByteArray m_old;
-    bool m_had;
+    QByteArray FOld;
+    bool FHad;
 };
 
 } // namespace
@@ -50,8 +50,8 @@ class TestFrmLog : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<bwtest::UiFixture> m_fx;
-    std::unique_ptr<FixedZone> m_zone;
+    std::unique_ptr<bwtest::UiFixture> FFx;
+    std::unique_ptr<FixedZone> FZone;
 
     template<typename T> static T *child(QWidget &frm, const char *name)
     {
@@ -65,7 +65,7 @@ class TestFrmLog : public QObject
     void addLog(int iSuccess, int iSource, const QString &sFile, int iFiles, int iMethod,
                 const QString &sDest, const QString &sWhen)
     {
-        m_fx->db->ExecSQLFmt(
+        FFx->db->ExecSQLFmt(
             u"INSERT INTO log (success, source, filename, files, method, destination, "
             "modified) VALUES (%d, %d, '%s', %d, %d, '%s', '%s')"_s,
             { iSuccess, iSource, SQLEscape(sFile), iFiles, iMethod, SQLEscape(sDest), sWhen });
@@ -102,14 +102,14 @@ class TestFrmLog : public QObject
 private slots:
     void init()
     {
-        m_zone = std::make_unique<FixedZone>();
-        m_fx = std::make_unique<bwtest::UiFixture>();
+        FZone = std::make_unique<FixedZone>();
+        FFx = std::make_unique<bwtest::UiFixture>();
         addFive();
     }
     void cleanup()
     {
-        m_fx.reset();
-        m_zone.reset();
+        FFx.reset();
+        FZone.reset();
     }
 
     void opensWithDefaults()
@@ -300,7 +300,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&frm));
         QHeaderView *header = child<QTableView>(frm, "listLog")->horizontalHeader();
         header->moveSection(header->visualIndex(int(TLogColumn::When)), 0);
-        const QString sFile = m_fx->sandbox->path(u"out/log.csv"_s);
+        const QString sFile = FFx->sandbox->path(u"out/log.csv"_s);
         TDialogs::PushFileName(sFile);
         QTest::mouseClick(child<TorroLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
         const QByteArray csv = readFile(sFile);
@@ -315,17 +315,17 @@ private slots:
             u"2026-03-11 08:00:00,,ZipAndDeliver,Tool_1.0.zip,3,Email,\"bob@example.org\nand \"\"Carl\"\"\""_s,
         };
         QCOMPARE(text, expected.join(u"\r\n"_s) + u"\r\n"_s);
-        QCOMPARE(Params->GetStr(u"Log output folder"_s), m_fx->sandbox->path(u"out"_s));
+        QCOMPARE(Params->GetStr(u"Log output folder"_s), FFx->sandbox->path(u"out"_s));
         const auto shown = TDialogs::Shown();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0].sTitle, u"Save as a spreadsheet"_s);
         QCOMPARE(shown[1].sText, u"This log has been saved as a spreadsheet. Do you want to view it now?"_s);
 
         // The web page: same order, escaped texts, the page's character set.
-        m_fx->db->ExecSQL(u"UPDATE log SET filename = '<b>&.zip' WHERE id = 2"_s);
+        FFx->db->ExecSQL(u"UPDATE log SET filename = '<b>&.zip' WHERE id = 2"_s);
         box(frm, "cbSuccess")->click();
         QTest::mouseClick(child<QPushButton>(frm, "btnFilter"), Qt::LeftButton);
-        const QString sHtml = m_fx->sandbox->path(u"out/log.htm"_s);
+        const QString sHtml = FFx->sandbox->path(u"out/log.htm"_s);
         TDialogs::PushFileName(sHtml);
         QTest::mouseClick(child<TorroLabel>(frm, "lblSaveHTML"), Qt::LeftButton);
         const QString html = QString::fromUtf8(readFile(sHtml));
@@ -356,9 +356,9 @@ private slots:
 
     void modelHoldsOnlyAFewPages()
     {
-        m_fx->db->ExecSQL(u"WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 3000) "
-                          "INSERT INTO log (success, source, filename, files, method, destination, modified) "
-                          "SELECT 1, 1, 'bulk.zip', 1, 1, '/out', '2026-04-01 10:00:00' FROM n"_s);
+        FFx->db->ExecSQL(u"WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 3000) "
+                         "INSERT INTO log (success, source, filename, files, method, destination, modified) "
+                         "SELECT 1, 1, 'bulk.zip', 1, 1, '/out', '2026-04-01 10:00:00' FROM n"_s);
         TLogModel model;
         model.Refill(TLogFilter());
         QCOMPARE(model.rowCount(), 3005);

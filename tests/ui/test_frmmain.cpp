@@ -1,5 +1,5 @@
 #include "core/winutils.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "ui/frmgenerate.h"
 #include "ui/frmmain.h"
 #include "ui/frmprojecteditor.h"
@@ -25,7 +25,7 @@ class TestFrmMain : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<bwtest::UiFixture> m_fx;
+    std::unique_ptr<bwtest::UiFixture> FFx;
 
     template<typename T> static T *child(QWidget &frm, const char *name)
     {
@@ -36,26 +36,26 @@ class TestFrmMain : public QObject
     }
     int addProject(const QString &sTitle, int iKind = 0, const QString &sFile = QString())
     {
-        m_fx->db->ExecSQLFmt(u"INSERT INTO projects (type, title, filename) VALUES (%d, '%s', '%s')"_s,
-                             { iKind, SQLEscape(sTitle), SQLEscape(sFile) });
-        return int(m_fx->db->LastInsertRowID());
+        FFx->db->ExecSQLFmt(u"INSERT INTO projects (type, title, filename) VALUES (%d, '%s', '%s')"_s,
+                            { iKind, SQLEscape(sTitle), SQLEscape(sFile) });
+        return int(FFx->db->LastInsertRowID());
     }
     void addFile(int iProject, const QString &sPath)
     {
-        m_fx->db->ExecSQLFmt(u"INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"_s,
-                             { iProject, SQLEscape(sPath) });
+        FFx->db->ExecSQLFmt(u"INSERT INTO files (id_projects, filename) VALUES (%d, '%s')"_s,
+                            { iProject, SQLEscape(sPath) });
     }
     int addTask(int iProject, const QString &sFolder)
     {
-        m_fx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
-                             { iProject });
-        const int id = int(m_fx->db->LastInsertRowID());
-        m_fx->db->ExecSQLFmt(
+        FFx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
+                            { iProject });
+        const int id = int(FFx->db->LastInsertRowID());
+        FFx->db->ExecSQLFmt(
             u"INSERT INTO sendparams (id_send, name, value) VALUES (%d, 'FileFolder', '%s')"_s,
             { id, SQLEscape(sFolder) });
         return id;
     }
-    qint64 count(const QString &sql) { return m_fx->db->GetTableValue(sql); }
+    qint64 count(const QString &sql) { return FFx->db->GetTableValue(sql); }
     static QListWidget *list(TfrmMain &frm) { return child<QListWidget>(frm, "listProjects"); }
     static bool showFilled(TfrmMain &frm)
     {
@@ -73,11 +73,11 @@ class TestFrmMain : public QObject
     }
 
 private slots:
-    void init() { m_fx = std::make_unique<bwtest::UiFixture>(); }
+    void init() { FFx = std::make_unique<bwtest::UiFixture>(); }
     void cleanup()
     {
         TDialogs::Clear();
-        m_fx.reset();
+        FFx.reset();
     }
 
     void emptyTableShowsTheCentredStartPanel()
@@ -101,7 +101,7 @@ private slots:
 
     void projectWithoutTasksIsSelectableButNotCheckable()
     {
-        const QString sFile = m_fx->sandbox->writeFile(u"a/one.pas"_s, "x");
+        const QString sFile = FFx->sandbox->writeFile(u"a/one.pas"_s, "x");
         const int id = addProject(u"No tasks"_s);
         addFile(id, sFile);
         TfrmMain frm;
@@ -131,14 +131,14 @@ private slots:
 
     void singularCountsAndRowLayout()
     {
-        const QString sFile = m_fx->sandbox->writeFile(u"b/only.pas"_s, "x");
+        const QString sFile = FFx->sandbox->writeFile(u"b/only.pas"_s, "x");
         const int id = addProject(u"Single"_s);
         addFile(id, sFile);
-        addTask(id, m_fx->sandbox->root() + u"/out"_s);
+        addTask(id, FFx->sandbox->root() + u"/out"_s);
         TfrmMain frm;
         QVERIFY(showFilled(frm));
         QListWidget *view = list(frm);
-        TParser *p = frm.ProjectAt(0);
+        TProject *p = frm.ProjectAt(0);
         QCOMPARE(TProjectDelegate::FilesText(p), u"1 file"_s);
         QCOMPARE(TProjectDelegate::ChangesText(p), u"1 change"_s);
         QListWidgetItem *item = view->item(0);
@@ -165,7 +165,7 @@ private slots:
 
     void parseErrorCarriesAMark()
     {
-        const int id = addProject(u"Broken"_s, 1, m_fx->sandbox->root() + u"/gone/broken.dpr"_s);
+        const int id = addProject(u"Broken"_s, 1, FFx->sandbox->root() + u"/gone/broken.dpr"_s);
         Q_UNUSED(id);
         TfrmMain frm;
         QVERIFY(showFilled(frm));
@@ -340,7 +340,7 @@ private slots:
         });
         child<QAction>(frm, "mmProjectsEdit")->trigger();
         QVERIFY(driver.ran());
-        QCOMPARE(m_fx->db->GetTableString(u"SELECT title FROM projects"_s), u"Bob's \"new\" tool"_s);
+        QCOMPARE(FFx->db->GetTableString(u"SELECT title FROM projects"_s), u"Bob's \"new\" tool"_s);
         QCOMPARE(frm.ProjectAt(0)->Title(), u"Bob's \"new\" tool"_s);
         QCOMPARE(view->item(0)->text(), u"Bob's \"new\" tool"_s);
     }
@@ -350,10 +350,10 @@ private slots:
     // counted again afterwards.
     void createAndDeliverEndToEnd()
     {
-        m_fx->sandbox->writeFile(u"src/main.cpp"_s, "int main() {}\n");
-        m_fx->sandbox->writeFile(u"src/util.cpp"_s, "void f() {}\n");
-        m_fx->sandbox->writeFile(u"src/notes.txt"_s, "not me\n");
-        const QString sOut = m_fx->sandbox->root() + u"/out"_s;
+        FFx->sandbox->writeFile(u"src/main.cpp"_s, "int main() {}\n");
+        FFx->sandbox->writeFile(u"src/util.cpp"_s, "void f() {}\n");
+        FFx->sandbox->writeFile(u"src/notes.txt"_s, "not me\n");
+        const QString sOut = FFx->sandbox->root() + u"/out"_s;
         QVERIFY(QDir().mkpath(sOut));
         TfrmMain frm;
         QVERIFY(showFilled(frm));
@@ -367,8 +367,7 @@ private slots:
                 ModalDriver add([&](QDialog *fileAdd) {
                     bFileAdd = fileAdd->objectName() == u"frmFileAdd"_s;
                     fileAdd->findChild<QLineEdit *>(u"edMask"_s)->setText(u"*.cpp"_s);
-                    fileAdd->findChild<QLineEdit *>(u"edFolder"_s)
-                        ->setText(m_fx->sandbox->root() + u"/src"_s);
+                    fileAdd->findChild<QLineEdit *>(u"edFolder"_s)->setText(FFx->sandbox->root() + u"/src"_s);
                     auto *btnAdd = fileAdd->findChild<QPushButton *>(u"btnAdd"_s);
                     QTRY_VERIFY_WITH_TIMEOUT(btnAdd->isEnabled(), 10000);
                     QTest::mouseClick(btnAdd, Qt::LeftButton);
@@ -398,7 +397,7 @@ private slots:
         QVERIFY(bFileAdd);
         QVERIFY(bSendEditor);
         QCOMPARE(view->count(), 1);
-        TParser *p = frm.ProjectAt(0);
+        TProject *p = frm.ProjectAt(0);
         QCOMPARE(p->FileCount(), 2);
         QCOMPARE(TProjectDelegate::ChangesText(p), u"2 changes"_s);
         QCOMPARE(view->item(0)->checkState(), Qt::Checked);

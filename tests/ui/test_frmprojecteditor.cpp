@@ -1,5 +1,5 @@
-#include "projects/parser.h"
-#include "projects/parserdelphi.h"
+#include "projects/project.h"
+#include "projects/projectdelphi.h"
 #include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
 #include "ui/torrolabel.h"
@@ -24,7 +24,7 @@ class TestFrmProjectEditor : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<bwtest::UiFixture> m_fx;
+    std::unique_ptr<bwtest::UiFixture> FFx;
 
     template<typename T> static T *child(QWidget &frm, const char *name)
     {
@@ -35,22 +35,22 @@ class TestFrmProjectEditor : public QObject
     }
     int addProject(const QString &sTitle)
     {
-        m_fx->db->ExecSQLFmt(u"INSERT INTO projects (type, title, filename, modified) VALUES (0, '%s', '', "
-                             "'2026-01-02 03:04:05')"_s,
-                             { SQLEscape(sTitle) });
-        return int(m_fx->db->LastInsertRowID());
+        FFx->db->ExecSQLFmt(u"INSERT INTO projects (type, title, filename, modified) VALUES (0, '%s', '', "
+                            "'2026-01-02 03:04:05')"_s,
+                            { SQLEscape(sTitle) });
+        return int(FFx->db->LastInsertRowID());
     }
     int addTask(int iProject, const QString &sFolder)
     {
-        m_fx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
-                             { iProject });
-        const int id = int(m_fx->db->LastInsertRowID());
-        m_fx->db->ExecSQLFmt(
+        FFx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"_s,
+                            { iProject });
+        const int id = int(FFx->db->LastInsertRowID());
+        FFx->db->ExecSQLFmt(
             u"INSERT INTO sendparams (id_send, name, value) VALUES (%d, 'FileFolder', '%s')"_s,
             { id, SQLEscape(sFolder) });
         return id;
     }
-    qint64 count(const QString &sql) { return m_fx->db->GetTableValue(sql); }
+    qint64 count(const QString &sql) { return FFx->db->GetTableValue(sql); }
     static QTabWidget *pages(QWidget &frm) { return child<QTabWidget>(frm, "pgProject"); }
     static void dropUrls(QWidget *target, const QStringList &paths)
     {
@@ -73,11 +73,11 @@ class TestFrmProjectEditor : public QObject
     }
 
 private slots:
-    void init() { m_fx = std::make_unique<bwtest::UiFixture>(); }
+    void init() { FFx = std::make_unique<bwtest::UiFixture>(); }
     void cleanup()
     {
         TDialogs::Clear();
-        m_fx.reset();
+        FFx.reset();
     }
 
     void newDelphiProjectNeedsAnExistingFile()
@@ -93,14 +93,14 @@ private slots:
         QTest::mouseClick(child<QRadioButton>(frm, "rbDelphi"), Qt::LeftButton);
         QVERIFY(child<QLineEdit>(frm, "edFile")->isEnabled());
         QVERIFY(child<QPushButton>(frm, "btnFile")->isEnabled());
-        child<QLineEdit>(frm, "edFile")->setText(m_fx->sandbox->root() + u"/missing.dpr"_s);
+        child<QLineEdit>(frm, "edFile")->setText(FFx->sandbox->root() + u"/missing.dpr"_s);
         QVERIFY(!pages(frm)->isTabVisible(1));
         QVERIFY(!pages(frm)->isTabVisible(2));
         QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
         QVERIFY(frm.isVisible());
         QCOMPARE(count(u"SELECT COUNT(*) FROM projects"_s), 0);
         // Once the file exists, the pages come back.
-        const QString sFile = m_fx->sandbox->writeFile(u"p/one.dpr"_s, "program one;\nbegin\nend.\n");
+        const QString sFile = FFx->sandbox->writeFile(u"p/one.dpr"_s, "program one;\nbegin\nend.\n");
         child<QLineEdit>(frm, "edFile")->setText(sFile);
         QVERIFY(pages(frm)->isTabVisible(1));
     }
@@ -118,7 +118,7 @@ private slots:
         QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
         QCOMPARE(frm.result(), int(QDialog::Accepted));
         QCOMPARE(count(u"SELECT COUNT(*) FROM projects WHERE title = 'O''Brien''s'"_s), 2);
-        const std::unique_ptr<TParser> created = frm.TakeCreated();
+        const std::unique_ptr<TProject> created = frm.TakeCreated();
         QVERIFY(created);
         QCOMPARE(created->Title(), u"O'Brien's"_s);
     }
@@ -127,7 +127,7 @@ private slots:
     {
         const int id = addProject(u"Shown"_s);
         addTask(id, u"/srv/drop"_s);
-        auto parser = CreateParser(0, id, u"Shown"_s, QString());
+        auto parser = CreateProject(0, id, u"Shown"_s, QString());
         parser->Parse();
         TfrmProjectEditor frm(parser.get());
         frm.show();
@@ -148,7 +148,7 @@ private slots:
     {
         const int id = addProject(u"Tasks"_s);
         const int task = addTask(id, u"/srv/drop"_s);
-        auto parser = CreateParser(0, id, u"Tasks"_s, QString());
+        auto parser = CreateProject(0, id, u"Tasks"_s, QString());
         parser->Parse();
         TfrmProjectEditor frm(parser.get());
         frm.show();
@@ -184,10 +184,10 @@ private slots:
 
     void filesPageViewsDropsAndDeletes()
     {
-        m_fx->sandbox->writeFile(u"tree/a.cpp"_s, "a");
-        m_fx->sandbox->writeFile(u"tree/sub/b.cpp"_s, "b");
-        const QString sSingle = m_fx->sandbox->writeFile(u"single.txt"_s, "s");
-        const QString sTree = m_fx->sandbox->root() + u"/tree"_s;
+        FFx->sandbox->writeFile(u"tree/a.cpp"_s, "a");
+        FFx->sandbox->writeFile(u"tree/sub/b.cpp"_s, "b");
+        const QString sSingle = FFx->sandbox->writeFile(u"single.txt"_s, "s");
+        const QString sTree = FFx->sandbox->root() + u"/tree"_s;
         TfrmProjectEditor frm(nullptr);
         frm.show();
         child<QLineEdit>(frm, "edTitle")->setText(u"Files"_s);
@@ -230,17 +230,17 @@ private slots:
 
     void delphiParseErrorShowsAboveTheList()
     {
-        const QString sFile = m_fx->sandbox->writeFile(
+        const QString sFile = FFx->sandbox->writeFile(
             u"d/app.dpr"_s,
             "program app;\nuses\n  Missing in 'missing.pas',\n  Here in 'here.pas';\nbegin\nend.\n");
-        m_fx->sandbox->writeFile(u"d/here.pas"_s, "unit Here;\ninterface\nimplementation\nend.\n");
+        FFx->sandbox->writeFile(u"d/here.pas"_s, "unit Here;\ninterface\nimplementation\nend.\n");
         TfrmProjectEditor frm(nullptr);
         frm.show();
         child<QLineEdit>(frm, "edTitle")->setText(u"App"_s);
         QTest::mouseClick(child<QRadioButton>(frm, "rbDelphi"), Qt::LeftButton);
         child<QLineEdit>(frm, "edFile")->setText(sFile);
         pages(frm)->setCurrentIndex(1);
-        auto *delphi = dynamic_cast<TParserDelphi *>(frm.Project());
+        auto *delphi = dynamic_cast<TProjectDelphi *>(frm.Project());
         QVERIFY(delphi);
         QVERIFY(!delphi->ParseError().isEmpty());
         auto *error = child<QLabel>(frm, "lblParseError");
@@ -252,7 +252,7 @@ private slots:
     void renameUpdatesTheObject()
     {
         const int id = addProject(u"Old"_s);
-        auto parser = CreateParser(0, id, u"Old"_s, QString());
+        auto parser = CreateProject(0, id, u"Old"_s, QString());
         parser->Parse();
         TfrmProjectEditor frm(parser.get());
         frm.show();
@@ -260,8 +260,8 @@ private slots:
         QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
         QCOMPARE(frm.result(), int(QDialog::Accepted));
         QCOMPARE(parser->Title(), u"It's new"_s);
-        QCOMPARE(m_fx->db->GetTableString(u"SELECT title FROM projects"_s), u"It's new"_s);
-        QVERIFY(m_fx->db->GetTableString(u"SELECT modified FROM projects"_s) != u"2026-01-02 03:04:05"_s);
+        QCOMPARE(FFx->db->GetTableString(u"SELECT title FROM projects"_s), u"It's new"_s);
+        QVERIFY(FFx->db->GetTableString(u"SELECT modified FROM projects"_s) != u"2026-01-02 03:04:05"_s);
     }
 };
 

@@ -20,8 +20,8 @@ class TestFrmSendEditor : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<bwtest::UiFixture> m_fx;
-    int m_project = 0;
+    std::unique_ptr<bwtest::UiFixture> FFx;
+    int FProject = 0;
 
     template<typename T> static T *child(QWidget &frm, const char *name)
     {
@@ -35,16 +35,16 @@ class TestFrmSendEditor : public QObject
     QStringList params(int iTask) const
     {
         QStringList rows;
-        m_fx->db->GetTableStrings(
+        FFx->db->GetTableStrings(
             u"SELECT name || '=' || value FROM sendparams WHERE id_send = %1 ORDER BY name"_s.arg(iTask),
             rows);
         return rows;
     }
     int addTask(int iKind, const QString &sZipPassword, const QList<std::pair<QString, QString>> &values)
     {
-        m_fx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, %d, '%s')"_s,
-                             { m_project, iKind, SQLEscape(sZipPassword) });
-        const int id = int(m_fx->db->LastInsertRowID());
+        FFx->db->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, %d, '%s')"_s,
+                            { FProject, iKind, SQLEscape(sZipPassword) });
+        const int id = int(FFx->db->LastInsertRowID());
         for (const auto &[name, value] : values)
             SetSendParam(id, name, value);
         return id;
@@ -60,16 +60,16 @@ class TestFrmSendEditor : public QObject
 private slots:
     void init()
     {
-        m_fx = std::make_unique<bwtest::UiFixture>();
-        m_fx->db->ExecSQL(u"INSERT INTO projects (type, title) VALUES (0, 'Tool')"_s);
-        m_project = int(m_fx->db->LastInsertRowID());
+        FFx = std::make_unique<bwtest::UiFixture>();
+        FFx->db->ExecSQL(u"INSERT INTO projects (type, title) VALUES (0, 'Tool')"_s);
+        FProject = int(FFx->db->LastInsertRowID());
         setUpEmail();
     }
-    void cleanup() { m_fx.reset(); }
+    void cleanup() { FFx.reset(); }
 
     void newTaskShowsEveryPageWithDefaults()
     {
-        TfrmSendEditor frm(0, m_project, u"Tool"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
         frm.show();
         QCOMPARE(frm.windowTitle(), u"Send editor :: Tool"_s);
         QCOMPARE(TfrmSendEditor::Caption(u"  "_s), u"Send editor"_s);
@@ -101,7 +101,7 @@ private slots:
 
     void ftpPageStoresAKindTwoTaskWithOnlyItsValues()
     {
-        TfrmSendEditor frm(0, m_project, u"Tool"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
         frm.show();
         edit(frm, "edEmailRecipient")->setText(u"someone@example.com"_s);
         edit(frm, "edEmailZipPassword")->setText(u"mail-secret"_s);
@@ -119,16 +119,16 @@ private slots:
         const int id = frm.MethodID();
         QVERIFY(id > 0);
         QCOMPARE(
-            m_fx->db->QueryStringFmt(
+            FFx->db->QueryStringFmt(
                 u"SELECT id_projects || ' ' || type || ' ' || zippassword FROM send WHERE id = %d"_s, { id }),
-            u"%1 2 zip"_s.arg(m_project));
-        QCOMPARE(m_fx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM send"_s, {}), 1);
+            u"%1 2 zip"_s.arg(FProject));
+        QCOMPARE(FFx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM send"_s, {}), 1);
         QCOMPARE(params(id),
                  QStringList({ u"FTPDirectory=drops"_s, u"FTPHost=127.0.0.1"_s, u"FTPLogin=anna"_s,
                                u"FTPPassword=pw"_s }));
 
         // Reopened: only its own page, and a second save updates the same row.
-        TfrmSendEditor again(id, m_project, u"Tool"_s);
+        TfrmSendEditor again(id, FProject, u"Tool"_s);
         auto *pg = child<QTabWidget>(again, "pgMethod");
         QCOMPARE(pg->currentIndex(), 2);
         QVERIFY(!pg->isTabVisible(0));
@@ -137,15 +137,14 @@ private slots:
         edit(again, "edFTPZipPassword")->setText(u"zip2"_s);
         again.SaveTask();
         QCOMPARE(again.MethodID(), id);
-        QCOMPARE(m_fx->db->QueryStringFmt(u"SELECT zippassword FROM send WHERE id = %d"_s, { id }),
-                 u"zip2"_s);
-        QCOMPARE(m_fx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams"_s, {}), 4);
+        QCOMPARE(FFx->db->QueryStringFmt(u"SELECT zippassword FROM send WHERE id = %d"_s, { id }), u"zip2"_s);
+        QCOMPARE(FFx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams"_s, {}), 4);
     }
 
     void linkChoiceAddsTheLinkLineOnce()
     {
         setUpStaging();
-        TfrmSendEditor frm(0, m_project, u"Tool"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
         frm.show();
         auto *cb = child<QCheckBox>(frm, "cbEmailFTP");
         auto *mem = child<QPlainTextEdit>(frm, "memEmailMessage");
@@ -179,7 +178,7 @@ private slots:
                                  { u"EmailRetention"_s, u"-1"_s },
                                  { u"EmailMessage"_s, u"One\r\n{LINK}\r\n"_s } });
         {
-            TfrmSendEditor frm(id, m_project, u"Tool"_s);
+            TfrmSendEditor frm(id, FProject, u"Tool"_s);
             frm.show();
             QVERIFY(child<QCheckBox>(frm, "cbEmailFTP")->isChecked());
             QCOMPARE(child<QComboBox>(frm, "cbEmailRetain")->currentIndex(), -1);
@@ -190,17 +189,17 @@ private slots:
         QCOMPARE(GetSendParam(id, u"EmailMessage"_s), u"One\r\n{LINK}\r\n"_s);
 
         SetSendParam(id, u"EmailRetention"_s, u"soon"_s);
-        TfrmSendEditor frm(id, m_project, u"Tool"_s);
+        TfrmSendEditor frm(id, FProject, u"Tool"_s);
         QCOMPARE(child<QComboBox>(frm, "cbEmailRetain")->currentIndex(), 1);
         SetSendParam(id, u"EmailRetention"_s, u"3"_s);
-        TfrmSendEditor year(id, m_project, u"Tool"_s);
+        TfrmSendEditor year(id, FProject, u"Tool"_s);
         QCOMPARE(child<QComboBox>(year, "cbEmailRetain")->currentText(), u"one year"_s);
     }
 
     void withoutStagingServerTheLinkChoiceIsOff()
     {
         const int id = addTask(0, QString(), { { u"EmailFTP"_s, u"1"_s }, { u"EmailRetention"_s, u"0"_s } });
-        TfrmSendEditor frm(id, m_project, u"Tool"_s);
+        TfrmSendEditor frm(id, FProject, u"Tool"_s);
         frm.show();
         auto *cb = child<QCheckBox>(frm, "cbEmailFTP");
         QVERIFY(!cb->isChecked());
@@ -216,7 +215,7 @@ private slots:
         const QString sOdd = u"it's a \"quoted\" value; 'x'"_s;
         int id = 0;
         {
-            TfrmSendEditor frm(0, m_project, u"Tool"_s);
+            TfrmSendEditor frm(0, FProject, u"Tool"_s);
             edit(frm, "edFileFolder")->setText(sOdd);
             edit(frm, "edFileZipPassword")->setText(sOdd);
             child<QTabWidget>(frm, "pgMethod")->setCurrentIndex(1);
@@ -224,13 +223,13 @@ private slots:
             id = frm.MethodID();
         }
         QCOMPARE(params(id), QStringList({ u"FileFolder="_s + sOdd }));
-        TfrmSendEditor frm(id, m_project, u"Tool"_s);
+        TfrmSendEditor frm(id, FProject, u"Tool"_s);
         QCOMPARE(edit(frm, "edFileFolder")->text(), sOdd);
         QCOMPARE(edit(frm, "edFileZipPassword")->text(), sOdd);
         QCOMPARE(child<QTabWidget>(frm, "pgMethod")->currentIndex(), 1);
 
         const int mail = addTask(0, sOdd, { { u"EmailRecipient"_s, sOdd }, { u"EmailSubject"_s, sOdd } });
-        TfrmSendEditor email(mail, m_project, u"Tool"_s);
+        TfrmSendEditor email(mail, FProject, u"Tool"_s);
         QCOMPARE(edit(email, "edEmailRecipient")->text(), sOdd);
         QCOMPARE(edit(email, "edEmailZipPassword")->text(), sOdd);
         email.SaveTask();
@@ -242,7 +241,7 @@ private slots:
     void readinessWarningOncePerOpeningForUserFocus()
     {
         SetSetting(u"Email from"_s, u" "_s);
-        TfrmSendEditor frm(0, m_project, u"Tool"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
         frm.show();
         QVERIFY(QTest::qWaitForWindowActive(&frm));
         // Focus the program moves is no reason to warn.
@@ -267,7 +266,7 @@ private slots:
         // A new opening warns again; with e-mail set up, never.
         TDialogs::Clear();
         {
-            TfrmSendEditor second(0, m_project, u"Tool"_s);
+            TfrmSendEditor second(0, FProject, u"Tool"_s);
             second.show();
             QVERIFY(QTest::qWaitForWindowActive(&second));
             edit(second, "edEmailRecipient")->setFocus(Qt::TabFocusReason);
@@ -275,7 +274,7 @@ private slots:
         }
         setUpEmail();
         TDialogs::Clear();
-        TfrmSendEditor ready(0, m_project, u"Tool"_s);
+        TfrmSendEditor ready(0, FProject, u"Tool"_s);
         ready.show();
         QVERIFY(QTest::qWaitForWindowActive(&ready));
         QTest::mouseClick(edit(ready, "edEmailSubject"), Qt::LeftButton);
@@ -291,7 +290,7 @@ private slots:
         for (const QString &value : { QString(), u"1"_s, u"0"_s, u"yes"_s }) {
             if (!value.isNull())
                 SetSetting(u"Hide passwords"_s, value);
-            TfrmSendEditor frm(0, m_project, QString());
+            TfrmSendEditor frm(0, FProject, QString());
             frm.show();
             const auto expected = value == u"0"_s ? QLineEdit::Normal : QLineEdit::Password;
             for (const char *name : names) {
@@ -310,7 +309,7 @@ private slots:
             QTest::mouseClick(dialog->findChild<QPushButton *>(u"btnSave"_s), Qt::LeftButton);
         });
         int id = 0;
-        QVERIFY(TfrmSendEditor::Execute(id, m_project, u"Tool"_s));
+        QVERIFY(TfrmSendEditor::Execute(id, FProject, u"Tool"_s));
         QVERIFY(driver.ran());
         QVERIFY(id > 0);
         QCOMPARE(GetSendParam(id, u"EmailRecipient"_s), u"a@b.example"_s);
@@ -322,7 +321,7 @@ private slots:
             QTest::mouseClick(dialog->findChild<QPushButton *>(u"btnCancel"_s), Qt::LeftButton);
         });
         int same = id;
-        QVERIFY(!TfrmSendEditor::Execute(same, m_project, u"Tool"_s));
+        QVERIFY(!TfrmSendEditor::Execute(same, FProject, u"Tool"_s));
         QVERIFY(cancel.ran());
         QCOMPARE(same, id);
         QCOMPARE(GetSendParam(id, u"EmailRecipient"_s), u"a@b.example"_s);
@@ -331,7 +330,7 @@ private slots:
     void folderChoiceIsRemembered()
     {
         TDialogs::PushFileName(u"/srv/drop"_s);
-        TfrmSendEditor frm(0, m_project, u"Tool"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
         frm.show();
         QTest::mouseClick(child<QPushButton>(frm, "btnFileFolder"), Qt::LeftButton);
         QCOMPARE(edit(frm, "edFileFolder")->text(), u"/srv/drop"_s);

@@ -20,9 +20,9 @@ class TestShellUtils : public QObject
 private slots:
     void init()
     {
-        m_catcher.urls.clear();
+        FCatcher.urls.clear();
         for (const char *scheme : { "http", "mailto", "file" })
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_catcher, "open");
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &FCatcher, "open");
         QGuiApplication::clipboard()->setText(u"untouched"_s);
     }
 
@@ -37,7 +37,7 @@ private slots:
         QVERIFY(!OpenURL(u"  "_s));
         QVERIFY(OpenURL(u" example.com/a "_s));
         QVERIFY(OpenURL(u"HTTP://Example.com/b"_s));
-        QCOMPARE(m_catcher.urls, (QStringList { u"http://example.com/a"_s, u"http://example.com/b"_s }));
+        QCOMPARE(FCatcher.urls, (QStringList { u"http://example.com/a"_s, u"http://example.com/b"_s }));
         QCOMPARE(QGuiApplication::clipboard()->text(), u"untouched"_s);
 
         // No handler for the scheme: the address goes to the clipboard. Only
@@ -53,7 +53,7 @@ private slots:
         QVERIFY(!SendMailTo(u" "_s, u"s"_s, u"b"_s));
         QVERIFY(SendMailTo(u"a@b.c"_s, u" "_s, QString()));
         QVERIFY(SendMailTo(u"a@b.c"_s, u"Hello"_s, u"Text"_s));
-        QCOMPARE(m_catcher.urls,
+        QCOMPARE(FCatcher.urls,
                  (QStringList { u"mailto:a@b.c?subject=[no subject]"_s,
                                 u"mailto:a@b.c?subject=Hello&body=Text"_s }));
 
@@ -69,7 +69,7 @@ private slots:
         bwtest::TestSandbox sandbox;
         const QString file = sandbox.writeFile(u"log.csv"_s, "a;b\r\n");
         QVERIFY(OpenDocument(file));
-        QCOMPARE(m_catcher.urls, QStringList { QUrl::fromLocalFile(file).toString() });
+        QCOMPARE(FCatcher.urls, QStringList { QUrl::fromLocalFile(file).toString() });
 
         QVERIFY(!OpenDocument(sandbox.root() + u"/none.csv"_s));
         QCOMPARE(QGuiApplication::clipboard()->text(), u"The specified file was not found."_s);
@@ -100,7 +100,7 @@ private slots:
     }
 
 private:
-    UrlCatcher m_catcher;
+    UrlCatcher FCatcher;
 };
 
 QTEST_MAIN(TestShellUtils)

@@ -1,5 +1,5 @@
 #include "core/settings.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "support/urlcatcher.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmsendeditor.h"
@@ -23,7 +23,7 @@ class TestWindowKit : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<bwtest::UiFixture> m_fx;
+    std::unique_ptr<bwtest::UiFixture> FFx;
 
     static bool showHint(QWidget *widget)
     {
@@ -61,11 +61,11 @@ class TestWindowKit : public QObject
     }
 
 private slots:
-    void init() { m_fx = std::make_unique<bwtest::UiFixture>(); }
+    void init() { FFx = std::make_unique<bwtest::UiFixture>(); }
     void cleanup()
     {
         QToolTip::hideText();
-        m_fx.reset();
+        FFx.reset();
     }
 
     void hintsShowAsBalloonsWhileTheSettingIsOn()
@@ -102,8 +102,8 @@ private slots:
 
     void dialogsGiveEveryInputALabelAndEveryHintItsText()
     {
-        m_fx->db->ExecSQL(u"INSERT INTO projects (type, title) VALUES (0, 'Tool')"_s);
-        TParserGeneric parser(int(m_fx->db->LastInsertRowID()), u"Tool"_s, QString());
+        FFx->db->ExecSQL(u"INSERT INTO projects (type, title) VALUES (0, 'Tool')"_s);
+        TProjectGeneric parser(int(FFx->db->LastInsertRowID()), u"Tool"_s, QString());
         TfrmFileAdd add(&parser);
         // The exclusion field reads as the end of the check box caption
         // before it, which keeps its access key.

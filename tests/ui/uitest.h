@@ -64,34 +64,34 @@ class ModalDriver
 {
 public:
     explicit ModalDriver(std::function<void(QDialog *)> step)
-        : m_step(std::move(step))
+        : FStep(std::move(step))
     {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start();
+        FTimer.setInterval(10);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { poll(); });
+        FTimer.start();
     }
-    bool ran() const { return m_ran; }
+    bool ran() const { return FRan; }
 
 private:
     void poll()
     {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         if (!dialog) {
-            if (++m_polls > 1000)
-                m_timer.stop();
+            if (++FPolls > 1000)
+                FTimer.stop();
             return;
         }
-        m_timer.stop();
-        m_ran = true;
-        m_step(dialog);
+        FTimer.stop();
+        FRan = true;
+        FStep(dialog);
         if (dialog->isVisible())
             dialog->reject();
     }
 
-    std::function<void(QDialog *)> m_step;
-    QTimer m_timer;
-    bool m_ran = false;
-    int m_polls = 0;
+    std::function<void(QDialog *)> FStep;
+    QTimer FTimer;
+    bool FRan = false;
+    int FPolls = 0;
 };
 
 } // namespace bwtest

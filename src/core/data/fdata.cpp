@@ -4,6 +4,7 @@
 #include "core/productinfo.h"
 #include "core/regutils.h"
 #include "core/schema.h"
+#include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/sqlite.h"
 #include "core/threaddb.h"
@@ -98,10 +99,7 @@ void TFData::UpdateSchema()
 
 void TFData::PruneLog()
 {
-    bool ok = false;
-    int iDays = ::GetSetting(QStringLiteral("Log days")).toInt(&ok);
-    if (!ok)
-        iDays = 365;
+    const int iDays = Setting::LogDays.Get();
     DB->ExecSQLFmt(QStringLiteral("DELETE FROM log WHERE modified < DATETIME('NOW', '-%d DAYS')"), { iDays });
 }
 
@@ -137,30 +135,28 @@ void TFData::DeleteDownloadedFile()
 {
     if (!Params)
         return;
-    const QString sParam = QStringLiteral("Download file");
-    const QString sFile = Params->GetStr(sParam);
+    const QString sFile = Param::DownloadFile.Get();
     if (sFile.isEmpty())
         return;
     const QFileInfo info(sFile);
     const bool bOurs = InsideFolder(sFile, DownloadDir()) && (info.isSymLink() || !info.isDir());
     if (!bOurs) {
         // Not a file the update download made: never delete it, and forget it.
-        Params->SetStr(sParam, QString());
+        Param::DownloadFile.Set(QString());
         return;
     }
     // A file still in use stays, and so does its name: the next start tries again.
     if ((info.exists() || info.isSymLink()) && QFile::remove(sFile))
-        Params->SetStr(sParam, QString());
+        Param::DownloadFile.Set(QString());
 }
 
 QString TFData::GetLogFlags()
 {
     if (FLogFlags.isEmpty()) {
-        const QString sVerbose = QStringLiteral("Verbose debugging");
-        const bool bVerbose = Params && Params->GetBool(sVerbose, false);
+        const bool bVerbose = Param::VerboseDebugging.Get();
         FLogFlags = bVerbose ? QStringLiteral("information,sql,verbose") : QStringLiteral("information");
-        if (Params)
-            Params->SetBool(sVerbose, false);
+        // One run only: verbose logging grows the log fast.
+        Param::VerboseDebugging.Set(false);
     }
     return FLogFlags;
 }

@@ -2,7 +2,11 @@
 
 #include <QLockFile>
 #include <QString>
+#include <exception>
 #include <functional>
+#include <memory>
+
+class QCoreApplication;
 
 // Process start and end, in a fixed order shared by every front end.
 
@@ -24,6 +28,36 @@ void MakeDataFilesPrivate();
 // the run folder (RunTempDir) last.
 // Safe to call when some of these objects were never made.
 void ProcessFinal(const std::function<void()> &destroyForms = {});
+
+// What the desktop program and the command line do differently; the order
+// of start-up and shutdown around them is RunProgram's alone.
+class TFrontEnd
+{
+public:
+    virtual ~TFrontEnd() = default;
+    // Made after ProcessInit, before the single-instance lock is taken.
+    virtual std::unique_ptr<QCoreApplication> CreateApplication(int &argc, char **argv) = 0;
+    // ProcessInit failed; there is no application object yet.
+    virtual void InitFailed(const QString &sText) = 0;
+    // The lock file cannot be made, so it is unknown whether another
+    // instance runs.
+    virtual void LockFailed(const QString &sText) = 0;
+    // Another instance holds the lock; returns the exit status.
+    virtual int AlreadyRunning() = 0;
+    // The program proper, with the data module and the expiry check up;
+    // returns the exit status.
+    virtual int Run() = 0;
+    // An exception escaped Run (or the data module could not be made);
+    // returns the exit status.
+    virtual int Failed(const std::exception_ptr &error) = 0;
+    // Destroys the windows while the data module still exists.
+    virtual void DestroyForms() { }
+};
+
+// The whole run of the process for either front end: ProcessInit, the
+// application object, the single-instance lock, the data module, Run and
+// shutdown, in that order. Returns the exit status; 1 when start-up failed.
+int RunProgram(TFrontEnd &frontEnd, int &argc, char **argv);
 
 // Shown by a second instance before it ends.
 inline constexpr char SecondInstanceMessage[]

@@ -1,5 +1,5 @@
 #include "../delivery/zipreader.h"
-#include "core/data/startup.h"
+#include "app/startup.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "support/servers.h"

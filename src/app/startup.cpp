@@ -1,4 +1,4 @@
-#include "core/data/startup.h"
+#include "app/startup.h"
 
 #include "core/appfolders.h"
 #include "core/data/fdata.h"
@@ -6,8 +6,10 @@
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/winutils.h"
+#include "delivery/retention.h"
 #include "diagnostics/orrolog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
@@ -123,4 +125,38 @@ void TSingleInstance::Release()
 QString TSingleInstance::DefaultLockFile()
 {
     return AppDataDir + QStringLiteral("bundlewick.lock");
+}
+
+int RunProgram(TFrontEnd &frontEnd, int &argc, char **argv)
+{
+    try {
+        ProcessInit();
+    } catch (...) {
+        frontEnd.InitFailed(ExceptionText(std::current_exception()));
+        ProcessFinal();
+        return 1;
+    }
+    const std::unique_ptr<QCoreApplication> app = frontEnd.CreateApplication(argc, argv);
+    int iResult = 1;
+    TSingleInstance instance(TSingleInstance::DefaultLockFile());
+    if (instance.CreateFailed()) {
+        frontEnd.LockFailed(instance.ErrorText());
+        ProcessFinal();
+        return 1;
+    }
+    if (!instance.IsFirst()) {
+        iResult = frontEnd.AlreadyRunning();
+        ProcessFinal();
+        return iResult;
+    }
+    try {
+        FData = new TFData();
+        InstallExpiryChecker(*FData);
+        iResult = frontEnd.Run();
+    } catch (...) {
+        iResult = frontEnd.Failed(std::current_exception());
+    }
+    instance.Release();
+    ProcessFinal([&frontEnd] { frontEnd.DestroyForms(); });
+    return iResult;
 }

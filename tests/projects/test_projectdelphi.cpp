@@ -2,7 +2,7 @@
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "projects/librarydelphi.h"
-#include "projects/parserdelphi.h"
+#include "projects/projectdelphi.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -161,14 +161,14 @@ protected:
 };
 
 // Exposes the steps that need no database.
-class TestParser : public TParserDelphi
+class TestParser : public TProjectDelphi
 {
 public:
     TestParser()
-        : TParserDelphi(1, QStringLiteral("Test"), QString())
+        : TProjectDelphi(1, QStringLiteral("Test"), QString())
     { }
-    using TParserDelphi::NextList;
-    using TParserDelphi::ParseFile;
+    using TProjectDelphi::NextList;
+    using TProjectDelphi::ParseFile;
     QStringList texts() const
     {
         QStringList out;
@@ -186,10 +186,10 @@ QStringList ParserDelphi::parseFile(const char *relative)
     return parser.texts();
 }
 
-QStringList Texts(const TParser &oParser)
+QStringList Texts(const TProject &oProject)
 {
     QStringList out;
-    for (const TFileItem &item : oParser.Items())
+    for (const TFileItem &item : oProject.Items())
         out += item.sText;
     return out;
 }
@@ -202,8 +202,8 @@ TEST_F(ParserDelphi, CollectsARealisticProject)
     makeProject();
     const int iID = storeProject();
     int iCalls = 0;
-    TParserDelphi parser(iID, QStringLiteral("App"), P + QStringLiteral("/App/Project1.dpr"),
-                         [&](TParser *) { ++iCalls; });
+    TProjectDelphi parser(iID, QStringLiteral("App"), P + QStringLiteral("/App/Project1.dpr"),
+                          [&](TProject *) { ++iCalls; });
     parser.Parse();
     EXPECT_EQ(
         Texts(parser),
@@ -229,8 +229,8 @@ TEST_F(ParserDelphi, WithoutDelphiCollectsWhatItCanAndKeepsTheError)
     makeProject();
     const int iID = storeProject();
     int iCalls = 0;
-    TParserDelphi parser(iID, QStringLiteral("App"), P + QStringLiteral("/App/Project1.dpr"),
-                         [&](TParser *) { ++iCalls; });
+    TProjectDelphi parser(iID, QStringLiteral("App"), P + QStringLiteral("/App/Project1.dpr"),
+                          [&](TProject *) { ++iCalls; });
     EXPECT_NO_THROW(parser.Parse());
     const QStringList expected
         = expand({ "Project1=<P>/App/Project1.dproj", "Project1=<P>/App/Project1.dpr",
@@ -244,7 +244,7 @@ TEST_F(ParserDelphi, WithoutDelphiCollectsWhatItCanAndKeepsTheError)
 
     makeInstallation();
     QFile::remove(C + QStringLiteral("/users/tester/AppData/Roaming/Embarcadero/BDS/8.0/EnvOptions.proj"));
-    TParserDelphi second(iID, QStringLiteral("App"), P + QStringLiteral("/App/Project1.dpr"));
+    TProjectDelphi second(iID, QStringLiteral("App"), P + QStringLiteral("/App/Project1.dpr"));
     EXPECT_NO_THROW(second.Parse());
     EXPECT_EQ(Texts(second), expected);
     EXPECT_EQ(second.ParseError(),
@@ -266,7 +266,7 @@ TEST_F(ParserDelphi, ResolvesWindowsSpellings)
     write("proj/App/Sub/A.pas");
     write("proj/App/Sub/B.pas");
     write("proj/App/Sub/Inc.inc");
-    TParserDelphi parser(1, QStringLiteral("P"), P + QStringLiteral("/app/p.dpr"));
+    TProjectDelphi parser(1, QStringLiteral("P"), P + QStringLiteral("/app/p.dpr"));
     parser.Parse();
     EXPECT_EQ(Texts(parser),
               expand({ "P=<P>/App/p.dproj", "P=<P>/App/P.DPR", "include=<P>/App/Sub/Inc.inc",
@@ -302,11 +302,11 @@ TEST_F(ParserDelphi, ScansShallowly)
 TEST(ParserDelphiText, RemovesComments)
 {
     const auto braces = [](const char *s) {
-        return TParserDelphi::RemoveComments(QString::fromLatin1(s), QLatin1String("{"), QLatin1String("}"));
+        return TProjectDelphi::RemoveComments(QString::fromLatin1(s), QLatin1String("{"), QLatin1String("}"));
     };
     const auto parens = [](const char *s) {
-        return TParserDelphi::RemoveComments(QString::fromLatin1(s), QLatin1String("(*"),
-                                             QLatin1String("*)"));
+        return TProjectDelphi::RemoveComments(QString::fromLatin1(s), QLatin1String("(*"),
+                                              QLatin1String("*)"));
     };
     EXPECT_EQ(braces("A {x} B {y}"), QStringLiteral("A  B "));
     EXPECT_EQ(braces("X {open"), QStringLiteral("X "));
@@ -321,10 +321,10 @@ TEST(ParserDelphiText, RemovesComments)
 TEST(ParserDelphiText, FindsLineInitialKeywords)
 {
     const QString text = QStringLiteral("xbegin\r\n\tbegin\r\na begin\r\n   BeGiNx\r\nbegin");
-    EXPECT_EQ(TParserDelphi::FindKeyword(text, QLatin1String("begin")), 28);
-    EXPECT_EQ(TParserDelphi::FindKeyword(text, QLatin1String("begin"), 29), 36);
+    EXPECT_EQ(TProjectDelphi::FindKeyword(text, QLatin1String("begin")), 28);
+    EXPECT_EQ(TProjectDelphi::FindKeyword(text, QLatin1String("begin"), 29), 36);
     // Only ASCII letters fold: the long s is no "s".
-    EXPECT_EQ(TParserDelphi::FindKeyword(QStringLiteral("u\u017Fes"), QLatin1String("uses")), -1);
+    EXPECT_EQ(TProjectDelphi::FindKeyword(QStringLiteral("u\u017Fes"), QLatin1String("uses")), -1);
 }
 
 TEST_F(ParserDelphi, SurvivesBadInput)
@@ -406,10 +406,10 @@ TEST_F(ParserDelphi, FuzzedSources)
         QString s;
         for (int n = pick(14); n > 0; --n)
             s += QLatin1Char(alphabet[pick(7)]);
-        ASSERT_EQ(TParserDelphi::RemoveComments(s, QLatin1String("(*"), QLatin1String("*)")),
+        ASSERT_EQ(TProjectDelphi::RemoveComments(s, QLatin1String("(*"), QLatin1String("*)")),
                   RemoveCommentsLiterally(s, QStringLiteral("(*"), QStringLiteral("*)")))
             << s.toStdString();
-        ASSERT_EQ(TParserDelphi::RemoveComments(s, QLatin1String("{"), QLatin1String("}")),
+        ASSERT_EQ(TProjectDelphi::RemoveComments(s, QLatin1String("{"), QLatin1String("}")),
                   RemoveCommentsLiterally(s, QStringLiteral("{"), QStringLiteral("}")))
             << s.toStdString();
     }

@@ -1,7 +1,7 @@
+#include "app/application.h"
 #include "core/sqlite.h"
 #include "support/testenv.h"
 #include "support/urlcatcher.h"
-#include "ui/application.h"
 #include "ui/dialogs.h"
 #include "ui/help.h"
 
@@ -23,9 +23,9 @@ class TestApplication : public QObject
 {
     Q_OBJECT
 
-    bwtest::TestSandbox m_sandbox;
+    bwtest::TestSandbox FSandbox;
 
-    QString dataDir() const { return m_sandbox.root() + u"/data/bundlewick/"_s; }
+    QString dataDir() const { return FSandbox.root() + u"/data/bundlewick/"_s; }
 
     std::unique_ptr<QProcess> launch()
     {

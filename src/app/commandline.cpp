@@ -1,7 +1,7 @@
-#include "ui/commandline.h"
+#include "app/commandline.h"
 
+#include "app/startup.h"
 #include "core/data/fdata.h"
-#include "core/data/startup.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/sqlite.h"
@@ -10,7 +10,7 @@
 #include "delivery/deliveryrun.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/projectlist.h"
 
 #include <QCoreApplication>
@@ -130,7 +130,7 @@ int ListCommand()
     projects.SortByTitle();
     QString sOut;
     for (int i = 0; i < projects.Count(); ++i) {
-        const TParser *project = projects.At(i);
+        const TProject *project = projects.At(i);
         sOut += project->Title() + QLatin1Char('\t') + Plural(QStringLiteral("file"), project->FileCount())
             + QLatin1Char('\t') + Plural(QStringLiteral("change"), project->ChangedFiles())
             + QLatin1Char('\t') + Plural(QStringLiteral("send task"), projects.SendTasks(i))
@@ -142,11 +142,11 @@ int ListCommand()
 
 // The projects a deliver command names, or the due ones. Named projects are
 // the only ones read and parsed.
-QList<TParser *> SelectProjects(TProjectList &projects, const TArguments &args)
+QList<TProject *> SelectProjects(TProjectList &projects, const TArguments &args)
 {
     if (!args.lTitles.isEmpty()) {
         try {
-            const QList<TParser *> selected = projects.LoadTitled(args.lTitles);
+            const QList<TProject *> selected = projects.LoadTitled(args.lTitles);
             projects.Parse();
             return selected;
         } catch (const ENoSuchProject &e) {
@@ -213,7 +213,7 @@ private:
 int DeliverCommand(const TArguments &args)
 {
     TProjectList projects;
-    const QList<TParser *> selected = SelectProjects(projects, args);
+    const QList<TProject *> selected = SelectProjects(projects, args);
     if (selected.isEmpty()) {
         Error(QStringLiteral("nothing to deliver"));
         return exOK;
@@ -252,6 +252,41 @@ int UsageError(const QString &sMessage)
     return exUsage;
 }
 
+class TCommandLine : public TFrontEnd
+{
+public:
+    explicit TCommandLine(const TArguments &args)
+        : FArgs(args)
+    { }
+    std::unique_ptr<QCoreApplication> CreateApplication(int &argc, char **argv) override
+    {
+        return std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void InitFailed(const QString &sText) override { Error(sText); }
+    void LockFailed(const QString &sText) override { Error(sText); }
+    int AlreadyRunning() override
+    {
+        Error(QStringLiteral("Bundlewick is already running (the desktop program or another command); "
+                             "close it and try again."));
+        return exRunning;
+    }
+    int Run() override { return RunCommand(FArgs); }
+    int Failed(const std::exception_ptr &error) override
+    {
+        try {
+            std::rethrow_exception(error);
+        } catch (const EUsage &e) {
+            return UsageError(e.Message());
+        } catch (...) {
+            Error(ExceptionText(std::current_exception()));
+            return exFailed;
+        }
+    }
+
+private:
+    TArguments FArgs;
+};
+
 } // namespace
 
 bool IsCommandLine(int argc, char ** /*argv*/)
@@ -279,40 +314,6 @@ int RunCommandLine(int argc, char **argv)
         return exOK;
     }
 
-    try {
-        ProcessInit();
-    } catch (...) {
-        Error(ExceptionText(std::current_exception()));
-        ProcessFinal();
-        return exFailed;
-    }
-    QCoreApplication app(argc, argv);
-    int iResult = exFailed;
-    {
-        TSingleInstance instance(TSingleInstance::DefaultLockFile());
-        if (instance.CreateFailed()) {
-            Error(instance.ErrorText());
-            ProcessFinal();
-            return exFailed;
-        }
-        if (!instance.IsFirst()) {
-            Error(QStringLiteral("Bundlewick is already running (the desktop program or another command); "
-                                 "close it and try again."));
-            ProcessFinal();
-            return exRunning;
-        }
-        try {
-            FData = new TFData();
-            InstallExpiryChecker(*FData);
-            iResult = RunCommand(args);
-        } catch (const EUsage &e) {
-            iResult = UsageError(e.Message());
-        } catch (...) {
-            Error(ExceptionText(std::current_exception()));
-            iResult = exFailed;
-        }
-        instance.Release();
-        ProcessFinal();
-    }
-    return iResult;
+    TCommandLine commandLine(args);
+    return RunProgram(commandLine, argc, argv);
 }

@@ -1,7 +1,6 @@
-#include "ui/application.h"
+#include "app/application.h"
 
-#include "core/data/fdata.h"
-#include "core/data/startup.h"
+#include "app/startup.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/winutils.h"
@@ -75,46 +74,51 @@ void TApplication::HandleException(const std::exception_ptr &error, const QStrin
         QCoreApplication::instance(), [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
 }
 
-int RunApplication(int argc, char **argv)
+namespace {
+
+class TDesktop : public TFrontEnd
 {
-    try {
-        ProcessInit();
-    } catch (...) {
-        const QString sText = TApplication::ExceptionText(std::current_exception());
+public:
+    std::unique_ptr<QCoreApplication> CreateApplication(int &argc, char **argv) override
+    {
+        return std::make_unique<TApplication>(argc, argv);
+    }
+    void InitFailed(const QString &sText) override
+    {
         std::fprintf(stderr, "Bundlewick: %s\n", sText.toUtf8().constData());
-        ProcessFinal();
+    }
+    void LockFailed(const QString &sText) override
+    {
+        std::fprintf(stderr, "Bundlewick: %s\n", sText.toUtf8().constData());
+        TDialogs::Critical(nullptr, kTitle, sText);
+    }
+    int AlreadyRunning() override
+    {
+        TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
+        return 0;
+    }
+    int Run() override
+    {
+        FMain = std::make_unique<TfrmMain>();
+        FMain->show();
+        const int iResult = QCoreApplication::exec();
+        return gFailed ? 1 : iResult;
+    }
+    int Failed(const std::exception_ptr &error) override
+    {
+        TApplication::HandleException(error);
         return 1;
     }
+    void DestroyForms() override { FMain.reset(); }
 
-    TApplication app(argc, argv);
-    std::unique_ptr<TfrmMain> frmMain;
-    int iResult = 0;
-    {
-        TSingleInstance instance(TSingleInstance::DefaultLockFile());
-        if (instance.CreateFailed()) {
-            std::fprintf(stderr, "Bundlewick: %s\n", instance.ErrorText().toUtf8().constData());
-            TDialogs::Critical(nullptr, kTitle, instance.ErrorText());
-            ProcessFinal();
-            return 1;
-        }
-        if (!instance.IsFirst()) {
-            TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
-            ProcessFinal();
-            return 0;
-        }
-        try {
-            FData = new TFData();
-            InstallExpiryChecker(*FData);
-            frmMain = std::make_unique<TfrmMain>();
-            frmMain->show();
-            iResult = app.exec();
-        } catch (...) {
-            TApplication::HandleException(std::current_exception());
-        }
-        if (gFailed)
-            iResult = 1;
-        instance.Release();
-        ProcessFinal([&frmMain] { frmMain.reset(); });
-    }
-    return iResult;
+private:
+    std::unique_ptr<TfrmMain> FMain;
+};
+
+} // namespace
+
+int RunApplication(int argc, char **argv)
+{
+    TDesktop desktop;
+    return RunProgram(desktop, argc, argv);
 }

@@ -1,4 +1,4 @@
-#include "projects/parserdelphi.h"
+#include "projects/projectdelphi.h"
 
 #include "core/exceptions.h"
 #include "core/winutils.h"
@@ -80,19 +80,19 @@ bool IsWindowsAbsolute(const QString &sPath)
 void LogParseFailure(const QString &sText)
 {
     if (DiagLog)
-        DiagLog->Log(QStringLiteral("TParserDelphi"), sText, lwError);
+        DiagLog->Log(QStringLiteral("TProjectDelphi"), sText, lwError);
 }
 
 } // namespace
 
-TParserDelphi::TParserDelphi(int iID, const QString &sTitle, const QString &sFilename,
-                             TAfterParseEvent oAfterParse)
-    : TParser(pkDelphi, iID, sTitle, sFilename, std::move(oAfterParse))
+TProjectDelphi::TProjectDelphi(int iID, const QString &sTitle, const QString &sFilename,
+                               TAfterParseEvent oAfterParse)
+    : TProject(pkDelphi, iID, sTitle, sFilename, std::move(oAfterParse))
 { }
 
-TParserDelphi::~TParserDelphi() = default;
+TProjectDelphi::~TProjectDelphi() = default;
 
-void TParserDelphi::Parse()
+void TProjectDelphi::Parse()
 {
     FParseErrors.clear();
     FLibraryFailed = false;
@@ -122,10 +122,10 @@ void TParserDelphi::Parse()
     FResolved.clear();
     FNotFound.clear();
 
-    TParser::Parse();
+    TProject::Parse();
 }
 
-void TParserDelphi::ParseFile(const QString &sFile)
+void TProjectDelphi::ParseFile(const QString &sFile)
 {
     // Breadth first and without recursion: a project of thousands of units
     // would otherwise nest a call per queued file.
@@ -135,7 +135,7 @@ void TParserDelphi::ParseFile(const QString &sFile)
         ScanFile(FNextList.dequeue(), true);
 }
 
-void TParserDelphi::ScanFile(const QString &sFile, bool bCheckName)
+void TProjectDelphi::ScanFile(const QString &sFile, bool bCheckName)
 {
     FCurrentFile = sFile;
     AddFileItem(sFile, bCheckName);
@@ -155,7 +155,7 @@ void TParserDelphi::ScanFile(const QString &sFile, bool bCheckName)
     ScanUses(head);
 }
 
-qsizetype TParserDelphi::FindKeyword(QStringView sText, QLatin1StringView sWord, qsizetype iFrom)
+qsizetype TProjectDelphi::FindKeyword(QStringView sText, QLatin1StringView sWord, qsizetype iFrom)
 {
     for (qsizetype i = IndexOfAscii(sText, sWord, iFrom); i >= 0; i = IndexOfAscii(sText, sWord, i + 1)) {
         qsizetype j = i - 1;
@@ -167,7 +167,7 @@ qsizetype TParserDelphi::FindKeyword(QStringView sText, QLatin1StringView sWord,
     return -1;
 }
 
-void TParserDelphi::ScanDirectives(QStringView sHead)
+void TProjectDelphi::ScanDirectives(QStringView sHead)
 {
     const qsizetype n = sHead.size();
     qsizetype pos = 0;
@@ -192,7 +192,7 @@ void TParserDelphi::ScanDirectives(QStringView sHead)
     }
 }
 
-void TParserDelphi::ScanUses(QStringView sHead)
+void TProjectDelphi::ScanUses(QStringView sHead)
 {
     qsizetype pos = 0;
     for (;;) {
@@ -216,7 +216,7 @@ void TParserDelphi::ScanUses(QStringView sHead)
     }
 }
 
-void TParserDelphi::AddFileItem(const QString &sPath, bool bCheckName)
+void TProjectDelphi::AddFileItem(const QString &sPath, bool bCheckName)
 {
     const QString sName = BaseName(sPath);
     // Only a queued file can meet its name here, and queued files exist: the
@@ -232,7 +232,7 @@ void TParserDelphi::AddFileItem(const QString &sPath, bool bCheckName)
     AddParsedItem(sName, sFile);
 }
 
-void TParserDelphi::AddUnit(QStringView sItem)
+void TProjectDelphi::AddUnit(QStringView sItem)
 {
     // A line comment ends at its line; line breaks and tabs go.
     QString sClean;
@@ -289,7 +289,7 @@ void TParserDelphi::AddUnit(QStringView sItem)
         FNextList.enqueue(sFile);
 }
 
-void TParserDelphi::AddInclude(const QString &sArgument)
+void TProjectDelphi::AddInclude(const QString &sArgument)
 {
     QString sArg = sArgument;
     sArg.remove(u'\'');
@@ -317,7 +317,7 @@ void TParserDelphi::AddInclude(const QString &sArgument)
         AddParsedItem(QStringLiteral("include"), sFile);
 }
 
-QString TParserDelphi::ResolveRelative(const QString &sPath, const QString &sFolder)
+QString TProjectDelphi::ResolveRelative(const QString &sPath, const QString &sFolder)
 {
     if (sPath.isEmpty() || sPath.contains(QChar(0)))
         return {};
@@ -337,7 +337,7 @@ QString TParserDelphi::ResolveRelative(const QString &sPath, const QString &sFol
     return FindOnDisk(sFolder + u'/' + sUnix);
 }
 
-QString TParserDelphi::FindOnDisk(const QString &sPath)
+QString TProjectDelphi::FindOnDisk(const QString &sPath)
 {
     if (!sPath.startsWith(u'/') || sPath.contains(QChar(0)))
         return {};
@@ -387,7 +387,7 @@ QString TParserDelphi::FindOnDisk(const QString &sPath)
     return sFound;
 }
 
-QString TParserDelphi::FindEntry(const QString &sFolder, const QString &sName)
+QString TProjectDelphi::FindEntry(const QString &sFolder, const QString &sName)
 {
     auto it = FDirCache.find(sFolder);
     if (it == FDirCache.end()) {
@@ -407,7 +407,8 @@ QString TParserDelphi::FindEntry(const QString &sFolder, const QString &sName)
     return it->lower.value(sName.toLower());
 }
 
-QString TParserDelphi::RemoveComments(const QString &sText, QLatin1StringView sOpen, QLatin1StringView sClose)
+QString TProjectDelphi::RemoveComments(const QString &sText, QLatin1StringView sOpen,
+                                       QLatin1StringView sClose)
 {
     // The text is always `kept` followed by sText[start, lim). `kept` holds no
     // whole marker, so a marker is either inside that tail or made of the
@@ -469,7 +470,7 @@ QString TParserDelphi::RemoveComments(const QString &sText, QLatin1StringView sO
     return kept;
 }
 
-QString TParserDelphi::LibraryLookup(const QString &sName)
+QString TProjectDelphi::LibraryLookup(const QString &sName)
 {
     if (FLibraryFailed || sName.isEmpty())
         return {};
@@ -491,12 +492,12 @@ QString TParserDelphi::LibraryLookup(const QString &sName)
     return sAnswer;
 }
 
-bool TParserDelphi::HasName(const QString &sName) const
+bool TProjectDelphi::HasName(const QString &sName) const
 {
     return FNames.contains(ItemName(sName).toCaseFolded());
 }
 
-void TParserDelphi::AddParsedItem(const QString &sName, const QString &sPath)
+void TProjectDelphi::AddParsedItem(const QString &sName, const QString &sPath)
 {
     const QString sItemName = ItemName(sName);
     AddItem(sItemName + u'=' + sPath);
@@ -504,7 +505,7 @@ void TParserDelphi::AddParsedItem(const QString &sName, const QString &sPath)
     FPaths.insert(sPath);
 }
 
-QString TParserDelphi::CurrentFolder() const
+QString TProjectDelphi::CurrentFolder() const
 {
     if (!FCurrentFile.startsWith(u'/'))
         return {};
@@ -512,7 +513,7 @@ QString TParserDelphi::CurrentFolder() const
     return slash == 0 ? QStringLiteral("/") : FCurrentFile.left(slash);
 }
 
-void TParserDelphi::NoteError(const QString &sText)
+void TProjectDelphi::NoteError(const QString &sText)
 {
     if (FParseErrors.contains(sText))
         return;

@@ -1,6 +1,6 @@
 #include "core/daycount.h"
 #include "projectdb.h"
-#include "projects/parser.h"
+#include "projects/project.h"
 #include "projects/wildcard.h"
 
 namespace {
@@ -140,46 +140,46 @@ TEST_F(Wildcards, ListFromEntriesDuplicatesAndDeletion)
     addEntry(other, t + QStringLiteral("/sub/e.cpp"));
 
     int calls = 0;
-    auto oParser = CreateParser(0, p, QStringLiteral("P"), QString(), [&](TParser *o) {
+    auto oProject = CreateProject(0, p, QStringLiteral("P"), QString(), [&](TProject *o) {
         ++calls;
         EXPECT_EQ(o->ProjectID(), p);
     });
-    EXPECT_EQ(oParser->FileCount(), 0);
-    EXPECT_EQ(oParser->FileList(), QString());
-    oParser->Parse();
+    EXPECT_EQ(oProject->FileCount(), 0);
+    EXPECT_EQ(oProject->FileList(), QString());
+    oProject->Parse();
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(oParser->Kind(), 0);
-    ASSERT_EQ(oParser->FileCount(), 7);
-    EXPECT_EQ(oParser->Items().at(0).sText, t + QStringLiteral("/d.h"));
-    EXPECT_EQ(oParser->Items().at(0).iFileID, single);
+    EXPECT_EQ(oProject->Kind(), 0);
+    ASSERT_EQ(oProject->FileCount(), 7);
+    EXPECT_EQ(oProject->Items().at(0).sText, t + QStringLiteral("/d.h"));
+    EXPECT_EQ(oProject->Items().at(0).iFileID, single);
     for (int i = 1; i < 6; ++i)
-        EXPECT_EQ(oParser->Items().at(i).iFileID, wild);
+        EXPECT_EQ(oProject->Items().at(i).iFileID, wild);
     // The missing single file stays in the list, so that the archive builder
     // reports it as missing.
-    EXPECT_EQ(oParser->Items().at(6).iFileID, again);
-    EXPECT_EQ(oParser->FileList(),
+    EXPECT_EQ(oProject->Items().at(6).iFileID, again);
+    EXPECT_EQ(oProject->FileList(),
               QStringLiteral("\"%1/d.h\",\"%1/.hidden.cpp\",\"%1/a.cpp\",\"%1/b.c\","
                              "\"%1/c.cp\",\"%1/Z.CPP\",\"%1/A.CPP\"")
                   .arg(t));
     // Every existing project file is changed for a project never delivered.
-    EXPECT_EQ(oParser->ChangedFiles(), 6);
+    EXPECT_EQ(oProject->ChangedFiles(), 6);
 
     // A second Parse adds nothing.
-    oParser->Parse();
-    EXPECT_EQ(oParser->FileCount(), 7);
-    oParser->FileDelete(again);
+    oProject->Parse();
+    EXPECT_EQ(oProject->FileCount(), 7);
+    oProject->FileDelete(again);
 
     // Deleting the wildcard entry takes its files although the third entry
     // still matches them; the single-file item stays.
-    oParser->FileDelete(wild);
-    EXPECT_EQ(oParser->FilePaths(), QStringList({ t + QStringLiteral("/d.h") }));
+    oProject->FileDelete(wild);
+    EXPECT_EQ(oProject->FilePaths(), QStringList({ t + QStringLiteral("/d.h") }));
     EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM files WHERE id = %d"), { wild }), 0);
 
     // FileAdd reads this project's new entries only.
     const int added = addEntry(p, t + QStringLiteral("/sub/*.cpp -r"));
     addEntry(other, t + QStringLiteral("/c.cp"));
-    oParser->FileAdd(added);
-    EXPECT_EQ(oParser->FilePaths(),
+    oProject->FileAdd(added);
+    EXPECT_EQ(oProject->FilePaths(),
               QStringList({ t + QStringLiteral("/d.h"), t + QStringLiteral("/sub/deep/f.cpp"),
                             t + QStringLiteral("/sub/e.cpp") }));
     EXPECT_EQ(calls, 2);
@@ -195,7 +195,7 @@ TEST_F(ProjectDB, NamesThatDifferOnlyInCaseAreDifferentFiles)
     addEntry(p, lower);
     addEntry(p, sandbox.root() + QStringLiteral("/c/*"));
     addEntry(p, sandbox.root() + QStringLiteral("/c/unit.pas")); // no such file on this disk
-    TParserGeneric o(p, QString(), QString());
+    TProjectGeneric o(p, QString(), QString());
     o.Parse();
     EXPECT_EQ(o.FilePaths(),
               QStringList({ upper, lower, pas, sandbox.root() + QStringLiteral("/c/unit.pas") }));
@@ -219,7 +219,7 @@ TEST_F(ProjectDB, ChangedFilesAgainstTheSendDate)
         addEntry(id, entry);
 
     auto changed = [](int id) {
-        TParserGeneric o(id, QString(), QString());
+        TProjectGeneric o(id, QString(), QString());
         o.Parse();
         EXPECT_EQ(o.FileCount(), 2);
         return o.ChangedFiles();
@@ -230,6 +230,32 @@ TEST_F(ProjectDB, ChangedFilesAgainstTheSendDate)
     EXPECT_EQ(changed(zero), 2);
 }
 
+// The count after collecting uses the times read while listing; Recount
+// reads them anew, so an edit after the listing counts only then.
+TEST_F(ProjectDB, RecountReadsTheTimesAnew)
+{
+    const QString a = file(QStringLiteral("r/a.txt"));
+    const QString b = file(QStringLiteral("r/b.txt"));
+    const QString single = file(QStringLiteral("s/single.txt"));
+    for (const QString &path : { a, b, single })
+        setMTime(path, QDateTime(QDate(2020, 1, 1), QTime(8, 0)));
+    const int p
+        = addProject(0, QStringLiteral("R"), DateTimeToDays(QDateTime(QDate(2020, 2, 1), QTime(12, 0))));
+    addEntry(p, sandbox.root() + QStringLiteral("/r/*.txt"));
+    addEntry(p, single);
+    TProjectGeneric o(p, QString(), QString());
+    o.Parse();
+    EXPECT_EQ(o.ChangedFiles(), 0);
+    setMTime(b, QDateTime(QDate(2020, 3, 1), QTime(12, 0)));
+    setMTime(single, QDateTime(QDate(2020, 3, 1), QTime(12, 0)));
+    EXPECT_EQ(o.ChangedFiles(), 0);
+    o.Recount();
+    EXPECT_EQ(o.ChangedFiles(), 2);
+    QFile::remove(b);
+    o.Recount();
+    EXPECT_EQ(o.ChangedFiles(), 1);
+}
+
 TEST_F(ProjectDB, CommaTextRoundTrip)
 {
     const QString odd = file(QStringLiteral("q/say \"hi\", there.txt"));
@@ -237,7 +263,7 @@ TEST_F(ProjectDB, CommaTextRoundTrip)
     const int p = addProject(0, QStringLiteral("Q"));
     addEntry(p, odd);
     addEntry(p, plain);
-    TParserGeneric o(p, QString(), QString());
+    TProjectGeneric o(p, QString(), QString());
     o.Parse();
     EXPECT_EQ(SplitCommaText(o.FileList()), QStringList({ odd, plain }));
 
@@ -250,6 +276,6 @@ TEST_F(ProjectDB, CommaTextRoundTrip)
 
 TEST_F(ProjectDB, FactoryPicksTheKind)
 {
-    EXPECT_EQ(CreateParser(1, 1, QStringLiteral("D"), QStringLiteral("/x/p.dpr"))->Kind(), 1);
-    EXPECT_EQ(CreateParser(7, 3, QStringLiteral("T"), QStringLiteral("f"))->Kind(), 0);
+    EXPECT_EQ(CreateProject(1, 1, QStringLiteral("D"), QStringLiteral("/x/p.dpr"))->Kind(), 1);
+    EXPECT_EQ(CreateProject(7, 3, QStringLiteral("T"), QStringLiteral("f"))->Kind(), 0);
 }

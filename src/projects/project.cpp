@@ -1,11 +1,12 @@
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include "core/daycount.h"
 #include "core/globals.h"
 #include "core/sqlite.h"
-#include "projects/parserdelphi.h"
+#include "projects/projectdelphi.h"
 #include "projects/wildcard.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -18,8 +19,8 @@ QString TFileItem::Path() const
     return eq < 0 ? QString() : sText.mid(eq + 1);
 }
 
-TParser::TParser(int iKind, int iID, const QString &sTitle, const QString &sFilename,
-                 TAfterParseEvent oAfterParse)
+TProject::TProject(int iKind, int iID, const QString &sTitle, const QString &sFilename,
+                   TAfterParseEvent oAfterParse)
     : FAfterParse(std::move(oAfterParse))
     , FFilename(sFilename)
     , FID(iID)
@@ -27,9 +28,9 @@ TParser::TParser(int iKind, int iID, const QString &sTitle, const QString &sFile
     , FTitle(sTitle)
 { }
 
-TParser::~TParser() = default;
+TProject::~TProject() = default;
 
-void TParser::Parse()
+void TProject::Parse()
 {
     // LoadEntries
     {
@@ -45,7 +46,7 @@ void TParser::Parse()
         FAfterParse(this);
 }
 
-void TParser::FileAdd(int iFileID)
+void TProject::FileAdd(int iFileID)
 {
     // Only this project's rows: a newer entry of another project must not
     // slip into this list.
@@ -58,7 +59,7 @@ void TParser::FileAdd(int iFileID)
     }
 }
 
-void TParser::FileDelete(int iFileID)
+void TProject::FileDelete(int iFileID)
 {
     DB->ExecSQLFmt(QStringLiteral("DELETE FROM files WHERE id = %d"), { iFileID });
     for (qsizetype i = FFileList.size() - 1; i >= 0; --i) {
@@ -68,7 +69,7 @@ void TParser::FileDelete(int iFileID)
     FUndecodable.removeIf([iFileID](const auto &item) { return item.first == iFileID; });
 }
 
-QList<TUndecodableName> TParser::UndecodableNames() const
+QList<TUndecodableName> TProject::UndecodableNames() const
 {
     QList<TUndecodableName> names;
     for (const auto &item : FUndecodable)
@@ -76,12 +77,12 @@ QList<TUndecodableName> TParser::UndecodableNames() const
     return names;
 }
 
-QString TParser::FileList() const
+QString TProject::FileList() const
 {
     return JoinCommaText(FilePaths());
 }
 
-QStringList TParser::FilePaths() const
+QStringList TProject::FilePaths() const
 {
     QStringList paths;
     paths.reserve(FFileList.size());
@@ -90,7 +91,7 @@ QStringList TParser::FilePaths() const
     return paths;
 }
 
-void TParser::AddEntry(const QString &sEntry, int iFileID)
+void TProject::AddEntry(const QString &sEntry, int iFileID)
 {
     if (!IsWildcardEntry(sEntry)) {
         // Exactly this file, present or not; a folder is no file entry.
@@ -98,13 +99,14 @@ void TParser::AddEntry(const QString &sEntry, int iFileID)
             return;
         const QString path = QDir::cleanPath(sEntry);
         if (!QFileInfo(path).isDir())
-            AddUnique(path, iFileID);
+            AddUnique(path, iFileID, kNoFileTime);
         return;
     }
     QList<TUndecodableName> undecodable;
-    const QStringList paths = MatchWildCardList(sEntry, &undecodable);
-    for (const QString &path : paths)
-        AddUnique(path, iFileID);
+    QList<qint64> modified;
+    const QStringList paths = MatchWildCardList(sEntry, &undecodable, &modified);
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        AddUnique(paths.at(i), iFileID, modified.value(i, kNoFileTime));
     for (const TUndecodableName &name : std::as_const(undecodable)) {
         const bool known = std::any_of(FUndecodable.cbegin(), FUndecodable.cend(), [&](const auto &item) {
             return item.second.sFolder == name.sFolder && item.second.sName == name.sName;
@@ -114,35 +116,38 @@ void TParser::AddEntry(const QString &sEntry, int iFileID)
     }
 }
 
-void TParser::CountChanged()
+void TProject::CountChanged(bool bFresh)
 {
-    const double dSendDate = ProjectSendDate(FID);
+    // The send date is converted once; file times are compared raw, which
+    // keeps counting cheap on large trees.
+    const qint64 iSince = SendDateMSecs(ProjectSendDate(FID));
     FChangedFiles = 0;
-    for (const TFileItem &item : std::as_const(FFileList)) {
-        double dAge = 0;
-        if (FileAgeDays(item.Path(), dAge) && dAge > dSendDate)
+    for (TFileItem &item : FFileList) {
+        if (bFresh || item.iModified == kNoFileTime)
+            item.iModified = FileModifiedMSecs(item.Path());
+        if (item.iModified != kNoFileTime && item.iModified > iSince)
             ++FChangedFiles;
     }
 }
 
-void TParser::AddItem(const QString &sText, int iFileID)
+void TProject::AddItem(const QString &sText, int iFileID, qint64 iModified)
 {
-    FFileList.append({ sText, iFileID });
+    FFileList.append({ sText, iFileID, iModified });
     ++FIndex[sText];
 }
 
-bool TParser::HasItemText(const QString &sText) const
+bool TProject::HasItemText(const QString &sText) const
 {
     return FIndex.contains(sText);
 }
 
-void TParser::AddUnique(const QString &sText, int iFileID)
+void TProject::AddUnique(const QString &sText, int iFileID, qint64 iModified)
 {
     if (!HasItemText(sText))
-        AddItem(sText, iFileID);
+        AddItem(sText, iFileID, iModified);
 }
 
-void TParser::RemoveAt(qsizetype i)
+void TProject::RemoveAt(qsizetype i)
 {
     const QString &key = FFileList.at(i).sText;
     const auto it = FIndex.find(key);
@@ -151,17 +156,17 @@ void TParser::RemoveAt(qsizetype i)
     FFileList.removeAt(i);
 }
 
-TParserGeneric::TParserGeneric(int iID, const QString &sTitle, const QString &sFilename,
-                               TAfterParseEvent oAfterParse)
-    : TParser(pkGeneric, iID, sTitle, sFilename, std::move(oAfterParse))
+TProjectGeneric::TProjectGeneric(int iID, const QString &sTitle, const QString &sFilename,
+                                 TAfterParseEvent oAfterParse)
+    : TProject(pkGeneric, iID, sTitle, sFilename, std::move(oAfterParse))
 { }
 
-std::unique_ptr<TParser> CreateParser(int iType, int iID, const QString &sTitle, const QString &sFilename,
-                                      TAfterParseEvent oAfterParse)
+std::unique_ptr<TProject> CreateProject(int iType, int iID, const QString &sTitle, const QString &sFilename,
+                                        TAfterParseEvent oAfterParse)
 {
     if (iType == pkDelphi)
-        return std::make_unique<TParserDelphi>(iID, sTitle, sFilename, std::move(oAfterParse));
-    return std::make_unique<TParserGeneric>(iID, sTitle, sFilename, std::move(oAfterParse));
+        return std::make_unique<TProjectDelphi>(iID, sTitle, sFilename, std::move(oAfterParse));
+    return std::make_unique<TProjectGeneric>(iID, sTitle, sFilename, std::move(oAfterParse));
 }
 
 QStringList SplitCommaText(const QString &sText)
@@ -224,14 +229,8 @@ double ProjectSendDate(int iProjectID)
     return DB->QueryDoubleFmt(QStringLiteral("SELECT senddate FROM projects WHERE id = %d"), { iProjectID });
 }
 
-bool FileAgeDays(const QString &sFileName, double &dDays)
+qint64 SendDateMSecs(double dSendDate)
 {
-    const QFileInfo info(sFileName);
-    if (!info.exists() || info.isDir())
-        return false;
-    const QDateTime modified = info.lastModified();
-    if (!modified.isValid())
-        return false;
-    dDays = DateTimeToDays(modified.toLocalTime());
-    return true;
+    const QDateTime since = DaysToDateTime(dSendDate);
+    return since.isValid() ? since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
 }

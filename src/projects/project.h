@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 
-class TParser;
+class TProject;
 
 // Run at the end of Parse with the project; may be unset.
-using TAfterParseEvent = std::function<void(TParser *oParser)>;
+using TAfterParseEvent = std::function<void(TProject *oProject)>;
 
 // One item of the project file list. A collected item holds the absolute path
 // of a file and the id (> 0) of the stored entry that yielded it; a parsed
@@ -21,6 +21,9 @@ struct TFileItem
 {
     QString sText;
     int iFileID = 0;
+    // The file's modification time (FileModifiedMSecs) as read while the
+    // entries were collected; kNoFileTime when not read.
+    qint64 iModified = kNoFileTime;
 
     // The whole text for a collected item, the text after the first "="
     // for a parsed one.
@@ -35,12 +38,12 @@ enum : int {
 
 // The in-memory project: its ordered file list and its change count. The
 // database is the global DB (core/globals.h).
-class TParser
+class TProject
 {
 public:
-    virtual ~TParser();
-    TParser(const TParser &) = delete;
-    TParser &operator=(const TParser &) = delete;
+    virtual ~TProject();
+    TProject(const TProject &) = delete;
+    TProject &operator=(const TProject &) = delete;
 
     // Adds the stored entries (items not yet present), counts the changed
     // files and calls OnParse. Database failures pass out; the items added
@@ -56,8 +59,9 @@ public:
     const QString &Title() const { return FTitle; }
     // A renamed project (the editor stores the new title).
     void SetTitle(const QString &sTitle) { FTitle = sTitle; }
-    // Counts the changed files again, after entries were added or deleted.
-    void Recount() { CountChanged(); }
+    // Counts the changed files again, after entries were added or deleted,
+    // with every file's time read anew.
+    void Recount() { CountChanged(true); }
     const QString &ProjectFile() const { return FFilename; }
     int Kind() const { return FKind; }
     int FileCount() const { return int(FFileList.size()); }
@@ -77,20 +81,21 @@ public:
     void SetOnParse(TAfterParseEvent oAfterParse) { FAfterParse = std::move(oAfterParse); }
 
 protected:
-    TParser(int iKind, int iID, const QString &sTitle, const QString &sFilename,
-            TAfterParseEvent oAfterParse);
+    TProject(int iKind, int iID, const QString &sTitle, const QString &sFilename,
+             TAfterParseEvent oAfterParse);
 
     // Adds the file of a single-file entry (also when it is gone, so that the
     // archive builder reports it missing), or the files of a wildcard entry,
     // skipping paths already listed. Paths are compared exactly: names that
     // differ only in case are different files here.
     void AddEntry(const QString &sEntry, int iFileID);
-    // Recomputes ChangedFiles against the project's send date.
-    void CountChanged();
+    // Recomputes ChangedFiles against the project's send date, from the
+    // times read while collecting unless bFresh (or none was read).
+    void CountChanged(bool bFresh = false);
 
     // Appends an item as it is (no duplicate check); for the Delphi parser's
     // "name=path" items, with id 0.
-    void AddItem(const QString &sText, int iFileID = 0);
+    void AddItem(const QString &sText, int iFileID = 0, qint64 iModified = kNoFileTime);
     // Whether an item's whole text equals sText.
     bool HasItemText(const QString &sText) const;
 
@@ -102,7 +107,7 @@ protected:
     QString FTitle;
 
 private:
-    void AddUnique(const QString &sText, int iFileID);
+    void AddUnique(const QString &sText, int iFileID, qint64 iModified);
     void RemoveAt(qsizetype i);
 
     QList<TFileItem> FFileList;
@@ -114,17 +119,17 @@ private:
 };
 
 // Generic project: files added by hand only.
-class TParserGeneric : public TParser
+class TProjectGeneric : public TProject
 {
 public:
-    TParserGeneric(int iID, const QString &sTitle, const QString &sFilename,
-                   TAfterParseEvent oAfterParse = nullptr);
+    TProjectGeneric(int iID, const QString &sTitle, const QString &sFilename,
+                    TAfterParseEvent oAfterParse = nullptr);
 };
 
-// A TParserDelphi for type 1, a TParserGeneric for any other type. Nothing is
+// A TProjectDelphi for type 1, a TProjectGeneric for any other type. Nothing is
 // read until Parse.
-std::unique_ptr<TParser> CreateParser(int iType, int iID, const QString &sTitle, const QString &sFilename,
-                                      TAfterParseEvent oAfterParse = nullptr);
+std::unique_ptr<TProject> CreateProject(int iType, int iID, const QString &sTitle, const QString &sFilename,
+                                        TAfterParseEvent oAfterParse = nullptr);
 
 // --- Helpers --------------------------------------------------------------
 
@@ -138,6 +143,6 @@ QString JoinCommaText(const QStringList &oItems);
 // The project's last delivery as a day count; 0 when never delivered (NULL,
 // 0 or no row).
 double ProjectSendDate(int iProjectID);
-// The file's last-write time in local time as a day count; false when the
-// file does not exist or its time cannot be read.
-bool FileAgeDays(const QString &sFileName, double &dDays);
+// The send date (days, local time; 0 when never sent) as milliseconds since
+// the epoch: a file whose FileModifiedMSecs is later has changed since.
+qint64 SendDateMSecs(double dSendDate);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "projects/parser.h"
+#include "projects/project.h"
 
 #include <QHash>
 #include <QQueue>
@@ -16,12 +16,12 @@
 // "begin" for line-initial "uses" clauses and "{$I }"/"{$R }" directives;
 // only ASCII keywords and punctuation are looked at. Items it adds are
 // "name=path" with file-entry id 0: unit names, base file names or "include".
-class TParserDelphi : public TParser
+class TProjectDelphi : public TProject
 {
 public:
-    TParserDelphi(int iID, const QString &sTitle, const QString &sFilename,
-                  TAfterParseEvent oAfterParse = nullptr);
-    ~TParserDelphi() override;
+    TProjectDelphi(int iID, const QString &sTitle, const QString &sFilename,
+                   TAfterParseEvent oAfterParse = nullptr);
+    ~TProjectDelphi() override;
 
     // Collects the project's dependencies, then runs the base Parse. A missing
     // Delphi installation or IDE options file, and files that cannot be read,
