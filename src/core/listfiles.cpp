@@ -24,11 +24,28 @@ qint64 ModifiedMSecs(const struct stat &st)
     return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
-// Whether the raw name survives the trip through a QString unchanged.
+bool IsAscii(const char *raw)
+{
+    for (; *raw; ++raw) {
+        if (uchar(*raw) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Whether the raw name survives the trip through a QString unchanged. Plain
+// ASCII always does; that is most names, and the check costs nothing then.
 bool IsDecodable(const char *raw)
 {
+    if (IsAscii(raw))
+        return true;
     const QByteArray bytes(raw);
     return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+QString DecodeName(const char *raw)
+{
+    return IsAscii(raw) ? QString::fromLatin1(raw) : QFile::decodeName(raw);
 }
 
 struct DevIno
@@ -110,23 +127,19 @@ public:
             }
             if (isDir && !FRecursive)
                 continue;
-            if (IsDecodable(raw))
-                entries.push_back({ QFile::decodeName(raw), isDir, false, modified });
-            else
-                entries.push_back({ EscapeFileName(QByteArrayView(raw)), isDir, true, modified });
-        }
-
-        // The times of the files that will be listed: one stat each, by name
-        // in the folder that is open anyway.
-        if (FModified) {
-            for (Entry &entry : entries) {
-                if (entry.isDir || entry.undecodable || entry.modified != kNoFileTime || !matches(entry.name))
-                    continue;
+            Entry entry { QString(), isDir, !IsDecodable(raw), modified };
+            entry.name = entry.undecodable ? EscapeFileName(QByteArrayView(raw)) : DecodeName(raw);
+            // Files the mask does not take are of no further interest.
+            if (!isDir && !matches(entry.name))
+                continue;
+            // The time of a file to be listed: one stat, by name in the
+            // folder that is open anyway.
+            if (FModified && !isDir && !entry.undecodable && entry.modified == kNoFileTime) {
                 struct stat st;
-                if (::fstatat(fd, QFile::encodeName(entry.name).constData(), &st, 0) == 0
-                    && S_ISREG(st.st_mode))
+                if (::fstatat(fd, raw, &st, 0) == 0 && S_ISREG(st.st_mode))
                     entry.modified = ModifiedMSecs(st);
             }
+            entries.push_back(std::move(entry));
         }
         ::closedir(handle);
 
@@ -145,7 +158,7 @@ public:
                     reportUndecodable(dir, entry.name);
                 else
                     list(path);
-            } else if (matches(entry.name)) {
+            } else {
                 if (entry.undecodable)
                     reportUndecodable(dir, entry.name);
                 else {
@@ -200,7 +213,8 @@ private:
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         if (dot < 0)
             return false;
-        return FMask.contains(QStringView(name).mid(dot).toString().toLower());
+        // The mask is lower case already.
+        return FMask.contains(QStringView(name).mid(dot), Qt::CaseInsensitive);
     }
 };
 

@@ -105,8 +105,18 @@ void TProject::AddEntry(const QString &sEntry, int iFileID)
     QList<TUndecodableName> undecodable;
     QList<qint64> modified;
     const QStringList paths = MatchWildCardList(sEntry, &undecodable, &modified);
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        AddUnique(paths.at(i), iFileID, modified.value(i, kNoFileTime));
+    FFileList.reserve(FFileList.size() + paths.size());
+    if (FFileList.isEmpty()) {
+        // A listing holds no path twice, so the first entry needs no checks;
+        // the index waits until something asks for it.
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            FFileList.append({ paths.at(i), iFileID, modified.value(i, kNoFileTime) });
+        FIndex.clear();
+        FIndexed = FFileList.isEmpty();
+    } else {
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            AddUnique(paths.at(i), iFileID, modified.value(i, kNoFileTime));
+    }
     for (const TUndecodableName &name : std::as_const(undecodable)) {
         const bool known = std::any_of(FUndecodable.cbegin(), FUndecodable.cend(), [&](const auto &item) {
             return item.second.sFolder == name.sFolder && item.second.sName == name.sName;
@@ -132,23 +142,41 @@ void TProject::CountChanged(bool bFresh)
 
 void TProject::AddItem(const QString &sText, int iFileID, qint64 iModified)
 {
+    EnsureIndex();
     FFileList.append({ sText, iFileID, iModified });
     ++FIndex[sText];
 }
 
 bool TProject::HasItemText(const QString &sText) const
 {
+    EnsureIndex();
     return FIndex.contains(sText);
 }
 
 void TProject::AddUnique(const QString &sText, int iFileID, qint64 iModified)
 {
-    if (!HasItemText(sText))
-        AddItem(sText, iFileID, iModified);
+    EnsureIndex();
+    // One hash lookup: a new text gets a count of 0 here.
+    int &iCount = FIndex[sText];
+    if (iCount > 0)
+        return;
+    iCount = 1;
+    FFileList.append({ sText, iFileID, iModified });
+}
+
+void TProject::EnsureIndex() const
+{
+    if (FIndexed)
+        return;
+    FIndex.reserve(FFileList.size());
+    for (const TFileItem &item : FFileList)
+        ++FIndex[item.sText];
+    FIndexed = true;
 }
 
 void TProject::RemoveAt(qsizetype i)
 {
+    EnsureIndex();
     const QString &key = FFileList.at(i).sText;
     const auto it = FIndex.find(key);
     if (it != FIndex.end() && --it.value() <= 0)

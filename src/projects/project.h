@@ -111,9 +111,12 @@ private:
     void RemoveAt(qsizetype i);
 
     QList<TFileItem> FFileList;
+    void EnsureIndex() const;
+
     // Item texts -> how many items hold them, so that duplicate checks stay
-    // cheap on lists of many thousand files.
-    QHash<QString, int> FIndex;
+    // cheap on lists of many thousand files. Built on first need (FIndexed).
+    mutable QHash<QString, int> FIndex;
+    mutable bool FIndexed = true;
     // Undecodable names with the id of the entry that found them.
     QList<std::pair<int, TUndecodableName>> FUndecodable;
 };
