@@ -5,8 +5,18 @@
 #include "core/sqlite.h"
 #include "core/threaddb.h"
 
+#include <deque>
+#include <mutex>
+
+struct TJob::TPostQueue
+{
+    std::mutex Mutex;
+    std::deque<std::function<void()>> Items; // guarded by Mutex
+};
+
 TJob::TJob(QObject *parent)
     : QObject(parent)
+    , FPost(std::make_unique<TPostQueue>())
 {
     connect(this, &TJob::postedWork, this, &TJob::RunPosted, Qt::QueuedConnection);
 }
@@ -55,8 +65,8 @@ void TJob::Post(std::function<void()> fn)
     // only wakes the owner: that way every hand-over between the threads is
     // one the thread checkers can see.
     {
-        const std::lock_guard lock(FPostMutex);
-        FPosted.push_back(std::move(fn));
+        const std::lock_guard lock(FPost->Mutex);
+        FPost->Items.push_back(std::move(fn));
     }
     Q_EMIT postedWork(QPrivateSignal());
 }
@@ -67,11 +77,11 @@ void TJob::RunPosted()
     // end with the owner deleting this job.
     std::function<void()> fn;
     {
-        const std::lock_guard lock(FPostMutex);
-        if (FPosted.empty())
+        const std::lock_guard lock(FPost->Mutex);
+        if (FPost->Items.empty())
             return;
-        fn = std::move(FPosted.front());
-        FPosted.pop_front();
+        fn = std::move(FPost->Items.front());
+        FPost->Items.pop_front();
     }
     fn();
 }

@@ -3,9 +3,8 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 // Long work (a delivery run, an expiry check, a connection test) off the
@@ -78,6 +77,8 @@ private:
     bool FRunning = false;
     bool FEnded = false;
     QString FError;
-    std::mutex FPostMutex;
-    std::deque<std::function<void()>> FPosted; // guarded by FPostMutex
+    // The reports on their way to the owner; on the heap, so that jobs that
+    // follow one another at the same address never share its lock.
+    struct TPostQueue;
+    std::unique_ptr<TPostQueue> FPost;
 };

@@ -569,17 +569,17 @@ public:
                 TJob *p = job.get();
                 FJobs.push_back(std::move(job));
                 {
-                    std::lock_guard lock(FOwner.FMutex);
+                    std::lock_guard lock(FOwner.FSync->Mutex);
                     FQueue.push_back(p);
                 }
-                FOwner.FWorkReady.notify_one();
+                FOwner.FSync->WorkReady.notify_one();
             }
             if (FJobs.empty())
                 break;
             TJob &job = *FJobs.front();
             {
-                std::unique_lock lock(FOwner.FMutex);
-                FOwner.FWorkDone.wait(lock, [&] { return job.bDone || FOwner.FAbort.load(); });
+                std::unique_lock lock(FOwner.FSync->Mutex);
+                FOwner.FSync->WorkDone.wait(lock, [&] { return job.bDone || FOwner.FAbort.load(); });
             }
             if (FOwner.FAbort.load())
                 throw TFailure {
@@ -639,11 +639,11 @@ private:
     void StopWorkers()
     {
         {
-            std::lock_guard lock(FOwner.FMutex);
+            std::lock_guard lock(FOwner.FSync->Mutex);
             FStop = true;
             FQueue.clear();
         }
-        FOwner.FWorkReady.notify_all();
+        FOwner.FSync->WorkReady.notify_all();
         for (std::thread &t : FWorkers)
             t.join();
         FWorkers.clear();
@@ -652,9 +652,9 @@ private:
     void WorkerLoop() noexcept
     {
         TWorkerState state;
-        std::unique_lock lock(FOwner.FMutex);
+        std::unique_lock lock(FOwner.FSync->Mutex);
         for (;;) {
-            FOwner.FWorkReady.wait(lock, [&] { return FStop || !FQueue.empty(); });
+            FOwner.FSync->WorkReady.wait(lock, [&] { return FStop || !FQueue.empty(); });
             if (FStop)
                 return;
             TJob *job = FQueue.front();
@@ -664,7 +664,7 @@ private:
                 state.Run(*job);
             lock.lock();
             job->bDone = true;
-            FOwner.FWorkDone.notify_all();
+            FOwner.FSync->WorkDone.notify_all();
         }
     }
 
@@ -879,11 +879,11 @@ int TZipWriter::Fail(int iCode, const QString &sMessage)
 void TZipWriter::Abort()
 {
     {
-        std::lock_guard lock(FMutex);
+        std::lock_guard lock(FSync->Mutex);
         FAbort.store(true);
     }
-    FWorkDone.notify_all();
-    FWorkReady.notify_all();
+    FSync->WorkDone.notify_all();
+    FSync->WorkReady.notify_all();
 }
 
 int TZipWriter::Write()

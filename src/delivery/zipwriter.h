@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -122,9 +123,15 @@ private:
 
     // Shared with the workers of a running Write() and with Abort().
     std::atomic<bool> FAbort { false };
-    std::mutex FMutex;
-    std::condition_variable FWorkReady;
-    std::condition_variable FWorkDone;
+    // On the heap, so that every writer gets locks of its own even where
+    // writers follow one another at the same address.
+    struct TSync
+    {
+        std::mutex Mutex;
+        std::condition_variable WorkReady;
+        std::condition_variable WorkDone;
+    };
+    std::unique_ptr<TSync> FSync = std::make_unique<TSync>();
 
     int Fail(int iCode, const QString &sMessage);
 };
