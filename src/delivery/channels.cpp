@@ -3,6 +3,7 @@
 #include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/winutils.h"
+#include "delivery/connection.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "delivery/sendtasks.h"
@@ -55,14 +56,6 @@ QString SafeCopy(const QString &sSource, const QString &sTarget)
     if (!target.commit())
         return QStringLiteral("cannot write %1: %2").arg(sTarget, target.errorString());
     return {};
-}
-
-// The "Email port" setting: a decimal number; 25 when empty, not a number or 0.
-int EmailPort()
-{
-    bool ok = false;
-    const int iPort = GetSetting(QStringLiteral("Email port")).trimmed().toInt(&ok);
-    return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
 }
 
 } // namespace
@@ -185,17 +178,7 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         copy.sPath = sTarget;
     }
 
-    oSMTP.Host = GetSetting(QStringLiteral("Email server"));
-    oSMTP.Port = EmailPort();
-    oSMTP.Login = GetSetting(QStringLiteral("Email login")) == QLatin1String("1");
-    if (oSMTP.Login) {
-        oSMTP.Username = GetSetting(QStringLiteral("Email username"));
-        oSMTP.Password = GetSetting(QStringLiteral("Email password"));
-    } else {
-        oSMTP.Username.clear();
-        oSMTP.Password.clear();
-    }
-    oSMTP.CertificatesFile = Setting::TLSCertificates.Get();
+    TSMTPSettings::FromSettings().ApplyTo(oSMTP);
     oSMTP.ClearMessage();
     oSMTP.From = GetSetting(QStringLiteral("Email from"));
     oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);
