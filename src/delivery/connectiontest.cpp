@@ -135,8 +135,9 @@ bool TFTPTestJob::Steps()
     // 1. The test file, named by the time.
     try {
         FFileOne = TempFileName(QStringLiteral(".txt"));
-        SaveTextFile(QStringLiteral("This is an FTP test file created by Bundlewick version %1\r\n").arg(FVersion),
-                     FFileOne);
+        SaveTextFile(
+            QStringLiteral("This is an FTP test file created by Bundlewick version %1\r\n").arg(FVersion),
+            FFileOne);
     } catch (...) {
         Line(QStringLiteral("!Unable to create test file"));
         Line(QStringLiteral("    ") + ExceptionText(std::current_exception()));
@@ -189,7 +190,8 @@ bool TFTPTestJob::Steps()
     if (!bSame) {
         // The upload stays on the server so that the user can look at it.
         Line(QStringLiteral("!Uploaded and downloaded files do not match"));
-        Line(QStringLiteral("    The test file stays on the server for inspection: %1").arg(DownloadAddress()));
+        Line(QStringLiteral("    The test file stays on the server for inspection: %1")
+                 .arg(DownloadAddress()));
         return false;
     }
     Line(QStringLiteral("Uploaded and downloaded files match"));

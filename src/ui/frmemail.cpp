@@ -127,7 +127,8 @@ void TfrmEmail::btnSendClick()
     if (cbAttachLog->isChecked()) {
         const QString sFile = DiagnosticsFile();
         if (!sFile.isEmpty())
-            FJob->Attachments.append(TMailAttachment { sFile, QStringLiteral("bundlewick-diagnostics.sqlite") });
+            FJob->Attachments.append(
+                TMailAttachment { sFile, QStringLiteral("bundlewick-diagnostics.sqlite") });
     }
     connect(FJob.get(), &TJob::ended, this, &TfrmEmail::SendEnded);
     FJob->Start();
@@ -143,8 +144,9 @@ void TfrmEmail::SendEnded()
     job->deleteLater();
     UpdateControls();
     if (bSuccess) {
-        TDialogs::Information(this, windowTitle(),
-                              QStringLiteral("Your message has been sent to %1.").arg(QString(ProductSupportEmail)));
+        TDialogs::Information(
+            this, windowTitle(),
+            QStringLiteral("Your message has been sent to %1.").arg(QString(ProductSupportEmail)));
         accept();
         return;
     }

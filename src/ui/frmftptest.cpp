@@ -65,7 +65,8 @@ TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings)
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     listActions->setPalette(palette);
     const QFontMetrics metrics = fontMetrics();
-    listActions->setMinimumSize(qMax(360, metrics.averageCharWidth() * 60), qMax(13, metrics.height() + 1) * 9);
+    listActions->setMinimumSize(qMax(360, metrics.averageCharWidth() * 60),
+                                qMax(13, metrics.height() + 1) * 9);
 
     pbAction = new QProgressBar(this);
     pbAction->setObjectName(QStringLiteral("pbAction"));

@@ -1,10 +1,10 @@
 #include "ui/frmmain.h"
 
 #include "core/data/fdata.h"
-#include "core/productinfo.h"
-#include "core/settings.h"
 #include "core/globals.h"
+#include "core/productinfo.h"
 #include "core/regutils.h"
+#include "core/settings.h"
 #include "core/winutils.h"
 #include "projects/parser.h"
 #include "projects/parserdelphi.h"
@@ -292,12 +292,13 @@ void EmailSupport(QWidget *parent)
     const QString sAddress(ProductSupportEmail);
     if (QClipboard *clipboard = QGuiApplication::clipboard())
         clipboard->setText(sAddress);
-    if (TDialogs::Confirm(parent, QStringLiteral("Email support"),
-                          QStringLiteral("The Bundlewick team's email address - ") + sAddress
-                              + QStringLiteral(" - has been copied to the clipboard. You can paste this "
-                                               "address into an email message.\r\n\r\nBundlewick can open a "
-                                               "new message in this computer's default email application (such "
-                                               "as Thunderbird or Outlook): would you like that?")))
+    if (TDialogs::Confirm(
+            parent, QStringLiteral("Email support"),
+            QStringLiteral("The Bundlewick team's email address - ") + sAddress
+                + QStringLiteral(" - has been copied to the clipboard. You can paste this "
+                                 "address into an email message.\r\n\r\nBundlewick can open a "
+                                 "new message in this computer's default email application (such "
+                                 "as Thunderbird or Outlook): would you like that?")))
         SendMailTo(sAddress, QString(ProductSupportSubject), QString());
 }
 

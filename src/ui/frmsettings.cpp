@@ -36,14 +36,15 @@ const QString kHintRetain
     = QStringLiteral("Retain uploaded files|You can override this default value for each file you send.");
 const QString kHintHttpPath
     = QStringLiteral("HTTP download path|The path to retrieve uploaded files by HTTP.\r\n");
-const QString kHintEmailServer = QStringLiteral(
-    "Server|The address of your SMTP server. For example,\r\nsmtp.example.com.\r\n");
-const QString kHintEmailUsername = QStringLiteral(
-    "User name|The user name for your SMTP account. This\r\nis often (but not always) your email address.\r\n");
+const QString kHintEmailServer
+    = QStringLiteral("Server|The address of your SMTP server. For example,\r\nsmtp.example.com.\r\n");
+const QString kHintEmailUsername = QStringLiteral("User name|The user name for your SMTP account. This\r\nis "
+                                                  "often (but not always) your email address.\r\n");
 const QString kHintEmailPassword = QStringLiteral("Password|The password for your SMTP account.\r\n");
 const QString kHintEmailPort = QStringLiteral("Port|The port for your SMTP server. For example, 465.");
-const QString kHintEmailLogin = QStringLiteral("Log into server|Uncheck this only if you're using an \r\nSMTP "
-                                               "server than doesn't require authentication.\r\n");
+const QString kHintEmailLogin
+    = QStringLiteral("Log into server|Uncheck this only if you're using an \r\nSMTP "
+                     "server than doesn't require authentication.\r\n");
 const QString kHintEmailAllowPlainLogin = QStringLiteral(
     "Allow login without encryption|Bundlewick sends your password only over an encrypted\r\nconnection "
     "(TLS on port 465, STARTTLS elsewhere). Tick this only for\r\nan old internal server that offers no "
@@ -195,10 +196,11 @@ QWidget *TfrmSettings::BuildFTPPage()
 {
     tabFTP = new QWidget();
     tabFTP->setObjectName(QStringLiteral("tabFTP"));
-    lblFTP = Note(tabFTP, "lblFTP",
-                  QStringLiteral("This is the FTP server you'll use for staging a delivery. When you make a "
-                                 "delivery by email you can choose to upload the zip here and include a link in "
-                                 "the email body rather than attaching it to the email message."));
+    lblFTP
+        = Note(tabFTP, "lblFTP",
+               QStringLiteral("This is the FTP server you'll use for staging a delivery. When you make a "
+                              "delivery by email you can choose to upload the zip here and include a link in "
+                              "the email body rather than attaching it to the email message."));
     edFTPHost = NewEdit(tabFTP, "edFTPHost", kHintFTPHost);
     edFTPDirectory = NewEdit(tabFTP, "edFTPDirectory", kHintFTPDirectory);
     edFTPLogin = NewEdit(tabFTP, "edFTPLogin", kHintFTPLogin);
@@ -220,7 +222,8 @@ QWidget *TfrmSettings::BuildFTPPage()
     grid->addLayout(Field(tabFTP, QStringLiteral("FTP &directory"), edFTPDirectory), 2, 1);
     grid->addLayout(Field(tabFTP, QStringLiteral("FTP &login"), edFTPLogin), 3, 0);
     grid->addLayout(Field(tabFTP, QStringLiteral("FTP &password"), edFTPPassword), 3, 1);
-    grid->addLayout(Field(tabFTP, QStringLiteral("Default lifespan for server &files"), cbRetain, "Label3"), 4, 0);
+    grid->addLayout(Field(tabFTP, QStringLiteral("Default lifespan for server &files"), cbRetain, "Label3"),
+                    4, 0);
     grid->addLayout(Field(tabFTP, QStringLiteral("HTML do&wnload path"), edFTPHttpPath), 4, 1);
     grid->setRowStretch(5, 1);
     grid->addWidget(lblFTPTest, 6, 0, Qt::AlignLeft);
@@ -231,12 +234,14 @@ QWidget *TfrmSettings::BuildGeneralPage()
 {
     tabGeneral = new QWidget();
     tabGeneral->setObjectName(QStringLiteral("tabGeneral"));
-    auto *lblHints = Note(tabGeneral, "lblHints",
-                          QStringLiteral("Bundlewick shows hints by default. They're useful when you're getting "
-                                         "started, but after awhile you may wish to turn them off."));
+    auto *lblHints
+        = Note(tabGeneral, "lblHints",
+               QStringLiteral("Bundlewick shows hints by default. They're useful when you're getting "
+                              "started, but after awhile you may wish to turn them off."));
     cbShowHints = new QCheckBox(QStringLiteral("Show &hints on mouse-over"), tabGeneral);
     cbShowHints->setObjectName(QStringLiteral("cbShowHints"));
-    auto *label2 = Note(tabGeneral, "Label2", QStringLiteral("Uncheck this box to show passwords in clear text."));
+    auto *label2
+        = Note(tabGeneral, "Label2", QStringLiteral("Uncheck this box to show passwords in clear text."));
     cbHidePasswords = new QCheckBox(QStringLiteral("Hide &passwords"), tabGeneral);
     cbHidePasswords->setObjectName(QStringLiteral("cbHidePasswords"));
     auto *label4 = Note(tabGeneral, "Label4",
@@ -393,7 +398,8 @@ bool TfrmSettings::EmailTestAllowed() const
     return !edEmailServer->text().trimmed().isEmpty() && !edEmailFrom->text().trimmed().isEmpty()
         && spinEmailPort->value() != 0
         && (!cbEmailLogin->isChecked()
-            || (!edEmailUsername->text().trimmed().isEmpty() && !edEmailPassword->text().trimmed().isEmpty()));
+            || (!edEmailUsername->text().trimmed().isEmpty()
+                && !edEmailPassword->text().trimmed().isEmpty()));
 }
 
 bool TfrmSettings::FTPTestAllowed() const

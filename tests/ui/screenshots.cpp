@@ -12,13 +12,13 @@
 #include "ui/frmemail.h"
 #include "ui/frmerror.h"
 #include "ui/frmfileadd.h"
+#include "ui/frmftptest.h"
 #include "ui/frmgenerate.h"
 #include "ui/frmlog.h"
 #include "ui/frmmain.h"
 #include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
 #include "ui/frmsettings.h"
-#include "ui/frmftptest.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -265,7 +265,8 @@ int main(int argc, char **argv)
         frm.findChild<QLineEdit *>(QStringLiteral("edFTPLogin"))->setText(QStringLiteral("stage"));
         frm.findChild<QLineEdit *>(QStringLiteral("edFTPPassword"))->setText(QStringLiteral("pa55"));
         frm.findChild<QLineEdit *>(QStringLiteral("edFTPHttpPath"))->setText(http.url(QString()));
-        frm.findChild<QLineEdit *>(QStringLiteral("edEmailServer"))->setText(QStringLiteral("smtp.example.com"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailServer"))
+            ->setText(QStringLiteral("smtp.example.com"));
         frm.findChild<QSpinBox *>(QStringLiteral("spinEmailPort"))->setValue(587);
         frm.findChild<QCheckBox *>(QStringLiteral("cbEmailLogin"))->setChecked(true);
         frm.findChild<QLineEdit *>(QStringLiteral("edEmailUsername"))->setText(QStringLiteral("ann"));

@@ -211,13 +211,12 @@ private slots:
             QCOMPARE(frm.result(), int(QDialog::Accepted));
         }
         QCOMPARE(rows(),
-                 (QStringList { u"FTP host=ftp.example.org"_s, u"FTP directory=staging"_s, u"FTP login=stage"_s,
-                                u"FTP password=it's"_s, u"FTP retention=3"_s,
-                                u"FTP http path=http://example.org/s/"_s, u"Show hints=0"_s,
-                                u"Hide passwords=1"_s, u"Log days=30"_s, u"Email server=127.0.0.1"_s,
-                                u"Email username=mailer"_s, u"Email password=s3cret"_s, u"Email port=587"_s,
-                                u"Email from=ann@example.com"_s, u"Email login=1"_s,
-                                u"Email allow plain login=1"_s }));
+                 (QStringList {
+                     u"FTP host=ftp.example.org"_s, u"FTP directory=staging"_s, u"FTP login=stage"_s,
+                     u"FTP password=it's"_s, u"FTP retention=3"_s, u"FTP http path=http://example.org/s/"_s,
+                     u"Show hints=0"_s, u"Hide passwords=1"_s, u"Log days=30"_s, u"Email server=127.0.0.1"_s,
+                     u"Email username=mailer"_s, u"Email password=s3cret"_s, u"Email port=587"_s,
+                     u"Email from=ann@example.com"_s, u"Email login=1"_s, u"Email allow plain login=1"_s }));
         QCOMPARE(Param::SettingsTab.Get(), 1);
         QVERIFY(EmailAvailable());
 
@@ -344,10 +343,11 @@ private slots:
         QVERIFY(!result->isVisible());
         QVERIFY(!frm.Started()); // one second after opening
         QTRY_VERIFY_WITH_TIMEOUT(frm.Finished(), 60000);
-        QCOMPARE(stepLines(frm),
-                 (QStringList { u"Test file created"_s, u"Test file uploaded successfully"_s,
-                                u"Test file successfully downloaded with HTTP"_s,
-                                u"Uploaded and downloaded files match"_s, u"Test file deleted from server"_s }));
+        QCOMPARE(
+            stepLines(frm),
+            (QStringList { u"Test file created"_s, u"Test file uploaded successfully"_s,
+                           u"Test file successfully downloaded with HTTP"_s,
+                           u"Uploaded and downloaded files match"_s, u"Test file deleted from server"_s }));
         QCOMPARE(result->text(), u"Test successful"_s);
         QVERIFY(result->isVisible());
         QCOMPARE(result->palette().color(QPalette::WindowText), QColor(0, 128, 0));
@@ -374,12 +374,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(frm.Finished(), 60000);
             QCOMPARE(stepLines(frm).last(), u"!Failed to download test file with HTTP"_s);
             QCOMPARE(child<QLabel>(frm, "lblResult")->text(), u"Test failed"_s);
-            QCOMPARE(child<QLabel>(frm, "lblResult")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+            QCOMPARE(child<QLabel>(frm, "lblResult")->palette().color(QPalette::WindowText),
+                     QColor(255, 0, 0));
             auto *list = child<QListWidget>(frm, "listActions");
             const int iRow = int(actionLines(frm).indexOf(u"!Failed to download test file with HTTP"_s));
             QCOMPARE(TActionDelegate::DrawnText(list->item(iRow)->text()),
                      u"Failed to download test file with HTTP"_s);
-            QCOMPARE(TActionDelegate::LineColour(list->item(iRow)->text(), list->palette()), QColor(255, 0, 0));
+            QCOMPARE(TActionDelegate::LineColour(list->item(iRow)->text(), list->palette()),
+                     QColor(255, 0, 0));
             QCOMPARE(QDir(home + u"/staging"_s).entryList(QDir::Files).size(), 1);
             // Escape after the run closes, as not successful.
             QTest::keyClick(&frm, Qt::Key_Escape);
@@ -496,8 +498,8 @@ private slots:
             QString(ProductSupportEmail))));
         QCOMPARE(QGuiApplication::clipboard()->text(), QString(ProductSupportEmail));
 
-        for (const char *name :
-             { "Email server", "Email username", "Email password", "Email port", "Email from", "Email login" })
+        for (const char *name : { "Email server", "Email username", "Email password", "Email port",
+                                  "Email from", "Email login" })
             SetSetting(QString::fromLatin1(name), u"1"_s);
         {
             bwtest::ModalDriver driver([&](QDialog *dialog) { sName = dialog->objectName(); });
