@@ -124,6 +124,9 @@ inline const TSetting<QString> EmailFrom { "Email from" };
 // The senders log in only for exactly "1" (Get()); the settings view ticks
 // its box when the text reads as the integer 1 (AsInt(0) == 1).
 inline const TSetting<bool> EmailLogin { "Email login", TFlagRule::ExactlyOne };
+// "1": the login may go out unencrypted when the server offers no STARTTLS
+// (an old internal server); otherwise such an e-mail fails before the login.
+inline const TSetting<bool> EmailAllowPlainLogin { "Email allow plain login", TFlagRule::ExactlyOne };
 // Quick send starts with "Use your FTP server" ticked.
 inline const TSetting<bool> EmailFTP { "EmailFTP", TFlagRule::IntegerOne };
 

@@ -10,6 +10,7 @@ TSMTPSettings TSMTPSettings::FromSettings()
     smtp.Host = Setting::EmailServer.Get();
     smtp.Port = PortOf(Setting::EmailPort.Text());
     smtp.Login = Setting::EmailLogin.Get();
+    smtp.AllowPlainLogin = Setting::EmailAllowPlainLogin.Get();
     // The password is not even read when it is not going to be used.
     if (smtp.Login) {
         smtp.Username = Setting::EmailUsername.Get();

@@ -15,6 +15,8 @@ struct TSMTPSettings
     QString Host;
     int Port = 25;
     bool Login = false; // AUTH LOGIN with Username and Password
+    // The login may go out unencrypted ("Email allow plain login").
+    bool AllowPlainLogin = false;
     QString Username;
     QString Password;
     QString From; // envelope sender, From and Reply-To
@@ -22,7 +24,8 @@ struct TSMTPSettings
 
     // "Email server", "Email port" (25 when empty, not a number, 0 or out of
     // range), "Email login" (on for exactly "1"), "Email username" and
-    // "Email password" (read only with the login on), "Email from".
+    // "Email password" (read only with the login on), "Email from",
+    // "Email allow plain login" (on for exactly "1").
     static TSMTPSettings FromSettings();
     // The port rule above, for a typed or stored port text.
     static int PortOf(const QString &sPort);
@@ -34,6 +37,7 @@ struct TSMTPSettings
         oClient.Host = Host;
         oClient.Port = Port;
         oClient.Login = Login;
+        oClient.AllowPlainLogin = AllowPlainLogin;
         oClient.Username = Login ? Username : QString();
         oClient.Password = Login ? Password : QString();
         oClient.From = From;

@@ -8,16 +8,21 @@
 #include <QTimeZone>
 #include <QUrl>
 #include <QUuid>
+#include <arpa/inet.h>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 
 namespace {
+
+std::atomic<bool> g_loopbackExempt { true };
 
 struct TMailJob
 {
     QString Host;
     int Port;
     bool Login;
+    bool AllowPlainLogin;
     QString Username;
     QString Password;
     QString CertificatesFile;
@@ -140,8 +145,12 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
         + QByteArray::number(port);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    // A login that must be encrypted insists on STARTTLS: curl then ends the
+    // exchange before AUTH when the server does not offer it.
+    const bool requireTls
+        = !implicitTls && TSMTPClient::LoginNeedsEncryption(name, job.Login, job.AllowPlainLogin);
     if (!implicitTls)
-        curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, long(requireTls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     // A certificate that does not verify ends the exchange: curl never falls
     // back to clear text after a failed handshake.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -199,6 +208,8 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime.Mime);
 
     const CURLcode code = session.Perform();
+    if (requireTls && code == CURLE_USE_SSL_FAILED)
+        return Failure(TSMTPClient::PlainLoginRefusedText());
     if (state.RefusedForNoLogin)
         return Failure(
             QStringLiteral("The server accepted no login (it offers no AUTH); the e-mail was not sent"));
@@ -221,6 +232,51 @@ TSMTPClient::TSMTPClient(QObject *parent)
     : TNetClient(parent)
 {
     SetTimeout(60);
+}
+
+bool TSMTPClient::IsLoopbackHost(const QString &host)
+{
+    QString name = host.trimmed();
+    for (const char *scheme : { "smtps://", "smtp://" }) {
+        if (name.startsWith(QLatin1String(scheme), Qt::CaseInsensitive))
+            name.remove(0, qsizetype(std::strlen(scheme)));
+    }
+    while (name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2);
+    if (name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || name.compare(QLatin1String("localhost."), Qt::CaseInsensitive) == 0)
+        return true;
+    // Only the strict address forms: "127.1" and the like count as other hosts.
+    const QByteArray text = name.toLatin1();
+    in_addr v4 {};
+    if (inet_pton(AF_INET, text.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6 {};
+    if (inet_pton(AF_INET6, text.constData(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6);
+    return false;
+}
+
+bool TSMTPClient::LoginNeedsEncryption(const QString &host, bool login, bool allowPlainLogin)
+{
+    if (!login || allowPlainLogin)
+        return false;
+    return !(g_loopbackExempt.load(std::memory_order_relaxed) && IsLoopbackHost(host));
+}
+
+void TSMTPClient::SetLoopbackExemption(bool exempt)
+{
+    g_loopbackExempt.store(exempt, std::memory_order_relaxed);
+}
+
+QString TSMTPClient::PlainLoginRefusedText()
+{
+    return QStringLiteral(
+        "The server offers no encryption (STARTTLS), so the login was not sent and the e-mail was not "
+        "sent. Tick \"Allow login without encryption\" in the settings only if you trust every network "
+        "between this computer and the server");
 }
 
 void TSMTPClient::ClearMessage()
@@ -447,6 +503,7 @@ bool TSMTPClient::Prepare(bool bBlocking)
     job.Host = Host;
     job.Port = Port;
     job.Login = Login;
+    job.AllowPlainLogin = AllowPlainLogin;
     job.Username = Username;
     job.Password = Password;
     job.CertificatesFile = CertificatesFile;

@@ -20,6 +20,10 @@ struct TMailAttachment
 // certificate is verified against CertificatesFile, or the system's store;
 // a failed handshake ends the exchange before any login. Time-out 60
 // seconds without progress by default.
+//
+// A login never crosses the network in clear text: with Login on and a
+// server other than the loopback address, a server that offers no STARTTLS
+// ends the exchange before AUTH, unless AllowPlainLogin is set.
 class TSMTPClient : public TNetClient
 {
     Q_OBJECT
@@ -29,6 +33,9 @@ public:
     QString Host; // "name"; "smtps://name" for TLS from the start on any port
     int Port = 25; // 0 means 25
     bool Login = false;
+    // Logs in over an unencrypted connection when the server offers no
+    // STARTTLS ("Email allow plain login"); off: such a login is refused.
+    bool AllowPlainLogin = false;
     QString Username;
     QString Password;
     // PEM certificate authorities for TLS; empty: the system's store.
@@ -49,6 +56,19 @@ public:
     bool StartSend();
     // Clears the message fields (not the server and login).
     void ClearMessage();
+
+    // Whether the login to host (a server text as in Host) must travel
+    // encrypted: with Login on, unless AllowPlainLogin is set or the host is
+    // the loopback address (while that exemption is on). Implicit TLS
+    // fulfils it; otherwise STARTTLS is required.
+    static bool LoginNeedsEncryption(const QString &host, bool login, bool allowPlainLogin);
+    // "localhost", an address of 127.0.0.0/8 or ::1 (brackets allowed).
+    static bool IsLoopbackHost(const QString &host);
+    // The loopback exemption, on by default; tests switch it off to see the
+    // rule at work against a server on 127.0.0.1. Any thread.
+    static void SetLoopbackExemption(bool exempt);
+    // The failure text when the server offers no encryption for a login.
+    static QString PlainLoginRefusedText();
 
     // Helpers, public for the tests.
     // Quoted-printable of text whose lines end in CR LF.

@@ -2,7 +2,9 @@
 
 #include "core/data/fdata.h"
 #include "core/globals.h"
+#include "core/productinfo.h"
 #include "core/regutils.h"
+#include "core/settings.h"
 #include "core/winutils.h"
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
@@ -11,8 +13,10 @@
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/frmabout.h"
+#include "ui/frmemail.h"
 #include "ui/frmgenerate.h"
 #include "ui/frmprojecteditor.h"
+#include "ui/frmsettings.h"
 #include "ui/help.h"
 #include "ui/shellutils.h"
 #include "ui/torrolabel.h"
@@ -20,6 +24,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHelpEvent>
@@ -274,6 +279,31 @@ TfrmMain::~TfrmMain()
     listProjects->clear();
 }
 
+namespace {
+
+// The support message: the dialog when e-mail is set up; otherwise the
+// address on the clipboard and, on request, the desktop's mail program.
+void EmailSupport(QWidget *parent)
+{
+    if (DB && EmailAvailable()) {
+        TfrmEmail::Execute(parent);
+        return;
+    }
+    const QString sAddress(ProductSupportEmail);
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(sAddress);
+    if (TDialogs::Confirm(
+            parent, QStringLiteral("Email support"),
+            QStringLiteral("The Bundlewick team's email address - ") + sAddress
+                + QStringLiteral(" - has been copied to the clipboard. You can paste this "
+                                 "address into an email message.\r\n\r\nBundlewick can open a "
+                                 "new message in this computer's default email application (such "
+                                 "as Thunderbird or Outlook): would you like that?")))
+        SendMailTo(sAddress, QString(ProductSupportSubject), QString());
+}
+
+} // namespace
+
 void TfrmMain::BuildMenus()
 {
     mmProjects = menuBar()->addMenu(QStringLiteral("&Projects"));
@@ -312,9 +342,11 @@ void TfrmMain::BuildMenus()
     mmSettings = mmOptions->addAction(ThemeIcon("preferences-system", QStyle::SP_FileDialogInfoView),
                                       QStringLiteral("&Settings"));
     mmSettings->setObjectName(QStringLiteral("mmSettings"));
-    // The settings dialog arrives with its own window (afterwards: hide the
-    // start panel and re-read the hints switch); disabled until then.
-    mmSettings->setEnabled(false);
+    // Hints are read as they show, so the new switch applies at once.
+    connect(mmSettings, &QAction::triggered, this, [this] {
+        TfrmSettings::Execute(this);
+        HideStartPanel();
+    });
 
     mmHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mmHelp->setObjectName(QStringLiteral("mmHelp"));
@@ -327,9 +359,7 @@ void TfrmMain::BuildMenus()
     mmHelpEmail
         = mmHelp->addAction(ThemeIcon("mail-send", QStyle::SP_ArrowRight), QStringLiteral("&Email support"));
     mmHelpEmail->setObjectName(QStringLiteral("mmHelpEmail"));
-    // The support message goes through the support e-mail dialog, which
-    // arrives later; disabled until then.
-    mmHelpEmail->setEnabled(false);
+    connect(mmHelpEmail, &QAction::triggered, this, [this] { EmailSupport(this); });
     mmHelpLicense = mmHelp->addAction(ThemeIcon("text-x-generic", QStyle::SP_FileIcon),
                                       QStringLiteral("&License agreement"));
     mmHelpLicense->setObjectName(QStringLiteral("mmHelpLicense"));

@@ -26,6 +26,7 @@ namespace {
 
 const char *const kHintProperty = "bwHint";
 const char *const kHintTimeProperty = "bwHintTime";
+const char *const kWindowHintsProperty = "bwWindowHints";
 
 // Line edits draw masked text with the style's password character; this
 // style makes it "•" whatever the platform style would use.
@@ -99,6 +100,23 @@ bool THints::Enabled()
     return !DB || Setting::ShowHints.Get();
 }
 
+void THints::SetWindowEnabled(QWidget *window, bool bEnabled)
+{
+    window->setProperty(kWindowHintsProperty, bEnabled);
+}
+
+bool THints::EnabledFor(const QWidget *widget)
+{
+    for (const QWidget *w = widget; w; w = w->parentWidget()) {
+        const QVariant local = w->property(kWindowHintsProperty);
+        if (local.isValid())
+            return local.toBool();
+        if (w->isWindow())
+            break;
+    }
+    return Enabled();
+}
+
 bool THints::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::ToolTip)
@@ -107,7 +125,7 @@ bool THints::eventFilter(QObject *watched, QEvent *event)
     const QString sHint = widget ? Hint(widget) : QString();
     if (sHint.isEmpty())
         return QObject::eventFilter(watched, event);
-    if (!Enabled()) {
+    if (!EnabledFor(widget)) {
         QToolTip::hideText();
         return true;
     }

@@ -38,6 +38,11 @@ public:
     static QString Html(const QString &sHint);
     // Whether hints show now: the "Show hints" setting, on without a database.
     static bool Enabled();
+    // Overrides the setting for one window and its children (the settings
+    // view follows its own check box before it is saved).
+    static void SetWindowEnabled(QWidget *window, bool bEnabled);
+    // Whether the widget's hints show now: its window's override, else Enabled().
+    static bool EnabledFor(const QWidget *widget);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

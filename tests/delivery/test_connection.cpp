@@ -163,3 +163,18 @@ TEST_F(Connection, TlsCertificatesFileReachesEveryClient)
     EXPECT_EQ(TFTPSettings::FromTask(iID).CertificatesFile, QStringLiteral("/etc/company/ca.pem"));
     EXPECT_EQ(TFTPSettings::FromTask(iID).Host, QStringLiteral("sftp://files.example.org:2222"));
 }
+
+TEST_F(Connection, PlainLoginConsentReachesTheClientOnlyForExactlyOne)
+{
+    fillSMTP(QStringLiteral("1"), QStringLiteral("25"));
+    EXPECT_EQ(Setting::EmailAllowPlainLogin.Name(), QStringLiteral("Email allow plain login"));
+    EXPECT_FALSE(TSMTPSettings::FromSettings().AllowPlainLogin); // no row: off
+    for (const QString &sValue : { QStringLiteral("0"), QStringLiteral("01"), QStringLiteral("yes") }) {
+        Setting::EmailAllowPlainLogin.SetText(sValue);
+        EXPECT_FALSE(TSMTPSettings::FromSettings().AllowPlainLogin) << sValue.toStdString();
+    }
+    Setting::EmailAllowPlainLogin.SetText(QStringLiteral("1"));
+    TSMTPClient smtp;
+    TSMTPSettings::FromSettings().ApplyTo(smtp);
+    EXPECT_TRUE(smtp.AllowPlainLogin);
+}

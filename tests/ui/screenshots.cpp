@@ -7,14 +7,18 @@
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
+#include "support/servers.h"
 #include "ui/frmabout.h"
+#include "ui/frmemail.h"
 #include "ui/frmerror.h"
 #include "ui/frmfileadd.h"
+#include "ui/frmftptest.h"
 #include "ui/frmgenerate.h"
 #include "ui/frmlog.h"
 #include "ui/frmmain.h"
 #include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
+#include "ui/frmsettings.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -22,6 +26,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSpinBox>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTest>
@@ -247,6 +252,42 @@ int main(int argc, char **argv)
         frm.SetError(QStringLiteral("Failed to open database \"/home/ann/.local/share/bundlewick/"
                                     "bundlewick.sqlite\" : database disk image is malformed"));
         bOk &= Save(frm, sOut, QStringLiteral("error"));
+    }
+    {
+        // The settings dialog, each tab, and a run of the FTP test against
+        // local servers.
+        const QString sHome = fx.sandbox->path(QStringLiteral("ftphome"));
+        QDir().mkpath(sHome);
+        bwtest::FtpServer ftp(QStringLiteral("stage"), QStringLiteral("pa55"), sHome);
+        bwtest::HttpServer http(sHome);
+        TfrmSettings frm;
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPHost"))->setText(ftp.host());
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPLogin"))->setText(QStringLiteral("stage"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPPassword"))->setText(QStringLiteral("pa55"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPHttpPath"))->setText(http.url(QString()));
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailServer"))
+            ->setText(QStringLiteral("smtp.example.com"));
+        frm.findChild<QSpinBox *>(QStringLiteral("spinEmailPort"))->setValue(587);
+        frm.findChild<QCheckBox *>(QStringLiteral("cbEmailLogin"))->setChecked(true);
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailUsername"))->setText(QStringLiteral("ann"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailPassword"))->setText(QStringLiteral("secret"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edEmailFrom"))->setText(QStringLiteral("ann@example.com"));
+        auto *pg = frm.findChild<QTabWidget *>(QStringLiteral("pgSettings"));
+        pg->setCurrentIndex(0);
+        bOk &= Save(frm, sOut, QStringLiteral("settings-ftp"));
+        pg->setCurrentIndex(1);
+        bOk &= Save(frm, sOut, QStringLiteral("settings-general"));
+        pg->setCurrentIndex(2);
+        bOk &= Save(frm, sOut, QStringLiteral("settings-smtp"));
+        TfrmFTPTest test(&frm);
+        test.show();
+        bOk &= QTest::qWaitFor([&] { return test.Finished(); }, 60000);
+        bOk &= Save(test, sOut, QStringLiteral("ftp-test"));
+        frm.reject();
+    }
+    {
+        TfrmEmail frm;
+        bOk &= Save(frm, sOut, QStringLiteral("support-email-not-set"));
     }
     return bOk ? 0 : 1;
 }

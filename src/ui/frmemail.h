@@ -1,0 +1,51 @@
+#pragma once
+
+#include "ui/windowkit.h"
+
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class TSendMailJob;
+
+// The support e-mail: a message to the product's support address, sent
+// through the user's SMTP settings as a background job, optionally with the
+// current diagnostics file attached. While e-mail is not set up the dialog
+// says so and cannot send. Closing it mid-send cancels the message.
+class TfrmEmail : public TBaseDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmEmail(QWidget *parent = nullptr);
+    ~TfrmEmail() override;
+
+    static void Execute(QWidget *parent = nullptr);
+
+    bool Sending() const { return FJob != nullptr; }
+    // The diagnostics file attached when the box is ticked (flushed first).
+    static QString DiagnosticsFile();
+
+public Q_SLOTS:
+    void done(int iResult) override;
+
+private:
+    void btnSendClick();
+    void SendEnded();
+    void UpdateControls();
+
+    std::unique_ptr<TSendMailJob> FJob;
+    bool FEmailSet = false;
+
+    QLabel *lblTo = nullptr;
+    QLineEdit *edSubject = nullptr;
+    QPlainTextEdit *memMessage = nullptr;
+    QCheckBox *cbAttachLog = nullptr;
+    QLabel *lblNotSet = nullptr;
+    QLabel *lblStatus = nullptr;
+    QPushButton *btnSend = nullptr;
+    QPushButton *btnCancel = nullptr;
+};

@@ -1,0 +1,192 @@
+#include "ui/frmftptest.h"
+
+#include "delivery/connectiontest.h"
+#include "ui/frmsettings.h"
+#include "ui/windowkit.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+// --- TActionDelegate ------------------------------------------------------
+
+QString TActionDelegate::DrawnText(const QString &sLine)
+{
+    return sLine.startsWith(QLatin1Char('!')) ? sLine.mid(1) : sLine;
+}
+
+QColor TActionDelegate::LineColour(const QString &sLine, const QPalette &palette)
+{
+    return sLine.startsWith(QLatin1Char('!')) ? QColor(255, 0, 0) : palette.color(QPalette::WindowText);
+}
+
+void TActionDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                            const QModelIndex &index) const
+{
+    const QString sLine = index.data(Qt::DisplayRole).toString();
+    painter->save();
+    painter->fillRect(option.rect, option.palette.window());
+    painter->setFont(option.font);
+    painter->setPen(LineColour(sLine, option.palette));
+    painter->drawText(option.rect.adjusted(4, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                      DrawnText(sLine));
+    painter->restore();
+}
+
+QSize TActionDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const QFontMetrics metrics(option.font);
+    // 13-pixel lines at the usual font, taller with a larger one.
+    return QSize(metrics.horizontalAdvance(DrawnText(index.data(Qt::DisplayRole).toString())) + 8,
+                 qMax(13, metrics.height() + 1));
+}
+
+// --- TfrmFTPTest ----------------------------------------------------------
+
+TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings)
+    : QDialog(oSettings)
+    , FJob(std::make_unique<TFTPTestJob>(oSettings->StagingAsTyped()))
+{
+    setObjectName(QStringLiteral("frmFTPTest"));
+    setWindowTitle(QStringLiteral("FTP test"));
+
+    listActions = new QListWidget(this);
+    listActions->setObjectName(QStringLiteral("listActions"));
+    listActions->setItemDelegate(new TActionDelegate(listActions));
+    listActions->setFrameShape(QFrame::NoFrame);
+    listActions->setSelectionMode(QAbstractItemView::NoSelection);
+    listActions->setFocusPolicy(Qt::NoFocus);
+    QPalette palette = listActions->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    listActions->setPalette(palette);
+    const QFontMetrics metrics = fontMetrics();
+    listActions->setMinimumSize(qMax(360, metrics.averageCharWidth() * 60),
+                                qMax(13, metrics.height() + 1) * 9);
+
+    pbAction = new QProgressBar(this);
+    pbAction->setObjectName(QStringLiteral("pbAction"));
+    pbAction->setRange(0, 0); // marquee
+    pbAction->setTextVisible(false);
+
+    lblResult = new QLabel(this);
+    lblResult->setObjectName(QStringLiteral("lblResult"));
+    QFont big = lblResult->font();
+    big.setPixelSize(21);
+    lblResult->setFont(big);
+    lblResult->setMinimumHeight(QFontMetrics(big).height());
+    lblResult->hide();
+
+    btnAbort = new QPushButton(QStringLiteral("&Abort"), this);
+    btnAbort->setObjectName(QStringLiteral("btnAbort"));
+    btnAbort->setDefault(true);
+
+    tmStart = new QTimer(this);
+    tmStart->setObjectName(QStringLiteral("tmStart"));
+    tmStart->setSingleShot(true);
+    tmStart->setInterval(1000);
+
+    auto *bottom = new QHBoxLayout();
+    bottom->setSpacing(kFormMargin);
+    bottom->addWidget(pbAction, 1);
+    bottom->addWidget(lblResult, 1);
+    bottom->addWidget(btnAbort);
+    auto *main = new QVBoxLayout(this);
+    SetFormMargins(main);
+    main->addWidget(listActions, 1);
+    main->addLayout(bottom);
+    main->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(tmStart, &QTimer::timeout, this, &TfrmFTPTest::tmStartTimer);
+    connect(btnAbort, &QPushButton::clicked, this, &TfrmFTPTest::btnAbortClick);
+    connect(FJob.get(), &TFTPTestJob::lineAppended, this, &TfrmFTPTest::LineAppended);
+    connect(FJob.get(), &TFTPTestJob::lineChanged, this, &TfrmFTPTest::LineChanged);
+    connect(FJob.get(), &TJob::ended, this, &TfrmFTPTest::RunEnded);
+    tmStart->start();
+}
+
+TfrmFTPTest::~TfrmFTPTest()
+{
+    // Gone mid-test: the running transfer is cancelled and the thread joined
+    // before the window's parts go.
+    FJob.reset();
+}
+
+bool TfrmFTPTest::Execute(TfrmSettings *oSettings)
+{
+    TfrmFTPTest frm(oSettings);
+    return frm.exec() == QDialog::Accepted;
+}
+
+bool TfrmFTPTest::Finished() const
+{
+    return FJob->Ended();
+}
+
+void TfrmFTPTest::tmStartTimer()
+{
+    tmStart->stop();
+    if (FStarted)
+        return;
+    FStarted = true;
+    FJob->Start();
+}
+
+void TfrmFTPTest::btnAbortClick()
+{
+    if (Finished()) {
+        done(QDialog::Accepted);
+        return;
+    }
+    if (!FStarted) {
+        tmStart->stop();
+        done(QDialog::Rejected);
+        return;
+    }
+    // The running step completes; the window closes when the job has ended.
+    FJob->Abort();
+    FClosePending = true;
+    btnAbort->setEnabled(false);
+}
+
+void TfrmFTPTest::reject()
+{
+    // Escape and the close box: refused while the test runs.
+    if (FStarted && !Finished())
+        return;
+    tmStart->stop();
+    QDialog::reject();
+}
+
+void TfrmFTPTest::LineAppended(int iIndex)
+{
+    listActions->insertItem(iIndex, FJob->Lines().at(iIndex).sText);
+    listActions->scrollToBottom();
+}
+
+void TfrmFTPTest::LineChanged(int iIndex)
+{
+    if (QListWidgetItem *item = listActions->item(iIndex))
+        item->setText(FJob->Lines().at(iIndex).sText);
+}
+
+void TfrmFTPTest::RunEnded()
+{
+    if (FClosePending) {
+        done(QDialog::Rejected);
+        return;
+    }
+    pbAction->hide();
+    const bool bSuccess = FJob->Success();
+    lblResult->setText(bSuccess ? QStringLiteral("Test successful") : QStringLiteral("Test failed"));
+    QPalette palette = lblResult->palette();
+    palette.setColor(QPalette::WindowText, bSuccess ? QColor(0, 128, 0) : QColor(255, 0, 0));
+    lblResult->setPalette(palette);
+    lblResult->show();
+    btnAbort->setText(QStringLiteral("&Close"));
+    btnAbort->setEnabled(true);
+}

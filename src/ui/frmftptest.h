@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDialog>
+#include <QStyledItemDelegate>
+#include <memory>
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TFTPTestJob;
+class TfrmSettings;
+
+// Draws an action line: failure lines ("!" in front) red without their
+// marker, the others in the window's text colour.
+class TActionDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    // The text drawn and its colour.
+    static QString DrawnText(const QString &sLine);
+    static QColor LineColour(const QString &sLine, const QPalette &palette);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+};
+
+// The staging server test: one second after it opens, runs the FTP test job
+// over the settings view's fields as typed and shows its lines, then the
+// result and a Close button. While the test runs the window does not close;
+// Abort stops it after the running step and then closes the window.
+class TfrmFTPTest : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmFTPTest(TfrmSettings *oSettings);
+    ~TfrmFTPTest() override;
+
+    // Runs the test modally; true when the user closed the window with its
+    // Close button after the run.
+    static bool Execute(TfrmSettings *oSettings);
+
+    TFTPTestJob &Job() { return *FJob; }
+    // Whether the test has started, and ended.
+    bool Started() const { return FStarted; }
+    bool Finished() const;
+
+public Q_SLOTS:
+    void reject() override;
+
+private:
+    void tmStartTimer();
+    void btnAbortClick();
+    void LineAppended(int iIndex);
+    void LineChanged(int iIndex);
+    void RunEnded();
+
+    std::unique_ptr<TFTPTestJob> FJob;
+    bool FStarted = false;
+    bool FClosePending = false;
+
+    QListWidget *listActions = nullptr;
+    QProgressBar *pbAction = nullptr;
+    QLabel *lblResult = nullptr;
+    QPushButton *btnAbort = nullptr;
+    QTimer *tmStart = nullptr;
+};
