@@ -3,6 +3,7 @@
 #include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/winutils.h"
+#include "delivery/connection.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "delivery/sendtasks.h"
@@ -15,14 +16,6 @@
 #include <chrono>
 
 namespace {
-
-const QString kWhere = QStringLiteral("TfrmGenerate");
-
-void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy)
-{
-    if (DiagLog)
-        DiagLog->LogFmt(kWhere, sFormat, args, iWhy);
-}
 
 // Copies sSource over sTarget through a temporary file in the target's
 // folder that is renamed at the end, so that a failed copy never leaves a
@@ -57,14 +50,6 @@ QString SafeCopy(const QString &sSource, const QString &sTarget)
     return {};
 }
 
-// The "Email port" setting: a decimal number; 25 when empty, not a number or 0.
-int EmailPort()
-{
-    bool ok = false;
-    const int iPort = GetSetting(QStringLiteral("Email port")).trimmed().toInt(&ok);
-    return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
-}
-
 } // namespace
 
 std::uint32_t TickCount()
@@ -82,6 +67,50 @@ TDeliveryChannels::TDeliveryChannels(TProgressList &oProgress)
 }
 
 TDeliveryChannels::~TDeliveryChannels() = default;
+
+void TDeliveryChannels::Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy) const
+{
+    if (DiagLog)
+        DiagLog->LogFmt(FStyle.Where, sFormat, args, iWhy);
+}
+
+QString TDeliveryChannels::CopyFile(const QString &sSource, const QString &sTarget)
+{
+    return SafeCopy(sSource, sTarget);
+}
+
+bool TDeliveryChannels::Upload(const TFTPSettings &oServer, const QString &sArchive,
+                               const QString &sRemoteName)
+{
+    oServer.ApplyTo(oFTP);
+    FFTPProgress = 0;
+    return oFTP.Put(sArchive, sRemoteName);
+}
+
+bool TDeliveryChannels::Mail(const TSMTPSettings &oServer, const QString &sTo, const QString &sSubject,
+                             const QString &sBody, const QString &sAttachment, const QString &sAttachmentName)
+{
+    oSMTP.ClearMessage();
+    oServer.ApplyTo(oSMTP);
+    oSMTP.Subject = sSubject;
+    oSMTP.To = sTo;
+    oSMTP.Recipients = TSMTPClient::SplitRecipients(sTo);
+    oSMTP.Body = sBody;
+    oSMTP.Attachments.clear();
+    if (!sAttachment.isEmpty())
+        oSMTP.Attachments.append(TMailAttachment { sAttachment, sAttachmentName });
+
+    FEmailProgress = 0;
+    FEmailSize = 0;
+    FSMTPProgress = 0;
+    FSMTPLast = 0;
+    // Runs on this thread and returns when the message went or failed; the
+    // client fails it after its time-out without progress, so a silent
+    // server ends it as well. finished() has set FEmailProgress by then.
+    if (!oSMTP.Send() && FEmailProgress == 0)
+        SMTPDone(false);
+    return FEmailProgress == 1;
+}
 
 bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
@@ -103,20 +132,8 @@ bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const Q
 
 bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
-    if (iSendID < 0) {
-        oFTP.Username = GetSetting(QStringLiteral("FTP login"));
-        oFTP.Password = GetSetting(QStringLiteral("FTP password"));
-        oFTP.Host = GetSetting(QStringLiteral("FTP host"));
-        oFTP.Directory = GetSetting(QStringLiteral("FTP directory"));
-    } else {
-        oFTP.Username = GetSendParam(iSendID, QStringLiteral("FTPLogin"));
-        oFTP.Password = GetSendParam(iSendID, QStringLiteral("FTPPassword"));
-        oFTP.Host = GetSendParam(iSendID, QStringLiteral("FTPHost"));
-        oFTP.Directory = GetSendParam(iSendID, QStringLiteral("FTPDirectory"));
-    }
-    oFTP.CertificatesFile = Setting::TLSCertificates.Get();
-    FFTPProgress = 0;
-    const bool bSuccess = oFTP.Put(sArchive, sArchiveName);
+    const TFTPSettings server = iSendID < 0 ? TFTPSettings::Staging() : TFTPSettings::FromTask(iSendID);
+    const bool bSuccess = Upload(server, sArchive, sArchiveName);
 
     // Recorded even after a failure: a partial upload may have been left,
     // and the expiry check drops the row once it finds no file.
@@ -137,7 +154,7 @@ void TDeliveryChannels::FTPProgress(qint64 iBytes)
     const std::uint32_t iTick = TickCount();
     if (iTick > FFTPProgress) {
         FFTPProgress = iTick + 1000;
-        FProgress.ShowProgress(QStringLiteral("  FTP"), iBytes);
+        FProgress.ShowProgress(FStyle.CounterIndent + QStringLiteral("FTP"), iBytes);
     }
 }
 
@@ -175,7 +192,7 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
     } copy;
     if (!bLink) {
         const QString sTarget = JoinPath(RunTempDir(), sLinkOrName);
-        if (!SafeCopy(sArchive, sTarget).isEmpty()) {
+        if (!CopyFile(sArchive, sTarget).isEmpty()) {
             FProgress.AddProgressFmt(QStringLiteral("!  Failed to email %s: could not copy %s to %s."),
                                      { sLinkOrName, sArchive, sTarget });
             Diag(QStringLiteral("SendAsEmail error: could not copy %s to %s."), { sArchive, sTarget },
@@ -185,37 +202,12 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         copy.sPath = sTarget;
     }
 
-    oSMTP.Host = GetSetting(QStringLiteral("Email server"));
-    oSMTP.Port = EmailPort();
-    oSMTP.Login = GetSetting(QStringLiteral("Email login")) == QLatin1String("1");
-    if (oSMTP.Login) {
-        oSMTP.Username = GetSetting(QStringLiteral("Email username"));
-        oSMTP.Password = GetSetting(QStringLiteral("Email password"));
-    } else {
-        oSMTP.Username.clear();
-        oSMTP.Password.clear();
-    }
-    oSMTP.CertificatesFile = Setting::TLSCertificates.Get();
-    oSMTP.ClearMessage();
-    oSMTP.From = GetSetting(QStringLiteral("Email from"));
-    oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);
-    oSMTP.To = GetSendParam(iSendID, QStringLiteral("EmailRecipient"));
-    oSMTP.Recipients = TSMTPClient::SplitRecipients(oSMTP.To);
-    oSMTP.Body
+    const QString sTo = GetSendParam(iSendID, QStringLiteral("EmailRecipient"));
+    const QString sSubject
+        = ReplaceSubject(GetSendParam(iSendID, QStringLiteral("EmailSubject")), sTitle, sVersion);
+    const QString sBody
         = ReplaceBody(GetSendParam(iSendID, QStringLiteral("EmailMessage")), sTitle, sVersion, sLinkOrName);
-    oSMTP.Attachments.clear();
-    if (!bLink)
-        oSMTP.Attachments.append(TMailAttachment { copy.sPath, sLinkOrName });
-
-    FEmailProgress = 0;
-    FEmailSize = 0;
-    FSMTPProgress = 0;
-    FSMTPLast = 0;
-    // Runs on this thread and returns when the message went or failed; the
-    // client fails it after its time-out without progress, so a silent
-    // server ends it as well. finished() has set FEmailProgress by then.
-    if (!oSMTP.Send() && FEmailProgress == 0)
-        SMTPDone(false);
+    Mail(TSMTPSettings::FromSettings(), sTo, sSubject, sBody, copy.sPath, bLink ? QString() : sLinkOrName);
 
     if (FEmailProgress == 1) {
         FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });
@@ -232,9 +224,9 @@ void TDeliveryChannels::SMTPProgress(qint64 iBytes)
     FEmailSize += iBytes - FSMTPLast;
     FSMTPLast = iBytes;
     const std::uint32_t iTick = TickCount();
-    if (iTick > FSMTPProgress) {
+    if (!FStyle.ThrottleEmail || iTick > FSMTPProgress) {
         FSMTPProgress = iTick + 1000;
-        FProgress.ShowProgress(QStringLiteral("  Email"), FEmailSize);
+        FProgress.ShowProgress(FStyle.CounterIndent + QStringLiteral("Email"), FEmailSize);
     }
 }
 
@@ -244,6 +236,6 @@ void TDeliveryChannels::SMTPDone(bool bSuccess)
         FEmailProgress = 1;
     } else {
         FEmailProgress = -1;
-        Diag(QStringLiteral("oSMTPRequestDone error: %s"), { oSMTP.ErrorText() }, lwError);
+        Diag(FStyle.SMTPError, { oSMTP.ErrorText() }, lwError);
     }
 }
