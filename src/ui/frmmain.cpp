@@ -13,6 +13,7 @@
 #include "ui/frmabout.h"
 #include "ui/frmgenerate.h"
 #include "ui/frmprojecteditor.h"
+#include "ui/frmquick.h"
 #include "ui/help.h"
 #include "ui/shellutils.h"
 #include "ui/torrolabel.h"
@@ -262,8 +263,11 @@ TfrmMain::TfrmMain(QWidget *parent)
     connect(listProjects, &QListWidget::itemChanged, this, &TfrmMain::ItemChanged);
     connect(listProjects, &QListWidget::itemSelectionChanged, this, &TfrmMain::UpdateStates);
 
-    // Files dropped on the window start a quick send, which arrives with its
-    // own window; until then the window takes no drops.
+    // Files dropped on the window start a quick send, once the drop is
+    // over (the file manager waits for it to end).
+    TDropFilter::Install(this, false, [this](const QStringList &oPaths) {
+        QTimer::singleShot(0, this, [this, oPaths] { TfrmQuick::Execute(oPaths, this); });
+    });
     UpdateStates();
     tmProjects->start();
 }
