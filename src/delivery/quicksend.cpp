@@ -321,7 +321,8 @@ QString TQuickSender::BuildFilesZip()
         const QString &sFile = FOrder.Files.at(i);
         oZip.AddItem(sFile, names.at(i));
         if (names.at(i) != QuickSend::DisplayName(sFile))
-            FProgress.AddProgressFmt(QStringLiteral("%s added as %s"), { sFile, names.at(i) });
+            FProgress.AddProgressFmt(QStringLiteral("%s added as %s"),
+                                     { QuickSend::DisplayName(sFile), names.at(i) });
     }
     if (!RunZip())
         return {};

@@ -202,7 +202,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
 
     // 498 by 479 at the usual font; more where a larger font needs it.
     main->setSizeConstraint(QLayout::SetFixedSize);
-    listFiles->setMinimumHeight(qMax(90, fontMetrics().height() * 5));
+    listFiles->setFixedHeight(qMax(96, fontMetrics().height() * 6));
     setMinimumWidth(498);
     const QFontMetrics metrics = fontMetrics();
     listFiles->setMinimumWidth(qMax(498 - 2 * kFormMargin, metrics.averageCharWidth() * 70));
@@ -281,7 +281,7 @@ QWidget *TfrmQuick::BuildEmailPage()
     memEmailMessage->setObjectName(QStringLiteral("memEmailMessage"));
     memEmailMessage->setPlainText(QStringLiteral("Here's a file for you."));
     memEmailMessage->setTabChangesFocus(true);
-    memEmailMessage->setMinimumHeight(fontMetrics().height() * 4);
+    memEmailMessage->setFixedHeight(qMax(72, fontMetrics().height() * 9 / 2));
     THints::SetHint(memEmailMessage, kHintMessage);
     cbEmailFTP = new QCheckBox(QStringLiteral("Use your FTP server"), tabEmail);
     cbEmailFTP->setObjectName(QStringLiteral("cbEmailFTP"));

@@ -31,8 +31,9 @@ public:
         painter->save();
         painter->setPen(bFailure ? QColor(255, 0, 0) : option.palette.color(QPalette::WindowText));
         painter->setFont(option.font);
-        painter->drawText(option.rect.adjusted(4, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                          sLine);
+        const QRect rText = option.rect.adjusted(4, 1, 0, 0);
+        painter->drawText(rText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                          QFontMetrics(option.font).elidedText(sLine, Qt::ElideRight, rText.width()));
         painter->restore();
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
@@ -60,6 +61,8 @@ TfrmQuickSend::TfrmQuickSend(const TQuickSendOrder &oOrder, QWidget *parent)
     listActions->setFrameShape(QFrame::NoFrame);
     listActions->setSelectionMode(QAbstractItemView::NoSelection);
     listActions->setFocusPolicy(Qt::NoFocus);
+    // A long line shows whole as the line's tooltip.
+    listActions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // In the button face colour, like the window around it.
     QPalette palette = listActions->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
@@ -84,7 +87,7 @@ TfrmQuickSend::TfrmQuickSend(const TQuickSendOrder &oOrder, QWidget *parent)
     main->setSpacing(8);
     main->addWidget(listActions, 1);
     main->addLayout(bottom);
-    resize(qMax(288, fontMetrics().averageCharWidth() * 48), qMax(160, fontMetrics().height() * 9));
+    resize(qMax(360, fontMetrics().averageCharWidth() * 60), qMax(160, fontMetrics().height() * 9));
 
     tmZip = new QTimer(this);
     tmZip->setObjectName(QStringLiteral("tmZip"));
@@ -181,12 +184,16 @@ void TfrmQuickSend::done(int iResult)
 
 void TfrmQuickSend::LineAppended(int iIndex)
 {
-    listActions->insertItem(iIndex, FProgress.Lines().at(iIndex).sText);
+    const QString &sLine = FProgress.Lines().at(iIndex).sText;
+    listActions->insertItem(iIndex, sLine);
+    listActions->item(iIndex)->setToolTip(sLine.startsWith(QLatin1Char('!')) ? sLine.mid(1) : sLine);
     listActions->scrollToBottom();
 }
 
 void TfrmQuickSend::LineChanged(int iIndex)
 {
-    if (QListWidgetItem *item = listActions->item(iIndex))
+    if (QListWidgetItem *item = listActions->item(iIndex)) {
         item->setText(FProgress.Lines().at(iIndex).sText);
+        item->setToolTip(item->text());
+    }
 }

@@ -267,10 +267,11 @@ TEST_F(QuickSendTest, TwoFilesGoAsFilesZipInsideTheCleanedNameAndSameNamesBothAr
 
     TQuickSender sender(o, progress);
     ASSERT_TRUE(sender.Run()) << joined();
-    EXPECT_EQ(lines(),
-              (QStringList { b + QStringLiteral(" added as notes (2).txt"), QStringLiteral("Zipped 3 files"),
-                             QStringLiteral("Output saved to My_drop__.zip"),
-                             QStringLiteral("Quick send successful") }));
+    EXPECT_EQ(
+        lines(),
+        (QStringList { QStringLiteral("notes.txt added as notes (2).txt"), QStringLiteral("Zipped 3 files"),
+                       QStringLiteral("Output saved to My_drop__.zip"),
+                       QStringLiteral("Quick send successful") }));
     const QString delivered = out + QStringLiteral("/My_drop__.zip");
     bwtest::ZipReader reader(delivered);
     ASSERT_TRUE(reader.isOpen());
