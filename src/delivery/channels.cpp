@@ -18,14 +18,6 @@
 
 namespace {
 
-const QString kWhere = QStringLiteral("TfrmGenerate");
-
-void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy)
-{
-    if (DiagLog)
-        DiagLog->LogFmt(kWhere, sFormat, args, iWhy);
-}
-
 // Copies sSource over sTarget through a temporary file in the target's
 // folder that is renamed at the end, so that a failed copy never leaves a
 // truncated file under the final name. Returns the reason of a failure,
@@ -77,6 +69,50 @@ TDeliveryChannels::TDeliveryChannels(TProgressList &oProgress)
 
 TDeliveryChannels::~TDeliveryChannels() = default;
 
+void TDeliveryChannels::Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy) const
+{
+    if (DiagLog)
+        DiagLog->LogFmt(FStyle.Where, sFormat, args, iWhy);
+}
+
+QString TDeliveryChannels::CopyFile(const QString &sSource, const QString &sTarget)
+{
+    return SafeCopy(sSource, sTarget);
+}
+
+bool TDeliveryChannels::Upload(const TFTPSettings &oServer, const QString &sArchive,
+                               const QString &sRemoteName)
+{
+    oServer.ApplyTo(oFTP);
+    FFTPProgress = 0;
+    return oFTP.Put(sArchive, sRemoteName);
+}
+
+bool TDeliveryChannels::Mail(const TSMTPSettings &oServer, const QString &sTo, const QString &sSubject,
+                             const QString &sBody, const QString &sAttachment, const QString &sAttachmentName)
+{
+    oSMTP.ClearMessage();
+    oServer.ApplyTo(oSMTP);
+    oSMTP.Subject = sSubject;
+    oSMTP.To = sTo;
+    oSMTP.Recipients = TSMTPClient::SplitRecipients(sTo);
+    oSMTP.Body = sBody;
+    oSMTP.Attachments.clear();
+    if (!sAttachment.isEmpty())
+        oSMTP.Attachments.append(TMailAttachment { sAttachment, sAttachmentName });
+
+    FEmailProgress = 0;
+    FEmailSize = 0;
+    FSMTPProgress = 0;
+    FSMTPLast = 0;
+    // Runs on this thread and returns when the message went or failed; the
+    // client fails it after its time-out without progress, so a silent
+    // server ends it as well. finished() has set FEmailProgress by then.
+    if (!oSMTP.Send() && FEmailProgress == 0)
+        SMTPDone(false);
+    return FEmailProgress == 1;
+}
+
 bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
     const QString sFolder = GetSendParam(iSendID, SendParam::FileFolder);
@@ -97,11 +133,8 @@ bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const Q
 
 bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName)
 {
-    // A negative id: the staging upload of e-mail task -iSendID.
-    const TFTPSettings ftp = iSendID < 0 ? TFTPSettings::Staging() : TFTPSettings::FromTask(iSendID);
-    ftp.ApplyTo(oFTP);
-    FFTPProgress = 0;
-    const bool bSuccess = oFTP.Put(sArchive, sArchiveName);
+    const TFTPSettings server = iSendID < 0 ? TFTPSettings::Staging() : TFTPSettings::FromTask(iSendID);
+    const bool bSuccess = Upload(server, sArchive, sArchiveName);
 
     // Recorded even after a failure: a partial upload may have been left,
     // and the expiry check drops the row once it finds no file.
@@ -122,7 +155,7 @@ void TDeliveryChannels::FTPProgress(qint64 iBytes)
     const std::uint32_t iTick = TickCount();
     if (iTick > FFTPProgress) {
         FFTPProgress = iTick + 1000;
-        FProgress.ShowProgress(QStringLiteral("  FTP"), iBytes);
+        FProgress.ShowProgress(FStyle.CounterIndent + QStringLiteral("FTP"), iBytes);
     }
 }
 
@@ -156,7 +189,7 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
     } copy;
     if (!bLink) {
         const QString sTarget = JoinPath(RunTempDir(), sLinkOrName);
-        if (!SafeCopy(sArchive, sTarget).isEmpty()) {
+        if (!CopyFile(sArchive, sTarget).isEmpty()) {
             FProgress.AddProgressFmt(QStringLiteral("!  Failed to email %s: could not copy %s to %s."),
                                      { sLinkOrName, sArchive, sTarget });
             Diag(QStringLiteral("SendAsEmail error: could not copy %s to %s."), { sArchive, sTarget },
@@ -166,25 +199,11 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         copy.sPath = sTarget;
     }
 
-    oSMTP.ClearMessage();
-    TSMTPSettings::FromSettings().ApplyTo(oSMTP);
-    oSMTP.Subject = ReplaceSubject(GetSendParam(iSendID, SendParam::EmailSubject), sTitle, sVersion);
-    oSMTP.To = GetSendParam(iSendID, SendParam::EmailRecipient);
-    oSMTP.Recipients = TSMTPClient::SplitRecipients(oSMTP.To);
-    oSMTP.Body = ReplaceBody(GetSendParam(iSendID, SendParam::EmailMessage), sTitle, sVersion, sLinkOrName);
-    oSMTP.Attachments.clear();
-    if (!bLink)
-        oSMTP.Attachments.append(TMailAttachment { copy.sPath, sLinkOrName });
-
-    FEmailProgress = 0;
-    FEmailSize = 0;
-    FSMTPProgress = 0;
-    FSMTPLast = 0;
-    // Runs on this thread and returns when the message went or failed; the
-    // client fails it after its time-out without progress, so a silent
-    // server ends it as well. finished() has set FEmailProgress by then.
-    if (!oSMTP.Send() && FEmailProgress == 0)
-        SMTPDone(false);
+    const QString sTo = GetSendParam(iSendID, SendParam::EmailRecipient);
+    const QString sSubject = ReplaceSubject(GetSendParam(iSendID, SendParam::EmailSubject), sTitle, sVersion);
+    const QString sBody
+        = ReplaceBody(GetSendParam(iSendID, SendParam::EmailMessage), sTitle, sVersion, sLinkOrName);
+    Mail(TSMTPSettings::FromSettings(), sTo, sSubject, sBody, copy.sPath, bLink ? QString() : sLinkOrName);
 
     if (FEmailProgress == 1) {
         FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });
@@ -201,9 +220,9 @@ void TDeliveryChannels::SMTPProgress(qint64 iBytes)
     FEmailSize += iBytes - FSMTPLast;
     FSMTPLast = iBytes;
     const std::uint32_t iTick = TickCount();
-    if (iTick > FSMTPProgress) {
+    if (!FStyle.ThrottleEmail || iTick > FSMTPProgress) {
         FSMTPProgress = iTick + 1000;
-        FProgress.ShowProgress(QStringLiteral("  Email"), FEmailSize);
+        FProgress.ShowProgress(FStyle.CounterIndent + QStringLiteral("Email"), FEmailSize);
     }
 }
 
@@ -213,6 +232,6 @@ void TDeliveryChannels::SMTPDone(bool bSuccess)
         FEmailProgress = 1;
     } else {
         FEmailProgress = -1;
-        Diag(QStringLiteral("oSMTPRequestDone error: %s"), { oSMTP.ErrorText() }, lwError);
+        Diag(FStyle.SMTPError, { oSMTP.ErrorText() }, lwError);
     }
 }

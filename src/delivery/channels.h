@@ -3,10 +3,28 @@
 #include "delivery/ftpclient.h"
 #include "delivery/smtpclient.h"
 
+struct TFTPSettings;
+struct TSMTPSettings;
+
+#include "core/sqlformat.h"
+
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
 
 class TProgressList;
+
+// How the channels report besides their result lines: the diagnostics
+// source, the entry of a failed SMTP command, and the counter lines. The
+// delivery run keeps the defaults; quick send has texts of its own.
+struct TChannelStyle
+{
+    QString Where = QStringLiteral("TfrmGenerate");
+    QString SMTPError = QStringLiteral("oSMTPRequestDone error: %s");
+    QString CounterIndent = QStringLiteral("  ");
+    // At most one e-mail counter line a second; false: one per block.
+    bool ThrottleEmail = true;
+};
 
 // The three ways a delivery archive leaves the machine: copy into a folder,
 // upload to an FTP server, or e-mail (attached, or as a link to a copy on the
@@ -41,6 +59,25 @@ public:
     bool EmailTask(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,
                    const QString &sArchiveName);
 
+    // The transfers themselves, without result lines, for callers that
+    // report in their own words (quick send). They share the clients, the
+    // counter lines and the progress fields with the calls above.
+    //
+    // Copies sSource over sTarget through a temporary file that is renamed
+    // at the end; the reason of a failure, empty on success.
+    static QString CopyFile(const QString &sSource, const QString &sTarget);
+    // Uploads sArchive as sRemoteName to that server; oFTP then holds the
+    // server, the names and the error text.
+    bool Upload(const TFTPSettings &oServer, const QString &sArchive, const QString &sRemoteName);
+    // Sends one message through that server; sAttachment (when not empty)
+    // goes along as sAttachmentName. Sets FEmailProgress; oSMTP holds the
+    // error text.
+    bool Mail(const TSMTPSettings &oServer, const QString &sTo, const QString &sSubject, const QString &sBody,
+              const QString &sAttachment = QString(), const QString &sAttachmentName = QString());
+
+    void SetStyle(const TChannelStyle &oStyle) { FStyle = oStyle; }
+    const TChannelStyle &Style() const { return FStyle; }
+
     // Seconds an e-mail may go without progress before it counts as failed.
     void SetEmailTimeout(int iSeconds) { oSMTP.SetTimeout(iSeconds); }
 
@@ -57,7 +94,10 @@ private:
     void SMTPProgress(qint64 iBytes);
     void SMTPDone(bool bSuccess);
 
+    void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy) const;
+
     TProgressList &FProgress;
+    TChannelStyle FStyle;
     qint64 FSMTPLast = 0; // the client's running count at the last block
 };
 

@@ -37,6 +37,25 @@ int RunningDeliveries()
     return g_deliveries;
 }
 
+void BeginDelivery(TJob *context, std::function<void()> fnLaunch)
+{
+    ++g_deliveries;
+    // An expiry check must not overlap a delivery: it stops at once (its
+    // transfer is cancelled, it runs again after the delivery).
+    if (TJob *expiry = RunningExpiryCheck()) {
+        expiry->Cancel();
+        QObject::connect(expiry, &TJob::ended, context, fnLaunch, Qt::SingleShotConnection);
+        QObject::connect(expiry, &QObject::destroyed, context, fnLaunch, Qt::SingleShotConnection);
+        return;
+    }
+    fnLaunch();
+}
+
+void EndDelivery()
+{
+    DeliveryEnded();
+}
+
 void WhenNoDelivery(QObject *context, std::function<void()> fn)
 {
     if (g_deliveries == 0)
@@ -65,16 +84,7 @@ void TDeliveryJob::Run()
     if (FCounted || Running() || Ended())
         return;
     FCounted = true;
-    ++g_deliveries;
-    // An expiry check must not overlap a delivery: it stops at once (its
-    // transfer is cancelled, it runs again after the delivery).
-    if (TJob *expiry = RunningExpiryCheck()) {
-        expiry->Cancel();
-        connect(expiry, &TJob::ended, this, &TDeliveryJob::Launch, Qt::SingleShotConnection);
-        connect(expiry, &QObject::destroyed, this, &TDeliveryJob::Launch, Qt::SingleShotConnection);
-        return;
-    }
-    Launch();
+    BeginDelivery(this, [this] { Launch(); });
 }
 
 void TDeliveryJob::Launch()
@@ -96,20 +106,8 @@ void TDeliveryJob::Execute()
     // The run reports to a list of this thread; every change is replayed on
     // the owner's list, where the views are.
     TProgressList progress;
-    QObject::connect(
-        &progress, &TProgressList::lineAppended, &progress,
-        [this, &progress](int iIndex) {
-            const TProgressLine line = progress.Lines().at(iIndex);
-            Post([this, line] { Line(line.sText, line.iFlag); });
-        },
-        Qt::DirectConnection);
-    QObject::connect(
-        &progress, &TProgressList::lineChanged, &progress,
-        [this, &progress](int iIndex) {
-            const TProgressLine line = progress.Lines().at(iIndex);
-            Post([this, line] { Line(line.sText, line.iFlag); });
-        },
-        Qt::DirectConnection);
+    ForwardLines(progress,
+                 [this](const TProgressLine &line) { Post([this, line] { Line(line.sText, line.iFlag); }); });
 
     TDeliveryRun run(progress);
     run.SetStopFlags(&AbortFlag(), &CancelFlag());

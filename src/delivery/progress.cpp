@@ -40,3 +40,10 @@ QString TProgressList::SaveText() const
     }
     return text;
 }
+
+void ForwardLines(TProgressList &oSource, std::function<void(const TProgressLine &line)> fnLine)
+{
+    const auto forward = [&oSource, fnLine](int iIndex) { fnLine(oSource.Lines().at(iIndex)); };
+    QObject::connect(&oSource, &TProgressList::lineAppended, &oSource, forward, Qt::DirectConnection);
+    QObject::connect(&oSource, &TProgressList::lineChanged, &oSource, forward, Qt::DirectConnection);
+}

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <initializer_list>
 
 // One line of a delivery progress list. A line whose text begins with "!"
@@ -52,3 +53,7 @@ Q_SIGNALS:
 private:
     QList<TProgressLine> FLines;
 };
+
+// Hands every line appended to or changed in oSource to fnLine at once, on
+// the list's thread: a job replays its own list on the owner's this way.
+void ForwardLines(TProgressList &oSource, std::function<void(const TProgressLine &line)> fnLine);

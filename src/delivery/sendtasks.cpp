@@ -5,6 +5,7 @@
 #include "core/winutils.h"
 
 #include <QList>
+#include <QStringList>
 #include <utility>
 
 QString GetSendParam(int iSendID, const QString &sName)
@@ -84,4 +85,25 @@ QString EnsureLinkLine(const QString &sMessage)
         s += QLatin1String("\r\n");
     s += QLatin1String("\r\n") + link + QLatin1String("\r\n");
     return s;
+}
+
+QString MessageToMemo(const QString &sMessage)
+{
+    QString s = sMessage;
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (s.endsWith(QLatin1Char('\n')))
+        s.chop(1);
+    return s;
+}
+
+QString MemoToMessage(const QString &sMemo)
+{
+    if (sMemo.isEmpty())
+        return {};
+    QString s = sMemo;
+    if (s.endsWith(QLatin1Char('\n')))
+        s.chop(1);
+    const QStringList lines = s.split(QLatin1Char('\n'));
+    return lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n");
 }

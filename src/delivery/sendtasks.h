@@ -24,3 +24,9 @@ QString ReplaceBody(const QString &sText, const QString &sTitle, const QString &
 // The message with "{LINK}" on a line of its own after an empty line, when
 // it does not hold "{LINK}" yet; lines end with CR LF.
 QString EnsureLinkLine(const QString &sMessage);
+
+// A stored message as a multi-line edit holds it: CR LF, LF or CR end a
+// line, and a final line break opens no further line.
+QString MessageToMemo(const QString &sMessage);
+// An edit's text as a stored message: each line followed by CR LF.
+QString MemoToMessage(const QString &sMemo);

@@ -15,7 +15,9 @@
 #include "ui/frmabout.h"
 #include "ui/frmemail.h"
 #include "ui/frmgenerate.h"
+#include "ui/frmlog.h"
 #include "ui/frmprojecteditor.h"
+#include "ui/frmquick.h"
 #include "ui/frmsettings.h"
 #include "ui/help.h"
 #include "ui/shellutils.h"
@@ -267,8 +269,11 @@ TfrmMain::TfrmMain(QWidget *parent)
     connect(listProjects, &QListWidget::itemChanged, this, &TfrmMain::ItemChanged);
     connect(listProjects, &QListWidget::itemSelectionChanged, this, &TfrmMain::UpdateStates);
 
-    // Files dropped on the window start a quick send, which arrives with its
-    // own window; until then the window takes no drops.
+    // Files dropped on the window start a quick send, once the drop is
+    // over (the file manager waits for it to end).
+    TDropFilter::Install(this, false, [this](const QStringList &oPaths) {
+        QTimer::singleShot(0, this, [this, oPaths] { TfrmQuick::Execute(oPaths, this); });
+    });
     UpdateStates();
     tmProjects->start();
 }
@@ -336,9 +341,7 @@ void TfrmMain::BuildMenus()
     mmLog = mmOptions->addAction(ThemeIcon("document-open-recent", QStyle::SP_FileDialogDetailedView),
                                  QStringLiteral("&Log"));
     mmLog->setObjectName(QStringLiteral("mmLog"));
-    // The delivery log viewer arrives with its own window; until then the
-    // entry is shown but disabled.
-    mmLog->setEnabled(false);
+    connect(mmLog, &QAction::triggered, this, [this] { TfrmLog::Execute(this); });
     mmSettings = mmOptions->addAction(ThemeIcon("preferences-system", QStyle::SP_FileDialogInfoView),
                                       QStringLiteral("&Settings"));
     mmSettings->setObjectName(QStringLiteral("mmSettings"));

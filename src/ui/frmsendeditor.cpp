@@ -24,30 +24,6 @@
 
 namespace {
 
-// The lines of a stored message, as a memo holds them: CR LF, LF or CR end a
-// line, and a final line break opens no further line.
-QString MessageToMemo(const QString &sMessage)
-{
-    QString s = sMessage;
-    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (s.endsWith(QLatin1Char('\n')))
-        s.chop(1);
-    return s;
-}
-
-// The memo's lines, each followed by CR LF.
-QString MemoToMessage(const QString &sMemo)
-{
-    if (sMemo.isEmpty())
-        return {};
-    QString s = sMemo;
-    if (s.endsWith(QLatin1Char('\n')))
-        s.chop(1);
-    QStringList lines = s.split(QLatin1Char('\n'));
-    return lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n");
-}
-
 // --- Texts ----------------------------------------------------------------
 
 const QString kTagsWithLink = QStringLiteral("Tags: {LINK} {PROJECT} {VERSION}");

@@ -17,6 +17,8 @@
 #include "ui/frmlog.h"
 #include "ui/frmmain.h"
 #include "ui/frmprojecteditor.h"
+#include "ui/frmquick.h"
+#include "ui/frmquicksend.h"
 #include "ui/frmsendeditor.h"
 #include "ui/frmsettings.h"
 #include "uitest.h"
@@ -288,6 +290,53 @@ int main(int argc, char **argv)
     {
         TfrmEmail frm;
         bOk &= Save(frm, sOut, QStringLiteral("support-email-not-set"));
+    }
+    {
+        // Quick send: two files of the same name, each page, and the
+        // progress window after a success and after a failure.
+        const QStringList files { fx.sandbox->writeFile(QStringLiteral("drop/notes.txt"), "1"),
+                                  fx.sandbox->writeFile(QStringLiteral("drop/old/notes.txt"), "2"),
+                                  fx.sandbox->writeFile(QStringLiteral("drop/screen shot.png"), "3") };
+        const QString sFolder = fx.sandbox->root() + QStringLiteral("/quick");
+        QDir().mkpath(sFolder);
+        TfrmQuick frm(files);
+        frm.findChild<QComboBox *>(QStringLiteral("cbEmailRecipient"))
+            ->setEditText(QStringLiteral("client@example.com"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edPassword"))->setText(QStringLiteral("secret"));
+        bOk &= Save(frm, sOut, QStringLiteral("quick-send-email"));
+        frm.findChild<QCheckBox *>(QStringLiteral("cbEmailFTP"))->click();
+        bOk &= Save(frm, sOut, QStringLiteral("quick-send-email-link"));
+        auto *pg = frm.findChild<QTabWidget *>(QStringLiteral("pgSend"));
+        pg->setCurrentIndex(1);
+        frm.findChild<QLineEdit *>(QStringLiteral("edFileFolder"))->setText(sFolder);
+        bOk &= Save(frm, sOut, QStringLiteral("quick-send-file"));
+        pg->setCurrentIndex(2);
+        frm.findChild<QComboBox *>(QStringLiteral("cbFTPHost"))
+            ->setEditText(QStringLiteral("ftp.example.com"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPLogin"))->setText(QStringLiteral("anna"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edFTPPassword"))->setText(QStringLiteral("password"));
+        bOk &= Save(frm, sOut, QStringLiteral("quick-send-ftp"));
+        frm.findChild<QListWidget *>(QStringLiteral("listFiles"))->item(1)->setCheckState(Qt::Unchecked);
+        frm.findChild<QListWidget *>(QStringLiteral("listFiles"))->item(2)->setCheckState(Qt::Unchecked);
+        bOk &= Save(frm, sOut, QStringLiteral("quick-send-one-file"));
+
+        TQuickSendOrder order = frm.Order();
+        order.Files = files;
+        order.Page = 1;
+        order.Folder = sFolder;
+        {
+            TfrmQuickSend send(order);
+            send.show();
+            bOk &= QTest::qWaitFor([&] { return send.Done(); }, 30000);
+            bOk &= Save(send, sOut, QStringLiteral("quick-send-progress-done"));
+        }
+        order.Folder = fx.sandbox->root() + QStringLiteral("/no such folder");
+        {
+            TfrmQuickSend send(order);
+            send.show();
+            bOk &= QTest::qWaitFor([&] { return send.Done(); }, 30000);
+            bOk &= Save(send, sOut, QStringLiteral("quick-send-progress-failed"));
+        }
     }
     return bOk ? 0 : 1;
 }

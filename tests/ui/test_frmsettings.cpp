@@ -474,7 +474,7 @@ private slots:
         QVERIFY(child<QPushButton>(frm, "btnSend")->isEnabled()); // try again
     }
 
-    void mainWindowOpensSettingsAndSupport()
+    void mainWindowOpensSettingsLogAndSupport()
     {
         TfrmMain main;
         auto *mmSettings = main.findChild<QAction *>(u"mmSettings"_s);
@@ -488,6 +488,14 @@ private slots:
             QVERIFY(driver.ran());
         }
         QCOMPARE(sName, u"frmSettings"_s);
+        auto *mmLog = main.findChild<QAction *>(u"mmLog"_s);
+        QVERIFY(mmLog && mmLog->isEnabled());
+        {
+            bwtest::ModalDriver driver([&](QDialog *dialog) { sName = dialog->objectName(); });
+            mmLog->trigger();
+            QVERIFY(driver.ran());
+        }
+        QCOMPARE(sName, u"frmLog"_s);
 
         // E-mail not set up: the address goes to the clipboard and a question.
         TDialogs::PushAnswer(false);
