@@ -492,12 +492,17 @@ void TfrmProjectEditor::StoreProject()
         return;
     }
     const int iKind = rbDelphi->isChecked() ? pkDelphi : pkGeneric;
+    // A typed path is stored absolute and without "." or "..", as a chosen one is.
+    QString sFile = edFile->text().trimmed();
+    if (!sFile.isEmpty())
+        sFile = QDir::cleanPath(QFileInfo(sFile).absoluteFilePath());
+    edFile->setText(sFile);
     DB->ExecSQLFmt(
         QStringLiteral("INSERT INTO projects (id, type, title, filename, modified) VALUES (NULL, %d, "
                        "'%s', '%s', DATETIME('NOW'))"),
-        { iKind, SQLEscape(sTitle), SQLEscape(edFile->text()) });
+        { iKind, SQLEscape(sTitle), SQLEscape(sFile) });
     const int iID = int(DB->LastInsertRowID());
-    FCreated = CreateProject(iKind, iID, sTitle, iKind == pkDelphi ? edFile->text() : QString(),
+    FCreated = CreateProject(iKind, iID, sTitle, iKind == pkDelphi ? sFile : QString(),
                              [this](TProject *) { ShowAllFiles(); });
     FProject = FCreated.get();
     // The kind and the project file are fixed from now on.

@@ -103,6 +103,12 @@ private slots:
         const QString sFile = FFx->sandbox->writeFile(u"p/one.dpr"_s, "program one;\nbegin\nend.\n");
         child<QLineEdit>(frm, "edFile")->setText(sFile);
         QVERIFY(pages(frm)->isTabVisible(1));
+        // A typed path with "." and ".." is stored the way a chosen one is.
+        FFx->sandbox->writeFile(u"p/sub/keep.txt"_s, "x");
+        child<QLineEdit>(frm, "edFile")->setText(FFx->sandbox->root() + u"/p/./sub/../one.dpr"_s);
+        QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
+        QCOMPARE(frm.result(), int(QDialog::Accepted));
+        QCOMPARE(DB->QueryStringFmt(u"SELECT filename FROM projects"_s, {}), sFile);
     }
 
     void duplicateTitleHidesThePagesButSaves()
