@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QTest>
 
 namespace {
 
@@ -491,11 +492,7 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
     // A check may run as a job of its own: wait for its end.
     const auto check = [&checker] {
         checker.tmExpireTimer(nullptr);
-        QElapsedTimer clock;
-        clock.start();
-        while (checker.Running() && clock.elapsed() < 30000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        EXPECT_FALSE(checker.Running());
+        EXPECT_TRUE(QTest::qWaitFor([&checker] { return !checker.Running(); }, 30000));
     };
     check(); // not due yet
     EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
