@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -254,6 +255,19 @@ QWidget *TfrmSettings::BuildGeneralPage()
     auto *label6 = new QLabel(QStringLiteral("days"), tabGeneral);
     label6->setObjectName(QStringLiteral("Label6"));
 
+    auto *label7 = Note(tabGeneral, "Label7",
+                        QStringLiteral("Certificate authorities to trust for e-mail and FTPS servers, in "
+                                       "one PEM file. Leave it empty to trust those of this computer."));
+    edTLSCertificates = new QLineEdit(tabGeneral);
+    edTLSCertificates->setObjectName(QStringLiteral("edTLSCertificates"));
+    auto *label8 = BuddyLabel(QStringLiteral("&TLS certificates file"), edTLSCertificates, tabGeneral);
+    label8->setObjectName(QStringLiteral("Label8"));
+    btnTLSCertificates = new QPushButton(QStringLiteral("..."), tabGeneral);
+    btnTLSCertificates->setObjectName(QStringLiteral("btnTLSCertificates"));
+    btnTLSCertificates->setFixedWidth(
+        btnTLSCertificates->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 2 * kFormMargin);
+    connect(btnTLSCertificates, &QPushButton::clicked, this, &TfrmSettings::btnTLSCertificatesClick);
+
     auto *days = new QHBoxLayout();
     days->setSpacing(kFormMargin / 2);
     days->addWidget(label5);
@@ -271,6 +285,14 @@ QWidget *TfrmSettings::BuildGeneralPage()
     page->addSpacing(kFormMargin);
     page->addWidget(label4);
     page->addLayout(days);
+    page->addSpacing(kFormMargin);
+    page->addWidget(label7);
+    auto *certificates = new QHBoxLayout();
+    certificates->setSpacing(kFormMargin / 2);
+    certificates->addWidget(label8);
+    certificates->addWidget(edTLSCertificates, 1);
+    certificates->addWidget(btnTLSCertificates);
+    page->addLayout(certificates);
     page->addStretch(1);
     return tabGeneral;
 }
@@ -333,6 +355,7 @@ void TfrmSettings::LoadSettings()
 
     cbHidePasswords->setChecked(HidePasswords());
     spinLogDays->setValue(DB ? Setting::LogDays.Get() : Setting::LogDays.Default());
+    edTLSCertificates->setText(DB ? Setting::TLSCertificates.Get() : QString());
 
     if (DB) {
         edEmailServer->setText(Setting::EmailServer.Get());
@@ -365,6 +388,16 @@ void TfrmSettings::SaveSettings()
     Setting::EmailFrom.Set(edEmailFrom->text());
     Setting::EmailLogin.Set(cbEmailLogin->isChecked());
     Setting::EmailAllowPlainLogin.Set(cbEmailAllowPlainLogin->isChecked());
+    Setting::TLSCertificates.Set(edTLSCertificates->text().trimmed());
+}
+
+void TfrmSettings::btnTLSCertificatesClick()
+{
+    const QString sFile = TDialogs::OpenFileName(this, QStringLiteral("TLS certificates file"),
+                                                 QFileInfo(edTLSCertificates->text()).absolutePath(),
+                                                 QStringLiteral("Certificates (*.pem *.crt);;All files (*)"));
+    if (!sFile.isEmpty())
+        edTLSCertificates->setText(sFile);
 }
 
 void TfrmSettings::done(int iResult)
@@ -431,7 +464,7 @@ TSMTPSettings TfrmSettings::SMTPAsTyped() const
     }
     smtp.AllowPlainLogin = cbEmailAllowPlainLogin->isChecked();
     smtp.From = edEmailFrom->text();
-    smtp.CertificatesFile = DB ? Setting::TLSCertificates.Get() : QString();
+    smtp.CertificatesFile = edTLSCertificates->text().trimmed();
     return smtp;
 }
 
@@ -442,7 +475,7 @@ TStagingSettings TfrmSettings::StagingAsTyped() const
     staging.FTP.Directory = edFTPDirectory->text();
     staging.FTP.Username = edFTPLogin->text();
     staging.FTP.Password = edFTPPassword->text();
-    staging.FTP.CertificatesFile = DB ? Setting::TLSCertificates.Get() : QString();
+    staging.FTP.CertificatesFile = edTLSCertificates->text().trimmed();
     staging.HttpPath = edFTPHttpPath->text();
     return staging;
 }

@@ -63,6 +63,7 @@ private:
     void ApplyMask();
     void lblEmailTestClick();
     void lblFTPTestClick();
+    void btnTLSCertificatesClick();
     void MailTestEnded();
 
     std::unique_ptr<TSendMailJob> FMailJob;
@@ -82,6 +83,8 @@ private:
     QCheckBox *cbShowHints = nullptr;
     QCheckBox *cbHidePasswords = nullptr;
     QSpinBox *spinLogDays = nullptr;
+    QLineEdit *edTLSCertificates = nullptr;
+    QPushButton *btnTLSCertificates = nullptr;
     QLineEdit *edEmailServer = nullptr;
     QLineEdit *edEmailUsername = nullptr;
     QLineEdit *edEmailPassword = nullptr;

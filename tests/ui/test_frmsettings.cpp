@@ -206,6 +206,9 @@ private slots:
             child<QSpinBox>(frm, "spinLogDays")->setValue(30);
             fillSMTP(frm, 587);
             check(frm, "cbEmailAllowPlainLogin")->setChecked(true);
+            TDialogs::PushFileName(u"/srv/ca/internal.pem"_s);
+            QTest::mouseClick(child<QPushButton>(frm, "btnTLSCertificates"), Qt::LeftButton);
+            QCOMPARE(edit(frm, "edTLSCertificates")->text(), u"/srv/ca/internal.pem"_s);
             child<QTabWidget>(frm, "pgSettings")->setCurrentIndex(1);
             QTest::mouseClick(child<QPushButton>(frm, "btnSave"), Qt::LeftButton);
             QCOMPARE(frm.result(), int(QDialog::Accepted));
@@ -216,7 +219,8 @@ private slots:
                      u"FTP password=it's"_s, u"FTP retention=3"_s, u"FTP http path=http://example.org/s/"_s,
                      u"Show hints=0"_s, u"Hide passwords=1"_s, u"Log days=30"_s, u"Email server=127.0.0.1"_s,
                      u"Email username=mailer"_s, u"Email password=s3cret"_s, u"Email port=587"_s,
-                     u"Email from=ann@example.com"_s, u"Email login=1"_s, u"Email allow plain login=1"_s }));
+                     u"Email from=ann@example.com"_s, u"Email login=1"_s, u"Email allow plain login=1"_s,
+                     u"TLS certificates file=/srv/ca/internal.pem"_s }));
         QCOMPARE(Param::SettingsTab.Get(), 1);
         QVERIFY(EmailAvailable());
 
@@ -227,6 +231,7 @@ private slots:
         QVERIFY(check(again, "cbEmailLogin")->isChecked());
         QVERIFY(check(again, "cbEmailAllowPlainLogin")->isChecked());
         QVERIFY(!check(again, "cbShowHints")->isChecked());
+        QCOMPARE(edit(again, "edTLSCertificates")->text(), u"/srv/ca/internal.pem"_s);
         QVERIFY(link(again, "lblEmailTest")->isEnabled());
         QVERIFY(link(again, "lblFTPTest")->isEnabled());
     }
