@@ -1,12 +1,11 @@
 #include "delivery/netclient.h"
 
+#include <QMetaObject>
 #include <exception>
 
 TNetClient::TNetClient(QObject *parent)
     : QObject(parent)
-{
-    connect(this, &TNetClient::workerReported, this, &TNetClient::TakeReports, Qt::QueuedConnection);
-}
+{ }
 
 TNetClient::~TNetClient()
 {
@@ -68,40 +67,16 @@ bool TNetClient::Start(TExchange job)
 {
     if (!Begin())
         return false;
-    // The worker leaves its reports under a lock and only wakes this thread
-    // with a queued signal, so every hand-over is one a thread checker sees.
-    // Byte counts that arrive faster than they are taken merge into the latest.
     FWorker = std::thread([this, job = std::move(job)] {
         const TTransferContext context(FAbort, FCancel, [this](qint64 bytes) {
-            {
-                const std::lock_guard lock(FReportMutex);
-                FReportedBytes = bytes;
-            }
-            emit workerReported(QPrivateSignal());
+            QMetaObject::invokeMethod(
+                this, [this, bytes] { emit progress(bytes); }, Qt::QueuedConnection);
         });
-        TTransferResult result = RunGuarded(job, context);
-        {
-            const std::lock_guard lock(FReportMutex);
-            FReportedResult = std::move(result);
-        }
-        emit workerReported(QPrivateSignal());
+        const TTransferResult result = RunGuarded(job, context);
+        QMetaObject::invokeMethod(
+            this, [this, result] { Finish(result); }, Qt::QueuedConnection);
     });
     return true;
-}
-
-void TNetClient::TakeReports()
-{
-    qint64 bytes = -1;
-    std::optional<TTransferResult> result;
-    {
-        const std::lock_guard lock(FReportMutex);
-        std::swap(bytes, FReportedBytes);
-        result.swap(FReportedResult);
-    }
-    if (bytes >= 0)
-        emit progress(bytes);
-    if (result)
-        Finish(*result);
 }
 
 void TNetClient::Finish(const TTransferResult &result)

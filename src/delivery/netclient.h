@@ -4,8 +4,6 @@
 #include <QString>
 #include <atomic>
 #include <functional>
-#include <mutex>
-#include <optional>
 #include <thread>
 
 // Outcome of one network exchange, made on the worker thread and handed to
@@ -75,8 +73,6 @@ signals:
     void progress(qint64 bytes);
     // The exchange has ended; ErrorText() tells why when it failed.
     void finished(bool success);
-    // Wakes the client's thread for what the worker left in FReports.
-    void workerReported(QPrivateSignal);
 
 protected:
     using TExchange = std::function<TTransferResult(const TTransferContext &)>;
@@ -94,7 +90,6 @@ protected:
 private:
     bool Begin();
     void Finish(const TTransferResult &result);
-    void TakeReports();
 
     int FTimeout = 15;
     std::atomic<bool> FBusy { false };
@@ -105,9 +100,4 @@ private:
     std::atomic<bool> FAbort { false };
     const std::atomic<bool> *FCancel = nullptr;
     std::thread FWorker;
-    // What the worker of Start() hands over: the latest byte count (-1: none
-    // new) and, last, the result. Guarded by FReportMutex.
-    std::mutex FReportMutex;
-    qint64 FReportedBytes = -1;
-    std::optional<TTransferResult> FReportedResult;
 };
