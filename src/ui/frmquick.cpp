@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -60,31 +59,6 @@ const QString kHintFTPPassword = QStringLiteral("FTP password|The password corre
 
 // The item data of a line of the file list: the full path.
 constexpr int kPathRole = Qt::UserRole;
-
-// Page tabs about 100 pixels wide at the usual font.
-class TPageTabBar : public QTabBar
-{
-public:
-    using QTabBar::QTabBar;
-
-protected:
-    QSize tabSizeHint(int index) const override
-    {
-        QSize size = QTabBar::tabSizeHint(index);
-        size.setWidth(qMax(size.width(), fontMetrics().averageCharWidth() * 14));
-        return size;
-    }
-};
-
-class TPages : public QTabWidget
-{
-public:
-    explicit TPages(QWidget *parent)
-        : QTabWidget(parent)
-    {
-        setTabBar(new TPageTabBar(this));
-    }
-};
 
 QLineEdit *NewEdit(QWidget *parent, const char *name, const QString &sHint)
 {
@@ -156,7 +130,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     lblPassword = NewLabel(this, "lblPassword", QStringLiteral("Zip password"), edPassword);
     THints::SetHint(lblPassword, kHintPassword);
 
-    pgSend = new TPages(this);
+    pgSend = NewPageTabs(this);
     pgSend->setObjectName(QStringLiteral("pgSend"));
     pgSend->addTab(BuildEmailPage(), QStringLiteral("Email"));
     pgSend->addTab(BuildFilePage(), QStringLiteral("File"));

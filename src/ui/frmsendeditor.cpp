@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -77,32 +76,6 @@ QLabel *NewLabel(QWidget *parent, const QString &sCaption, QWidget *buddy)
     return label;
 }
 
-// Page tabs of one width (about 100 pixels at the usual font), so that the
-// short names do not make small targets.
-class TMethodTabBar : public QTabBar
-{
-public:
-    using QTabBar::QTabBar;
-
-protected:
-    QSize tabSizeHint(int index) const override
-    {
-        QSize size = QTabBar::tabSizeHint(index);
-        size.setWidth(qMax(size.width(), fontMetrics().averageCharWidth() * 14));
-        return size;
-    }
-};
-
-class TMethodPages : public QTabWidget
-{
-public:
-    explicit TMethodPages(QWidget *parent)
-        : QTabWidget(parent)
-    {
-        setTabBar(new TMethodTabBar(this));
-    }
-};
-
 QVBoxLayout *PageLayout(QWidget *page)
 {
     auto *layout = new QVBoxLayout(page);
@@ -121,7 +94,7 @@ TfrmSendEditor::TfrmSendEditor(int iMethodID, int iProjectID, const QString &sPr
     setWindowTitle(Caption(sProjectName));
     SetHelpContext(21);
 
-    pgMethod = new TMethodPages(this);
+    pgMethod = NewPageTabs(this);
     pgMethod->setObjectName(QStringLiteral("pgMethod"));
     pgMethod->addTab(BuildEmailPage(), QStringLiteral("Email"));
     pgMethod->addTab(BuildFilePage(), QStringLiteral("File"));

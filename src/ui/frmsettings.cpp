@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -81,31 +80,6 @@ QLabel *Note(QWidget *parent, const char *name, const QString &sText)
     return label;
 }
 
-// Tabs of about 100 pixels each at the usual font.
-class TSettingsTabBar : public QTabBar
-{
-public:
-    using QTabBar::QTabBar;
-
-protected:
-    QSize tabSizeHint(int index) const override
-    {
-        QSize size = QTabBar::tabSizeHint(index);
-        size.setWidth(qMax(size.width(), fontMetrics().averageCharWidth() * 14));
-        return size;
-    }
-};
-
-class TSettingsPages : public QTabWidget
-{
-public:
-    explicit TSettingsPages(QWidget *parent)
-        : QTabWidget(parent)
-    {
-        setTabBar(new TSettingsTabBar(this));
-    }
-};
-
 QGridLayout *PageGrid(QWidget *page)
 {
     auto *grid = new QGridLayout(page);
@@ -125,7 +99,7 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     setWindowTitle(QStringLiteral("Settings"));
     SetHelpContext(kHelpTopic);
 
-    pgSettings = new TSettingsPages(this);
+    pgSettings = NewPageTabs(this);
     pgSettings->setObjectName(QStringLiteral("pgSettings"));
     pgSettings->addTab(BuildFTPPage(), QStringLiteral("FTP"));
     pgSettings->addTab(BuildGeneralPage(), QStringLiteral("General"));

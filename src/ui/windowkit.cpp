@@ -19,6 +19,8 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QToolTip>
 #include <QUrl>
 
@@ -172,6 +174,39 @@ QBoxLayout *LabelColumn(QLabel *label)
 }
 
 } // namespace
+
+namespace {
+
+class TPageTabBar : public QTabBar
+{
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override
+    {
+        QSize size = QTabBar::tabSizeHint(index);
+        size.setWidth(qMax(size.width(), fontMetrics().averageCharWidth() * 14));
+        return size;
+    }
+};
+
+class TPageTabs : public QTabWidget
+{
+public:
+    explicit TPageTabs(QWidget *parent)
+        : QTabWidget(parent)
+    {
+        setTabBar(new TPageTabBar(this));
+    }
+};
+
+} // namespace
+
+QTabWidget *NewPageTabs(QWidget *parent)
+{
+    return new TPageTabs(parent);
+}
 
 QBoxLayout *LabelledInput(QLabel *label, QWidget *input)
 {

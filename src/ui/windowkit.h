@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <functional>
 
+class QTabWidget;
+
 class QBoxLayout;
 class QLabel;
 class QLayout;
@@ -68,6 +70,9 @@ QBoxLayout *LabelledInput(QLabel *label, QWidget *input);
 QBoxLayout *LabelledInput(QLabel *label, QLayout *input);
 // kFormMargin margins and spacing.
 void SetFormMargins(QLayout *layout);
+// A page control whose tabs are all at least about 100 pixels wide at the
+// usual font, so that short page names do not make small targets.
+QTabWidget *NewPageTabs(QWidget *parent);
 
 // Files dropped from a file manager onto a widget: the local paths of the drop
 // are handed to the callback. With bFolderOnly, only a drop of one folder is
