@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -24,28 +25,20 @@ qint64 ModifiedMSecs(const struct stat &st)
     return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
-bool IsAscii(const char *raw)
+// The name as a QString, or nothing when it does not survive the trip back
+// unchanged (not valid UTF-8). Plain ASCII, most names, needs no check.
+std::optional<QString> DecodeName(const char *raw)
 {
-    for (; *raw; ++raw) {
-        if (uchar(*raw) >= 0x80)
-            return false;
-    }
-    return true;
-}
-
-// Whether the raw name survives the trip through a QString unchanged. Plain
-// ASCII always does; that is most names, and the check costs nothing then.
-bool IsDecodable(const char *raw)
-{
-    if (IsAscii(raw))
-        return true;
+    const char *p = raw;
+    while (*p && uchar(*p) < 0x80)
+        ++p;
+    if (!*p)
+        return QString::fromLatin1(raw, p - raw);
     const QByteArray bytes(raw);
-    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
-}
-
-QString DecodeName(const char *raw)
-{
-    return IsAscii(raw) ? QString::fromLatin1(raw) : QFile::decodeName(raw);
+    QString name = QFile::decodeName(bytes);
+    if (QFile::encodeName(name) != bytes)
+        return std::nullopt;
+    return name;
 }
 
 struct DevIno
@@ -127,8 +120,9 @@ public:
             }
             if (isDir && !FRecursive)
                 continue;
-            Entry entry { QString(), isDir, !IsDecodable(raw), modified };
-            entry.name = entry.undecodable ? EscapeFileName(QByteArrayView(raw)) : DecodeName(raw);
+            std::optional<QString> decoded = DecodeName(raw);
+            Entry entry { decoded ? std::move(*decoded) : EscapeFileName(QByteArrayView(raw)), isDir,
+                          !decoded, modified };
             // Files the mask does not take are of no further interest.
             if (!isDir && !matches(entry.name))
                 continue;
