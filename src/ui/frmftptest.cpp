@@ -205,7 +205,8 @@ void TfrmFTPTest::RunEnded()
 
 void TfrmFTPTest::OfferTrust()
 {
-    if (!FJob->Ended() || FClosePending)
+    // Closed before the question came up: nothing to ask.
+    if (!isVisible() || !FJob->Ended() || FClosePending)
         return;
     if (::OfferHostKey(this, FJob->HostKeyProblem()) != THostKeyOffer::Trusted)
         return;
