@@ -4,6 +4,7 @@
 #include "core/settings.h"
 #include "core/winutils.h"
 #include "delivery/connection.h"
+#include "delivery/hostkeytrust.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "delivery/sendtask.h"
@@ -85,7 +86,12 @@ bool TDeliveryChannels::Upload(const TFTPSettings &oServer, const QString &sArch
 {
     oServer.ApplyTo(oFTP);
     FFTPProgress = 0;
-    return oFTP.Put(sArchive, sRemoteName);
+    if (oFTP.Put(sArchive, sRemoteName))
+        return true;
+    const TSshHostKey key = oFTP.HostKeyProblem();
+    if (key.IsValid())
+        FHostKeys = DistinctHostKeys(FHostKeys + QList<TSshHostKey> { key });
+    return false;
 }
 
 bool TDeliveryChannels::Mail(const TSMTPSettings &oServer, const QString &sTo, const QString &sSubject,

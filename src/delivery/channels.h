@@ -8,6 +8,7 @@ struct TSMTPSettings;
 
 #include "core/sqlformat.h"
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
@@ -75,6 +76,10 @@ public:
     bool Mail(const TSMTPSettings &oServer, const QString &sTo, const QString &sSubject, const QString &sBody,
               const QString &sAttachment = QString(), const QString &sAttachmentName = QString());
 
+    // The SSH host keys (unknown or changed) that stopped uploads since the
+    // channels were made, each once, for the desktop to offer.
+    const QList<TSshHostKey> &HostKeyProblems() const { return FHostKeys; }
+
     void SetStyle(const TChannelStyle &oStyle) { FStyle = oStyle; }
     const TChannelStyle &Style() const { return FStyle; }
 
@@ -99,6 +104,7 @@ private:
     TProgressList &FProgress;
     TChannelStyle FStyle;
     qint64 FSMTPLast = 0; // the client's running count at the last block
+    QList<TSshHostKey> FHostKeys;
 };
 
 // Milliseconds since an arbitrary fixed start, wrapping like a 32-bit tick count.

@@ -155,6 +155,7 @@ bool TFTPTestJob::Steps()
     QObject::connect(&oFTP, &TNetClient::progress, [this](qint64 iBytes) { FTPProgress(iBytes); });
     const QString sRemote = RemoteName();
     if (!oFTP.Put(FFileOne, sRemote)) {
+        FThreadHostKey = oFTP.HostKeyProblem();
         Line(QStringLiteral("!Unable to upload test file"));
         Line(QStringLiteral("    ") + oFTP.ErrorText());
         return false;
@@ -211,4 +212,5 @@ bool TFTPTestJob::Steps()
 void TFTPTestJob::Completed()
 {
     FSuccess = FThreadSuccess && ErrorText().isEmpty();
+    FHostKey = FSuccess ? TSshHostKey() : FThreadHostKey;
 }

@@ -3,6 +3,7 @@
 #include "core/job.h"
 #include "delivery/connection.h"
 #include "delivery/smtpclient.h"
+#include "delivery/sshhostkey.h"
 
 #include <QList>
 #include <QString>
@@ -84,6 +85,9 @@ public:
     QString RemoteName() const;
     // The web address the test file is downloaded from.
     QString DownloadAddress() const;
+    // After ended(): the SSH host key that stopped the upload (unknown or
+    // changed), for the window to offer; invalid otherwise.
+    const TSshHostKey &HostKeyProblem() const { return FHostKey; }
 
     // The text written into the test file (without its line break).
     static QString TestFileText();
@@ -109,6 +113,8 @@ private:
     QString FFileTwo;
     std::uint32_t FFTPProgress = 0; // job's thread: earliest tick of the next progress line
     bool FThreadSuccess = false;
+    TSshHostKey FThreadHostKey; // written on the job's thread, read after the join
     bool FSuccess = false;
+    TSshHostKey FHostKey;
     QList<TTestLine> FLines;
 };

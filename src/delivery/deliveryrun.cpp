@@ -128,6 +128,7 @@ TRunResult TDeliveryRun::Run(const QList<TProject *> &listProjects)
         FProgress.AddProgress(QStringLiteral(" "));
     }
     result.bAborted = !result.bStopped && i < listProjects.size();
+    result.listHostKeys = FChannels.HostKeyProblems();
     SetCanClose();
     FProgress.AddProgress(QStringLiteral("Generation complete."));
     return result;

@@ -19,6 +19,9 @@ struct TRunResult
     int iFailed = 0; // projects that ended with "!  Fail"
     bool bStopped = false; // a project without files or send tasks ended the run
     bool bAborted = false; // the stop was requested before every project was done
+    // SSH host keys (unknown or changed) that stopped uploads, each once:
+    // the delivery window offers them; the command line only reports.
+    QList<TSshHostKey> listHostKeys;
 
     // Every project handed over was delivered.
     bool Succeeded() const { return iFailed == 0 && !bStopped && !bAborted; }

@@ -28,6 +28,8 @@ struct TFtpJob
     QString KeyFile;
     QString KnownHosts;
     std::shared_ptr<TSshHostKey> HostKey; // filled when the host key is refused
+    // FTP: straight to the final name, for servers without RNFR and RNTO.
+    bool Direct = false;
 };
 
 // Where the parsed host points.
@@ -336,9 +338,13 @@ TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
     bool loggedIn = false;
     bool stored = false;
     bool renaming = false;
+    bool renameUnknown = false; // RNFR or RNTO answered "not implemented"
     session.SetLineHook([&](bool incoming, const QByteArray &line) {
         if (incoming && line.startsWith("230"))
             loggedIn = true;
+        else if (incoming && renaming
+                 && (line.startsWith("500") || line.startsWith("502") || line.startsWith("504")))
+            renameUnknown = true;
         else if (!incoming && line.startsWith("STOR "))
             stored = true;
         else if (!incoming && line.startsWith("RNFR "))
@@ -357,9 +363,11 @@ TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
             return Failure(QStringLiteral("Cannot open %1: %2").arg(job.LocalFile, local.errorString()));
         // The archive goes up under a temporary name and gets its own name
         // only when complete, so nobody ever downloads half of it.
-        url += QUrl::toPercentEncoding(temporary);
+        url += QUrl::toPercentEncoding(job.Direct ? job.RemoteFile : temporary);
         curl_slist *rename = nullptr;
-        if (sftp) {
+        if (job.Direct) {
+            // A server that cannot rename: no temporary name.
+        } else if (sftp) {
             rename = curl_slist_append(rename, ("rename " + temporaryPath + ' ' + remotePath).constData());
         } else {
             rename = curl_slist_append(rename, ("RNFR " + temporary.toUtf8()).constData());
@@ -417,9 +425,24 @@ TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
             RunCommands(job, target, context, directoryUrl, { "rm " + temporaryPath });
         return failure;
     }
+    if (job.Direct) {
+        // Half a file must not stay under the final name.
+        if (stored && loggedIn && answering)
+            RunCommands(job, target, context, directoryUrl, { "DELE " + job.RemoteFile.toUtf8() });
+        return failure;
+    }
     if (stored && loggedIn && answering) {
         const QByteArray temporaryName = temporary.toUtf8();
         const QByteArray remoteName = job.RemoteFile.toUtf8();
+        if (code == CURLE_QUOTE_ERROR && renameUnknown) {
+            // The server has no RNFR or RNTO: the complete upload cannot get
+            // its name, so it goes again straight under the final name, and
+            // the temporary file goes (as far as the server lets it).
+            RunCommands(job, target, context, directoryUrl, { "DELE " + temporaryName });
+            TFtpJob direct = job;
+            direct.Direct = true;
+            return RunFtp(direct, context);
+        }
         // Some servers rename onto no existing file: the complete upload
         // then replaces the older file of its name.
         if (renaming

@@ -479,11 +479,13 @@ void TQuickSendJob::Execute()
     TQuickSender sender(FOrder, progress);
     sender.SetCancelFlag(&CancelFlag());
     FThreadSuccess = sender.Run();
+    FThreadHostKeys = sender.HostKeyProblems();
 }
 
 void TQuickSendJob::Completed()
 {
     FSuccess = ErrorText().isEmpty() && FThreadSuccess;
+    FHostKeys = FSuccess ? QList<TSshHostKey>() : FThreadHostKeys;
     if (!ErrorText().isEmpty())
         FProgress.AddProgressFmt(QStringLiteral("!Error: %s"), { ErrorText() });
     EndCount();

@@ -122,6 +122,8 @@ public:
     // and the name it is delivered under.
     const QString &OutputFile() const { return FOutputFile; }
     const QString &DeliverFile() const { return FDeliverFile; }
+    // The SSH host keys that stopped the upload (unknown or changed).
+    const QList<TSshHostKey> &HostKeyProblems() const { return FChannels.HostKeyProblems(); }
 
 private:
     void Prepare();
@@ -160,6 +162,9 @@ public:
     void Run();
     // Valid after finished().
     bool Success() const { return FSuccess; }
+    // After finished(): the SSH host keys that stopped the upload, for the
+    // window to offer.
+    const QList<TSshHostKey> &HostKeyProblems() const { return FHostKeys; }
 
 Q_SIGNALS:
     // The work is over: the file arrived or not (an error that escaped the
@@ -178,5 +183,7 @@ private:
     TProgressList &FProgress;
     bool FSuccess = false;
     bool FThreadSuccess = false; // written on the job's thread, read after the join
+    QList<TSshHostKey> FThreadHostKeys; // the same
+    QList<TSshHostKey> FHostKeys;
     bool FCounted = false;
 };

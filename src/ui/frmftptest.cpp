@@ -1,7 +1,9 @@
 #include "ui/frmftptest.h"
 
 #include "delivery/connectiontest.h"
+#include "ui/dialogs.h"
 #include "ui/frmsettings.h"
+#include "ui/hostkeyprompt.h"
 #include "ui/windowkit.h"
 
 #include <QHBoxLayout>
@@ -50,7 +52,7 @@ QSize TActionDelegate::sizeHint(const QStyleOptionViewItem &option, const QModel
 
 TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings)
     : QDialog(oSettings)
-    , FJob(std::make_unique<TFTPTestJob>(oSettings->StagingAsTyped()))
+    , FStaging(oSettings->StagingAsTyped())
 {
     setObjectName(QStringLiteral("frmFTPTest"));
     setWindowTitle(QStringLiteral("FTP test"));
@@ -103,10 +105,16 @@ TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings)
 
     connect(tmStart, &QTimer::timeout, this, &TfrmFTPTest::tmStartTimer);
     connect(btnAbort, &QPushButton::clicked, this, &TfrmFTPTest::btnAbortClick);
+    NewJob();
+    tmStart->start();
+}
+
+void TfrmFTPTest::NewJob()
+{
+    FJob = std::make_unique<TFTPTestJob>(FStaging);
     connect(FJob.get(), &TFTPTestJob::lineAppended, this, &TfrmFTPTest::LineAppended);
     connect(FJob.get(), &TFTPTestJob::lineChanged, this, &TfrmFTPTest::LineChanged);
     connect(FJob.get(), &TJob::ended, this, &TfrmFTPTest::RunEnded);
-    tmStart->start();
 }
 
 TfrmFTPTest::~TfrmFTPTest()
@@ -133,6 +141,7 @@ void TfrmFTPTest::tmStartTimer()
     if (FStarted)
         return;
     FStarted = true;
+    ++FRuns;
     FJob->Start();
 }
 
@@ -189,4 +198,31 @@ void TfrmFTPTest::RunEnded()
     lblResult->show();
     btnAbort->setText(QStringLiteral("&Close"));
     btnAbort->setEnabled(true);
+    // Asked once the job's report is over, not from inside it.
+    if (!bSuccess && FJob->HostKeyProblem().IsValid())
+        QMetaObject::invokeMethod(this, &TfrmFTPTest::OfferTrust, Qt::QueuedConnection);
+}
+
+void TfrmFTPTest::OfferTrust()
+{
+    // Closed before the question came up: nothing to ask.
+    if (!isVisible() || !FJob->Ended() || FClosePending)
+        return;
+    if (::OfferHostKey(this, FJob->HostKeyProblem()) != THostKeyOffer::Trusted)
+        return;
+    if (TDialogs::Confirm(this, windowTitle(),
+                          QStringLiteral("The server's host key is now trusted. Run the test again?")))
+        RunAgain();
+}
+
+void TfrmFTPTest::RunAgain()
+{
+    // The ended job goes; a new one runs over the same values.
+    NewJob();
+    listActions->clear();
+    lblResult->hide();
+    pbAction->show();
+    btnAbort->setText(QStringLiteral("&Abort"));
+    ++FRuns;
+    FJob->Start();
 }

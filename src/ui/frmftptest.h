@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/connection.h"
+
 #include <QDialog>
 #include <QStyledItemDelegate>
 #include <memory>
@@ -34,6 +36,9 @@ public:
 // over the settings view's fields as typed and shows its lines, then the
 // result and a Close button. While the test runs the window does not close;
 // Abort stops it after the running step and then closes the window.
+// When an SSH host key stopped the upload, the window offers to trust it
+// (an unknown key, after the user compared its fingerprint) and then to run
+// the test again.
 class TfrmFTPTest : public QDialog
 {
     Q_OBJECT
@@ -50,6 +55,9 @@ public:
     // Whether the test has started, and ended.
     bool Started() const { return FStarted; }
     bool Finished() const;
+    // How many times the test has been started (a run again after trusting
+    // a host key counts).
+    int Runs() const { return FRuns; }
 
 public Q_SLOTS:
     void reject() override;
@@ -60,8 +68,13 @@ private:
     void LineAppended(int iIndex);
     void LineChanged(int iIndex);
     void RunEnded();
+    void NewJob();
+    void OfferTrust();
+    void RunAgain();
 
+    TStagingSettings FStaging;
     std::unique_ptr<TFTPTestJob> FJob;
+    int FRuns = 0;
     bool FStarted = false;
     bool FClosePending = false;
 

@@ -8,6 +8,7 @@
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
+#include "ui/hostkeyprompt.h"
 #include "ui/torrolabel.h"
 
 #include <QCloseEvent>
@@ -240,7 +241,7 @@ void TfrmGenerate::tmLaunchTimer()
     FJob->Run();
 }
 
-void TfrmGenerate::RunFinished(const TRunResult &)
+void TfrmGenerate::RunFinished(const TRunResult &result)
 {
     SetBusy(false);
     UpdateButtons();
@@ -254,7 +255,23 @@ void TfrmGenerate::RunFinished(const TRunResult &)
     if (FClosePending) {
         FClosePending = false;
         done(QDialog::Rejected);
+        return;
     }
+    // Asked once the job's report is over, not from inside it.
+    if (!result.listHostKeys.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, keys = result.listHostKeys] { OfferHostKeys(keys); }, Qt::QueuedConnection);
+}
+
+void TfrmGenerate::OfferHostKeys(const QList<TSshHostKey> &listKeys)
+{
+    bool bTrusted = false;
+    for (const TSshHostKey &key : listKeys)
+        bTrusted = OfferHostKey(this, key) == THostKeyOffer::Trusted || bTrusted;
+    if (bTrusted)
+        TDialogs::Information(this, windowTitle(),
+                              QStringLiteral("The server's host key is now trusted. Deliver again to "
+                                             "send to it."));
 }
 
 void TfrmGenerate::btnAbortClick()

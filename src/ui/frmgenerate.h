@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/progress.h"
+#include "delivery/sshhostkey.h"
 
 #include <QColor>
 #include <QDialog>
@@ -82,6 +83,7 @@ private:
     void LineAppended(int iIndex);
     void LineChanged(int iIndex);
     void RunFinished(const TRunResult &result);
+    void OfferHostKeys(const QList<TSshHostKey> &listKeys);
     // Closes now, or when the run has ended.
     void RequestClose();
     void SetBusy(bool bBusy);

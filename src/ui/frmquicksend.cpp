@@ -1,7 +1,9 @@
 #include "ui/frmquicksend.h"
 
+#include "ui/dialogs.h"
 #include "ui/frmquick.h"
 #include "ui/help.h"
+#include "ui/hostkeyprompt.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -127,6 +129,17 @@ void TfrmQuickSend::tmZipTimer()
     FJob->Run();
 }
 
+void TfrmQuickSend::OfferHostKeys()
+{
+    bool bTrusted = false;
+    for (const TSshHostKey &key : FJob->HostKeyProblems())
+        bTrusted = OfferHostKey(this, key) == THostKeyOffer::Trusted || bTrusted;
+    if (bTrusted)
+        TDialogs::Information(this, windowTitle(),
+                              QStringLiteral("The server's host key is now trusted. Send again to "
+                                             "deliver to it."));
+}
+
 void TfrmQuickSend::WorkFinished(bool bSuccess)
 {
     FDone = true;
@@ -139,6 +152,9 @@ void TfrmQuickSend::WorkFinished(bool bSuccess)
         // The user reads the red line and closes the window.
         btnAbort->setText(QStringLiteral("&Close"));
         btnAbort->setFocus();
+        // Asked once the job's report is over, not from inside it.
+        if (!FJob->HostKeyProblems().isEmpty())
+            QMetaObject::invokeMethod(this, &TfrmQuickSend::OfferHostKeys, Qt::QueuedConnection);
     }
 }
 

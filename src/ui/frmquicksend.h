@@ -48,6 +48,7 @@ private:
     void tmZipTimer();
     void btnAbortClick();
     void WorkFinished(bool bSuccess);
+    void OfferHostKeys();
     void LineAppended(int iIndex);
     void LineChanged(int iIndex);
 

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -367,4 +368,35 @@ TEST_F(CommandLine, TerminatedRunRemovesItsWorkingFiles)
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// The command line reports an SSH host key it does not know, with its
+// fingerprint, and never trusts it: known_hosts stays as it was.
+TEST_F(CommandLine, UnknownHostKeyFailsAndIsNeverTrusted)
+{
+    ASSERT_EQ(run({ u"list"_s }).iExit, 0);
+    const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+    qunsetenv("SSH_AUTH_SOCK");
+    const QString home = sandbox.root() + u"/sftphome"_s;
+    QDir().mkpath(home + u"/in"_s);
+    bwtest::SshServer ssh(home);
+    ssh.setUpClient();
+    const QString knownHosts = QDir::homePath() + u"/.ssh/known_hosts"_s;
+    QFile::remove(knownHosts);
+    sandbox.writeFile(u"src/a.pas"_s, "unit a;");
+    {
+        auto db = openDB();
+        const int id = addProject(*db, u"Guarded"_s, u"NULL"_s);
+        addEntry(*db, id, sandbox.root() + u"/src/a.pas"_s);
+        addTask(*db, id, 2, QString(), { { u"FTPHost"_s, ssh.host() }, { u"FTPDirectory"_s, u"in"_s } });
+    }
+    const TOutput out = run({ u"deliver"_s, u"guarded"_s });
+    if (!agent.isEmpty())
+        qputenv("SSH_AUTH_SOCK", agent);
+    EXPECT_EQ(out.iExit, 1) << out.sOut.toStdString() << out.sErr.toStdString();
+    EXPECT_TRUE(out.sOut.contains(u"!  FTP failed: Unknown host key for [127.0.0.1]:%1"_s.arg(ssh.port())))
+        << out.sOut.toStdString();
+    EXPECT_TRUE(out.sOut.contains(ssh.fingerprint())) << out.sOut.toStdString();
+    EXPECT_FALSE(QFile::exists(knownHosts));
+    EXPECT_EQ(QDir(home + u"/in"_s).entryList(QDir::Files | QDir::Hidden), QStringList());
 }

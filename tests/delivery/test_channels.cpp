@@ -503,3 +503,56 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
     if (!agent.isEmpty())
         qputenv("SSH_AUTH_SOCK", agent);
 }
+
+TEST_F(Channels, FtpsStagingUploadExpiresOverFtps)
+{
+    bwtest::TestCa ca;
+    const QString home = sandbox.path(QStringLiteral("ftpshome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    bwtest::FtpServer::Options options;
+    options.certFile = ca.certFile();
+    options.keyFile = ca.keyFile();
+    bwtest::FtpServer ftps(kUser, kPass, home, options);
+    const QString host = QStringLiteral("ftps://127.0.0.1:%1").arg(ftps.port());
+    stagingSettings(host);
+    setting(QStringLiteral("TLS certificates file"), ca.caFile());
+    param(8, QStringLiteral("EmailRetention"), QStringLiteral("0"));
+
+    const double now = NowDays();
+    ASSERT_TRUE(channels->SendAsFTP(-8, archive, QStringLiteral("MyTool_1.2.3.zip")))
+        << lines().join(QLatin1Char('|')).toStdString() << ftps.log().toStdString();
+    EXPECT_EQ(lines().value(0), QStringLiteral("  Sent via FTP to ") + host);
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), bytes);
+    EXPECT_EQ(QDir(home + QStringLiteral("/staging")).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool_1.2.3.zip") });
+    // Encrypted from the start: the login never went in clear text.
+    const QStringList commands = ftps.commands();
+    EXPECT_EQ(commands.value(0), QStringLiteral("AUTH TLS")) << commands.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(commands.contains(QStringLiteral("PROT P")));
+
+    auto row = db->GetTable(QStringLiteral("SELECT expiry, host, directory FROM retention"));
+    ASSERT_FALSE(row->Eof());
+    EXPECT_NEAR(row->FieldAsDouble(0) - now, 1.0, 0.01);
+    EXPECT_EQ(row->FieldAsString(1), host);
+    EXPECT_EQ(row->FieldAsString(2), QStringLiteral("staging"));
+    row.reset();
+
+    TExpiryChecker checker;
+    const auto check = [&checker] {
+        checker.tmExpireTimer(nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&checker] { return !checker.Running(); }, 30000));
+    };
+    check(); // not due yet
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
+    EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention"), {}), 1);
+    db->ExecSQLFmt(QStringLiteral("UPDATE retention SET expiry = %g"), { now - 0.001 });
+    const qsizetype before = ftps.commands().size();
+    check();
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")))
+        << ftps.commands().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention"), {}), 0);
+    // The check went over TLS too.
+    const QStringList later = ftps.commands().mid(before);
+    EXPECT_TRUE(later.contains(QStringLiteral("AUTH TLS"))) << later.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(later.contains(QStringLiteral("DELE MyTool_1.2.3.zip")));
+}

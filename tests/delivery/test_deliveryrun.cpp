@@ -6,7 +6,10 @@
 #include "delivery/progress.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
+#include "support/servers.h"
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
@@ -305,4 +308,65 @@ TEST_F(DeliveryRun, ErrorWhileCheckingNamesTheProject)
     EXPECT_EQ(l.mid(2), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
     EXPECT_EQ(result.iFailed, 1);
     db->ExecSQL(u"ALTER TABLE send_saved RENAME TO send"_s);
+}
+
+// An FTP task whose host is an SFTP server, logged into with the user's key:
+// the run's own path delivers it under its final name and logs the success;
+// a host key the user has not trusted fails the task and reaches the result
+// for the window to offer.
+TEST_F(DeliveryRun, FtpTaskToAnSftpServerWithTheUsersKey)
+{
+    // The user's key logs in, never an agent of whoever runs the tests.
+    const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+    qunsetenv("SSH_AUTH_SOCK");
+    const QString home = sandbox.path(u"sftphome"_s);
+    QDir().mkpath(home + u"/incoming"_s);
+    bwtest::SshServer ssh(home);
+    ssh.setUpClient();
+
+    TProject *p = project(u"Secure Tool"_s, { u"a.pas"_s, u"b.pas"_s });
+    const int id = task(p, skFTP);
+    SetSendParam(id, u"FTPHost"_s, ssh.host());
+    SetSendParam(id, u"FTPDirectory"_s, u"incoming"_s);
+
+    TDeliveryRun run(progress);
+    const TRunResult result = run.Run({ p });
+    ASSERT_TRUE(result.Succeeded()) << lines().join(u'|').toStdString() << ssh.log().toStdString();
+    EXPECT_TRUE(result.listHostKeys.isEmpty());
+
+    const auto row = db->GetTable(u"SELECT success, method, filename, destination FROM log"_s);
+    ASSERT_FALSE(row->Eof());
+    EXPECT_EQ(row->FieldAsInteger(0), 1);
+    EXPECT_EQ(row->FieldAsInteger(1), 2);
+    const QString sArchive = row->FieldAsString(2);
+    EXPECT_TRUE(archiveName(u"SecureTool_"_s).match(sArchive).hasMatch()) << sArchive.toStdString();
+    EXPECT_EQ(row->FieldAsString(3), ssh.host());
+    EXPECT_FALSE(row->Next());
+    EXPECT_TRUE(lines().contains(u"  Sent via FTP to "_s + ssh.host())) << lines().join(u'|').toStdString();
+    EXPECT_TRUE(lines().contains(u"  Success"_s));
+
+    // Only the archive, under its final name: no temporary name is left.
+    EXPECT_EQ(QDir(home + u"/incoming"_s).entryList(QDir::Files | QDir::Hidden), QStringList { sArchive });
+    QFile delivered(home + u"/incoming/"_s + sArchive);
+    ASSERT_TRUE(delivered.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(delivered.read(4).startsWith("PK\x03\x04"));
+    EXPECT_NE(sendDate(p), u"NULL"_s);
+
+    // The same task to a server not in known_hosts: nothing is sent, and the
+    // key is in the result once.
+    QFile::remove(QDir::homePath() + u"/.ssh/known_hosts"_s);
+    const int second = task(p, skFTP);
+    SetSendParam(second, u"FTPHost"_s, ssh.host());
+    SetSendParam(second, u"FTPDirectory"_s, u"incoming"_s);
+    TProgressList progress2;
+    TDeliveryRun again(progress2);
+    const TRunResult failed = again.Run({ p });
+    EXPECT_EQ(failed.iFailed, 1);
+    ASSERT_EQ(failed.listHostKeys.size(), 1);
+    EXPECT_EQ(failed.listHostKeys.at(0).Fingerprint(), ssh.fingerprint());
+    EXPECT_EQ(failed.listHostKeys.at(0).Port, ssh.port());
+    EXPECT_FALSE(failed.listHostKeys.at(0).Changed);
+    EXPECT_EQ(QDir(home + u"/incoming"_s).entryList(QDir::Files | QDir::Hidden), QStringList { sArchive });
+    if (!agent.isEmpty())
+        qputenv("SSH_AUTH_SOCK", agent);
 }

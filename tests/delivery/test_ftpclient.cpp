@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimer>
@@ -183,6 +184,49 @@ TEST(FtpClient, BrokenUploadGivesTheRealCauseAndLeavesNoFile)
     EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the earlier complete upload"));
     EXPECT_EQ(QDir(home).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("MyTool.zip") })
         << server.commands().join(QLatin1Char('|')).toStdString();
+}
+
+TEST(FtpClient, ServerWithoutRenameGetsTheFileStraightUnderItsName)
+{
+    bwtest::TestSandbox sandbox;
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    bwtest::FtpServer::Options options;
+    options.noRename = true;
+    bwtest::FtpServer server(QStringLiteral("uploader"), QStringLiteral("pw"), home, options);
+    sandbox.writeFile(QStringLiteral("ftphome/MyTool.zip"), "an older upload");
+    QByteArray bytes(200000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 13 + i / 512);
+    const QString local = sandbox.writeFile(QStringLiteral("out/MyTool.zip"), bytes);
+    TFTPClient client;
+    client.Host = server.host();
+    client.Username = QStringLiteral("uploader");
+    client.Password = QStringLiteral("pw");
+
+    ASSERT_TRUE(client.Put(local, QStringLiteral("MyTool.zip")))
+        << client.ErrorText().toStdString() << server.commands().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), bytes);
+    // The temporary upload was removed: only the final name is left.
+    EXPECT_EQ(QDir(home).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("MyTool.zip") })
+        << server.commands().join(QLatin1Char('|')).toStdString();
+    const QStringList stored = server.commands().filter(QRegularExpression(QStringLiteral("^STOR ")));
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_TRUE(stored.at(0).startsWith(QStringLiteral("STOR .bundlewick-"))) << stored.at(0).toStdString();
+    EXPECT_EQ(stored.at(1), QStringLiteral("STOR MyTool.zip"));
+}
+
+TEST_F(FtpClientTest, ARenameTheServerRefusesForAnotherReasonStaysAFailure)
+{
+    // The final name is taken by a folder: RNTO fails with 550, which is no
+    // reason to store under the final name.
+    QDir().mkpath(home + QStringLiteral("/taken"));
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("taken")));
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_TRUE(QFileInfo(home + QStringLiteral("/taken")).isDir());
+    EXPECT_EQ(QDir(home).entryList(QDir::Files | QDir::Hidden), QStringList())
+        << server.commands().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(server.commands().filter(QRegularExpression(QStringLiteral("^STOR "))).size(), 1);
 }
 
 TEST(FtpClient, ServerThatNeverConfirmsTheUploadFailsWithinTheTimeout)

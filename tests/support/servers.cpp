@@ -23,7 +23,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-port_file, user, password, home, command_log, cut_after, stall, read_limit, tls_cert, tls_key = sys.argv[1:11]
+port_file, user, password, home, command_log, cut_after, stall, read_limit, tls_cert, tls_key, no_rename = sys.argv[1:12]
 cut_after = int(cut_after)
 read_limit = int(read_limit)
 authorizer = DummyAuthorizer()
@@ -67,6 +67,9 @@ class Handler(BaseHandler):
             return super().respond(resp)
         return super().respond(resp, logfun)
 
+if no_rename == '1':
+    # A server that cannot rename: pyftpdlib answers unknown commands with 500.
+    Handler.proto_cmds = {k: v for k, v in BaseHandler.proto_cmds.items() if k not in ('RNFR', 'RNTO')}
 Handler.authorizer = authorizer
 Handler.dtp_handler = DataHandler
 if read_limit > 0:
@@ -232,7 +235,8 @@ FtpServer::FtpServer(const QString &user, const QString &password, const QString
           { user, password, home, workPath(QStringLiteral("commands.log")),
             QString::number(options.cutUploadsAfter),
             options.stallAfterUpload ? QStringLiteral("1") : QStringLiteral("0"),
-            QString::number(options.readLimit), options.certFile, options.keyFile });
+            QString::number(options.readLimit), options.certFile, options.keyFile,
+            options.noRename ? QStringLiteral("1") : QStringLiteral("0") });
 }
 
 QString FtpServer::host() const

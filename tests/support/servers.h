@@ -60,6 +60,7 @@ public:
         qint64 cutUploadsAfter = 0; // reset the data connection after so many bytes (0: never)
         bool stallAfterUpload = false; // take the data, never confirm it with 226
         int readLimit = 0; // bytes per second the server reads at most (0: no limit)
+        bool noRename = false; // RNFR and RNTO unknown: answered "500 not understood"
         // With a certificate: TLS_FTPHandler, AUTH TLS and PROT P required.
         QString certFile;
         QString keyFile;

@@ -5,6 +5,7 @@
 #include "delivery/deliveryjob.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
+#include "support/servers.h"
 #include "support/testenv.h"
 #include "ui/dialogs.h"
 #include "ui/frmgenerate.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QEnterEvent>
+#include <QFile>
 #include <QImage>
 #include <QListWidget>
 #include <QPainter>
@@ -189,6 +191,61 @@ private slots:
         QTest::mouseClick(btnClose, Qt::LeftButton);
         QTRY_VERIFY(!frm.isVisible());
         QCOMPARE(frm.result(), int(QDialog::Rejected));
+    }
+
+    void unknownHostKeyIsOfferedAfterTheRun()
+    {
+        // The user's key logs in, never an agent of whoever runs the tests.
+        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+        qunsetenv("SSH_AUTH_SOCK");
+        const QString home = FSandbox->path(u"sftphome"_s);
+        QDir().mkpath(home + u"/in"_s);
+        bwtest::SshServer ssh(home);
+        ssh.setUpClient();
+        const QString knownHosts = QDir::homePath() + u"/.ssh/known_hosts"_s;
+        QFile::remove(knownHosts);
+        TProject *p = project(u"Guarded"_s, {});
+        FDb->ExecSQLFmt(u"INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 2, '')"_s,
+                        { p->ProjectID() });
+        const int id = int(FDb->LastInsertRowID());
+        SetSendParam(id, u"FTPHost"_s, ssh.host());
+        SetSendParam(id, u"FTPDirectory"_s, u"in"_s);
+
+        TDialogs::PushAnswer(true);
+        {
+            TfrmGenerate frm({ p });
+            frm.show();
+            QTRY_VERIFY_WITH_TIMEOUT(frm.CanClose(), 60000);
+            QTRY_COMPARE(TDialogs::Shown().size(), 2);
+        }
+        const QList<TDialogs::TShown> shown = TDialogs::Shown();
+        QCOMPARE(shown.at(0).sKind, u"confirm"_s);
+        QCOMPARE(shown.at(0).sTitle, u"SSH host key"_s);
+        QVERIFY2(shown.at(0).sText.contains(ssh.fingerprint()), qPrintable(shown.at(0).sText));
+        QVERIFY(shown.at(0).sText.contains(u"127.0.0.1, port %1"_s.arg(ssh.port())));
+        QCOMPARE(shown.at(1).sKind, u"information"_s);
+        QCOMPARE(shown.at(1).sText, u"The server's host key is now trusted. Deliver again to send to it."_s);
+        QFile file(knownHosts);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), ssh.knownHostsLine() + '\n');
+        QCOMPARE(QDir(home + u"/in"_s).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        // Delivered again: the key is known now, nothing is asked.
+        TDialogs::Clear();
+        {
+            TfrmGenerate frm({ p });
+            frm.show();
+            QTRY_VERIFY_WITH_TIMEOUT(frm.CanClose(), 60000);
+            QTRY_VERIFY(frm.Progress().Lines().last().sText == u"Generation complete."_s);
+            QStringList lines;
+            for (const TProgressLine &line : frm.Progress().Lines())
+                lines << line.sText;
+            QVERIFY2(lines.contains(u"  Success"_s), qPrintable(lines.join(u'|')));
+            QCOMPARE(QDir(home + u"/in"_s).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
+        QCOMPARE(TDialogs::Shown().size(), 0);
+        if (!agent.isEmpty())
+            qputenv("SSH_AUTH_SOCK", agent);
     }
 
     void linkLabel()

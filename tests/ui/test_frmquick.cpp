@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
@@ -284,6 +285,55 @@ private slots:
         QCOMPARE(child<QPlainTextEdit>(frm, "memEmailMessage")->toPlainText(), u"Typed with care."_s);
         QVERIFY(child<QPushButton>(frm, "btnSend")->isEnabled());
         QCOMPARE(FFx->db->QueryIntegerFmt(u"SELECT success FROM log WHERE source = 2"_s, {}), 0);
+    }
+
+    void unknownHostKeyIsOfferedAndTheNextSendGoes()
+    {
+        // The user's key logs in, never an agent of whoever runs the tests.
+        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+        qunsetenv("SSH_AUTH_SOCK");
+        const QString home = FFx->sandbox->path(u"sftphome"_s);
+        QDir().mkpath(home + u"/in"_s);
+        bwtest::SshServer ssh(home);
+        ssh.setUpClient();
+        const QString knownHosts = QDir::homePath() + u"/.ssh/known_hosts"_s;
+        QFile::remove(knownHosts);
+        TQuickSendOrder order;
+        order.Files = { FFx->sandbox->writeFile(u"out/notes.txt"_s, "quick notes") };
+        order.Page = skFTP;
+        order.FTPHost = ssh.host();
+        order.FTPDirectory = u"in"_s;
+
+        TDialogs::PushAnswer(true);
+        {
+            TfrmQuickSend send(order);
+            send.show();
+            QTRY_VERIFY_WITH_TIMEOUT(send.Done(), 60000);
+            QVERIFY(!send.Success());
+            QTRY_COMPARE(TDialogs::Shown().size(), 2);
+        }
+        const QList<TDialogs::TShown> shown = TDialogs::Shown();
+        QCOMPARE(shown.at(0).sKind, u"confirm"_s);
+        QVERIFY2(shown.at(0).sText.contains(ssh.fingerprint()), qPrintable(shown.at(0).sText));
+        QCOMPARE(shown.at(1).sKind, u"information"_s);
+        QCOMPARE(shown.at(1).sText, u"The server's host key is now trusted. Send again to deliver to it."_s);
+        QFile file(knownHosts);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), ssh.knownHostsLine() + '\n');
+
+        TDialogs::Clear();
+        {
+            TfrmQuickSend send(order);
+            send.show();
+            QTRY_VERIFY_WITH_TIMEOUT(send.Done(), 60000);
+            QVERIFY(send.Success());
+        }
+        QCOMPARE(TDialogs::Shown().size(), 0);
+        QFile arrived(home + u"/in/notes.txt"_s);
+        QVERIFY(arrived.open(QIODevice::ReadOnly));
+        QCOMPARE(arrived.readAll(), QByteArray("quick notes"));
+        if (!agent.isEmpty())
+            qputenv("SSH_AUTH_SOCK", agent);
     }
 
     void abortBeforeTheWorkSendsNothing()

@@ -18,12 +18,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -86,6 +88,25 @@ class TestFrmSettings : public QObject
             if (!line.startsWith(u"FTP progress: "_s) && !line.startsWith(u' '))
                 out << line;
         return out;
+    }
+
+    static QByteArray readAll(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    static void writeAll(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+            qWarning("cannot write %s", qPrintable(path));
+    }
+    // The staging fields for an SFTP server logged into with the user's key.
+    static void fillSFTP(QWidget &frm, const bwtest::SshServer &ssh, const QString &httpPath)
+    {
+        fillFTP(frm, ssh.host(), httpPath);
+        edit(frm, "edFTPLogin")->clear();
+        edit(frm, "edFTPPassword")->clear();
     }
 
 private slots:
@@ -427,6 +448,126 @@ private slots:
             // The window goes before the step has ended: no hang, no crash.
         }
         QVERIFY(timer.elapsed() < 10000);
+    }
+
+    void ftpTestOffersAnUnknownHostKeyAndRunsAgainOnceTrusted()
+    {
+        // The user's key logs in, never an agent of whoever runs the tests.
+        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+        qunsetenv("SSH_AUTH_SOCK");
+        const auto restoreAgent = qScopeGuard([agent] {
+            if (!agent.isEmpty())
+                qputenv("SSH_AUTH_SOCK", agent);
+        });
+        bwtest::TestSandbox &sb = *FFx->sandbox;
+        const QString home = sb.path(u"sftphome"_s);
+        QDir().mkpath(home + u"/staging"_s);
+        bwtest::SshServer ssh(home);
+        ssh.setUpClient();
+        // known_hosts knows another server only.
+        const QString knownHosts = QDir::homePath() + u"/.ssh/known_hosts"_s;
+        const QByteArray otherHost = "[127.0.0.1]:1 ssh-ed25519 "
+                                     "AAAAC3NzaC1lZDI1NTE5AAAAIGVKiHUfSlbrQ6bFw4yQx1cXwQTvqmbBZmE1qTjeYuDX\n";
+        writeAll(knownHosts, otherHost);
+        QCOMPARE(readAll(knownHosts), otherHost);
+        bwtest::HttpServer http(home);
+        TfrmSettings settings;
+        fillSFTP(settings, ssh, http.url(u"staging/"_s));
+
+        // No: nothing changes, the test stays failed.
+        {
+            TfrmFTPTest frm(&settings);
+            frm.show();
+            QTRY_VERIFY_WITH_TIMEOUT(frm.Finished(), 60000);
+            QTRY_COMPARE(TDialogs::Shown().size(), 1);
+            const TDialogs::TShown asked = TDialogs::Shown().at(0);
+            QCOMPARE(asked.sKind, u"confirm"_s);
+            QCOMPARE(asked.sTitle, u"SSH host key"_s);
+            QVERIFY2(asked.sText.contains(u"127.0.0.1, port %1"_s.arg(ssh.port())), qPrintable(asked.sText));
+            QVERIFY(asked.sText.contains(u"ssh-ed25519"_s));
+            QVERIFY2(asked.sText.contains(ssh.fingerprint()), qPrintable(asked.sText));
+            QVERIFY(asked.sText.contains(u"Compare this fingerprint"_s));
+            QCOMPARE(stepLines(frm).last(), u"!Unable to upload test file"_s);
+            QVERIFY(actionLines(frm).last().contains(ssh.fingerprint()));
+            QCOMPARE(child<QLabel>(frm, "lblResult")->text(), u"Test failed"_s);
+            QCOMPARE(frm.Runs(), 1);
+            QCOMPARE(readAll(knownHosts), otherHost);
+        }
+
+        // Yes, from the settings dialog's link: the key is trusted, the test
+        // runs again and succeeds.
+        TDialogs::Clear();
+        TDialogs::PushAnswer(true); // trust the key
+        TDialogs::PushAnswer(true); // run again
+        bool bChecked = false;
+        bwtest::ModalDriver driver([&](QDialog *dialog) {
+            // Closed whatever happens below: a failed check never leaves the
+            // modal window open (it refuses Escape while running).
+            const auto close = qScopeGuard([dialog] {
+                if (dialog->isVisible())
+                    dialog->done(QDialog::Rejected);
+            });
+            auto *frm = qobject_cast<TfrmFTPTest *>(dialog);
+            QVERIFY(frm);
+            QTRY_COMPARE_WITH_TIMEOUT(frm->Runs(), 2, 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(frm->Finished(), 60000);
+            QCOMPARE(stepLines(*frm),
+                     (QStringList { u"Test file created"_s, u"Test file uploaded successfully"_s,
+                                    u"Test file successfully downloaded with HTTP"_s,
+                                    u"Uploaded and downloaded files match"_s,
+                                    u"Test file deleted from server"_s }));
+            QCOMPARE(child<QLabel>(*frm, "lblResult")->text(), u"Test successful"_s);
+            bChecked = true;
+            QTest::mouseClick(child<QPushButton>(*frm, "btnAbort"), Qt::LeftButton);
+        });
+        settings.show();
+        link(settings, "lblFTPTest")->clicked();
+        QVERIFY(driver.ran());
+        QVERIFY(bChecked);
+        QCOMPARE(bwtest::ShownTexts(u"confirm"_s).size(), 2);
+        QCOMPARE(bwtest::ShownTexts(u"confirm"_s).at(1),
+                 u"The server's host key is now trusted. Run the test again?"_s);
+        QVERIFY(bwtest::ShownTexts(u"critical"_s).isEmpty());
+        // The other entry stays; the server's key is added as ssh prints it.
+        QCOMPARE(readAll(knownHosts), otherHost + ssh.knownHostsLine() + '\n');
+        QCOMPARE(QDir(home + u"/staging"_s).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void ftpTestNeverTrustsAChangedHostKey()
+    {
+        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
+        qunsetenv("SSH_AUTH_SOCK");
+        const auto restoreAgent = qScopeGuard([agent] {
+            if (!agent.isEmpty())
+                qputenv("SSH_AUTH_SOCK", agent);
+        });
+        bwtest::TestSandbox &sb = *FFx->sandbox;
+        const QString home = sb.path(u"sftphome"_s);
+        QDir().mkpath(home + u"/staging"_s);
+        bwtest::SshServer ssh(home);
+        ssh.setUpClient();
+        // known_hosts holds another ed25519 key for this server.
+        const QString knownHosts = QDir::homePath() + u"/.ssh/known_hosts"_s;
+        const QByteArray stale = u"[127.0.0.1]:%1 "_s.arg(ssh.port()).toLatin1()
+            + "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIGVKiHUfSlbrQ6bFw4yQx1cXwQTvqmbBZmE1qTjeYuDX\n";
+        writeAll(knownHosts, stale);
+        bwtest::HttpServer http(home);
+        TfrmSettings settings;
+        fillSFTP(settings, ssh, http.url(u"staging/"_s));
+        TDialogs::PushAnswer(true); // never asked: a Yes must not trust it
+        TfrmFTPTest frm(&settings);
+        frm.show();
+        QTRY_VERIFY_WITH_TIMEOUT(frm.Finished(), 60000);
+        QTRY_COMPARE(TDialogs::Shown().size(), 1);
+        const TDialogs::TShown warned = TDialogs::Shown().at(0);
+        QCOMPARE(warned.sKind, u"warning"_s);
+        QVERIFY2(warned.sText.contains(u"has changed"_s), qPrintable(warned.sText));
+        QVERIFY(warned.sText.contains(ssh.fingerprint()));
+        QVERIFY2(warned.sText.contains(u"ssh-keygen -R \"[127.0.0.1]:%1\""_s.arg(ssh.port())),
+                 qPrintable(warned.sText));
+        QCOMPARE(readAll(knownHosts), stale);
+        QCOMPARE(frm.Runs(), 1);
+        QCOMPARE(child<QLabel>(frm, "lblResult")->text(), u"Test failed"_s);
     }
 
     void supportEmailWaitsForTheSettingsThenSends()

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "delivery/hostkeytrust.h"
+
+class QWidget;
+
+// THostKeyOffer through TDialogs: the question (No by default), the warning
+// for a changed key and the error when known_hosts cannot be written.
+THostKeyOffer::TOutcome OfferHostKey(QWidget *parent, const TSshHostKey &key);
