@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
-#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -14,10 +13,15 @@ namespace {
 
 struct Entry
 {
-    QString name; // escaped when undecodable
+    // The path to list or enter (the bare name without full paths); for an
+    // undecodable name, the escaped name after the prefix.
+    QString path;
+    qsizetype nameStart;
     bool isDir;
     bool undecodable;
     qint64 modified = kNoFileTime; // ms since the epoch, when already known
+
+    QStringView name() const { return QStringView(path).mid(nameStart); }
 };
 
 qint64 ModifiedMSecs(const struct stat &st)
@@ -25,20 +29,22 @@ qint64 ModifiedMSecs(const struct stat &st)
     return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
-// The name as a QString, or nothing when it does not survive the trip back
-// unchanged (not valid UTF-8). Plain ASCII, most names, needs no check.
-std::optional<QString> DecodeName(const char *raw)
+// Decodes the name into out (whose buffer is reused from name to name), or
+// returns false when it does not survive the trip back unchanged (not valid
+// UTF-8). Plain ASCII, most names, needs no check.
+bool DecodeName(const char *raw, QString &out)
 {
     const char *p = raw;
     while (*p && uchar(*p) < 0x80)
         ++p;
-    if (!*p)
-        return QString::fromLatin1(raw, p - raw);
+    out.truncate(0);
+    if (!*p) {
+        out.append(QLatin1StringView(raw, p - raw));
+        return true;
+    }
     const QByteArray bytes(raw);
-    QString name = QFile::decodeName(bytes);
-    if (QFile::encodeName(name) != bytes)
-        return std::nullopt;
-    return name;
+    out = QFile::decodeName(bytes);
+    return QFile::encodeName(out) == bytes;
 }
 
 struct DevIno
@@ -90,6 +96,9 @@ public:
         }
         FVisited.insert({ self.st_dev, self.st_ino });
 
+        const QString prefix = !FFullPath    ? QString()
+            : dir.endsWith(QLatin1Char('/')) ? dir
+                                             : dir + QLatin1Char('/');
         std::vector<Entry> entries;
         while (const dirent *d = ::readdir(handle)) {
             const char *raw = d->d_name;
@@ -120,11 +129,14 @@ public:
             }
             if (isDir && !FRecursive)
                 continue;
-            std::optional<QString> decoded = DecodeName(raw);
-            Entry entry { decoded ? std::move(*decoded) : EscapeFileName(QByteArrayView(raw)), isDir,
-                          !decoded, modified };
+            const bool decoded = DecodeName(raw, FName);
             // Files the mask does not take are of no further interest.
-            if (!isDir && !matches(entry.name))
+            if (decoded && !isDir && !matches(FName))
+                continue;
+            // Each listed path is built once, here, and moved on from there.
+            Entry entry { prefix + (decoded ? FName : EscapeFileName(QByteArrayView(raw))), prefix.size(),
+                          isDir, !decoded, modified };
+            if (!decoded && !isDir && !matches(entry.name()))
                 continue;
             // The time of a file to be listed: one stat, by name in the
             // folder that is open anyway.
@@ -138,25 +150,26 @@ public:
         ::closedir(handle);
 
         std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-            const int c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
-            return c != 0 ? c < 0 : QString::compare(a.name, b.name, Qt::CaseSensitive) < 0;
+            const int c = a.name().compare(b.name(), Qt::CaseInsensitive);
+            return c != 0 ? c < 0 : a.name().compare(b.name(), Qt::CaseSensitive) < 0;
         });
 
-        const QString prefix = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
-        for (const Entry &entry : entries) {
+        for (Entry &entry : entries) {
             if (entry.isDir) {
-                const QString path = prefix + entry.name;
+                // Folders are entered by their full path even when the
+                // files are listed by bare name.
+                const QString path = FFullPath ? entry.path : prefixOf(dir) + entry.path;
                 if (isExcluded(path))
                     continue;
                 if (entry.undecodable)
-                    reportUndecodable(dir, entry.name);
+                    reportUndecodable(dir, entry.name().toString());
                 else
                     list(path);
             } else {
                 if (entry.undecodable)
-                    reportUndecodable(dir, entry.name);
+                    reportUndecodable(dir, entry.name().toString());
                 else {
-                    FOut.append(FFullPath ? prefix + entry.name : entry.name);
+                    FOut.append(std::move(entry.path));
                     if (FModified)
                         FModified->append(entry.modified);
                 }
@@ -174,6 +187,12 @@ private:
     QList<qint64> *FModified;
     QStringList FExcludes;
     QSet<DevIno> FVisited;
+    QString FName; // the name being looked at; its buffer is reused
+
+    static QString prefixOf(const QString &dir)
+    {
+        return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+    }
 
     void reportUndecodable(const QString &dir, const QString &escaped)
     {
@@ -200,7 +219,7 @@ private:
     // The file's extension (from its last dot, lower-cased) only has to occur
     // somewhere in the mask, so "*.cpp" also collects ".c" files. Stored
     // wildcard entries rely on this loose rule, so it stays.
-    bool matches(const QString &name) const
+    bool matches(QStringView name) const
     {
         if (FAll)
             return true;
@@ -208,7 +227,7 @@ private:
         if (dot < 0)
             return false;
         // The mask is lower case already.
-        return FMask.contains(QStringView(name).mid(dot), Qt::CaseInsensitive);
+        return FMask.contains(name.mid(dot), Qt::CaseInsensitive);
     }
 };
 
