@@ -104,13 +104,13 @@ void TProject::AddEntry(const QString &sEntry, int iFileID)
     }
     QList<TUndecodableName> undecodable;
     QList<qint64> modified;
-    const QStringList paths = MatchWildCardList(sEntry, &undecodable, &modified);
+    QStringList paths = MatchWildCardList(sEntry, &undecodable, &modified);
     FFileList.reserve(FFileList.size() + paths.size());
     if (FFileList.isEmpty()) {
         // A listing holds no path twice, so the first entry needs no checks;
         // the index waits until something asks for it.
         for (qsizetype i = 0; i < paths.size(); ++i)
-            FFileList.append({ paths.at(i), iFileID, modified.value(i, kNoFileTime) });
+            FFileList.append({ std::move(paths[i]), iFileID, modified.value(i, kNoFileTime) });
         FIndex.clear();
         FIndexed = FFileList.isEmpty();
     } else {
