@@ -5,6 +5,7 @@
 //   bw_screenshots OUTPUT_FOLDER [--dark] [--font-scale FACTOR]
 
 #include "core/settings.h"
+#include "delivery/hostkeytrust.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
 #include "support/servers.h"
@@ -28,6 +29,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -286,6 +288,31 @@ int main(int argc, char **argv)
         bOk &= QTest::qWaitFor([&] { return test.Finished(); }, 60000);
         bOk &= Save(test, sOut, QStringLiteral("ftp-test"));
         frm.reject();
+    }
+    {
+        // The host key offer as TDialogs shows it, and the changed-key warning.
+        TSshHostKey key;
+        key.Host = QStringLiteral("files.example.com");
+        key.Port = 2222;
+        const QByteArray type("ssh-ed25519");
+        const auto put = [&key](const QByteArray &field) {
+            const quint32 n = quint32(field.size());
+            key.Blob += char(n >> 24), key.Blob += char(n >> 16), key.Blob += char(n >> 8),
+                key.Blob += char(n);
+            key.Blob += field;
+        };
+        put(type);
+        put(QByteArray(32, '\x5a'));
+        const THostKeyOffer offer(key, fx.sandbox->root() + QStringLiteral("/home/.ssh/known_hosts"));
+        QMessageBox question(QMessageBox::Question, THostKeyOffer::Title(), offer.Question(),
+                             QMessageBox::Yes | QMessageBox::No);
+        question.setDefaultButton(QMessageBox::No);
+        bOk &= Save(question, sOut, QStringLiteral("host-key-question"));
+        key.Changed = true;
+        QMessageBox warning(QMessageBox::Warning, THostKeyOffer::Title(),
+                            THostKeyOffer(key, fx.sandbox->root() + QStringLiteral("/home/.ssh/known_hosts"))
+                                .ChangedWarning());
+        bOk &= Save(warning, sOut, QStringLiteral("host-key-changed"));
     }
     {
         TfrmEmail frm;
