@@ -4,9 +4,13 @@
 #include <QSet>
 #include <QStringDecoder>
 #include <algorithm>
+#include <atomic>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -58,27 +62,51 @@ size_t qHash(const DevIno &k, size_t seed = 0)
     return qHashMulti(seed, quint64(k.dev), quint64(k.ino));
 }
 
+// What every lister of one walk shares: the rules, and the folders already
+// listed. Workers listing subtrees side by side check the folders here.
+struct WalkRules
+{
+    QString mask; // lower case
+    bool all = false;
+    bool recursive = false;
+    bool fullPath = false;
+    bool wantModified = false;
+    bool wantUndecodable = false;
+    QStringList excludes;
+
+    std::mutex visitedLock;
+    QSet<DevIno> visited;
+
+    // True the first time a real folder is seen.
+    bool visit(const DevIno &folder)
+    {
+        const std::lock_guard<std::mutex> guard(visitedLock);
+        if (visited.contains(folder))
+            return false;
+        visited.insert(folder);
+        return true;
+    }
+};
+
+// What one lister found, in walk order.
+struct Found
+{
+    QStringList files;
+    QList<qint64> modified;
+    QList<TUndecodableName> undecodable;
+};
+
 class FileLister
 {
 public:
-    FileLister(const QString &mask, const QString &exclude, bool recursive, bool fullPath, QStringList &out,
-               QList<TUndecodableName> *undecodable, QList<qint64> *modified)
-        : FMask(mask.toLower())
-        , FAll(mask == QLatin1String("*"))
-        , FRecursive(recursive)
-        , FFullPath(fullPath)
+    // parallel: the first folder of the walk with several subfolders to
+    // enter has them listed on worker threads, one per core; the result is
+    // the same as listing them one after the other.
+    FileLister(WalkRules &rules, Found &out, bool parallel)
+        : FRules(rules)
         , FOut(out)
-        , FUndecodable(undecodable)
-        , FModified(modified)
-    {
-        if (!exclude.isEmpty()) {
-            const QStringList parts = exclude.split(QLatin1Char(';'));
-            // A blank entry (a doubled or trailing ";") matches every
-            // folder: users write "dir;" to mean "no subfolders at all".
-            for (const QString &part : parts)
-                FExcludes.append(part.trimmed().toLower());
-        }
-    }
+        , FParallel(parallel)
+    { }
 
     void list(const QString &dir)
     {
@@ -90,15 +118,14 @@ public:
 
         // Each real folder once, whatever way leads to it.
         struct stat self;
-        if (::fstat(fd, &self) != 0 || FVisited.contains({ self.st_dev, self.st_ino })) {
+        if (::fstat(fd, &self) != 0 || !FRules.visit({ self.st_dev, self.st_ino })) {
             ::closedir(handle);
             return;
         }
-        FVisited.insert({ self.st_dev, self.st_ino });
 
-        const QString prefix = !FFullPath    ? QString()
-            : dir.endsWith(QLatin1Char('/')) ? dir
-                                             : dir + QLatin1Char('/');
+        const QString prefix = !FRules.fullPath ? QString()
+            : dir.endsWith(QLatin1Char('/'))    ? dir
+                                                : dir + QLatin1Char('/');
         std::vector<Entry> entries;
         while (const dirent *d = ::readdir(handle)) {
             const char *raw = d->d_name;
@@ -127,7 +154,7 @@ public:
                 }
                 modified = ModifiedMSecs(st);
             }
-            if (isDir && !FRecursive)
+            if (isDir && !FRules.recursive)
                 continue;
             const bool decoded = DecodeName(raw, FName);
             // Files the mask does not take are of no further interest.
@@ -140,7 +167,7 @@ public:
                 continue;
             // The time of a file to be listed: one stat, by name in the
             // folder that is open anyway.
-            if (FModified && !isDir && !entry.undecodable && entry.modified == kNoFileTime) {
+            if (FRules.wantModified && !isDir && !entry.undecodable && entry.modified == kNoFileTime) {
                 struct stat st;
                 if (::fstatat(fd, raw, &st, 0) == 0 && S_ISREG(st.st_mode))
                     entry.modified = ModifiedMSecs(st);
@@ -154,40 +181,86 @@ public:
             return c != 0 ? c < 0 : a.name().compare(b.name(), Qt::CaseSensitive) < 0;
         });
 
+        // The folders to enter, in order; excluded ones are marked skipped.
+        std::vector<QString> folders;
         for (Entry &entry : entries) {
-            if (entry.isDir) {
-                // Folders are entered by their full path even when the
-                // files are listed by bare name.
-                const QString path = FFullPath ? entry.path : prefixOf(dir) + entry.path;
-                if (isExcluded(path))
+            if (!entry.isDir || entry.undecodable)
+                continue;
+            QString path = FRules.fullPath ? entry.path : prefixOf(dir) + entry.path;
+            if (isExcluded(path))
+                entry.path.clear();
+            else
+                folders.push_back(std::move(path));
+        }
+        std::vector<Found> subtrees;
+        if (FParallel && folders.size() > 1) {
+            FParallel = false; // once per walk: the workers list sequentially
+            subtrees = listSideBySide(folders);
+        }
+
+        size_t folder = 0;
+        for (Entry &entry : entries) {
+            if (entry.undecodable) {
+                reportUndecodable(dir, entry.name().toString());
+            } else if (entry.isDir) {
+                if (entry.path.isEmpty())
                     continue;
-                if (entry.undecodable)
-                    reportUndecodable(dir, entry.name().toString());
-                else
-                    list(path);
-            } else {
-                if (entry.undecodable)
-                    reportUndecodable(dir, entry.name().toString());
-                else {
-                    FOut.append(std::move(entry.path));
-                    if (FModified)
-                        FModified->append(entry.modified);
+                if (subtrees.empty()) {
+                    list(folders[folder++]);
+                } else {
+                    Found &sub = subtrees[folder++];
+                    FOut.files.append(std::move(sub.files));
+                    FOut.modified.append(std::move(sub.modified));
+                    FOut.undecodable.append(std::move(sub.undecodable));
                 }
+            } else {
+                FOut.files.append(std::move(entry.path));
+                if (FRules.wantModified)
+                    FOut.modified.append(entry.modified);
             }
         }
     }
 
 private:
-    QString FMask;
-    bool FAll;
-    bool FRecursive;
-    bool FFullPath;
-    QStringList &FOut;
-    QList<TUndecodableName> *FUndecodable;
-    QList<qint64> *FModified;
-    QStringList FExcludes;
-    QSet<DevIno> FVisited;
+    WalkRules &FRules;
+    Found &FOut;
+    bool FParallel;
     QString FName; // the name being looked at; its buffer is reused
+
+    // Lists the folders on worker threads (the calling thread helps), each
+    // into its own result, and hands the results back in folder order.
+    std::vector<Found> listSideBySide(const std::vector<QString> &folders)
+    {
+        std::vector<Found> found(folders.size());
+        std::atomic<size_t> next { 0 };
+        std::exception_ptr failure;
+        std::mutex failureLock;
+        const auto work = [&] {
+            try {
+                for (size_t i; (i = next.fetch_add(1)) < folders.size();) {
+                    FileLister sub(FRules, found[i], false);
+                    sub.list(folders[i]);
+                }
+            } catch (...) {
+                const std::lock_guard<std::mutex> guard(failureLock);
+                if (!failure)
+                    failure = std::current_exception();
+                next = folders.size();
+            }
+        };
+        const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+        const size_t helpers = std::min({ cores, folders.size(), size_t(16) }) - 1;
+        {
+            std::vector<std::jthread> threads;
+            threads.reserve(helpers);
+            for (size_t i = 0; i < helpers; ++i)
+                threads.emplace_back(work);
+            work();
+        } // the helpers are joined here
+        if (failure)
+            std::rethrow_exception(failure);
+        return found;
+    }
 
     static QString prefixOf(const QString &dir)
     {
@@ -196,20 +269,20 @@ private:
 
     void reportUndecodable(const QString &dir, const QString &escaped)
     {
-        if (FUndecodable) {
+        if (FRules.wantUndecodable) {
             QString folder = dir;
             if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
                 folder.chop(1);
-            FUndecodable->append({ folder, escaped });
+            FOut.undecodable.append({ folder, escaped });
         }
     }
 
     bool isExcluded(const QString &path) const
     {
-        if (FExcludes.isEmpty())
+        if (FRules.excludes.isEmpty())
             return false;
         const QString lower = path.toLower();
-        for (const QString &entry : FExcludes) {
+        for (const QString &entry : FRules.excludes) {
             if (lower.endsWith(entry))
                 return true;
         }
@@ -221,13 +294,13 @@ private:
     // wildcard entries rely on this loose rule, so it stays.
     bool matches(QStringView name) const
     {
-        if (FAll)
+        if (FRules.all)
             return true;
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         if (dot < 0)
             return false;
         // The mask is lower case already.
-        return FMask.contains(name.mid(dot), Qt::CaseInsensitive);
+        return FRules.mask.contains(name.mid(dot), Qt::CaseInsensitive);
     }
 };
 
@@ -290,11 +363,26 @@ void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, co
                bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable,
                QList<qint64> *pModified)
 {
-    oList.clear();
+    WalkRules rules;
+    rules.mask = sMask.toLower();
+    rules.all = sMask == QLatin1String("*");
+    rules.recursive = bRecursive;
+    rules.fullPath = bFullPath;
+    rules.wantModified = pModified != nullptr;
+    rules.wantUndecodable = pUndecodable != nullptr;
+    if (!sExclude.isEmpty()) {
+        // A blank entry (a doubled or trailing ";") matches every folder:
+        // users write "dir;" to mean "no subfolders at all".
+        for (const QString &part : sExclude.split(QLatin1Char(';')))
+            rules.excludes.append(part.trimmed().toLower());
+    }
+    Found found;
+    FileLister(rules, found, bRecursive).list(sDir);
+    oList = std::move(found.files);
     if (pModified)
-        pModified->clear();
-    FileLister lister(sMask, sExclude, bRecursive, bFullPath, oList, pUndecodable, pModified);
-    lister.list(sDir);
+        *pModified = std::move(found.modified);
+    if (pUndecodable)
+        pUndecodable->append(std::move(found.undecodable));
 }
 
 qint64 FileModifiedMSecs(const QString &sFile)

@@ -538,6 +538,58 @@ TEST_F(ListFilesTest, ModificationTimesInStepWithTheNames)
     EXPECT_EQ(FileModifiedMSecs(root + u"/sub2"_s), kNoFileTime);
 }
 
+// Subfolders are listed side by side on worker threads; the result must be
+// the same list, times and undecodable names as one walk in order, every time.
+TEST_F(ListFilesTest, SideBySideWalkKeepsTheOrder)
+{
+    const QString wide = sandbox.root() + u"/wide"_s;
+    int second = 0;
+    const auto add = [&](const QString &name) {
+        sandbox.writeFile(u"wide/"_s + name, "x");
+        QFile f(wide + u'/' + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000 + ++second, Qt::UTC),
+                                  QFileDevice::FileModificationTime));
+    };
+    for (const char *name :
+         { "m.pas", "A.pas", "z.pas", "Beta/one.pas", "Beta/deep/two.pas", "beta2/three.pas", "c/four.pas",
+           "c/x/y/five.pas", "d/six.pas", "e/Seven.pas", "e/f/eight.pas" })
+        add(QString::fromLatin1(name));
+    for (const QByteArray &name : { QByteArray("/c/bad\xff.pas"), QByteArray("/e/f/odd\xfe.pas") }) {
+        const int fd = ::open((QFile::encodeName(wide) + name).constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    const QStringList expected { wide + u"/A.pas"_s,        wide + u"/Beta/deep/two.pas"_s,
+                                 wide + u"/Beta/one.pas"_s, wide + u"/beta2/three.pas"_s,
+                                 wide + u"/c/four.pas"_s,   wide + u"/c/x/y/five.pas"_s,
+                                 wide + u"/d/six.pas"_s,    wide + u"/e/f/eight.pas"_s,
+                                 wide + u"/e/Seven.pas"_s,  wide + u"/m.pas"_s,
+                                 wide + u"/z.pas"_s };
+    const QList<qint64> expectedTimes { 1600000002000, 1600000005000, 1600000004000, 1600000006000,
+                                        1600000007000, 1600000008000, 1600000009000, 1600000011000,
+                                        1600000010000, 1600000001000, 1600000003000 };
+    for (int round = 0; round < 20; ++round) {
+        QStringList out;
+        QList<qint64> times;
+        QList<TUndecodableName> bad;
+        ListFiles(wide, u"*.pas"_s, out, u"skipped"_s, true, true, &bad, &times);
+        ASSERT_EQ(out, expected) << "round " << round;
+        ASSERT_EQ(times, expectedTimes) << "round " << round;
+        ASSERT_EQ(bad.size(), 2);
+        EXPECT_EQ(bad[0].sFolder, wide + u"/c"_s);
+        EXPECT_EQ(bad[0].sName, u"bad\\xFF.pas"_s);
+        EXPECT_EQ(bad[1].sFolder, wide + u"/e/f"_s);
+        EXPECT_EQ(bad[1].sName, u"odd\\xFE.pas"_s);
+    }
+    // An excluded folder is left out of the side-by-side walk too.
+    QStringList out;
+    ListFiles(wide, u"*.pas"_s, out, u"c;e"_s, true, false);
+    EXPECT_EQ(out,
+              (QStringList { u"A.pas"_s, u"two.pas"_s, u"one.pas"_s, u"three.pas"_s, u"six.pas"_s, u"m.pas"_s,
+                             u"z.pas"_s }));
+}
+
 TEST_F(ListFilesTest, UnreadableFolderIsSkipped)
 {
     if (geteuid() == 0)
