@@ -451,8 +451,7 @@ TEST_F(Channels, SilentMailServerEndsAsFailure)
 
 TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
 {
-    const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
-    qunsetenv("SSH_AUTH_SOCK");
+    const bwtest::NoSshAgent noAgent;
     const QString home = sandbox.path(QStringLiteral("sftphome"));
     QDir().mkpath(home + QStringLiteral("/staging"));
     bwtest::SshServer ssh(home);
@@ -500,8 +499,6 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
     check();
     EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
     EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention"), {}), 0);
-    if (!agent.isEmpty())
-        qputenv("SSH_AUTH_SOCK", agent);
 }
 
 TEST_F(Channels, FtpsStagingUploadExpiresOverFtps)

@@ -317,8 +317,7 @@ TEST_F(DeliveryRun, ErrorWhileCheckingNamesTheProject)
 TEST_F(DeliveryRun, FtpTaskToAnSftpServerWithTheUsersKey)
 {
     // The user's key logs in, never an agent of whoever runs the tests.
-    const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
-    qunsetenv("SSH_AUTH_SOCK");
+    const bwtest::NoSshAgent noAgent;
     const QString home = sandbox.path(u"sftphome"_s);
     QDir().mkpath(home + u"/incoming"_s);
     bwtest::SshServer ssh(home);
@@ -367,6 +366,4 @@ TEST_F(DeliveryRun, FtpTaskToAnSftpServerWithTheUsersKey)
     EXPECT_EQ(failed.listHostKeys.at(0).Port, ssh.port());
     EXPECT_FALSE(failed.listHostKeys.at(0).Changed);
     EXPECT_EQ(QDir(home + u"/incoming"_s).entryList(QDir::Files | QDir::Hidden), QStringList { sArchive });
-    if (!agent.isEmpty())
-        qputenv("SSH_AUTH_SOCK", agent);
 }

@@ -115,6 +115,28 @@ public:
     QString url(const QString &path) const;
 };
 
+// Hides the ssh-agent of whoever runs the tests while it lives, so that
+// only the key a test set up logs in.
+class NoSshAgent
+{
+public:
+    NoSshAgent()
+        : FAgent(qgetenv("SSH_AUTH_SOCK"))
+    {
+        qunsetenv("SSH_AUTH_SOCK");
+    }
+    ~NoSshAgent()
+    {
+        if (!FAgent.isEmpty())
+            qputenv("SSH_AUTH_SOCK", FAgent);
+    }
+    NoSshAgent(const NoSshAgent &) = delete;
+    NoSshAgent &operator=(const NoSshAgent &) = delete;
+
+private:
+    QByteArray FAgent;
+};
+
 // OpenSSH's sshd on 127.0.0.1 and a free port, from a configuration, an
 // ed25519 host key and an authorized client key generated in its own
 // temporary folder. Logins only by key, as the user running the tests; SFTP

@@ -196,8 +196,7 @@ private slots:
     void unknownHostKeyIsOfferedAfterTheRun()
     {
         // The user's key logs in, never an agent of whoever runs the tests.
-        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
-        qunsetenv("SSH_AUTH_SOCK");
+        const bwtest::NoSshAgent noAgent;
         const QString home = FSandbox->path(u"sftphome"_s);
         QDir().mkpath(home + u"/in"_s);
         bwtest::SshServer ssh(home);
@@ -244,8 +243,6 @@ private slots:
             QCOMPARE(QDir(home + u"/in"_s).entryList(QDir::Files | QDir::Hidden).size(), 1);
         }
         QCOMPARE(TDialogs::Shown().size(), 0);
-        if (!agent.isEmpty())
-            qputenv("SSH_AUTH_SOCK", agent);
     }
 
     void linkLabel()

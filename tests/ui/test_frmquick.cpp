@@ -290,8 +290,7 @@ private slots:
     void unknownHostKeyIsOfferedAndTheNextSendGoes()
     {
         // The user's key logs in, never an agent of whoever runs the tests.
-        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
-        qunsetenv("SSH_AUTH_SOCK");
+        const bwtest::NoSshAgent noAgent;
         const QString home = FFx->sandbox->path(u"sftphome"_s);
         QDir().mkpath(home + u"/in"_s);
         bwtest::SshServer ssh(home);
@@ -332,8 +331,6 @@ private slots:
         QFile arrived(home + u"/in/notes.txt"_s);
         QVERIFY(arrived.open(QIODevice::ReadOnly));
         QCOMPARE(arrived.readAll(), QByteArray("quick notes"));
-        if (!agent.isEmpty())
-            qputenv("SSH_AUTH_SOCK", agent);
     }
 
     void abortBeforeTheWorkSendsNothing()

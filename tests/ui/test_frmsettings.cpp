@@ -453,12 +453,7 @@ private slots:
     void ftpTestOffersAnUnknownHostKeyAndRunsAgainOnceTrusted()
     {
         // The user's key logs in, never an agent of whoever runs the tests.
-        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
-        qunsetenv("SSH_AUTH_SOCK");
-        const auto restoreAgent = qScopeGuard([agent] {
-            if (!agent.isEmpty())
-                qputenv("SSH_AUTH_SOCK", agent);
-        });
+        const bwtest::NoSshAgent noAgent;
         bwtest::TestSandbox &sb = *FFx->sandbox;
         const QString home = sb.path(u"sftphome"_s);
         QDir().mkpath(home + u"/staging"_s);
@@ -535,12 +530,7 @@ private slots:
 
     void ftpTestNeverTrustsAChangedHostKey()
     {
-        const QByteArray agent = qgetenv("SSH_AUTH_SOCK");
-        qunsetenv("SSH_AUTH_SOCK");
-        const auto restoreAgent = qScopeGuard([agent] {
-            if (!agent.isEmpty())
-                qputenv("SSH_AUTH_SOCK", agent);
-        });
+        const bwtest::NoSshAgent noAgent;
         bwtest::TestSandbox &sb = *FFx->sandbox;
         const QString home = sb.path(u"sftphome"_s);
         QDir().mkpath(home + u"/staging"_s);
