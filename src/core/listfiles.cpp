@@ -123,9 +123,9 @@ public:
             return;
         }
 
-        const QString prefix = !FRules.fullPath ? QString()
-            : dir.endsWith(QLatin1Char('/'))    ? dir
-                                                : dir + QLatin1Char('/');
+        const QString dirPrefix = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+        // Files carry the folder only when full paths are asked for.
+        const QString prefix = FRules.fullPath ? dirPrefix : QString();
         std::vector<Entry> entries;
         while (const dirent *d = ::readdir(handle)) {
             const char *raw = d->d_name;
@@ -186,7 +186,7 @@ public:
         for (Entry &entry : entries) {
             if (!entry.isDir || entry.undecodable)
                 continue;
-            QString path = FRules.fullPath ? entry.path : prefixOf(dir) + entry.path;
+            QString path = FRules.fullPath ? entry.path : dirPrefix + entry.path;
             if (isExcluded(path))
                 entry.path.clear();
             else
@@ -260,11 +260,6 @@ private:
         if (failure)
             std::rethrow_exception(failure);
         return found;
-    }
-
-    static QString prefixOf(const QString &dir)
-    {
-        return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
     }
 
     void reportUndecodable(const QString &dir, const QString &escaped)

@@ -265,10 +265,7 @@ void TfrmGenerate::RunFinished(const TRunResult &result)
 
 void TfrmGenerate::OfferHostKeys(const QList<TSshHostKey> &listKeys)
 {
-    bool bTrusted = false;
-    for (const TSshHostKey &key : listKeys)
-        bTrusted = OfferHostKey(this, key) == THostKeyOffer::Trusted || bTrusted;
-    if (bTrusted)
+    if (::OfferHostKeys(this, listKeys))
         TDialogs::Information(this, windowTitle(),
                               QStringLiteral("The server's host key is now trusted. Deliver again to "
                                              "send to it."));

@@ -131,10 +131,7 @@ void TfrmQuickSend::tmZipTimer()
 
 void TfrmQuickSend::OfferHostKeys()
 {
-    bool bTrusted = false;
-    for (const TSshHostKey &key : FJob->HostKeyProblems())
-        bTrusted = OfferHostKey(this, key) == THostKeyOffer::Trusted || bTrusted;
-    if (bTrusted)
+    if (::OfferHostKeys(this, FJob->HostKeyProblems()))
         TDialogs::Information(this, windowTitle(),
                               QStringLiteral("The server's host key is now trusted. Send again to "
                                              "deliver to it."));
