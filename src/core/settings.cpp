@@ -30,12 +30,11 @@ void SetSetting(const QString &sName, const QString &sValue)
 
 bool EmailAvailable()
 {
-    const int count = DB->QueryIntegerFmt(
-        QStringLiteral("SELECT COUNT(id) FROM settings WHERE (name = '%s' OR name = '%s' OR name = '%s' OR "
-                       "name = '%s' OR name = '%s' OR name = '%s') AND TRIM(value) != ''"),
-        { QStringLiteral("Email server"), QStringLiteral("Email username"), QStringLiteral("Email password"),
-          QStringLiteral("Email port"), QStringLiteral("Email from"), QStringLiteral("Email login") });
-    return count == 6;
+    const auto Set = [](const TSettingKey &key) { return !key.Text().trimmed().isEmpty(); };
+    if (!Set(Setting::EmailServer) || !Set(Setting::EmailPort) || !Set(Setting::EmailFrom))
+        return false;
+    // A server that takes mail without a login needs no account.
+    return !Setting::EmailLogin.Get() || (Set(Setting::EmailUsername) && Set(Setting::EmailPassword));
 }
 
 bool FTPAvailable()

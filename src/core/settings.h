@@ -11,8 +11,9 @@ QString GetSetting(const QString &sName);
 // Updates the row of sName, or inserts one. Settings are never deleted:
 // clearing one stores the empty string.
 void SetSetting(const QString &sName, const QString &sValue);
-// True when all six SMTP settings exist and are not blank after trimming
-// ("Email login" counts even when it is "0").
+// True when "Email server", "Email port" and "Email from" are not blank
+// after trimming, and, only with the login on ("Email login" exactly "1"),
+// "Email username" and "Email password" too.
 bool EmailAvailable();
 // True when "FTP host" is not empty.
 bool FTPAvailable();

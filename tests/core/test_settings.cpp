@@ -49,17 +49,31 @@ TEST_F(Settings, FreshDatabase)
     EXPECT_EQ(GetSetting(QStringLiteral("Log days")), QString());
 }
 
-TEST_F(Settings, EmailNeedsAllSixNotBlank)
+TEST_F(Settings, EmailNeedsServerPortFromAndAnAccountOnlyForALogin)
 {
-    // "0" (no authentication) still counts as filled.
     FillEmail(QStringLiteral("0"));
     EXPECT_TRUE(EmailAvailable());
+    // Without a login the account is not needed at all.
+    SetSetting(QStringLiteral("Email username"), QString());
+    SetSetting(QStringLiteral("Email password"), QStringLiteral("  "));
+    EXPECT_TRUE(EmailAvailable());
+    SetSetting(QStringLiteral("Email login"), QString());
+    EXPECT_TRUE(EmailAvailable());
+    // With it, both must be there.
+    SetSetting(QStringLiteral("Email login"), QStringLiteral("1"));
+    EXPECT_FALSE(EmailAvailable());
+    SetSetting(QStringLiteral("Email username"), QStringLiteral("joe"));
+    EXPECT_FALSE(EmailAvailable());
+    SetSetting(QStringLiteral("Email password"), QStringLiteral("secret"));
+    EXPECT_TRUE(EmailAvailable());
+
     SetSetting(QStringLiteral("Email from"), QStringLiteral("   "));
     EXPECT_FALSE(EmailAvailable());
     SetSetting(QStringLiteral("Email from"), QStringLiteral("joe@example.org"));
-    // A similar name in another case is a different setting.
-    SetSetting(QStringLiteral("Email login"), QString());
-    SetSetting(QStringLiteral("email login"), QStringLiteral("1"));
+    SetSetting(QStringLiteral("Email port"), QString());
+    EXPECT_FALSE(EmailAvailable());
+    SetSetting(QStringLiteral("Email port"), QStringLiteral("25"));
+    SetSetting(QStringLiteral("Email server"), QString());
     EXPECT_FALSE(EmailAvailable());
 }
 
