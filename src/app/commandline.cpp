@@ -84,11 +84,14 @@ void Error(const QString &sText)
 TArguments ParseArguments(const QStringList &lArgs)
 {
     TArguments args;
-    for (const QString &sArg : lArgs) {
+    // Help and version win wherever they stand, but not after "--": what
+    // follows it is titles ("deliver -- --help" delivers "--help").
+    const QStringList lOptions = lArgs.mid(0, lArgs.indexOf(QStringLiteral("--")));
+    for (const QString &sArg : lOptions) {
         if (sArg == QLatin1String("-h") || sArg == QLatin1String("--help"))
             return args;
     }
-    for (const QString &sArg : lArgs) {
+    for (const QString &sArg : lOptions) {
         if (sArg == QLatin1String("-v") || sArg == QLatin1String("--version")) {
             args.command = TCommand::Version;
             return args;

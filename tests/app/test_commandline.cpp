@@ -222,6 +222,11 @@ TEST_F(CommandLine, UsageErrorsAndTheLock)
     out = run({ u"--help"_s });
     EXPECT_EQ(out.iExit, 0);
     EXPECT_TRUE(out.sOut.contains(u"Exit status"_s));
+    // After "--" an option is a title.
+    out = run({ u"deliver"_s, u"--"_s, u"--help"_s });
+    EXPECT_EQ(out.iExit, 2);
+    EXPECT_TRUE(out.sErr.startsWith(u"bundlewick: no project titled '--help'\n"_s)) << out.sErr.toStdString();
+    EXPECT_EQ(run({ u"deliver"_s, u"--"_s, u"--version"_s }).iExit, 2);
 }
 
 namespace {
