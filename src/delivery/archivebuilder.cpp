@@ -107,9 +107,28 @@ QString TArchiveBuilder::ArchiveName(const TProject &oProject, const QString &sV
     }
     sTitle.truncate(iKeep);
     QString sName = sTitle + sTail;
-    if (sName == QLatin1String(".") || sName == QLatin1String("..") || sName.isEmpty())
+    // A leading dot would hide the archive in the recipient's folder (and
+    // "." or ".." are no file names at all).
+    if (sName.startsWith(QLatin1Char('.')))
+        sName[0] = u'_';
+    if (sName.isEmpty())
         sName = QStringLiteral("_");
     return sName;
+}
+
+QString TArchiveNames::Claim(const QString &sDestination, const QString &sName)
+{
+    // Compared without case: FTP servers and mounted folders may ignore it.
+    const auto Key = [&sDestination](const QString &sCandidate) {
+        return (sDestination + QLatin1Char('\n') + sCandidate).toCaseFolded();
+    };
+    QString sResult = sName;
+    const qsizetype iDot
+        = sName.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive) ? sName.size() - 4 : sName.size();
+    for (int i = 2; FUsed.contains(Key(sResult)); ++i)
+        sResult = sName.left(iDot) + QLatin1Char('-') + QString::number(i) + sName.mid(iDot);
+    FUsed.insert(Key(sResult));
+    return sResult;
 }
 
 QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)

@@ -2,6 +2,7 @@
 
 #include "delivery/zipengine.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -30,8 +31,8 @@ public:
     // "yyyymmdd-hhnnss".
     QString ProjectVersion(const TProject &oProject) const;
     // Title without blanks + "_" + version + ".zip", made a safe file name:
-    // "/" and control characters become "_", at most 200 bytes of UTF-8
-    // (the title is shortened, never cutting a character).
+    // "/" and control characters become "_", so does a leading ".", at most
+    // 200 bytes of UTF-8 (the title is shortened, never cutting a character).
     static QString ArchiveName(const TProject &oProject, const QString &sVersion);
     // The deepest folder (with its trailing "/") that holds every path,
     // compared exactly (names differing in case are different folders);
@@ -69,4 +70,20 @@ private:
 
     TZipEngine oZip;
     TProgressList &FProgress;
+};
+
+// The archive names given out in one delivery run, by destination: the
+// first archive for a destination keeps its name, the next ones of the same
+// name get "-2", "-3", ... before ".zip", so that no archive of the run
+// replaces another one (projects whose titles differ only in blanks share
+// a name).
+class TArchiveNames
+{
+public:
+    // The name to deliver sName under at sDestination (any text that
+    // tells destinations apart), taken for the rest of the run.
+    QString Claim(const QString &sDestination, const QString &sName);
+
+private:
+    QSet<QString> FUsed;
 };

@@ -6,10 +6,12 @@
 #include "core/sqlite.h"
 #include "delivery/deliverylog.h"
 #include "delivery/progress.h"
+#include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/orrolog.h"
 #include "projects/project.h"
 
+#include <QDir>
 #include <QFile>
 #include <vector>
 
@@ -60,6 +62,19 @@ QString DestinationParam(int iKind)
     }
 }
 
+// Tells the places archives land apart, for names unique within a run: the
+// folder, the FTP server and its directory, or the recipients.
+QString DestinationKey(int iSendID, int iKind, const QString &sDestination)
+{
+    QString sPlace = sDestination.trimmed();
+    if (iKind == skFile)
+        sPlace = QDir::cleanPath(QDir::fromNativeSeparators(sPlace));
+    else if (iKind == skFTP)
+        sPlace
+            += QLatin1Char('\n') + QDir::cleanPath(GetSendParam(iSendID, SendParam::FTPDirectory).trimmed());
+    return QString::number(iKind) + QLatin1Char('\n') + sPlace;
+}
+
 } // namespace
 
 int SendTaskCount(int iProjectID)
@@ -85,8 +100,7 @@ void TDeliveryRun::SetStopFlags(const std::atomic<bool> *pStop, const std::atomi
 {
     FStop = pStop;
     FCancel = pCancel;
-    FChannels.oFTP.SetCancelFlag(pCancel);
-    FChannels.oSMTP.SetCancelFlag(pCancel);
+    FChannels.SetCancelFlag(pCancel);
 }
 
 void TDeliveryRun::SetCanClose()
@@ -101,6 +115,7 @@ void TDeliveryRun::SetCanClose()
 TRunResult TDeliveryRun::Run(const QList<TProject *> &listProjects)
 {
     TRunResult result;
+    FNames = TArchiveNames();
     qsizetype i = 0;
     for (; i < listProjects.size(); ++i) {
         if (OnBeforeProject)
@@ -206,15 +221,17 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
                 continue;
             }
             const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+            const QString sDestination = GetSendParam(task.iID, sDestParam);
+            const QString sName
+                = FNames.Claim(DestinationKey(task.iID, task.iKind, sDestination), sArchiveName);
             bool bSuccess = false;
             if (task.iKind == skEmail)
-                bSuccess = FChannels.EmailTask(task.iID, oProject.Title(), sVersion, sArchive, sArchiveName);
+                bSuccess = FChannels.EmailTask(task.iID, oProject.Title(), sVersion, sArchive, sName);
             else if (task.iKind == skFile)
-                bSuccess = FChannels.SendAsFile(task.iID, sArchive, sArchiveName);
+                bSuccess = FChannels.SendAsFile(task.iID, sArchive, sName);
             else
-                bSuccess = FChannels.SendAsFTP(task.iID, sArchive, sArchiveName);
-            SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), task.iKind, sArchiveName,
-                    GetSendParam(task.iID, sDestParam));
+                bSuccess = FChannels.SendAsFTP(task.iID, sArchive, sName);
+            SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), task.iKind, sName, sDestination);
             bAllSucceeded = bAllSucceeded && bSuccess;
         }
     } // the code archive and the manifest go here

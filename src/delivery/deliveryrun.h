@@ -83,6 +83,7 @@ private:
     TProgressList &FProgress;
     TArchiveBuilder FBuilder;
     TDeliveryChannels FChannels;
+    TArchiveNames FNames; // the names given out in this run
     bool FCanClose = false;
     bool FTitleShown = false; // the running project's title line is out
     const std::atomic<bool> *FStop = nullptr;

@@ -353,6 +353,26 @@ TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
     EXPECT_TRUE(project->UndecodableNames().isEmpty());
 }
 
+TEST(ArchiveNames, NamesClaimedTwiceAtOneDestinationAreNumbered)
+{
+    TArchiveNames names;
+    EXPECT_EQ(names.Claim(u"1\n/out"_s, u"AcmeTool_20261209-120000.zip"_s),
+              u"AcmeTool_20261209-120000.zip"_s);
+    EXPECT_EQ(names.Claim(u"1\n/out"_s, u"AcmeTool_20261209-120000.zip"_s),
+              u"AcmeTool_20261209-120000-2.zip"_s);
+    // Another destination has names of its own.
+    EXPECT_EQ(names.Claim(u"1\n/other"_s, u"AcmeTool_20261209-120000.zip"_s),
+              u"AcmeTool_20261209-120000.zip"_s);
+    // Case does not tell names apart.
+    EXPECT_EQ(names.Claim(u"1\n/out"_s, u"ACMETOOL_20261209-120000.ZIP"_s),
+              u"ACMETOOL_20261209-120000-3.ZIP"_s);
+    // A name that a numbered one already took is numbered on.
+    EXPECT_EQ(names.Claim(u"1\n/out"_s, u"AcmeTool_20261209-120000-2.zip"_s),
+              u"AcmeTool_20261209-120000-2-2.zip"_s);
+    EXPECT_EQ(names.Claim(u"2\nhost"_s, u"odd"_s), u"odd"_s);
+    EXPECT_EQ(names.Claim(u"2\nhost"_s, u"odd"_s), u"odd-2"_s);
+}
+
 TEST(ArchiveNames, SafeFileNameFromTheTitle)
 {
     const auto name = [](const QString &title, const QString &version = u"1.0"_s) {
@@ -361,7 +381,10 @@ TEST(ArchiveNames, SafeFileNameFromTheTitle)
     };
     EXPECT_EQ(name(u"My Tool"_s, u"1.2.3"_s), u"MyTool_1.2.3.zip"_s);
     EXPECT_EQ(name(u"Bob's Tool: \"ä\""_s), u"Bob'sTool:\"ä\"_1.0.zip"_s);
-    EXPECT_EQ(name(u"../../x"_s), u".._.._x_1.0.zip"_s);
+    EXPECT_EQ(name(u"../../x"_s), u"_._.._x_1.0.zip"_s);
+    // No hidden archives.
+    EXPECT_EQ(name(u".NET Tools"_s), u"_NETTools_1.0.zip"_s);
+    EXPECT_EQ(name(u" .x"_s), u"_x_1.0.zip"_s);
     EXPECT_EQ(name(u"a\u0000b\tc\r\nd\u007fe\u0085f"_s), u"a_b_c__d_e_f_1.0.zip"_s);
     EXPECT_EQ(name(QString()), u"_1.0.zip"_s);
     // At most 200 bytes, never cutting a character in half, the version kept.

@@ -7,6 +7,7 @@
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
 #include "support/servers.h"
+#include "zipreader.h"
 
 #include <QDir>
 #include <QFile>
@@ -222,6 +223,45 @@ TEST_F(DeliveryRun, FirstTaskFailsLastSucceeds)
     EXPECT_EQ(sendDate(p), u"NULL"_s);
     EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log WHERE success = 0"_s), 1);
     EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log WHERE success = 1"_s), 1);
+}
+
+// Titles that differ only in blanks share an archive name: within a run no
+// archive may replace another one at the same place.
+TEST_F(DeliveryRun, SameArchiveNamesAtOneDestinationAreNumbered)
+{
+    const QStringList titles { u"Acme Tool"_s, u"AcmeTool"_s, u"Acme  Tool "_s };
+    QList<TProject *> list;
+    for (const QString &title : titles) {
+        TProject *p = project(title, { u"a.txt"_s });
+        fileTask(p, u"out"_s);
+        fileTask(p, u"out2"_s);
+        list << p;
+    }
+    TDeliveryRun run(progress);
+    ASSERT_TRUE(run.Run(list).Succeeded()) << lines().join(u'|').toStdString();
+
+    // Each archive holds its own project's manifest, in both folders.
+    for (const QString &folder : { u"out"_s, u"out2"_s }) {
+        const QStringList archives = QDir(sandbox.path(folder)).entryList(QDir::Files, QDir::Name);
+        ASSERT_EQ(archives.size(), 3) << archives.join(u'|').toStdString();
+        QStringList manifestTitles;
+        for (const QString &name : archives) {
+            EXPECT_TRUE(
+                QRegularExpression(u"^AcmeTool_\\d{8}-\\d{6}(-[23])?\\.zip$"_s).match(name).hasMatch())
+                << name.toStdString();
+            const bwtest::ZipReader zip(sandbox.path(folder + u"/"_s + name));
+            const QByteArray manifest = zip.read(u"readme.htm"_s).value_or(QByteArray());
+            for (const QString &title : titles) {
+                if (manifest.contains(">" + title.toUtf8() + "</h1>"))
+                    manifestTitles << title;
+            }
+            // The log names the file as it was saved.
+            EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM log WHERE filename = '%s'"_s, { name }), 2)
+                << name.toStdString();
+        }
+        manifestTitles.sort();
+        EXPECT_EQ(manifestTitles, (QStringList { u"Acme  Tool "_s, u"Acme Tool"_s, u"AcmeTool"_s }));
+    }
 }
 
 // The working files of a run are its own: never in the shared per-user folder.
