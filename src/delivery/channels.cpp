@@ -175,9 +175,23 @@ bool TDeliveryChannels::EmailTask(int iSendID, const QString &sTitle, const QStr
 {
     if (!FTPAvailable() || GetSendParam(iSendID, SendParam::EmailFTP) != QLatin1String("1"))
         return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName, false);
-    if (!SendAsFTP(-iSendID, sArchive, sArchiveName))
+    const QString sStagingName = TStagingSettings::UniqueName(sArchiveName);
+    if (!SendAsFTP(-iSendID, sArchive, sStagingName))
         return false;
-    return SendAsEmail(iSendID, sTitle, sVersion, sArchive, DownloadLink(sArchiveName), true);
+    const QString sLink = DownloadLink(sStagingName);
+    if (!CheckLink(sLink, sArchive))
+        return false;
+    return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sLink, true);
+}
+
+bool TDeliveryChannels::CheckLink(const QString &sLink, const QString &sArchive)
+{
+    if (oHTTP.VerifyDownload(sLink, sArchive))
+        return true;
+    FProgress.AddProgressFmt(QStringLiteral("!  The download link does not work: %s (%s)"),
+                             { oHTTP.ErrorText(), sLink });
+    Diag(QStringLiteral("Download link %s does not work: %s"), { sLink, oHTTP.ErrorText() }, lwError);
+    return false;
 }
 
 bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion,

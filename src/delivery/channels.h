@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/ftpclient.h"
+#include "delivery/httpclient.h"
 #include "delivery/smtpclient.h"
 
 struct TFTPSettings;
@@ -55,10 +56,15 @@ public:
     // sArchive is attached (the copy is removed after sending).
     bool SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,
                      const QString &sLinkOrName, bool bLink);
-    // The whole e-mail task: a staging upload and a link when the task asks
-    // for it and a staging server is set, an attachment otherwise.
+    // The whole e-mail task: a staging upload under a name of its own and a
+    // link when the task asks for it and a staging server is set, an
+    // attachment otherwise. The link is tried before it is mailed.
     bool EmailTask(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,
                    const QString &sArchiveName);
+
+    // Whether sLink serves sArchive; a failure line says why when not, and
+    // then nobody should be sent the link.
+    bool CheckLink(const QString &sLink, const QString &sArchive);
 
     // The transfers themselves, without result lines, for callers that
     // report in their own words (quick send). They share the clients, the
@@ -83,11 +89,20 @@ public:
     void SetStyle(const TChannelStyle &oStyle) { FStyle = oStyle; }
     const TChannelStyle &Style() const { return FStyle; }
 
+    // The job's cancel flag, for every client of the channels.
+    void SetCancelFlag(const std::atomic<bool> *pCancel)
+    {
+        oFTP.SetCancelFlag(pCancel);
+        oSMTP.SetCancelFlag(pCancel);
+        oHTTP.SetCancelFlag(pCancel);
+    }
+
     // Seconds an e-mail may go without progress before it counts as failed.
     void SetEmailTimeout(int iSeconds) { oSMTP.SetTimeout(iSeconds); }
 
     TFTPClient oFTP;
     TSMTPClient oSMTP;
+    THTTPClient oHTTP; // the link check
 
     int FEmailProgress = 0; // 0 running, 1 sent, -1 failed
     qint64 FEmailSize = 0; // message bytes handed to the connection so far

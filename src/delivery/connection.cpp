@@ -4,6 +4,8 @@
 #include "core/winutils.h"
 #include "delivery/sendtask.h"
 
+#include <QRandomGenerator>
+
 TSMTPSettings TSMTPSettings::FromSettings()
 {
     TSMTPSettings smtp;
@@ -77,4 +79,21 @@ QString TStagingSettings::DownloadLink(const QString &sArchiveName) const
 QString TStagingSettings::JoinedLink(const QString &sFileName) const
 {
     return JoinPath(HttpPath, sFileName);
+}
+
+QString TStagingSettings::UniqueName(const QString &sName)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr int kLength = 16;
+    QString sRandom;
+    sRandom.reserve(kLength);
+    QRandomGenerator *random = QRandomGenerator::system();
+    for (int i = 0; i < kLength; ++i)
+        sRandom += QLatin1Char(kAlphabet[random->bounded(int(sizeof kAlphabet - 1))]);
+    // Before the extension, so that the link still ends in ".zip"; a
+    // leading dot is no extension.
+    const qsizetype iDot = sName.lastIndexOf(QLatin1Char('.'));
+    if (iDot <= 0)
+        return sName + QLatin1Char('_') + sRandom;
+    return sName.left(iDot) + QLatin1Char('_') + sRandom + sName.mid(iDot);
 }

@@ -94,6 +94,12 @@ struct TStagingSettings
     QString DownloadLink(const QString &sArchiveName) const;
     // Quick send's link: the path joined with the name, used as it is.
     QString JoinedLink(const QString &sFileName) const;
+    // The name a staging upload goes up under: sName with an underscore and
+    // 16 random letters and digits (95 bits) before its extension, so that
+    // no two links share a file and nobody can guess one from a title and a
+    // date ("AcmeTool_20261209-120000.zip" becomes
+    // "AcmeTool_20261209-120000_k3J9x2Qa7PzLm4Tc.zip").
+    static QString UniqueName(const QString &sName);
 
     bool operator==(const TStagingSettings &) const = default;
 };

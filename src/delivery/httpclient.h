@@ -14,6 +14,12 @@ public:
     bool Get(const QString &url, QByteArray &body);
     // Fetches url into localFile (replaced; removed again on failure).
     bool GetFile(const QString &url, const QString &localFile);
+    // Checks that url serves exactly localFile before anyone is sent the
+    // link: a GET for its first 64 KiB (ranged, so a large archive is not
+    // fetched whole) whose total size (Content-Range, or Content-Length when
+    // the server ignores the range) and first bytes must match the file.
+    // False with the reason as error text.
+    bool VerifyDownload(const QString &url, const QString &localFile);
     // HTTP status of the last response (0 when none came).
     int StatusCode() const { return ResultStatus(); }
 

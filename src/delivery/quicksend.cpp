@@ -221,8 +221,7 @@ TQuickSender::TQuickSender(const TQuickSendOrder &oOrder, TProgressList &oProgre
 
 void TQuickSender::SetCancelFlag(const std::atomic<bool> *pCancel)
 {
-    FChannels.oFTP.SetCancelFlag(pCancel);
-    FChannels.oSMTP.SetCancelFlag(pCancel);
+    FChannels.SetCancelFlag(pCancel);
 }
 
 void TQuickSender::Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy) const
@@ -350,8 +349,13 @@ bool TQuickSender::SendEmail()
     bool bDone = false;
     const bool bLink = FTPAvailable() && FOrder.UseStaging;
     if (bLink) {
-        bDone = SendUserFTP();
-        sTarget = TStagingSettings::FromSettings().JoinedLink(FDeliverFile);
+        // Every link gets a file of its own: a later quick send must never
+        // replace what an earlier recipient was sent.
+        const QString sStagingName = TStagingSettings::UniqueName(FDeliverFile);
+        bDone = SendUserFTP(sStagingName);
+        sTarget = TStagingSettings::FromSettings().JoinedLink(sStagingName);
+        if (bDone && !FChannels.CheckLink(sTarget, FOutputFile))
+            return false;
     } else {
         sTarget = JoinPath(RunTempDir(), FDeliverFile);
         bDone = TDeliveryChannels::CopyFile(FOutputFile, sTarget).isEmpty();
@@ -417,10 +421,10 @@ bool TQuickSender::SendFTP()
     return false;
 }
 
-bool TQuickSender::SendUserFTP()
+bool TQuickSender::SendUserFTP(const QString &sRemoteName)
 {
     const TFTPClient &oFTP = FChannels.oFTP;
-    const bool bSuccess = FChannels.Upload(TFTPSettings::Staging(), FOutputFile, FDeliverFile);
+    const bool bSuccess = FChannels.Upload(TFTPSettings::Staging(), FOutputFile, sRemoteName);
     // Recorded also after a failure: a partial upload may be left, and the
     // expiry check drops the row once it finds no file.
     SaveFileExpiry(oFTP, FOrder.Retention);

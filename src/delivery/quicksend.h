@@ -135,7 +135,7 @@ private:
     bool SendEmail();
     bool SendFile();
     bool SendFTP();
-    bool SendUserFTP();
+    bool SendUserFTP(const QString &sRemoteName);
     void Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy) const;
 
     TQuickSendOrder FOrder;

@@ -71,8 +71,10 @@ protected:
         return out;
     }
 
+    // Sets the setting, replacing an earlier value.
     void setting(const QString &sName, const QString &sValue)
     {
+        db->ExecSQLFmt(QStringLiteral("DELETE FROM settings WHERE name = '%s'"), { SQLEscape(sName) });
         db->ExecSQLFmt(QStringLiteral("INSERT INTO settings (name, value) VALUES ('%s', '%s')"),
                        { SQLEscape(sName), SQLEscape(sValue) });
     }

@@ -75,6 +75,15 @@ protected:
     }
 };
 
+// The files in a staging folder, hidden ones too.
+QStringList stagedFiles(const QString &sFolder)
+{
+    return QDir(sFolder).entryList(QDir::Files | QDir::Hidden);
+}
+
+// "MyTool_1.2.3_" and 16 letters and digits, ".zip".
+const QRegularExpression kStagedName(QStringLiteral("^MyTool_1\\.2\\.3_[A-Za-z0-9]{16}\\.zip$"));
+
 QByteArray bodyOf(const QByteArray &message)
 {
     return message.mid(message.indexOf("\r\n\r\n") + 4);
@@ -245,11 +254,13 @@ TEST_F(Channels, EmailWithLinkUploadsToStagingAndRecordsTheExpiry)
     const QString home = sandbox.path(QStringLiteral("ftphome"));
     QDir().mkpath(home + QStringLiteral("/staging"));
     bwtest::FtpServer ftp(kUser, kPass, home);
+    bwtest::HttpServer http(home + QStringLiteral("/staging"));
     bwtest::SmtpServer::Options options;
     options.offerAuth = false;
     bwtest::SmtpServer smtp(options);
     smtpSettings(smtp.port(), QStringLiteral("0")); // no AUTH
     stagingSettings(ftp.host());
+    setting(QStringLiteral("FTP http path"), http.url(QString()).mid(7)); // "http://" is added
     emailTask(8);
     param(8, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     param(8, QStringLiteral("EmailRetention"), QStringLiteral("1"));
@@ -261,12 +272,15 @@ TEST_F(Channels, EmailWithLinkUploadsToStagingAndRecordsTheExpiry)
     EXPECT_EQ(lines(),
               (QStringList { QStringLiteral("  Sent via FTP to ") + ftp.host(),
                              QStringLiteral("  Email sent to ann@example.com\r\nbob@example.org") }));
-    EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), bytes);
+    QStringList staged = stagedFiles(home + QStringLiteral("/staging"));
+    ASSERT_EQ(staged.size(), 1);
+    const QString sName = staged.first();
+    EXPECT_TRUE(kStagedName.match(sName).hasMatch()) << sName.toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/") + sName), bytes);
     ASSERT_EQ(smtp.messages().size(), 1);
     EXPECT_TRUE(smtp.envelope(0).endsWith("auth: no\n"));
     const QByteArray message = smtp.messages().at(0);
-    EXPECT_TRUE(
-        bodyOf(message).contains("Get it: http://downloads.example.com/files/MyTool_1.2.3.zip\r\nBye"))
+    EXPECT_TRUE(bodyOf(message).contains("Get it: " + http.url(sName).toUtf8() + "\r\nBye"))
         << message.toStdString();
     EXPECT_FALSE(message.contains("filename="));
 
@@ -278,8 +292,69 @@ TEST_F(Channels, EmailWithLinkUploadsToStagingAndRecordsTheExpiry)
     EXPECT_EQ(row->FieldAsString(2), QStringLiteral("staging"));
     EXPECT_EQ(row->FieldAsString(3), kUser);
     EXPECT_EQ(row->FieldAsString(4), kPass);
-    EXPECT_EQ(row->FieldAsString(5), QStringLiteral("MyTool_1.2.3.zip"));
+    EXPECT_EQ(row->FieldAsString(5), sName);
     EXPECT_FALSE(row->Next());
+    row.reset();
+
+    // The same archive name again: another file, another link, the first
+    // recipient's file untouched.
+    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                    QStringLiteral("MyTool_1.2.3.zip")));
+    staged = stagedFiles(home + QStringLiteral("/staging"));
+    EXPECT_EQ(staged.size(), 2);
+    EXPECT_TRUE(staged.contains(sName));
+    EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(DISTINCT filename) FROM retention"), {}), 2);
+}
+
+TEST_F(Channels, LinkThatDoesNotServeTheArchiveSendsNoEmail)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    QDir().mkpath(home + QStringLiteral("/staging"));
+    QDir().mkpath(home + QStringLiteral("/web"));
+    bwtest::FtpServer ftp(kUser, kPass, home);
+    // A web server over another folder: the download address is wrong.
+    bwtest::HttpServer http(home + QStringLiteral("/web"));
+    bwtest::SmtpServer smtp;
+    smtpSettings(smtp.port());
+    stagingSettings(ftp.host());
+    setting(QStringLiteral("FTP http path"), http.url(QString()));
+    emailTask(8);
+    param(8, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+    startDiag();
+
+    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                     QStringLiteral("MyTool_1.2.3.zip")));
+    QStringList l = lines();
+    ASSERT_EQ(l.size(), 2) << l.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(l[0], QStringLiteral("  Sent via FTP to ") + ftp.host());
+    EXPECT_TRUE(l[1].startsWith(QStringLiteral("!  The download link does not work: 404 File not found (")))
+        << l[1].toStdString();
+    EXPECT_TRUE(smtp.messages().isEmpty());
+    // The upload is still recorded, so it expires.
+    EXPECT_EQ(retentionCount(), 1);
+
+    // A file of the same name but other content behind the link: no e-mail either.
+    const QString sName = stagedFiles(home + QStringLiteral("/staging")).value(0);
+    QFile other(home + QStringLiteral("/web/") + sName);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray(bytes.size(), 'x'));
+    other.close();
+    THTTPClient client;
+    EXPECT_FALSE(client.VerifyDownload(http.url(sName), home + QStringLiteral("/staging/") + sName));
+    EXPECT_EQ(client.ErrorText(), QStringLiteral("the server sends another file"));
+    other.resize(100);
+    EXPECT_FALSE(client.VerifyDownload(http.url(sName), home + QStringLiteral("/staging/") + sName));
+    EXPECT_EQ(client.ErrorText(), QStringLiteral("the server sends 100 bytes where the archive has 300000"));
+    // The right file passes, large or empty.
+    ASSERT_TRUE(
+        QFile::copy(home + QStringLiteral("/staging/") + sName, home + QStringLiteral("/web/copy.zip")));
+    EXPECT_TRUE(client.VerifyDownload(http.url(QStringLiteral("copy.zip")),
+                                      home + QStringLiteral("/staging/") + sName))
+        << client.ErrorText().toStdString();
+    const QString empty = sandbox.writeFile(QStringLiteral("web/empty.zip"), QByteArray());
+    QFile::copy(empty, home + QStringLiteral("/web/empty.zip"));
+    EXPECT_TRUE(client.VerifyDownload(http.url(QStringLiteral("empty.zip")), empty))
+        << client.ErrorText().toStdString();
 }
 
 TEST_F(Channels, RefusedRecipientFailsAfterTheStagingUploadWasRecorded)
@@ -290,8 +365,10 @@ TEST_F(Channels, RefusedRecipientFailsAfterTheStagingUploadWasRecorded)
     bwtest::SmtpServer::Options options;
     options.refuse = QStringList { QStringLiteral("bob@example.org") };
     bwtest::SmtpServer smtp(options);
+    bwtest::HttpServer http(home + QStringLiteral("/staging"));
     smtpSettings(smtp.port());
     stagingSettings(ftp.host());
+    setting(QStringLiteral("FTP http path"), http.url(QString()));
     emailTask(9);
     param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     startDiag();
@@ -463,7 +540,8 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
     // Key authentication as the local user: no login name, no password.
     setting(QStringLiteral("FTP host"), ssh.host());
     setting(QStringLiteral("FTP directory"), QStringLiteral("staging"));
-    setting(QStringLiteral("FTP http path"), QStringLiteral("downloads.example.com/files"));
+    bwtest::HttpServer http(home + QStringLiteral("/staging"));
+    setting(QStringLiteral("FTP http path"), http.url(QString()));
     emailTask(8);
     param(8, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     param(8, QStringLiteral("EmailRetention"), QStringLiteral("0"));
@@ -473,11 +551,13 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
                                     QStringLiteral("MyTool_1.2.3.zip")))
         << lines().join(QLatin1Char('|')).toStdString() << ssh.log().toStdString();
     EXPECT_EQ(lines().value(0), QStringLiteral("  Sent via FTP to ") + ssh.host());
-    EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), bytes);
-    EXPECT_EQ(QDir(home + QStringLiteral("/staging")).entryList(QDir::Files | QDir::Hidden),
-              QStringList { QStringLiteral("MyTool_1.2.3.zip") });
+    const QStringList staged = stagedFiles(home + QStringLiteral("/staging"));
+    ASSERT_EQ(staged.size(), 1);
+    const QString sName = staged.first();
+    EXPECT_TRUE(kStagedName.match(sName).hasMatch()) << sName.toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/") + sName), bytes);
     ASSERT_EQ(smtp.messages().size(), 1);
-    EXPECT_TRUE(smtp.messages().at(0).contains("http://downloads.example.com/files/MyTool_1.2.3.zip"));
+    EXPECT_TRUE(smtp.messages().at(0).contains(http.url(sName).toUtf8()));
 
     // The row keeps the scheme, so the expiry check goes back over SFTP.
     auto row = db->GetTable(QStringLiteral("SELECT expiry, host, directory FROM retention"));
@@ -494,10 +574,10 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
         EXPECT_TRUE(QTest::qWaitFor([&checker] { return !checker.Running(); }, 30000));
     };
     check(); // not due yet
-    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/") + sName));
     db->ExecSQLFmt(QStringLiteral("UPDATE retention SET expiry = %g"), { now - 0.001 });
     check();
-    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.2.3.zip")));
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/") + sName));
     EXPECT_EQ(db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM retention"), {}), 0);
 }
 

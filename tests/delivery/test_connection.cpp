@@ -5,6 +5,8 @@
 #include "delivery/smtpclient.h"
 #include "deliverydb.h"
 
+#include <QRegularExpression>
+#include <QSet>
 #include <gtest/gtest.h>
 
 namespace {
@@ -120,6 +122,27 @@ TEST_F(Connection, DownloadLinkKeepsAScheme)
     staging.HttpPath = QStringLiteral("HTTP://example.org");
     EXPECT_EQ(staging.DownloadLink(QStringLiteral("a.zip")),
               QStringLiteral("http://HTTP://example.org/a.zip"));
+}
+
+TEST_F(Connection, StagingNamesCarryARandomPartBeforeTheExtension)
+{
+    const QRegularExpression zip(QStringLiteral("^AcmeTool_20261209-120000_[A-Za-z0-9]{16}\\.zip$"));
+    QSet<QString> seen;
+    for (int i = 0; i < 200; ++i) {
+        const QString name = TStagingSettings::UniqueName(QStringLiteral("AcmeTool_20261209-120000.zip"));
+        EXPECT_TRUE(zip.match(name).hasMatch()) << name.toStdString();
+        seen.insert(name);
+    }
+    EXPECT_EQ(seen.size(), 200);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^report\\.final_[A-Za-z0-9]{16}\\.pdf$"))
+                    .match(TStagingSettings::UniqueName(QStringLiteral("report.final.pdf")))
+                    .hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^README_[A-Za-z0-9]{16}$"))
+                    .match(TStagingSettings::UniqueName(QStringLiteral("README")))
+                    .hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\.profile_[A-Za-z0-9]{16}$"))
+                    .match(TStagingSettings::UniqueName(QStringLiteral(".profile")))
+                    .hasMatch());
 }
 
 TEST_F(Connection, FTPTaskFromParametersOrValue)

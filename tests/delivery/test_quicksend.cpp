@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <zip.h>
 
@@ -361,7 +362,9 @@ TEST_F(QuickSendTest, EmailAttachesTheFileOrLinksToTheStagingUpload)
     const QString home = sandbox.path(QStringLiteral("ftphome"));
     QDir().mkpath(home + QStringLiteral("/staging"));
     bwtest::FtpServer ftp(kUser, kPass, home);
+    bwtest::HttpServer http(home + QStringLiteral("/staging"));
     stagingSettings(ftp.host());
+    setting(QStringLiteral("FTP http path"), http.url(QString()));
     progress.Clear();
     o.UseStaging = true;
     o.Retention = 1;
@@ -374,15 +377,35 @@ TEST_F(QuickSendTest, EmailAttachesTheFileOrLinksToTheStagingUpload)
               (QStringList { QStringLiteral("  Sent via FTP to ") + ftp.host(),
                              QStringLiteral("  Email sent to ann@example.com"),
                              QStringLiteral("Quick send successful") }));
-    EXPECT_EQ(readFile(home + QStringLiteral("/staging/data.bin")), archiveBytes(5000));
+    // A name of its own with a random part, so no later quick send replaces it.
+    const QStringList staged = QDir(home + QStringLiteral("/staging")).entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(staged.size(), 1);
+    const QString sName = staged.first();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^data_[A-Za-z0-9]{16}\\.bin$")).match(sName).hasMatch())
+        << sName.toStdString();
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/") + sName), archiveBytes(5000));
     ASSERT_EQ(smtp.messages().size(), 2);
-    EXPECT_TRUE(smtp.messages().at(1).contains("See https://dl.example.com/q/data.bin"));
+    EXPECT_TRUE(smtp.messages().at(1).contains("See " + http.url(sName).toUtf8()));
     EXPECT_FALSE(smtp.messages().at(1).contains("filename="));
     auto row = db->GetTable(QStringLiteral("SELECT expiry, filename, login FROM retention"));
     ASSERT_FALSE(row->Eof());
     EXPECT_NEAR(row->FieldAsDouble(0) - now, 7.0, 0.01);
-    EXPECT_EQ(row->FieldAsString(1), QStringLiteral("data.bin"));
+    EXPECT_EQ(row->FieldAsString(1), sName);
+    row.reset();
     EXPECT_EQ(logRows().last(), QStringLiteral("1|2|data.bin|1|0|ann@example.com"));
+
+    // A download address that serves nothing: no e-mail with a dead link.
+    setting(QStringLiteral("FTP http path"), http.url(QStringLiteral("elsewhere")));
+    progress.Clear();
+    {
+        TQuickSender sender(o, progress);
+        EXPECT_FALSE(sender.Run());
+    }
+    ASSERT_EQ(lines().size(), 3) << joined();
+    EXPECT_TRUE(lines().at(1).startsWith(QStringLiteral("!  The download link does not work: 404 ")))
+        << joined();
+    EXPECT_EQ(lines().at(2), QStringLiteral("!Quick send failed"));
+    EXPECT_EQ(smtp.messages().size(), 2);
 }
 
 TEST_F(QuickSendTest, EmailFailuresAreRedLines)
@@ -418,12 +441,22 @@ TEST_F(QuickSendTest, EmailFailuresAreRedLines)
     }
     ASSERT_EQ(lines().size(), 3) << joined();
     EXPECT_TRUE(lines().at(0).startsWith(QStringLiteral("!  FTP failed: "))) << joined();
-    EXPECT_EQ(lines().at(1), QStringLiteral("!Email failed: could not copy to data.bin."));
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^!Email failed: could not copy to data_[A-Za-z0-9]{16}\\.bin\\.$"))
+            .match(lines().at(1))
+            .hasMatch())
+        << joined();
     EXPECT_EQ(smtp.messages().size(), 0);
     if (diag) {
         const QStringList events = diagEvents();
-        EXPECT_TRUE(events.contains(QStringLiteral("1|TfrmQuickSend|SendEmail error: could not copy ") + file
-                                    + QStringLiteral(" to https://dl.example.com/q/data.bin.")))
+        EXPECT_EQ(
+            events
+                .filter(QRegularExpression(
+                    QStringLiteral("^1\\|TfrmQuickSend\\|SendEmail error: could not copy ")
+                    + QRegularExpression::escape(file)
+                    + QStringLiteral(" to https://dl\\.example\\.com/q/data_[A-Za-z0-9]{16}\\.bin\\.$")))
+                .size(),
+            1)
             << events.join(QLatin1Char('\n')).toStdString();
         EXPECT_FALSE(events.filter(QStringLiteral("SMTPRequestDone error: 550")).isEmpty());
         EXPECT_FALSE(events.join(QString()).contains(kPass));
