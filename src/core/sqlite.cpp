@@ -1,5 +1,6 @@
 #include "core/sqlite.h"
 
+#include <QRegularExpression>
 #include <QStringView>
 #include <limits>
 #include <sqlite3.h>
@@ -31,6 +32,32 @@ int systemCollate(void *, int len1, const void *buf1, int len2, const void *buf2
 }
 
 } // namespace
+
+QString StatementSummary(const QString &SQL)
+{
+    // Literals go first: a value spliced into older statements must not
+    // pass for a table name.
+    static const QRegularExpression literals(QStringLiteral("'(?:[^']|'')*'?"));
+    static const QRegularExpression verb(
+        QStringLiteral("^\\s*(INSERT(?:\\s+OR\\s+\\w+)?\\s+INTO|REPLACE\\s+INTO|UPDATE(?:\\s+OR\\s+\\w+)?|"
+                       "DELETE\\s+FROM|CREATE\\s+(?:UNIQUE\\s+)?\\w+(?:\\s+IF\\s+NOT\\s+EXISTS)?|"
+                       "DROP\\s+\\w+(?:\\s+IF\\s+EXISTS)?|ALTER\\s+TABLE)\\s+([\\w.]+|\"[^\"]*\")"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression select(QStringLiteral("^\\s*SELECT\\b.*?\\bFROM\\s+([\\w.]+)"),
+                                           QRegularExpression::CaseInsensitiveOption
+                                               | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression word(QStringLiteral("^\\s*(\\w+)"));
+    QString sql = SQL;
+    sql.replace(literals, QStringLiteral("?"));
+    QRegularExpressionMatch m = verb.match(sql);
+    if (m.hasMatch())
+        return m.captured(1).simplified().toUpper() + QLatin1Char(' ') + m.captured(2);
+    m = select.match(sql);
+    if (m.hasMatch())
+        return QStringLiteral("SELECT FROM ") + m.captured(1);
+    m = word.match(sql);
+    return m.hasMatch() ? m.captured(1).toUpper() : QStringLiteral("SQL");
+}
 
 QString SQLiteErrorStr(int SQLiteErrorCode)
 {
@@ -147,10 +174,10 @@ void TSQLiteDatabase::RaiseError(const QString &sMessage, const QString &sSQL) c
     const int code = sqlite3_errcode(FSQLiteDB);
     const char *msg = sqlite3_errmsg(FSQLiteDB);
     if (code != SQLITE_OK && msg && *msg) {
-        throw ESQLiteException(
-            sMessage
-            + QStringLiteral(".\r\nError [%1]: %2.\r\n\"%3\": %4")
-                  .arg(QString::number(code), SQLiteErrorStr(code), sSQL, QString::fromUtf8(msg)));
+        throw ESQLiteException(sMessage
+                               + QStringLiteral(".\r\nError [%1]: %2.\r\n%3: %4")
+                                     .arg(QString::number(code), SQLiteErrorStr(code), StatementSummary(sSQL),
+                                          QString::fromUtf8(msg)));
     }
     throw ESQLiteException(sMessage);
 }
@@ -166,7 +193,7 @@ void TSQLiteDatabase::BindParams(sqlite3_stmt *Stmt)
     // The queue is consumed whatever happens while binding.
     const QList<TSQliteParam> params = std::exchange(fParams, {});
     for (const TSQliteParam &p : params) {
-        const int idx = sqlite3_bind_parameter_index(Stmt, p.name.constData());
+        const int idx = p.position > 0 ? p.position : sqlite3_bind_parameter_index(Stmt, p.name.constData());
         if (idx <= 0)
             continue;
         int rc = SQLITE_OK;
@@ -186,7 +213,7 @@ void TSQLiteDatabase::BindParams(sqlite3_stmt *Stmt)
             break;
         }
         if (rc != SQLITE_OK)
-            RaiseError(QStringLiteral("Error binding parameter"), QString::fromUtf8(p.name));
+            RaiseError(QStringLiteral("Error binding parameter %1").arg(idx), QString());
     }
 }
 
@@ -260,6 +287,66 @@ double TSQLiteDatabase::QueryDoubleFmt(const QString &SQL, std::initializer_list
 QString TSQLiteDatabase::QueryStringFmt(const QString &SQL, std::initializer_list<TFmtArg> args)
 {
     return GetTableString(SQLFormat(SQL, args));
+}
+
+void TSQLiteDatabase::QueueValues(std::initializer_list<TFmtArg> values)
+{
+    fParams.clear();
+    int position = 0;
+    for (const TFmtArg &value : values) {
+        TSQliteParam p;
+        p.position = ++position;
+        switch (value.kind()) {
+        case TFmtArg::Kind::Integer:
+            p.valuetype = dtInt;
+            p.valueinteger = value.asInteger();
+            break;
+        case TFmtArg::Kind::Float:
+            p.valuetype = dtNumeric;
+            p.valuefloat = value.asFloat();
+            break;
+        case TFmtArg::Kind::Text:
+            // Empty text stays text ('' as the spliced statements had it), never NULL.
+            p.valuetype = dtStr;
+            p.valuedata = value.asText().toUtf8();
+            break;
+        }
+        fParams.append(p);
+    }
+}
+
+void TSQLiteDatabase::Exec(const QString &SQL, std::initializer_list<TFmtArg> values)
+{
+    QueueValues(values);
+    ExecSQL(SQL);
+    fParams.clear(); // not bound while paused
+}
+
+std::unique_ptr<TSQLiteTable> TSQLiteDatabase::Query(const QString &SQL,
+                                                     std::initializer_list<TFmtArg> values)
+{
+    QueueValues(values);
+    auto table = GetTable(SQL);
+    fParams.clear();
+    return table;
+}
+
+qint64 TSQLiteDatabase::QueryInteger(const QString &SQL, std::initializer_list<TFmtArg> values)
+{
+    const auto table = Query(SQL, values);
+    return table && !table->Eof() ? table->FieldAsInteger(0) : 0;
+}
+
+double TSQLiteDatabase::QueryDouble(const QString &SQL, std::initializer_list<TFmtArg> values)
+{
+    const auto table = Query(SQL, values);
+    return table && !table->Eof() ? table->FieldAsDouble(0) : 0.0;
+}
+
+QString TSQLiteDatabase::QueryString(const QString &SQL, std::initializer_list<TFmtArg> values)
+{
+    const auto table = Query(SQL, values);
+    return table && !table->Eof() ? table->FieldAsString(0) : QString();
 }
 
 qint64 TSQLiteDatabase::GetTableValue(const QString &SQL)

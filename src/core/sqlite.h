@@ -33,6 +33,7 @@ enum : int {
 struct TSQliteParam
 {
     QByteArray name; // UTF-8, with its prefix (":id", "@id", "$id", "?1")
+    int position = 0; // above 0: bound at this index instead of by name
     int valuetype = dtNull;
     qint64 valueinteger = 0;
     double valuefloat = 0.0;
@@ -49,6 +50,9 @@ using TCollateXCompare
 
 // Text of an engine result code, for error messages.
 QString SQLiteErrorStr(int SQLiteErrorCode);
+// What a statement does, for error texts: its verb and first table, such as
+// "INSERT INTO retention" or "SELECT FROM send"; never a value it carries.
+QString StatementSummary(const QString &SQL);
 // Column type code (dtInt, dtNumeric, dtStr, dtBlob, dtNull) of a declared
 // column type; see the implementation for the (substring) rule.
 int DeclTypeToColType(const QString &declType);
@@ -71,6 +75,18 @@ public:
     std::unique_ptr<TSQLiteTable> GetTable(const QString &SQL, bool bPrepareOnly = false);
     std::unique_ptr<TSQLiteTable> GetTableFmt(const QString &SQL, std::initializer_list<TFmtArg> args,
                                               bool bPrepareOnly = false);
+
+    // The same for statements with "?" placeholders, bound in order to the
+    // values: a value never becomes SQL text, so quotes need no escaping
+    // and no value can reach an error text. Preferred for every statement
+    // that carries a value.
+    //
+    //   DB->Exec(u"UPDATE send SET zippassword = ? WHERE id = ?"_s, { sPassword, iID });
+    void Exec(const QString &SQL, std::initializer_list<TFmtArg> values);
+    std::unique_ptr<TSQLiteTable> Query(const QString &SQL, std::initializer_list<TFmtArg> values);
+    qint64 QueryInteger(const QString &SQL, std::initializer_list<TFmtArg> values);
+    double QueryDouble(const QString &SQL, std::initializer_list<TFmtArg> values);
+    QString QueryString(const QString &SQL, std::initializer_list<TFmtArg> values);
 
     // First column of the first row; 0, 0.0 or "" without a row or while paused.
     int QueryIntegerFmt(const QString &SQL, std::initializer_list<TFmtArg> args); // low 32 bits
@@ -117,7 +133,10 @@ public:
 private:
     friend class TSQLiteTable;
 
+    // Throws sMessage with the engine's error and what the statement does
+    // (its verb and table, from StatementSummary), never the statement.
     [[noreturn]] void RaiseError(const QString &sMessage, const QString &sSQL) const;
+    void QueueValues(std::initializer_list<TFmtArg> values);
     void DoQuery(const QString &SQL);
     void BindParams(sqlite3_stmt *Stmt);
 

@@ -50,7 +50,7 @@ TEST(SQLite, ExecSQLFailures)
               QStringLiteral("Could not prepare SQL statement"));
     EXPECT_EQ(message([&] { t.db.ExecSQL(QStringLiteral("SELEC 1")); }),
               QStringLiteral("Error executing SQL.\r\nError [1]: SQL error or missing database.\r\n"
-                             "\"SELEC 1\": near \"SELEC\": syntax error"));
+                             "SELEC: near \"SELEC\": syntax error"));
     // A row is no failure of the engine: no detail to append.
     EXPECT_EQ(message([&] { t.db.ExecSQL(QStringLiteral("SELECT 1")); }),
               QStringLiteral("Error executing SQL statement"));
@@ -59,8 +59,7 @@ TEST(SQLite, ExecSQLFailures)
     EXPECT_EQ(
         message([&] { t.db.ExecSQL(dup); }),
         QStringLiteral("Error executing SQL statement.\r\nError [19]: Abort due to contraint violation.\r\n"
-                       "\"%1\": UNIQUE constraint failed: t.a")
-            .arg(dup));
+                       "INSERT INTO t: UNIQUE constraint failed: t.a"));
     // The connection stays usable, and only the first statement of a text runs.
     t.db.ExecSQL(QStringLiteral("INSERT INTO t (a) VALUES ('y'); INSERT INTO t (a) VALUES ('z')"));
     EXPECT_EQ(t.db.GetTableValue(QStringLiteral("SELECT COUNT(*) FROM t")), 2);
@@ -249,4 +248,64 @@ TEST(SQLite, LockedDatabaseFailsAtOnce)
     const QString msg = message([&] { t.db.ExecSQL(QStringLiteral("INSERT INTO t (a) VALUES ('x')")); });
     EXPECT_TRUE(msg.contains(QStringLiteral("Error [5]: The database file is locked.")));
     other.Rollback();
+}
+
+TEST(SQLite, BoundValuesTravelOutsideTheStatement)
+{
+    Db t;
+    const QString tricky = QStringLiteral("it's; DROP TABLE t; --\r\n\"ä\"");
+    t.db.Exec(QStringLiteral("INSERT INTO t (a, n, d) VALUES (?, ?, ?)"), { tricky, 7, 2.5 });
+    t.db.Exec(QStringLiteral("INSERT INTO t (a, n) VALUES (?, ?)"), { QString(), 8 });
+    EXPECT_EQ(t.db.QueryString(QStringLiteral("SELECT a FROM t WHERE n = ?"), { 7 }), tricky);
+    EXPECT_EQ(t.db.QueryInteger(QStringLiteral("SELECT n FROM t WHERE a = ?"), { tricky }), 7);
+    EXPECT_DOUBLE_EQ(t.db.QueryDouble(QStringLiteral("SELECT d FROM t WHERE a = ?"), { tricky }), 2.5);
+    // An empty text is stored as '', never as NULL.
+    EXPECT_EQ(t.db.GetTableValue(QStringLiteral("SELECT COUNT(*) FROM t WHERE a = ''")), 1);
+    auto table = t.db.Query(QStringLiteral("SELECT a, n FROM t WHERE n >= ? ORDER BY n"), { 7 });
+    ASSERT_TRUE(table);
+    ASSERT_FALSE(table->Eof());
+    EXPECT_EQ(table->FieldAsString(0), tricky);
+    table->Next();
+    EXPECT_EQ(table->FieldAsInteger(1), 8);
+    table.reset();
+    // The statements seen hold placeholders only.
+    for (const QString &sql : t.seen)
+        EXPECT_FALSE(sql.contains(QStringLiteral("it's"))) << sql.toStdString();
+    // Values left over from a statement never reach the next one.
+    EXPECT_EQ(t.db.QueryInteger(QStringLiteral("SELECT COUNT(*) FROM t"), {}), 2);
+}
+
+// An error text names what failed and why, never a value the statement
+// carried: a password must not reach a message or the diagnostics.
+TEST(SQLite, ErrorTextsCarryNoValues)
+{
+    Db t;
+    t.db.ExecSQL(QStringLiteral("CREATE TABLE retention (id INTEGER PRIMARY KEY, password TEXT)"));
+    TSQLiteDatabase other(t.sandbox.path(QStringLiteral("test.sqlite")));
+    other.Start(QString(), QStringLiteral("EXCLUSIVE"));
+    const QString bound = message([&] {
+        t.db.Exec(QStringLiteral("INSERT INTO retention (password) VALUES (?)"),
+                  { QStringLiteral("s3cret") });
+    });
+    EXPECT_EQ(bound,
+              QStringLiteral("Error executing SQL statement.\r\nError [5]: The database file is locked.\r\n"
+                             "INSERT INTO retention: database is locked"));
+    // Even an older spliced statement shows only its verb and table.
+    const QString spliced = message(
+        [&] { t.db.ExecSQL(QStringLiteral("UPDATE retention SET password = 'pa''ss' WHERE id = 1")); });
+    EXPECT_FALSE(spliced.contains(QStringLiteral("pa'"))) << spliced.toStdString();
+    EXPECT_TRUE(spliced.endsWith(QStringLiteral("UPDATE retention: database is locked")))
+        << spliced.toStdString();
+    other.Rollback();
+
+    EXPECT_EQ(StatementSummary(QStringLiteral("  select a, 'from x' from send s where id = 1")),
+              QStringLiteral("SELECT FROM send"));
+    EXPECT_EQ(StatementSummary(QStringLiteral("DELETE FROM files WHERE path = 'x'")),
+              QStringLiteral("DELETE FROM files"));
+    EXPECT_EQ(StatementSummary(QStringLiteral("insert or replace into settings (name) values ('pw')")),
+              QStringLiteral("INSERT OR REPLACE INTO settings"));
+    EXPECT_EQ(StatementSummary(QStringLiteral("CREATE TABLE IF NOT EXISTS log (id)")),
+              QStringLiteral("CREATE TABLE IF NOT EXISTS log"));
+    EXPECT_EQ(StatementSummary(QStringLiteral("'secret")), QStringLiteral("SQL"));
+    EXPECT_EQ(StatementSummary(QStringLiteral("PRAGMA user_version")), QStringLiteral("PRAGMA"));
 }
