@@ -44,9 +44,8 @@ void TUpdateCheck::SetVersion(int n)
 {
     FDB.ExecSQL(QStringLiteral(
         "CREATE TABLE IF NOT EXISTS version (id INTEGER PRIMARY KEY, version INTEGER, modified DATE)"));
-    FDB.ExecSQLFmt(
-        QStringLiteral("INSERT INTO version (id, version, modified) VALUES (NULL, %d, DATETIME('NOW'))"),
-        { n });
+    FDB.Exec(QStringLiteral("INSERT INTO version (id, version, modified) VALUES (NULL, ?, DATETIME('NOW'))"),
+             { n });
 }
 
 void TUpdateCheck::CreateVersion1()

@@ -7,25 +7,19 @@
 
 QString GetSetting(const QString &sName)
 {
-    return DB->QueryStringFmt(QStringLiteral("SELECT value FROM settings WHERE name = '%s'"),
-                              { SQLEscape(sName) });
+    return DB->QueryString(QStringLiteral("SELECT value FROM settings WHERE name = ?"), { sName });
 }
 
 void SetSetting(const QString &sName, const QString &sValue)
 {
-    // The name is escaped in the lookup too: a quote in it must not break
-    // the statement (or insert a second row for the same name).
-    const int id = DB->QueryIntegerFmt(QStringLiteral("SELECT id FROM settings WHERE name = '%s'"),
-                                       { SQLEscape(sName) });
+    const qint64 id = DB->QueryInteger(QStringLiteral("SELECT id FROM settings WHERE name = ?"), { sName });
     if (id > 0)
-        DB->ExecSQLFmt(
-            QStringLiteral("UPDATE settings SET value = '%s', modified = DATETIME('NOW') WHERE id = %d"),
-            { SQLEscape(sValue), id });
+        DB->Exec(QStringLiteral("UPDATE settings SET value = ?, modified = DATETIME('NOW') WHERE id = ?"),
+                 { sValue, id });
     else
-        DB->ExecSQLFmt(
-            QStringLiteral("INSERT INTO settings (id, name, value, modified) VALUES (NULL, '%s', '%s', "
-                           "DATETIME('NOW'))"),
-            { SQLEscape(sName), SQLEscape(sValue) });
+        DB->Exec(QStringLiteral("INSERT INTO settings (id, name, value, modified) VALUES (NULL, ?, ?, "
+                                "DATETIME('NOW'))"),
+                 { sName, sValue });
 }
 
 bool EmailAvailable()
@@ -39,7 +33,8 @@ bool EmailAvailable()
 
 bool FTPAvailable()
 {
-    return !DB->QueryStringFmt(QStringLiteral("SELECT value FROM settings WHERE name = 'FTP host'"), {})
+    return !DB->QueryString(QStringLiteral("SELECT value FROM settings WHERE name = ?"),
+                            { Setting::FTPHost.Name() })
                 .isEmpty();
 }
 

@@ -402,6 +402,30 @@ void TSQLiteDatabase::Rollback(const QString &name)
     ExecSQL(name.isEmpty() ? QStringLiteral("ROLLBACK") : QStringLiteral("ROLLBACK TO ") + name);
 }
 
+TTransaction::TTransaction(TSQLiteDatabase &db)
+    : FDB(db)
+{
+    FDB.Start(QStringLiteral("bw_transaction"));
+}
+
+TTransaction::~TTransaction()
+{
+    if (FDone)
+        return;
+    try {
+        FDB.Rollback(QStringLiteral("bw_transaction"));
+        FDB.Commit(QStringLiteral("bw_transaction"));
+    } catch (...) {
+        // Already unwinding from the failure that matters.
+    }
+}
+
+void TTransaction::Commit()
+{
+    FDB.Commit(QStringLiteral("bw_transaction"));
+    FDone = true;
+}
+
 qint64 TSQLiteDatabase::LastInsertRowID() const
 {
     return sqlite3_last_insert_rowid(FSQLiteDB);

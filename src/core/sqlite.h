@@ -145,6 +145,24 @@ private:
     bool FPause = false;
 };
 
+// A transaction for the life of the object (a savepoint, so it nests):
+// undone unless Commit() was called, so that an exception leaves no
+// half-written change behind.
+class TTransaction
+{
+public:
+    explicit TTransaction(TSQLiteDatabase &db);
+    ~TTransaction();
+    TTransaction(const TTransaction &) = delete;
+    TTransaction &operator=(const TTransaction &) = delete;
+
+    void Commit();
+
+private:
+    TSQLiteDatabase &FDB;
+    bool FDone = false;
+};
+
 // One prepared statement and its current row. Must be destroyed before its
 // database.
 class TSQLiteTable

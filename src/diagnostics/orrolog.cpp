@@ -169,7 +169,7 @@ void TorroLog::Log(const QString &sWhere, const QString &sWhat, int iWhy)
         return;
     PLogRec p = nullptr;
     try {
-        p = new TLogRec { LocalNowDays(), iWhy, SQLEscape(sWhere), SQLEscape(sWhat) };
+        p = new TLogRec { LocalNowDays(), iWhy, sWhere, sWhat };
     } catch (...) {
         FDropped.fetch_add(1, std::memory_order_relaxed);
         FDroppedTotal.fetch_add(1, std::memory_order_relaxed);
@@ -347,12 +347,10 @@ void TorroLog::OpenDayFile(bool bStartSession)
         FLogDB->SetTimeout(5000);
         EnsureTables(*FLogDB);
         if (bStartSession) {
-            FLogDB->ExecSQLFmt(
-                QStringLiteral("INSERT INTO sessions (id, open, user, app, path, version, notes) "
-                               "VALUES (null, %g, '%s', '%s', '%s', '%s', '%s')"),
-                { LocalNowDays(), SQLEscape(CurrentUserName() + QStringLiteral(": ") + CurrentComputerName()),
-                  SQLEscape(ProgramName()), SQLEscape(AppDir()), SQLEscape(AppVersion()),
-                  SQLEscape(FSessionNotes) });
+            FLogDB->Exec(QStringLiteral("INSERT INTO sessions (id, open, user, app, path, version, notes) "
+                                        "VALUES (null, ?, ?, ?, ?, ?, ?)"),
+                         { LocalNowDays(), CurrentUserName() + QStringLiteral(": ") + CurrentComputerName(),
+                           ProgramName(), AppDir(), AppVersion(), FSessionNotes });
             FSessionID = int(FLogDB->LastInsertRowID());
         }
     } catch (const Exception &) {
@@ -377,10 +375,9 @@ bool TorroLog::Drain()
             while (n++ < FDataList.Size() && FDataList.Pop(p)) {
                 const std::unique_ptr<TLogRec> rec(p);
                 try {
-                    FLogDB->ExecSQLFmt(
-                        QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
-                                       "VALUES (null, %g, %d, %d, '%s', '%s')"),
-                        { rec->When, FSessionID, rec->Why, rec->Where, rec->What });
+                    FLogDB->Exec(QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
+                                                "VALUES (null, ?, ?, ?, ?, ?)"),
+                                 { rec->When, FSessionID, rec->Why, rec->Where, rec->What });
                 } catch (...) {
                     // A failure to write our own failure report is not reported
                     // again: on a broken file that would loop forever.
@@ -392,11 +389,10 @@ bool TorroLog::Drain()
             // Room is back: say how many records the full queue cost.
             const std::uint64_t dropped = FDropped.exchange(0, std::memory_order_relaxed);
             if (dropped > 0)
-                FLogDB->ExecSQLFmt(
-                    QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
-                                   "VALUES (null, %g, %d, %d, '%s', '%s')"),
-                    { LocalNowDays(), FSessionID, lwError, kSelf,
-                      SQLFormat(QStringLiteral("Queue full: %d records dropped"), { dropped }) });
+                FLogDB->Exec(QStringLiteral("INSERT INTO events (id, `when`, who, why, `where`, what) "
+                                            "VALUES (null, ?, ?, ?, ?, ?)"),
+                             { LocalNowDays(), FSessionID, lwError, kSelf,
+                               SQLFormat(QStringLiteral("Queue full: %d records dropped"), { dropped }) });
         } catch (const Exception &e) {
             sError = e.Message();
         } catch (const std::exception &e) {
@@ -423,8 +419,8 @@ void TorroLog::DBLogClose()
     if (!FLogDB)
         return;
     try {
-        FLogDB->ExecSQLFmt(QStringLiteral("UPDATE sessions SET close = %g WHERE id = %d"),
-                           { LocalNowDays(), FSessionID });
+        FLogDB->Exec(QStringLiteral("UPDATE sessions SET close = ? WHERE id = ?"),
+                     { LocalNowDays(), FSessionID });
     } catch (const Exception &e) {
         try {
             const QString sDir = SpecialFolder(CSIDL_APPDATA) + QStringLiteral("/orro");
@@ -467,8 +463,7 @@ void TorroLog::TrimCurrent(const QString &sFile)
     try {
         TSQLiteDatabase db(sFile);
         const int iLast = int(db.GetTableValue(QStringLiteral("SELECT MAX(id) FROM sessions")));
-        db.ExecSQLFmt(QStringLiteral("DELETE FROM events WHERE NOT who = %d AND NOT why = %d"),
-                      { iLast, lwError });
+        db.Exec(QStringLiteral("DELETE FROM events WHERE NOT who = ? AND NOT why = ?"), { iLast, lwError });
         db.ExecSQL(QStringLiteral("VACUUM"));
     } catch (const Exception &e) {
         LogFmt(kSelf, QStringLiteral("Process Exception: %s"), { e.Message() }, lwError);

@@ -23,7 +23,7 @@ enum : int {
     lwVerbose = 8,
 };
 
-// One queued event; Where and What are already escaped for SQL.
+// One queued event, as logged (bound as values when written).
 struct TLogRec
 {
     double When = 0.0; // local day count of the Log call

@@ -34,8 +34,8 @@ void TProject::Parse()
 {
     // LoadEntries
     {
-        const auto table = DB->GetTableFmt(
-            QStringLiteral("SELECT id, filename FROM files WHERE id_projects = %d"), { FID });
+        const auto table
+            = DB->Query(QStringLiteral("SELECT id, filename FROM files WHERE id_projects = ?"), { FID });
         while (table && !table->Eof()) {
             AddEntry(table->FieldAsString(1), int(table->FieldAsInteger(0)));
             table->Next();
@@ -50,9 +50,8 @@ void TProject::FileAdd(int iFileID)
 {
     // Only this project's rows: a newer entry of another project must not
     // slip into this list.
-    const auto table = DB->GetTableFmt(
-        QStringLiteral("SELECT id, filename FROM files WHERE id >= %d AND id_projects = %d"),
-        { iFileID, FID });
+    const auto table = DB->Query(
+        QStringLiteral("SELECT id, filename FROM files WHERE id >= ? AND id_projects = ?"), { iFileID, FID });
     while (table && !table->Eof()) {
         AddEntry(table->FieldAsString(1), int(table->FieldAsInteger(0)));
         table->Next();
@@ -61,7 +60,7 @@ void TProject::FileAdd(int iFileID)
 
 void TProject::FileDelete(int iFileID)
 {
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM files WHERE id = %d"), { iFileID });
+    DB->Exec(QStringLiteral("DELETE FROM files WHERE id = ?"), { iFileID });
     for (qsizetype i = FFileList.size() - 1; i >= 0; --i) {
         if (FFileList.at(i).iFileID == iFileID)
             RemoveAt(i);
@@ -254,7 +253,7 @@ QString JoinCommaText(const QStringList &oItems)
 
 double ProjectSendDate(int iProjectID)
 {
-    return DB->QueryDoubleFmt(QStringLiteral("SELECT senddate FROM projects WHERE id = %d"), { iProjectID });
+    return DB->QueryDouble(QStringLiteral("SELECT senddate FROM projects WHERE id = ?"), { iProjectID });
 }
 
 qint64 SendDateMSecs(double dSendDate)

@@ -22,17 +22,20 @@ std::vector<TProjectRow> TProjectList::ReadRows()
 
 int TProjectList::ProjectCount()
 {
-    return DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects"), {});
+    return int(DB->QueryInteger(QStringLiteral("SELECT COUNT(id) FROM projects"), {}));
 }
 
 void TProjectList::DeleteProject(int iProjectID)
 {
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM sendparams WHERE id_send IN "
-                                  "(SELECT id FROM send WHERE id_projects = %d)"),
-                   { iProjectID });
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id_projects = %d"), { iProjectID });
-    DB->ExecSQLFmt(QStringLiteral("DELETE from files WHERE id_projects = %d"), { iProjectID });
-    DB->ExecSQLFmt(QStringLiteral("DELETE from projects WHERE id = %d"), { iProjectID });
+    // All or nothing: a failure half-way must not leave orphaned rows.
+    TTransaction transaction(*DB);
+    DB->Exec(
+        QStringLiteral("DELETE FROM sendparams WHERE id_send IN (SELECT id FROM send WHERE id_projects = ?)"),
+        { iProjectID });
+    DB->Exec(QStringLiteral("DELETE FROM send WHERE id_projects = ?"), { iProjectID });
+    DB->Exec(QStringLiteral("DELETE from files WHERE id_projects = ?"), { iProjectID });
+    DB->Exec(QStringLiteral("DELETE from projects WHERE id = ?"), { iProjectID });
+    transaction.Commit();
 }
 
 QList<int> TProjectList::MatchTitle(const std::vector<TProjectRow> &rows, const QString &sTitle)
@@ -56,8 +59,8 @@ std::unique_ptr<TProject> TProjectList::Create(const TProjectRow &row)
 
 int TProjectList::CountSendTasks(int iProjectID)
 {
-    return DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = %d"),
-                               { iProjectID });
+    return int(
+        DB->QueryInteger(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = ?"), { iProjectID }));
 }
 
 void TProjectList::Clear()

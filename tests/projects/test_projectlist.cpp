@@ -214,6 +214,16 @@ TEST_F(ProjectList, DeleteProjectRemovesWhatBelongsToIt)
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM files")), 3);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM sendparams")), 1);
     EXPECT_EQ(db->QueryStringFmt(QStringLiteral("SELECT value FROM sendparams"), {}), QStringLiteral("/b"));
+
+    // A failure on the last step leaves the project whole, tasks and files included.
+    db->ExecSQL(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON projects BEGIN "
+                               "SELECT RAISE(ABORT, 'kept'); END"));
+    EXPECT_THROW(TProjectList::DeleteProject(iBeta), ESQLiteException);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM projects")), 3);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM send")), 2);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM files")), 3);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM sendparams")), 1);
+    EXPECT_FALSE(db->InTransaction());
 }
 
 } // namespace

@@ -100,7 +100,8 @@ void TFData::UpdateSchema()
 void TFData::PruneLog()
 {
     const int iDays = Setting::LogDays.Get();
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM log WHERE modified < DATETIME('NOW', '-%d DAYS')"), { iDays });
+    DB->Exec(QStringLiteral("DELETE FROM log WHERE modified < DATETIME('NOW', ?)"),
+             { QStringLiteral("-%1 DAYS").arg(iDays) });
 }
 
 QString TFData::DownloadDir()
