@@ -22,6 +22,13 @@ struct StmtDeleter
 };
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
+// Values queued for one statement never outlive it, whatever happens.
+struct TClearParams
+{
+    QList<TSQliteParam> &params;
+    ~TClearParams() { params.clear(); }
+};
+
 int systemCollate(void *, int len1, const void *buf1, int len2, const void *buf2)
 {
     // The engine hands over byte counts of UTF-16 text.
@@ -318,17 +325,16 @@ void TSQLiteDatabase::QueueValues(std::initializer_list<TFmtArg> values)
 void TSQLiteDatabase::Exec(const QString &SQL, std::initializer_list<TFmtArg> values)
 {
     QueueValues(values);
+    const TClearParams clear { fParams }; // also when paused or when preparing fails
     ExecSQL(SQL);
-    fParams.clear(); // not bound while paused
 }
 
 std::unique_ptr<TSQLiteTable> TSQLiteDatabase::Query(const QString &SQL,
                                                      std::initializer_list<TFmtArg> values)
 {
     QueueValues(values);
-    auto table = GetTable(SQL);
-    fParams.clear();
-    return table;
+    const TClearParams clear { fParams };
+    return GetTable(SQL);
 }
 
 qint64 TSQLiteDatabase::QueryInteger(const QString &SQL, std::initializer_list<TFmtArg> values)

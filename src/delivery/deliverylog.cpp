@@ -8,10 +8,9 @@
 void SaveLog(bool bSuccess, int iSource, int iFileCount, int iMethod, const QString &sFileName,
              const QString &sDestination)
 {
-    DB->ExecSQLFmt(
-        QStringLiteral("INSERT INTO log (id, success, source, filename, files, method, destination, "
-                       "modified) VALUES (NULL, %d, %d, '%s', %d, %d, '%s', DATETIME('NOW'))"),
-        { bSuccess ? 1 : 0, iSource, SQLEscape(sFileName), iFileCount, iMethod, SQLEscape(sDestination) });
+    DB->Exec(QStringLiteral("INSERT INTO log (id, success, source, filename, files, method, destination, "
+                            "modified) VALUES (NULL, ?, ?, ?, ?, ?, ?, DATETIME('NOW'))"),
+             { bSuccess ? 1 : 0, iSource, sFileName, iFileCount, iMethod, sDestination });
 }
 
 QString SuccessText(int iSuccess)

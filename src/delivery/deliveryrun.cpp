@@ -79,8 +79,8 @@ QString DestinationKey(int iSendID, int iKind, const QString &sDestination)
 
 int SendTaskCount(int iProjectID)
 {
-    return DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = %d"),
-                               { iProjectID });
+    return int(
+        DB->QueryInteger(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = ?"), { iProjectID }));
 }
 
 TDeliveryRun::TDeliveryRun(TProgressList &oProgress)
@@ -195,9 +195,9 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
         // Read the tasks first: the channels run other statements while they wait.
         std::vector<TSendRow> tasks;
         {
-            auto table = DB->GetTableFmt(
-                QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = %d"),
-                { oProject.ProjectID() });
+            auto table
+                = DB->Query(QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = ?"),
+                            { oProject.ProjectID() });
             for (; table && !table->Eof(); table->Next())
                 tasks.push_back({ int(table->FieldAsInteger(0)), int(table->FieldAsInteger(1)),
                                   table->FieldAsString(2) });
@@ -237,8 +237,8 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
     } // the code archive and the manifest go here
 
     if (bAllSucceeded)
-        DB->ExecSQLFmt(QStringLiteral("UPDATE projects SET senddate = %g WHERE id = %d"),
-                       { NowDays(), oProject.ProjectID() });
+        DB->Exec(QStringLiteral("UPDATE projects SET senddate = ? WHERE id = ?"),
+                 { NowDays(), oProject.ProjectID() });
     FProgress.AddProgress(bAllSucceeded ? QStringLiteral("  Success") : QStringLiteral("!  Fail"));
     return bAllSucceeded;
 }

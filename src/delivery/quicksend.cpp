@@ -123,9 +123,8 @@ QList<TQuickSuggestion> QuickSend::Suggestions(const QString &sParam, const QStr
     QList<TQuickSuggestion> list;
     QSet<QString> seen;
     const auto table
-        = DB->GetTableFmt(QStringLiteral("SELECT value, id_send FROM sendparams WHERE name = '%s' AND value "
-                                         "LIKE '%%%s%%'"),
-                          { SQLEscape(sParam), SQLEscape(sText) });
+        = DB->Query(QStringLiteral("SELECT value, id_send FROM sendparams WHERE name = ? AND value LIKE ?"),
+                    { sParam, QLatin1Char('%') + sText + QLatin1Char('%') });
     for (; !table->Eof(); table->Next()) {
         const QString sValue = table->FieldAsString(0).trimmed();
         // LIKE takes "_" and "%" in the typed text as wildcards: keep only
@@ -144,14 +143,13 @@ namespace {
 
 QString SuggestionParam(int iSendID, const QString &sName)
 {
-    return DB->QueryStringFmt(
-        QStringLiteral("SELECT value FROM sendparams WHERE name = '%s' AND id_send = %d"),
-        { SQLEscape(sName), iSendID });
+    return DB->QueryString(QStringLiteral("SELECT value FROM sendparams WHERE name = ? AND id_send = ?"),
+                           { sName, iSendID });
 }
 
 QString SuggestionPassword(int iSendID)
 {
-    return DB->QueryStringFmt(QStringLiteral("SELECT zippassword FROM send WHERE id = %d"), { iSendID });
+    return DB->QueryString(QStringLiteral("SELECT zippassword FROM send WHERE id = ?"), { iSendID });
 }
 
 } // namespace
@@ -185,9 +183,8 @@ bool QuickSend::Remember(const TQuickSendOrder &oOrder)
         return false;
     const QString sName = bEmail ? SendParam::EmailRecipient : SendParam::FTPHost;
     const QString sValue = bEmail ? oOrder.Recipient : oOrder.FTPHost;
-    const int iKnown
-        = DB->QueryIntegerFmt(QStringLiteral("SELECT id FROM sendparams WHERE name = '%s' AND value = '%s'"),
-                              { SQLEscape(sName), SQLEscape(sValue) });
+    const int iKnown = DB->QueryInteger(
+        QStringLiteral("SELECT id FROM sendparams WHERE name = ? AND value = ?"), { sName, sValue });
     if (iKnown > 0)
         return false;
     TSendTask entry(0, bEmail ? skEmail : skFTP);

@@ -92,8 +92,8 @@ int TSendTask::RetentionIndex(int iInvalid) const
 void TSendTask::LoadParams()
 {
     FParams.clear();
-    auto table = DB->GetTableFmt(
-        QStringLiteral("SELECT name, value FROM sendparams WHERE id_send = %d ORDER BY id"), { ID });
+    auto table = DB->Query(QStringLiteral("SELECT name, value FROM sendparams WHERE id_send = ? ORDER BY id"),
+                           { ID });
     for (; table && !table->Eof(); table->Next()) {
         // A name stored twice reads as its first row, as a single read does.
         const QString sName = table->FieldAsString(0);
@@ -108,8 +108,8 @@ std::optional<TSendTask> TSendTask::Load(int iSendID)
         return std::nullopt;
     TSendTask task;
     {
-        auto table = DB->GetTableFmt(
-            QStringLiteral("SELECT type, zippassword, id_projects FROM send WHERE id = %d"), { iSendID });
+        auto table = DB->Query(QStringLiteral("SELECT type, zippassword, id_projects FROM send WHERE id = ?"),
+                               { iSendID });
         if (!table || table->Eof())
             return std::nullopt;
         task.ID = iSendID;
@@ -125,8 +125,8 @@ std::vector<TSendTask> TSendTask::LoadProject(int iProjectID)
 {
     std::vector<TSendTask> tasks;
     {
-        auto table = DB->GetTableFmt(
-            QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = %d"), { iProjectID });
+        auto table = DB->Query(QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = ?"),
+                               { iProjectID });
         for (; table && !table->Eof(); table->Next()) {
             TSendTask task(iProjectID, int(table->FieldAsInteger(1)));
             task.ID = int(table->FieldAsInteger(0));
@@ -143,18 +143,17 @@ void TSendTask::Save()
 {
     if (ID <= 0) {
         if (ProjectID == 0)
-            DB->ExecSQLFmt(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) "
-                                          "VALUES (NULL, 0, %d, '%s', DATETIME('NOW'))"),
-                           { Kind, SQLEscape(ZipPassword) });
+            DB->Exec(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) "
+                                    "VALUES (NULL, 0, ?, ?, DATETIME('NOW'))"),
+                     { Kind, ZipPassword });
         else
-            DB->ExecSQLFmt(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) "
-                                          "VALUES (NULL, %d, %d, '%s', DATETIME('NOW'))"),
-                           { ProjectID, Kind, SQLEscape(ZipPassword) });
+            DB->Exec(QStringLiteral("INSERT INTO send (id, id_projects, type, zippassword, modified) "
+                                    "VALUES (NULL, ?, ?, ?, DATETIME('NOW'))"),
+                     { ProjectID, Kind, ZipPassword });
         ID = int(DB->LastInsertRowID());
     } else {
-        DB->ExecSQLFmt(
-            QStringLiteral("UPDATE send SET zippassword = '%s', modified = DATETIME('NOW') WHERE id = %d"),
-            { SQLEscape(ZipPassword), ID });
+        DB->Exec(QStringLiteral("UPDATE send SET zippassword = ?, modified = DATETIME('NOW') WHERE id = ?"),
+                 { ZipPassword, ID });
     }
     for (const auto &[sName, sValue] : FParams)
         SetSendParam(ID, sName, sValue);
@@ -162,6 +161,8 @@ void TSendTask::Save()
 
 void TSendTask::Delete(int iSendID)
 {
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id = %d"), { iSendID });
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM sendparams WHERE id_send = %d"), { iSendID });
+    TTransaction transaction(*DB);
+    DB->Exec(QStringLiteral("DELETE FROM send WHERE id = ?"), { iSendID });
+    DB->Exec(QStringLiteral("DELETE FROM sendparams WHERE id_send = ?"), { iSendID });
+    transaction.Commit();
 }

@@ -10,24 +10,22 @@
 
 QString GetSendParam(int iSendID, const QString &sName)
 {
-    return DB->QueryStringFmt(
-        QStringLiteral("SELECT value FROM sendparams WHERE id_send = %d AND name = '%s'"),
-        { iSendID, SQLEscape(sName) });
+    return DB->QueryString(QStringLiteral("SELECT value FROM sendparams WHERE id_send = ? AND name = ?"),
+                           { iSendID, sName });
 }
 
 void SetSendParam(int iSendID, const QString &sName, const QString &sValue)
 {
-    const int id
-        = DB->QueryIntegerFmt(QStringLiteral("SELECT id FROM sendparams WHERE id_send = %d AND name = '%s'"),
-                              { iSendID, SQLEscape(sName) });
+    const int id = DB->QueryInteger(
+        QStringLiteral("SELECT id FROM sendparams WHERE id_send = ? AND name = ?"), { iSendID, sName });
     if (id > 0) {
-        DB->ExecSQLFmt(QStringLiteral("UPDATE sendparams SET value = '%s', modified = DATETIME('NOW') "
-                                      "WHERE id = %d AND name = '%s'"),
-                       { SQLEscape(sValue), id, SQLEscape(sName) });
+        DB->Exec(QStringLiteral(
+                     "UPDATE sendparams SET value = ?, modified = DATETIME('NOW') WHERE id = ? AND name = ?"),
+                 { sValue, id, sName });
     } else {
-        DB->ExecSQLFmt(QStringLiteral("INSERT INTO sendparams (id, id_send, name, value, modified) "
-                                      "VALUES (NULL, %d, '%s', '%s', DATETIME('NOW'))"),
-                       { iSendID, SQLEscape(sName), SQLEscape(sValue) });
+        DB->Exec(QStringLiteral("INSERT INTO sendparams (id, id_send, name, value, modified) "
+                                "VALUES (NULL, ?, ?, ?, DATETIME('NOW'))"),
+                 { iSendID, sName, sValue });
     }
 }
 

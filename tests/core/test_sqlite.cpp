@@ -309,3 +309,12 @@ TEST(SQLite, ErrorTextsCarryNoValues)
     EXPECT_EQ(StatementSummary(QStringLiteral("'secret")), QStringLiteral("SQL"));
     EXPECT_EQ(StatementSummary(QStringLiteral("PRAGMA user_version")), QStringLiteral("PRAGMA"));
 }
+
+TEST(SQLite, ValuesOfAFailedStatementDoNotReachTheNext)
+{
+    Db t;
+    EXPECT_THROW(t.db.Exec(QStringLiteral("INSERT INTO missing (a) VALUES (?)"), { 1 }), ESQLiteException);
+    EXPECT_THROW(t.db.Query(QStringLiteral("SELECT a FROM missing WHERE a = ?"), { 1 }), ESQLiteException);
+    t.db.ExecSQL(QStringLiteral("INSERT INTO t (a) VALUES ('x')"));
+    EXPECT_EQ(t.db.GetTableValue(QStringLiteral("SELECT COUNT(*) FROM t")), 1);
+}
