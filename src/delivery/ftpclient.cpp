@@ -1,6 +1,8 @@
 #include "delivery/ftpclient.h"
 
+#include "core/exceptions.h"
 #include "delivery/curlsession.h"
+#include "delivery/knownhosts.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +29,9 @@ struct TFtpJob
     // SFTP: the user's key and known_hosts, looked up on the caller's thread.
     QString KeyFile;
     QString KnownHosts;
+    // known_hosts as read before the exchange (RunJob): the host key check
+    // in the middle of the handshake reads no file.
+    std::shared_ptr<const TKnownHosts> Known;
     std::shared_ptr<TSshHostKey> HostKey; // filled when the host key is refused
     // FTP: straight to the final name, for servers without RNFR and RNTO.
     bool Direct = false;
@@ -130,29 +135,44 @@ QByteArray LocalUserName()
     return qgetenv("USER");
 }
 
-// Accepts only a host key that known_hosts lists for the host; any other is
-// recorded for the error text and for the user to trust.
-int CheckHostKey(CURL *, const curl_khkey *, const curl_khkey *found, curl_khmatch match, void *jobPtr)
+// Accepts only a host key that known_hosts lists for the host and port; any
+// other is recorded for the error text and for the user to trust. libssh2
+// is never given the file: it would pick the server's key type by the
+// entries it finds and then fail without showing the key when the server
+// has no key of that type.
+int CheckHostKey(void *jobPtr, int, const char *blob, size_t length)
 {
-    if (match == CURLKHMATCH_OK)
-        return CURLKHSTAT_FINE;
     const auto *job = static_cast<const TFtpJob *>(jobPtr);
-    if (job->HostKey && found && found->key) {
-        TSshHostKey &key = *job->HostKey;
-        // A length of 0 means base64 text, otherwise the raw key.
-        key.Blob = found->len ? QByteArray(found->key, qsizetype(found->len))
-                              : QByteArray::fromBase64(QByteArray(found->key));
-        QString name;
-        TFtpTransport transport;
-        TFTPClient::SplitHost(job->Host, transport, name, key.Port);
-        key.Host = name;
-        key.Changed = match == CURLKHMATCH_MISMATCH;
-    }
-    return CURLKHSTAT_REJECT;
+    TSshHostKey offered;
+    offered.Blob = QByteArray(blob, qsizetype(length));
+    TFtpTransport transport;
+    TFTPClient::SplitHost(job->Host, transport, offered.Host, offered.Port);
+    const TKnownHosts::TStatus status = job->Known
+        ? job->Known->Check(offered.Host, offered.Port, offered.Blob, &offered.KnownTypes)
+        : TKnownHosts::Unknown;
+    if (status == TKnownHosts::Known)
+        return CURLKHMATCH_OK;
+    offered.Changed = status == TKnownHosts::Changed;
+    offered.Revoked = status == TKnownHosts::Revoked;
+    if (job->HostKey)
+        *job->HostKey = offered;
+    return CURLKHMATCH_MISMATCH;
 }
 
-QString HostKeyError(const TSshHostKey &key)
+QString HostKeyError(const TSshHostKey &key, const QString &knownHosts)
 {
+    if (key.Revoked)
+        return QStringLiteral("The host key of %1 is revoked: the server shows %2 key %3, which %4 lists "
+                              "as @revoked. Someone may be intercepting the connection, or the server "
+                              "still uses a retired key; nothing was sent")
+            .arg(key.HostPattern(), key.Type(), key.Fingerprint(), knownHosts);
+    if (key.Changed && !key.KnownTypes.contains(key.Type()))
+        return QStringLiteral("The host key of %1 has changed: the server now shows %2 key %3, while %4 "
+                              "lists only %5 keys for it. Someone may be intercepting the connection, or "
+                              "the server has a new kind of key; check with the server's administrator "
+                              "before trusting it")
+            .arg(key.HostPattern(), key.Type(), key.Fingerprint(), knownHosts,
+                 key.KnownTypes.join(QStringLiteral(", ")));
     if (key.Changed)
         return QStringLiteral("The host key of %1 has changed: the server now shows %2 key %3. "
                               "Someone may be intercepting the connection; check with the server's "
@@ -160,7 +180,7 @@ QString HostKeyError(const TSshHostKey &key)
             .arg(key.HostPattern(), key.Type(), key.Fingerprint());
     return QStringLiteral("Unknown host key for %1: %2 key %3 is not in %4. "
                           "Compare the fingerprint with the server's before trusting it")
-        .arg(key.HostPattern(), key.Type(), key.Fingerprint(), KnownHostsFile());
+        .arg(key.HostPattern(), key.Type(), key.Fingerprint(), knownHosts);
 }
 
 // Connection and login shared by every exchange of a job.
@@ -183,9 +203,8 @@ void SetUpSession(TCurlSession &session, const TFtpJob &job, const TTarget &targ
             methods |= CURLSSH_AUTH_PUBLICKEY;
         }
         curl_easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES, methods);
-        curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(job.KnownHosts).constData());
-        curl_easy_setopt(curl, CURLOPT_SSH_KEYFUNCTION, &CheckHostKey);
-        curl_easy_setopt(curl, CURLOPT_SSH_KEYDATA, const_cast<TFtpJob *>(&job));
+        curl_easy_setopt(curl, CURLOPT_SSH_HOSTKEYFUNCTION, &CheckHostKey);
+        curl_easy_setopt(curl, CURLOPT_SSH_HOSTKEYDATA, const_cast<TFtpJob *>(&job));
     } else {
         if (!job.Username.isEmpty()) {
             curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
@@ -226,7 +245,7 @@ void SetUpSession(TCurlSession &session, const TFtpJob &job, const TTarget &targ
 TTransferResult SessionFailure(const TCurlSession &session, CURLcode code, const TFtpJob &job)
 {
     if (code == CURLE_PEER_FAILED_VERIFICATION && job.HostKey && job.HostKey->IsValid())
-        return Failure(HostKeyError(*job.HostKey));
+        return Failure(HostKeyError(*job.HostKey, job.KnownHosts));
     return Failure(session.ErrorText(code));
 }
 
@@ -455,6 +474,22 @@ TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
     return failure;
 }
 
+// SFTP reads known_hosts whole before it connects: a file that cannot be
+// read (a FIFO, a device, far too large) fails the job at once with its
+// reason, before any exchange starts.
+TTransferResult RunJob(const TFtpJob &job, const TTransferContext &context)
+{
+    if (job.KnownHosts.isEmpty())
+        return RunFtp(job, context);
+    TFtpJob loaded = job;
+    try {
+        loaded.Known = std::make_shared<const TKnownHosts>(TKnownHosts::Load(job.KnownHosts));
+    } catch (const Exception &e) {
+        return Failure(e.Message());
+    }
+    return RunFtp(loaded, context);
+}
+
 } // namespace
 
 TFTPClient::TFTPClient(QObject *parent)
@@ -526,7 +561,7 @@ bool TFTPClient::Put(const QString &localFile, const QString &remoteName)
     LocalFile = localFile;
     RemoteFile = remoteName;
     return Run([job = MakeJob(*this, TFtpAction::Put, localFile, remoteName, NewHostKeySlot())](
-                   const TTransferContext &context) { return RunFtp(job, context); });
+                   const TTransferContext &context) { return RunJob(job, context); });
 }
 
 bool TFTPClient::StartPut(const QString &localFile, const QString &remoteName)
@@ -534,19 +569,19 @@ bool TFTPClient::StartPut(const QString &localFile, const QString &remoteName)
     LocalFile = localFile;
     RemoteFile = remoteName;
     return Start([job = MakeJob(*this, TFtpAction::Put, localFile, remoteName, NewHostKeySlot())](
-                     const TTransferContext &context) { return RunFtp(job, context); });
+                     const TTransferContext &context) { return RunJob(job, context); });
 }
 
 bool TFTPClient::List(const QString &localFile)
 {
     LocalFile = localFile;
     return Run([job = MakeJob(*this, TFtpAction::List, localFile, {}, NewHostKeySlot())](
-                   const TTransferContext &context) { return RunFtp(job, context); });
+                   const TTransferContext &context) { return RunJob(job, context); });
 }
 
 bool TFTPClient::Delete(const QString &remoteName)
 {
     RemoteFile = remoteName;
     return Run([job = MakeJob(*this, TFtpAction::Delete, {}, remoteName, NewHostKeySlot())](
-                   const TTransferContext &context) { return RunFtp(job, context); });
+                   const TTransferContext &context) { return RunJob(job, context); });
 }

@@ -20,8 +20,10 @@ enum class TFtpTransport {
 // FTPS verifies the server's certificate against CertificatesFile, or the
 // system's store. SFTP logs in with the password, the user's key
 // (DefaultSshKeyFile) or the running ssh-agent, and accepts only a host key
-// listed in ~/.ssh/known_hosts; another key fails the exchange and is kept
-// in HostKeyProblem() for the user to compare and trust (TrustHostKey).
+// that ~/.ssh/known_hosts lists for the host and port (read by TKnownHosts
+// before the exchange starts); another key fails the exchange and is kept
+// in HostKeyProblem() for the user to compare and trust (TrustHostKey). A
+// key known_hosts marks @revoked fails it too, and is never offered.
 class TFTPClient : public TNetClient
 {
     Q_OBJECT
@@ -52,9 +54,10 @@ public:
     bool Delete(const QString &remoteName);
 
     // After an SFTP exchange that ended on the server's host key (unknown
-    // or changed): that key. Invalid otherwise. Read it once the exchange
-    // has ended.
-    TSshHostKey HostKeyProblem() const { return FHostKey ? *FHostKey : TSshHostKey(); }
+    // or changed): that key. Invalid otherwise, also for a revoked key,
+    // which there is no point in offering. Read it once the exchange has
+    // ended.
+    TSshHostKey HostKeyProblem() const { return FHostKey && !FHostKey->Revoked ? *FHostKey : TSshHostKey(); }
 
     // Splits "[scheme://]name[:port]" into transport, name and port (the
     // transport's standard port when none).

@@ -29,18 +29,25 @@ QString THostKeyOffer::Question() const
 
 QString THostKeyOffer::ChangedWarning() const
 {
+    // Keys of another type only: ssh would have asked the server for one of
+    // those, which libcurl cannot; the key may be new rather than forged.
+    const QString sOtherTypes = FKey.KnownTypes.isEmpty() || FKey.KnownTypes.contains(FKey.Type())
+        ? QString()
+        : QStringLiteral("%1 lists only %2 keys for this server.\n\n")
+              .arg(FKnownHosts, FKey.KnownTypes.join(QStringLiteral(", ")));
     return QStringLiteral("WARNING: the host key of %1, port %2, has changed!\n\n"
                           "The server now identifies itself with this %3 key:\n\n"
                           "%4\n\n"
+                          "%5"
                           "Someone may be intercepting the connection (a man-in-the-middle attack), or "
                           "the server's key was replaced. Nothing was sent and the key is not trusted.\n\n"
                           "Ask the server's administrator whether the key changed. If it did, remove the "
                           "old entry with\n\n"
-                          "ssh-keygen -R \"%5\" -f \"%6\"\n\n"
+                          "ssh-keygen -R \"%6\" -f \"%7\"\n\n"
                           "and try again: you will then be asked to compare and trust the new key.")
         .arg(FKey.Host)
         .arg(FKey.Port)
-        .arg(FKey.Type(), FKey.Fingerprint(), FKey.HostPattern(), FKnownHosts);
+        .arg(FKey.Type(), FKey.Fingerprint(), sOtherTypes, FKey.HostPattern(), FKnownHosts);
 }
 
 QString THostKeyOffer::TrustFailure(const QString &sReason) const
@@ -50,7 +57,8 @@ QString THostKeyOffer::TrustFailure(const QString &sReason) const
 
 THostKeyOffer::TOutcome THostKeyOffer::Run(const TAsk &ask, const TTell &warning, const TTell &error)
 {
-    if (!FKey.IsValid())
+    // A revoked key is never offered; the failure line says why.
+    if (!FKey.IsValid() || FKey.Revoked)
         return Declined;
     if (FKey.Changed) {
         // Replacing a key that changed is left to the user outside the

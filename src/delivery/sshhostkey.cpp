@@ -1,10 +1,12 @@
 #include "delivery/sshhostkey.h"
 
+#include "core/exceptions.h"
+#include "delivery/knownhosts.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageAuthenticationCode>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -49,29 +51,6 @@ QString KnownHostsFile()
     return QDir::homePath() + QStringLiteral("/.ssh/known_hosts");
 }
 
-namespace {
-
-// Whether one host field of a known_hosts line names the pattern: a comma
-// list of names, or a hashed name "|1|salt|hash".
-bool NamesHost(const QByteArray &field, const QByteArray &pattern)
-{
-    if (field.startsWith("|1|")) {
-        const QList<QByteArray> parts = field.split('|');
-        if (parts.size() != 4)
-            return false;
-        const QByteArray salt = QByteArray::fromBase64(parts[2]);
-        return QMessageAuthenticationCode::hash(pattern, salt, QCryptographicHash::Sha1)
-            == QByteArray::fromBase64(parts[3]);
-    }
-    for (const QByteArray &name : field.split(',')) {
-        if (name == pattern)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 bool TrustHostKey(const TSshHostKey &key, QString *error, const QString &knownHosts)
 {
     const auto fail = [error](const QString &text) {
@@ -93,27 +72,19 @@ bool TrustHostKey(const TSshHostKey &key, QString *error, const QString &knownHo
 
     QByteArray content;
     QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (info.exists()) {
-        QFile file(knownHosts);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("Cannot read %1: %2").arg(knownHosts, file.errorString()));
-        content = file.readAll();
-        permissions = file.permissions();
+    try {
+        content = TKnownHosts::ReadFile(knownHosts);
+    } catch (const Exception &e) {
+        return fail(e.Message());
     }
+    if (info.exists())
+        permissions = QFile::permissions(knownHosts);
 
-    // Entries of another key type for the host stay; an entry of the same
-    // type with another key is the stale one being replaced.
-    const QByteArray pattern = key.HostPattern().toLatin1();
-    const QByteArray type = key.Type().toLatin1();
-    QByteArray result;
-    for (const QByteArray &line : content.split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        const bool stale = !line.startsWith('#') && !line.startsWith('@') && fields.size() >= 3
-            && fields[1] == type && NamesHost(fields[0], pattern);
-        if (!stale && !line.isEmpty())
-            result += line + '\n';
-    }
-    result += key.KnownHostsLine() + '\n';
+    // Only ever appended to: other lines for the host, of this key type or
+    // another, are the user's to remove (ssh-keygen -R).
+    if (!content.isEmpty() && !content.endsWith('\n'))
+        content += '\n';
+    const QByteArray result = content + key.KnownHostsLine() + '\n';
 
     QSaveFile file(knownHosts);
     if (!file.open(QIODevice::WriteOnly) || file.write(result) != result.size())

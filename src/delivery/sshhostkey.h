@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // A server's SSH host key as offered during a connection, kept when it was
 // not found in the user's known_hosts so that the desktop can show its
@@ -11,7 +12,12 @@ struct TSshHostKey
     QString Host; // the name or address connected to
     int Port = 22;
     QByteArray Blob; // the key in SSH wire format
-    bool Changed = false; // known_hosts holds another key for this host
+    bool Changed = false; // known_hosts holds other keys for this host and port
+    bool Revoked = false; // known_hosts lists this key as @revoked
+    // The key types known_hosts lists for the host and port: when the server
+    // showed another type the key may be new rather than an attack, which
+    // the messages say.
+    QStringList KnownTypes;
 
     bool IsValid() const { return !Host.isEmpty() && !Blob.isEmpty(); }
     // "ssh-ed25519", "ecdsa-sha2-nistp256", "ssh-rsa"... as named in the key.
@@ -27,11 +33,11 @@ struct TSshHostKey
 // ~/.ssh/known_hosts of the user running the program.
 QString KnownHostsFile();
 
-// Adds the key to the user's known_hosts after the user compared its
-// fingerprint; a changed key replaces the entries for the same host and key
-// type (plain or hashed), other entries stay as they are. Creates ~/.ssh
-// (mode 0700) and the file (0600) when missing; the file is replaced
-// atomically. Returns false with *error set when it cannot.
+// Adds the key's line to the end of the user's known_hosts after the user
+// compared its fingerprint; every line already there stays as it is. Creates
+// ~/.ssh (mode 0700) and the file (0600) when missing; the file is replaced
+// atomically and keeps its permissions. Returns false with *error set when
+// it cannot.
 bool TrustHostKey(const TSshHostKey &key, QString *error = nullptr,
                   const QString &knownHosts = KnownHostsFile());
 

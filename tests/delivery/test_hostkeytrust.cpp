@@ -113,3 +113,66 @@ TEST(HostKeyOffer, DistinctKeysKeepTheFirstOfEach)
     EXPECT_EQ(distinct.at(1).Port, 2222);
     EXPECT_EQ(distinct.at(2).Blob, c.Blob);
 }
+
+TEST(HostKeyOffer, OnlyAnotherKeyTypeKnownIsNamedInTheWarningAndRevokedKeysAreNotOffered)
+{
+    bwtest::TestSandbox sandbox;
+    const QString knownHosts = sandbox.path(QStringLiteral("known_hosts"));
+    TSshHostKey k = key(QStringLiteral("example.org"), 2222, 'n', true);
+    k.KnownTypes = QStringList { QStringLiteral("ecdsa-sha2-nistp256"), QStringLiteral("ssh-rsa") };
+    Recorder r;
+    r.answer = true;
+    THostKeyOffer offer(k, knownHosts);
+    EXPECT_EQ(r.run(offer), THostKeyOffer::Refused);
+    ASSERT_EQ(r.warned.size(), 1);
+    EXPECT_TRUE(r.warned.at(0).contains(
+        QStringLiteral("%1 lists only ecdsa-sha2-nistp256, ssh-rsa keys for this server.").arg(knownHosts)))
+        << r.warned.at(0).toStdString();
+    // The same type known: no such sentence.
+    k.KnownTypes = QStringList { QStringLiteral("ssh-ed25519") };
+    EXPECT_FALSE(THostKeyOffer(k, knownHosts).ChangedWarning().contains(QStringLiteral("lists only")));
+
+    TSshHostKey revoked = key(QStringLiteral("example.org"), 22, 'r');
+    revoked.Revoked = true;
+    Recorder never;
+    never.answer = true;
+    THostKeyOffer refused(revoked, knownHosts);
+    EXPECT_EQ(never.run(refused), THostKeyOffer::Declined);
+    EXPECT_TRUE(never.asked.isEmpty());
+    EXPECT_FALSE(QFile::exists(knownHosts));
+}
+
+TEST(HostKeyTrust, TrustingOnlyAppendsAndKeepsEveryOtherLine)
+{
+    bwtest::TestSandbox sandbox;
+    // Lines for the same host and port: hashed, plain of the same type,
+    // another type, a comment; the last line has no line break.
+    const QByteArray before
+        = "# kept as it is\n"
+          "|1|16PK8ZAgSzwYgt+wtk0bWOgAtKM=|TEK+tJyiY38GOjWlRlbtCvCeDWk= ssh-ed25519 "
+          "AAAAC3NzaC1lZDI1NTE5AAAAIAW9eY/iQP9xOYnN3dLmoTjqLS2rwDsoW5IZBYjSVD0b\n"
+          "[files.example.org]:2222 ssh-ed25519 "
+          "AAAAC3NzaC1lZDI1NTE5AAAAILDtLgDbdTfAnzmcUv7rS9GC2IxHzXEXkFi6voKbW6CF\n"
+          "[files.example.org]:2222 ecdsa-sha2-nistp256 "
+          "AAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBH5oWaHnNVAiQu3O03VC9Gp3nZ/"
+          "RLdcewt4lmpDx9T8VvUD75DcZb6K2yJ0UDP3M43beMTEks2X8RF0NZZIRMZ8=";
+    const QString knownHosts = sandbox.writeFile(QStringLiteral("ssh/known_hosts"), before);
+    const QFileDevice::Permissions mode
+        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(knownHosts, mode));
+    const TSshHostKey k = key(QStringLiteral("files.example.org"), 2222, 'x', true);
+    QString error;
+    ASSERT_TRUE(TrustHostKey(k, &error, knownHosts)) << error.toStdString();
+    EXPECT_EQ(readFile(knownHosts),
+              before
+                  + "\n[files.example.org]:2222 ssh-ed25519 "
+                    "AAAAC3NzaC1lZDI1NTE5AAAAIHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4\n");
+    // Owner, group and others' bits as they were.
+    EXPECT_EQ(QFile::permissions(knownHosts) & QFileDevice::Permissions(0x7077), mode);
+
+    // A known_hosts that is no regular file is refused, not read.
+    const QString link = sandbox.path(QStringLiteral("zero/known_hosts"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), link));
+    EXPECT_FALSE(TrustHostKey(k, &error, link));
+    EXPECT_EQ(error, QStringLiteral("Cannot read %1: it is not a regular file").arg(link));
+}

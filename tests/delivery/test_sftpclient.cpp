@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -66,7 +67,31 @@ protected:
             qputenv("SSH_AUTH_SOCK", agent);
     }
     QString knownHosts() const { return QDir::homePath() + QStringLiteral("/.ssh/known_hosts"); }
+    void writeKnownHosts(const QByteArray &content) const
+    {
+        QFile::remove(knownHosts());
+        QFile file(knownHosts());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(content), content.size());
+    }
+    // Hashes every name in known_hosts, as ssh-keygen -H does.
+    void hashKnownHosts() const
+    {
+        ASSERT_EQ(bwtest::runProgram(
+                      QStringLiteral("/usr/bin/ssh-keygen"),
+                      { QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), knownHosts() }),
+                  0);
+        QFile::remove(knownHosts() + QStringLiteral(".old"));
+        ASSERT_FALSE(readFile(knownHosts()).contains("127.0.0.1"));
+    }
+    // The server's key as known_hosts lists it after the host field.
+    QByteArray serverKey() const { return server.knownHostsLine().split(' ').mid(1).join(' '); }
 };
+
+// Keys that are not the server's, made once with ssh-keygen.
+const QByteArray OtherKey = "AAAAC3NzaC1lZDI1NTE5AAAAIOExKNWpL6EdAY2njKmMfJqyiePc5Vqef698QfAd+JxR";
+const QByteArray EcdsaKey = "AAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBH5oWaHnNVAiQu3O03VC9Gp3nZ/"
+                            "RLdcewt4lmpDx9T8VvUD75DcZb6K2yJ0UDP3M43beMTEks2X8RF0NZZIRMZ8=";
 
 TEST_F(SftpClientTest, UploadsListsAndDeletesWithTheUsersKey)
 {
@@ -173,7 +198,7 @@ TEST_F(SftpClientTest, UnknownHostKeyFailsWithItsFingerprintUntilTrusted)
     EXPECT_EQ(readFile(home + QStringLiteral("/a.zip")), QByteArray("a"));
 }
 
-TEST_F(SftpClientTest, ChangedHostKeyFailsAndTrustingReplacesTheStaleEntry)
+TEST_F(SftpClientTest, ChangedHostKeyFailsAndTrustingKeepsTheOtherEntries)
 {
     // known_hosts lists another key for the server, hashed as ssh-keygen -H
     // writes it, beside an entry for another host.
@@ -182,35 +207,153 @@ TEST_F(SftpClientTest, ChangedHostKeyFailsAndTrustingReplacesTheStaleEntry)
     const QByteArray stale
         = QStringLiteral("[127.0.0.1]:%1 ").arg(server.port()).toLatin1() + otherKey[0] + ' ' + otherKey[1];
     const QByteArray unrelated = "files.example.org " + otherKey[0] + ' ' + otherKey[1];
-    {
-        QFile file(knownHosts());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(stale + '\n' + unrelated + '\n');
-    }
-    ASSERT_EQ(bwtest::runProgram(
-                  QStringLiteral("/usr/bin/ssh-keygen"),
-                  { QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), knownHosts() }),
-              0);
-    QFile::remove(knownHosts() + QStringLiteral(".old"));
-    ASSERT_FALSE(readFile(knownHosts()).contains("127.0.0.1"));
+    writeKnownHosts(stale + '\n' + unrelated + '\n');
+    hashKnownHosts();
 
     const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
     EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(
+        client.ErrorText(),
+        QStringLiteral("The host key of [127.0.0.1]:%1 has changed: the server now shows ssh-ed25519 key "
+                       "%2. Someone may be intercepting the connection; check with the server's "
+                       "administrator before trusting the new key")
+            .arg(server.port())
+            .arg(server.fingerprint()));
+    EXPECT_TRUE(filesIn(home).isEmpty());
+    const TSshHostKey key = client.HostKeyProblem();
+    EXPECT_TRUE(key.Changed);
+
+    // Trusting it (which the desktop never offers for a changed key) only
+    // appends: the stale entry stays, and the server's key is now listed too.
+    ASSERT_TRUE(TrustHostKey(key));
+    const QList<QByteArray> lines = readFile(knownHosts()).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith("|1|"));
+    EXPECT_TRUE(lines[1].startsWith("|1|"));
+    EXPECT_EQ(lines[2], server.knownHostsLine());
+    ASSERT_TRUE(client.Put(local, QStringLiteral("a.zip"))) << client.ErrorText().toStdString();
+}
+
+TEST_F(SftpClientTest, KnownHostsIsReadPastLinesWithTypos)
+{
+    const QByteArray bracketed = QStringLiteral("[127.0.0.1]:%1").arg(server.port()).toLatin1();
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+
+    // libssh2 stopped reading at the first line and called the key unknown.
+    writeKnownHosts(bracketed + " ssh-ed25519 AAAAC3NzaC1lZDI1NTE5%%typo\n" + server.knownHostsLine() + '\n');
+    ASSERT_TRUE(client.Put(local, QStringLiteral("a.zip"))) << client.ErrorText().toStdString();
+
+    // Another key after a bad line is a changed key, never an unknown one
+    // that the desktop would offer to trust.
+    writeKnownHosts("just some words\n" + bracketed + " ssh-ed25519 " + OtherKey + '\n');
+    EXPECT_FALSE(client.Put(local, QStringLiteral("b.zip")));
     EXPECT_TRUE(client.ErrorText().startsWith(
         QStringLiteral("The host key of [127.0.0.1]:%1 has changed: the server now shows ssh-ed25519 key %2.")
             .arg(server.port())
             .arg(server.fingerprint())))
         << client.ErrorText().toStdString();
+    EXPECT_TRUE(client.HostKeyProblem().Changed);
+    EXPECT_EQ(filesIn(home), QStringList { QStringLiteral("a.zip") });
+}
+
+TEST_F(SftpClientTest, RevokedHostKeyIsRefusedWithItsFingerprint)
+{
+    writeKnownHosts(server.knownHostsLine() + "\n@revoked * " + serverKey() + '\n');
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(
+        client.ErrorText(),
+        QStringLiteral("The host key of [127.0.0.1]:%1 is revoked: the server shows ssh-ed25519 key %2, "
+                       "which %3 lists as @revoked. Someone may be intercepting the connection, or the "
+                       "server still uses a retired key; nothing was sent")
+            .arg(server.port())
+            .arg(server.fingerprint(), knownHosts()));
+    // Nothing to offer for trust.
+    EXPECT_FALSE(client.HostKeyProblem().IsValid());
     EXPECT_TRUE(filesIn(home).isEmpty());
+}
+
+TEST_F(SftpClientTest, OnlyEntriesForThePortAndPlainKeysMatch)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    const QString unknown
+        = QStringLiteral("Unknown host key for [127.0.0.1]:%1: ssh-ed25519 key %2 is not in %3. "
+                         "Compare the fingerprint with the server's before trusting it")
+              .arg(server.port())
+              .arg(server.fingerprint(), knownHosts());
+    // The server listens off port 22: a bare entry is for port 22 only.
+    writeKnownHosts("127.0.0.1 " + serverKey() + '\n');
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(client.ErrorText(), unknown);
+    EXPECT_FALSE(client.HostKeyProblem().Changed);
+
+    // A certificate authority's key is no host key, even with the same bytes.
+    writeKnownHosts(QStringLiteral("@cert-authority [127.0.0.1]:%1 ").arg(server.port()).toLatin1()
+                    + serverKey() + '\n');
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(client.ErrorText(), unknown);
+    EXPECT_TRUE(filesIn(home).isEmpty());
+
+    // Hashed, and by a pattern with a wildcard beside a negated name.
+    writeKnownHosts(server.knownHostsLine() + '\n');
+    hashKnownHosts();
+    ASSERT_TRUE(client.Put(local, QStringLiteral("hashed.zip"))) << client.ErrorText().toStdString();
+    writeKnownHosts(QStringLiteral("!files.example.org,[127.0.0.?]:%1 ").arg(server.port()).toLatin1()
+                    + serverKey() + '\n');
+    ASSERT_TRUE(client.Put(local, QStringLiteral("pattern.zip"))) << client.ErrorText().toStdString();
+    EXPECT_EQ(filesIn(home), (QStringList { QStringLiteral("hashed.zip"), QStringLiteral("pattern.zip") }));
+}
+
+TEST_F(SftpClientTest, OnlyAnotherKeyTypeKnownNamesTheServersKey)
+{
+    // libssh2 asked the server for the known type only and failed with
+    // "Unable to exchange encryption keys", showing no key at all.
+    writeKnownHosts(QStringLiteral("[127.0.0.1]:%1 ecdsa-sha2-nistp256 ").arg(server.port()).toLatin1()
+                    + EcdsaKey + '\n');
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(
+        client.ErrorText(),
+        QStringLiteral("The host key of [127.0.0.1]:%1 has changed: the server now shows ssh-ed25519 key "
+                       "%2, while %3 lists only ecdsa-sha2-nistp256 keys for it. Someone may be "
+                       "intercepting the connection, or the server has a new kind of key; check with "
+                       "the server's administrator before trusting it")
+            .arg(server.port())
+            .arg(server.fingerprint(), knownHosts()));
     const TSshHostKey key = client.HostKeyProblem();
     EXPECT_TRUE(key.Changed);
+    EXPECT_EQ(key.KnownTypes, QStringList { QStringLiteral("ecdsa-sha2-nistp256") });
+    EXPECT_EQ(key.Fingerprint(), server.fingerprint());
+}
 
-    ASSERT_TRUE(TrustHostKey(key));
-    const QList<QByteArray> lines = readFile(knownHosts()).trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[0].startsWith("|1|")); // the unrelated host's, still hashed
-    EXPECT_EQ(lines[1], server.knownHostsLine());
-    ASSERT_TRUE(client.Put(local, QStringLiteral("a.zip"))) << client.ErrorText().toStdString();
+TEST_F(SftpClientTest, KnownHostsThatIsNoRegularFileFailsBeforeConnecting)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("a.zip"), "a");
+    const QString notRegular = QStringLiteral("Cannot read %1: it is not a regular file").arg(knownHosts());
+    QElapsedTimer clock;
+    clock.start();
+
+    // A FIFO nobody writes to hung the delivery for ever.
+    QFile::remove(knownHosts());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(knownHosts()).constData(), 0600), 0);
+    EXPECT_FALSE(client.Put(local, QStringLiteral("a.zip")));
+    EXPECT_EQ(client.ErrorText(), notRegular);
+
+    // /dev/zero kept a core busy for ever.
+    QFile::remove(knownHosts());
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), knownHosts()));
+    EXPECT_FALSE(client.List(sandbox.path(QStringLiteral("list.txt"))));
+    EXPECT_EQ(client.ErrorText(), notRegular);
+
+    writeKnownHosts(QByteArray(5 * 1024 * 1024, '#'));
+    EXPECT_FALSE(client.Delete(QStringLiteral("a.zip")));
+    EXPECT_EQ(client.ErrorText(),
+              QStringLiteral("Cannot read %1: it is larger than 4 MiB").arg(knownHosts()));
+
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_FALSE(client.HostKeyProblem().IsValid());
+    // Read before any exchange: the server never saw a connection.
+    EXPECT_FALSE(server.log().contains("Connection from")) << server.log().toStdString();
 }
 
 TEST_F(SftpClientTest, ServerKilledMidUploadLeavesNothingUnderTheFinalName)
