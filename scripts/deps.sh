@@ -9,6 +9,10 @@ packages=(
     zip unzip p7zip-full xvfb
     python3 python3-pyftpdlib python3-aiosmtpd python3-openssl
     openssl openssh-client openssh-server
+    # The icons' PNG sizes are rendered from the SVG at build time.
+    librsvg2-bin
+    # The Debian package (cpack, dpkg-shlibdeps) and the checks of what it installs.
+    dpkg-dev file appstream desktop-file-utils mandoc groff-base bash-completion
 )
 
 missing=()
