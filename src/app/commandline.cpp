@@ -162,9 +162,11 @@ QList<TProject *> SelectProjects(TProjectList &projects, const TArguments &args)
     return projects.Due(args.bAll);
 }
 
-// Writes the progress list to standard output. A line is written once it is
-// final, i.e. when the next one arrives; counter lines never are. On a
-// terminal the newest line, counters included, shows at once in place.
+// Writes the progress list to standard output. A line is written as soon as
+// it is final, which is every line but a counter line (the next line takes
+// its place), so that a line such as the wait for the database shows while
+// the wait lasts; counter lines never are written. On a terminal a counter
+// shows at once in place.
 class TConsoleView
 {
 public:
@@ -172,15 +174,21 @@ public:
         : FProgress(oProgress)
         , FTerminal(bTerminal)
     {
-        QObject::connect(&oProgress, &TProgressList::lineAppended, &oProgress, [this](int iIndex) {
-            Flush(iIndex);
-            ShowLive();
-        });
-        QObject::connect(&oProgress, &TProgressList::lineChanged, &oProgress, [this](int) { ShowLive(); });
+        QObject::connect(&oProgress, &TProgressList::lineAppended, &oProgress,
+                         [this](int iIndex) { Update(iIndex); });
+        QObject::connect(&oProgress, &TProgressList::lineChanged, &oProgress,
+                         [this](int iIndex) { Update(iIndex); });
     }
     void Finish() { Flush(FProgress.Count()); }
 
 private:
+    void Update(int iIndex)
+    {
+        if (FProgress.Lines().at(iIndex).iFlag == 0)
+            Flush(iIndex + 1);
+        else
+            ShowLive(iIndex);
+    }
     void Flush(qsizetype iUpTo)
     {
         QString sOut;
@@ -196,11 +204,11 @@ private:
         if (!sOut.isEmpty())
             Write(stdout, sOut);
     }
-    void ShowLive()
+    void ShowLive(int iIndex)
     {
-        if (!FTerminal || FProgress.Count() == 0)
+        if (!FTerminal)
             return;
-        QString sText = FProgress.Lines().last().sText;
+        QString sText = FProgress.Lines().at(iIndex).sText;
         while (sText.endsWith(QLatin1Char('\n')) || sText.endsWith(QLatin1Char('\r')))
             sText.chop(1);
         Write(stdout, QStringLiteral("\r\x1b[K") + sText);

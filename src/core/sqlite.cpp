@@ -444,6 +444,7 @@ qint64 TSQLiteDatabase::LastChangedRows() const
 
 void TSQLiteDatabase::SetTimeout(int Value)
 {
+    FTimeout = Value;
     sqlite3_busy_timeout(FSQLiteDB, Value);
 }
 

@@ -106,6 +106,8 @@ public:
     qint64 LastInsertRowID() const;
     qint64 LastChangedRows() const;
     void SetTimeout(int Value);
+    // The busy time-out last set, in milliseconds (0: none).
+    int Timeout() const { return FTimeout; }
     QString Version() const;
 
     // Collation for UTF-8 text, no user data.
@@ -143,6 +145,7 @@ private:
     sqlite3 *FSQLiteDB = nullptr;
     QList<TSQliteParam> fParams;
     bool FPause = false;
+    int FTimeout = 0;
 };
 
 // A transaction for the life of the object (a savepoint, so it nests):

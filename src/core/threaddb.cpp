@@ -3,7 +3,15 @@
 #include "core/globals.h"
 #include "core/sqlite.h"
 
+#include <QtGlobal>
 #include <sqlite3.h>
+
+int ShareTimeoutMs()
+{
+    bool ok = false;
+    const int iMs = qEnvironmentVariableIntValue("BUNDLEWICK_DB_BUSY_MS", &ok);
+    return ok && iMs >= 0 ? iMs : kShareTimeoutMs;
+}
 
 void ShareConnection(TSQLiteDatabase &oDB, int iTimeoutMs)
 {

@@ -20,7 +20,10 @@ class TSQLiteDatabase;
 // that snapshot and fails at once (SQLITE_BUSY_SNAPSHOT), time-out or not.
 // The program's code reads its rows into a list first and then writes.
 inline constexpr int kShareTimeoutMs = 10000;
-void ShareConnection(TSQLiteDatabase &oDB, int iTimeoutMs = kShareTimeoutMs);
+// kShareTimeoutMs, or the milliseconds given in the environment variable
+// BUNDLEWICK_DB_BUSY_MS (tests shorten the wait with it).
+int ShareTimeoutMs();
+void ShareConnection(TSQLiteDatabase &oDB, int iTimeoutMs = ShareTimeoutMs());
 
 // The file of the connection's main database; empty for an in-memory one.
 QString DatabaseFileName(const TSQLiteDatabase &oDB);

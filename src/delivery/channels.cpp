@@ -52,6 +52,14 @@ QString SafeCopy(const QString &sSource, const QString &sTarget)
     return {};
 }
 
+const QString kNoAnswerBefore = QStringLiteral("the server did not answer earlier in this run");
+
+// The mail server as FtpServerKey names FTP servers.
+QString SmtpServerKey(const QString &sHost, int iPort)
+{
+    return QStringLiteral("smtp %1:%2").arg(sHost.trimmed().toLower()).arg(iPort > 0 ? iPort : 25);
+}
+
 } // namespace
 
 std::uint32_t TickCount()
@@ -62,6 +70,7 @@ std::uint32_t TickCount()
 
 TDeliveryChannels::TDeliveryChannels(TProgressList &oProgress)
     : FProgress(oProgress)
+    , FRecords(oProgress)
 {
     QObject::connect(&oFTP, &TNetClient::progress, &oFTP, [this](qint64 n) { FTPProgress(n); });
     QObject::connect(&oSMTP, &TNetClient::progress, &oSMTP, [this](qint64 n) { SMTPProgress(n); });
@@ -86,8 +95,16 @@ bool TDeliveryChannels::Upload(const TFTPSettings &oServer, const QString &sArch
 {
     oServer.ApplyTo(oFTP);
     FFTPProgress = 0;
+    const QString sServer = FtpServerKey(oServer.Host);
+    FSkipped = FSilentServers.contains(sServer);
+    if (FSkipped) {
+        oFTP.Skip(kNoAnswerBefore);
+        return false;
+    }
     if (oFTP.Put(sArchive, sRemoteName))
         return true;
+    if (oFTP.NoAnswer())
+        FSilentServers.insert(sServer);
     const TSshHostKey key = oFTP.HostKeyProblem();
     if (key.IsValid())
         FHostKeys = DistinctHostKeys(FHostKeys + QList<TSshHostKey> { key });
@@ -111,11 +128,20 @@ bool TDeliveryChannels::Mail(const TSMTPSettings &oServer, const QString &sTo, c
     FEmailSize = 0;
     FSMTPProgress = 0;
     FSMTPLast = 0;
+    const QString sServer = SmtpServerKey(oSMTP.Host, oSMTP.Port);
+    FSkipped = FSilentServers.contains(sServer);
+    if (FSkipped) {
+        // finished() sets FEmailProgress.
+        oSMTP.Skip(kNoAnswerBefore);
+        return false;
+    }
     // Runs on this thread and returns when the message went or failed; the
     // client fails it after its time-out without progress, so a silent
     // server ends it as well. finished() has set FEmailProgress by then.
     if (!oSMTP.Send() && FEmailProgress == 0)
         SMTPDone(false);
+    if (FEmailProgress != 1 && oSMTP.NoAnswer())
+        FSilentServers.insert(sServer);
     return FEmailProgress == 1;
 }
 
@@ -144,16 +170,25 @@ bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QS
 
     // Recorded even after a failure: a partial upload may have been left,
     // and the expiry check drops the row once it finds no file.
-    if (iSendID < 0)
-        SaveFileExpiry(-iSendID, oFTP);
+    if (iSendID < 0 && !FSkipped)
+        RecordStagingUpload(-iSendID);
 
     if (bSuccess) {
         FProgress.AddProgressFmt(QStringLiteral("  Sent via FTP to %s"), { oFTP.Host });
+    } else if (FSkipped) {
+        FProgress.AddProgress(QStringLiteral("!  FTP skipped: ") + kNoAnswerBefore);
     } else {
         FProgress.AddProgressFmt(QStringLiteral("!  FTP failed: %s"), { oFTP.ErrorText() });
         Diag(QStringLiteral("SendAsFTP to %s failed: %s"), { oFTP.Host, oFTP.ErrorText() }, lwInfo);
     }
     return bSuccess;
+}
+
+void TDeliveryChannels::RecordStagingUpload(int iSendID)
+{
+    const TStagingUpload upload = TStagingUpload::Of(oFTP);
+    FRecords.Write(QStringLiteral("the expiry of %1 on %2").arg(upload.FileName, upload.Host),
+                   [iSendID, upload] { SaveFileExpiry(iSendID, upload); });
 }
 
 void TDeliveryChannels::FTPProgress(qint64 iBytes)
@@ -229,7 +264,10 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });
         return true;
     }
-    FProgress.AddProgressFmt(QStringLiteral("!  Email failed: %s"), { oSMTP.ErrorText() });
+    if (FSkipped)
+        FProgress.AddProgress(QStringLiteral("!  Email skipped: ") + kNoAnswerBefore);
+    else
+        FProgress.AddProgressFmt(QStringLiteral("!  Email failed: %s"), { oSMTP.ErrorText() });
     Diag(QStringLiteral("SendAsEmail to %s failed: %s"), { oSMTP.To, oSMTP.ErrorText() }, lwError);
     return false;
 }

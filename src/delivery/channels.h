@@ -2,6 +2,7 @@
 
 #include "delivery/ftpclient.h"
 #include "delivery/httpclient.h"
+#include "delivery/records.h"
 #include "delivery/smtpclient.h"
 
 struct TFTPSettings;
@@ -10,6 +11,7 @@ struct TSMTPSettings;
 #include "core/sqlformat.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
@@ -86,7 +88,11 @@ public:
     // channels were made, each once, for the desktop to offer.
     const QList<TSshHostKey> &HostKeyProblems() const { return FHostKeys; }
 
-    void SetStyle(const TChannelStyle &oStyle) { FStyle = oStyle; }
+    void SetStyle(const TChannelStyle &oStyle)
+    {
+        FStyle = oStyle;
+        FRecords.SetWhere(oStyle.Where);
+    }
     const TChannelStyle &Style() const { return FStyle; }
 
     // The job's cancel flag, for every client of the channels.
@@ -100,6 +106,16 @@ public:
     // Seconds an e-mail may go without progress before it counts as failed.
     void SetEmailTimeout(int iSeconds) { oSMTP.SetTimeout(iSeconds); }
 
+    // The writes that follow a delivery (log rows, expiry rows, send dates),
+    // which wait out another program's lock on the database.
+    TDeliveryRecords &Records() { return FRecords; }
+
+    // The last Upload or Mail was not tried: its server (name and port)
+    // refused the connection or did not answer earlier with these channels,
+    // so the further transfers to it fail at once instead of each waiting
+    // for the time-out. A server that answered with an error is tried again.
+    bool Skipped() const { return FSkipped; }
+
     TFTPClient oFTP;
     TSMTPClient oSMTP;
     THTTPClient oHTTP; // the link check
@@ -111,6 +127,8 @@ public:
 
 private:
     void FTPProgress(qint64 iBytes);
+    // Records the staging upload just made for e-mail task iSendID.
+    void RecordStagingUpload(int iSendID);
     void SMTPProgress(qint64 iBytes);
     void SMTPDone(bool bSuccess);
 
@@ -120,6 +138,9 @@ private:
     TChannelStyle FStyle;
     qint64 FSMTPLast = 0; // the client's running count at the last block
     QList<TSshHostKey> FHostKeys;
+    TDeliveryRecords FRecords;
+    QSet<QString> FSilentServers; // ServerKey texts
+    bool FSkipped = false;
 };
 
 // Milliseconds since an arbitrary fixed start, wrapping like a 32-bit tick count.

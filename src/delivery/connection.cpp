@@ -2,6 +2,7 @@
 
 #include "core/settingkeys.h"
 #include "core/winutils.h"
+#include "delivery/ftpclient.h"
 #include "delivery/sendtask.h"
 
 #include <QRandomGenerator>
@@ -28,6 +29,16 @@ int TSMTPSettings::PortOf(const QString &sPort)
     bool ok = false;
     const int iPort = sPort.trimmed().toInt(&ok);
     return ok && iPort > 0 && iPort <= 65535 ? iPort : 25;
+}
+
+QString FtpServerKey(const QString &sHost)
+{
+    TFtpTransport transport = TFtpTransport::Ftp;
+    QString sName;
+    int iPort = 0;
+    if (!TFTPClient::SplitHost(sHost, transport, sName, iPort))
+        return QStringLiteral("ftp ") + sHost.trimmed();
+    return QStringLiteral("ftp%1 %2:%3").arg(int(transport)).arg(sName.toLower()).arg(iPort);
 }
 
 TFTPSettings TFTPSettings::Staging()

@@ -78,6 +78,11 @@ struct TFTPSettings
     bool operator==(const TFTPSettings &) const = default;
 };
 
+// An FTP host text as a server: transport, lower-case name and port, the
+// same whichever way the text gives them ("name" and "ftp://NAME:21" are one
+// server), for telling apart servers that did not answer.
+QString FtpServerKey(const QString &sHost);
+
 // The staging server together with the web address its uploads are
 // downloaded from ("FTP http path").
 struct TStagingSettings

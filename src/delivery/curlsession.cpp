@@ -67,7 +67,23 @@ CURLcode TCurlSession::Perform()
     FQuitting = false;
     FIdleExpired = false;
     Touch();
-    return curl_easy_perform(FCurl);
+    const CURLcode code = curl_easy_perform(FCurl);
+    FContext.SetNoAnswer(NoAnswer(code));
+    return code;
+}
+
+bool TCurlSession::NoAnswer(CURLcode code) const
+{
+    switch (code) {
+    case CURLE_COULDNT_CONNECT: // refused or unreachable
+    case CURLE_OPERATION_TIMEDOUT: // no connection or no reply in time
+    case CURLE_FTP_ACCEPT_TIMEOUT: // the data connection never came
+        return true;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return FIdleExpired && !FContext.Aborted();
+    default:
+        return false;
+    }
 }
 
 QString TCurlSession::ErrorText(CURLcode code) const

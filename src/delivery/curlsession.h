@@ -53,6 +53,8 @@ private:
     void Line(bool incoming, const QByteArray &line);
 
     void Touch();
+    // The server refused the connection or did not answer in time.
+    bool NoAnswer(CURLcode code) const;
 
     const TTransferContext &FContext;
     TReplyKind FKind;

@@ -101,6 +101,7 @@ void TDeliveryRun::SetStopFlags(const std::atomic<bool> *pStop, const std::atomi
     FStop = pStop;
     FCancel = pCancel;
     FChannels.SetCancelFlag(pCancel);
+    FChannels.Records().SetStopFlags(pStop, pCancel);
 }
 
 void TDeliveryRun::SetCanClose()
@@ -144,6 +145,8 @@ TRunResult TDeliveryRun::Run(const QList<TProject *> &listProjects)
     }
     result.bAborted = !result.bStopped && i < listProjects.size();
     result.listHostKeys = FChannels.HostKeyProblems();
+    // Records an abort left waiting for the database get their last chance.
+    result.iUnrecorded = FChannels.Records().Finish();
     SetCanClose();
     FProgress.AddProgress(QStringLiteral("Generation complete."));
     return result;
@@ -220,25 +223,64 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
                 bAllSucceeded = false;
                 continue;
             }
-            const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
-            const QString sDestination = GetSendParam(task.iID, sDestParam);
-            const QString sName
-                = FNames.Claim(DestinationKey(task.iID, task.iKind, sDestination), sArchiveName);
+            // Read before the transfer: after a delivery only writes follow,
+            // and those wait out another program's lock.
+            QString sDestination;
+            QString sName = sArchiveName;
             bool bSuccess = false;
-            if (task.iKind == skEmail)
-                bSuccess = FChannels.EmailTask(task.iID, oProject.Title(), sVersion, sArchive, sName);
-            else if (task.iKind == skFile)
-                bSuccess = FChannels.SendAsFile(task.iID, sArchive, sName);
-            else
-                bSuccess = FChannels.SendAsFTP(task.iID, sArchive, sName);
-            SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), task.iKind, sName, sDestination);
+            try {
+                sDestination = GetSendParam(task.iID, sDestParam);
+                sName = FNames.Claim(DestinationKey(task.iID, task.iKind, sDestination), sArchiveName);
+                const QString sArchive
+                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+                bSuccess = RunTask(task.iID, task.iKind, oProject.Title(), sVersion, sArchive, sName);
+            } catch (...) {
+                TaskError(std::current_exception());
+            }
+            RecordAttempt(bSuccess, oProject.FileCount(), task.iKind, sName, sDestination);
             bAllSucceeded = bAllSucceeded && bSuccess;
         }
     } // the code archive and the manifest go here
 
     if (bAllSucceeded)
-        DB->Exec(QStringLiteral("UPDATE projects SET senddate = ? WHERE id = ?"),
-                 { NowDays(), oProject.ProjectID() });
+        RecordSendDate(oProject.ProjectID(), oProject.Title());
     FProgress.AddProgress(bAllSucceeded ? QStringLiteral("  Success") : QStringLiteral("!  Fail"));
     return bAllSucceeded;
+}
+
+bool TDeliveryRun::RunTask(int iSendID, int iKind, const QString &sTitle, const QString &sVersion,
+                           const QString &sArchive, const QString &sArchiveName)
+{
+    if (iKind == skEmail)
+        return FChannels.EmailTask(iSendID, sTitle, sVersion, sArchive, sArchiveName);
+    if (iKind == skFile)
+        return FChannels.SendAsFile(iSendID, sArchive, sArchiveName);
+    return FChannels.SendAsFTP(iSendID, sArchive, sArchiveName);
+}
+
+void TDeliveryRun::TaskError(const std::exception_ptr &error)
+{
+    QString sText = ExceptionText(error).simplified();
+    if (sText.isEmpty())
+        sText = QStringLiteral("Unknown error");
+    FProgress.AddProgressFmt(QStringLiteral("!  Error: %s"), { sText });
+    if (DiagLog)
+        DiagLog->LogFmt(kWhere, QStringLiteral("Send task failed: %s"), { sText }, lwError);
+}
+
+void TDeliveryRun::RecordAttempt(bool bSuccess, int iFileCount, int iKind, const QString &sArchiveName,
+                                 const QString &sDestination)
+{
+    FChannels.Records().Write(
+        QStringLiteral("the log row of %1 to %2").arg(sArchiveName, sDestination.simplified()),
+        [=] { SaveLog(bSuccess, lsZipAndDeliver, iFileCount, iKind, sArchiveName, sDestination); });
+}
+
+void TDeliveryRun::RecordSendDate(int iProjectID, const QString &sTitle)
+{
+    const double dNow = NowDays();
+    FChannels.Records().Write(QStringLiteral("the send date of %1").arg(sTitle), [=] {
+        DB->ExecSQLFmt(QStringLiteral("UPDATE projects SET senddate = %g WHERE id = %d"),
+                       { dNow, iProjectID });
+    });
 }

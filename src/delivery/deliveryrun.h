@@ -19,12 +19,15 @@ struct TRunResult
     int iFailed = 0; // projects that ended with "!  Fail"
     bool bStopped = false; // a project without files or send tasks ended the run
     bool bAborted = false; // the stop was requested before every project was done
+    // Records of deliveries (log rows, send dates, expiry rows) that could
+    // not be written: the database stayed locked, or refused them.
+    int iUnrecorded = 0;
     // SSH host keys (unknown or changed) that stopped uploads, each once:
     // the delivery window offers them; the command line only reports.
     QList<TSshHostKey> listHostKeys;
 
     // Every project handed over was delivered.
-    bool Succeeded() const { return iFailed == 0 && !bStopped && !bAborted; }
+    bool Succeeded() const { return iFailed == 0 && !bStopped && !bAborted && iUnrecorded == 0; }
 };
 
 // "Zip and deliver" without widgets: processes projects one after another,
@@ -42,8 +45,9 @@ public:
     TDeliveryRun &operator=(const TDeliveryRun &) = delete;
 
     // Processes the projects in order (not owned, already parsed) until one
-    // fails CheckProject or the stop is requested; then sets FCanClose and
-    // adds "Generation complete.". An error that escapes a project (a full
+    // fails CheckProject or the stop is requested; then writes the records
+    // an abort left waiting for the database, sets FCanClose and adds
+    // "Generation complete.". An error that escapes a project (a full
     // disk, a database failure) becomes the lines "!  Error: <text>" and
     // "!  Fail" of that project, which counts as failed; its temporary
     // archives are removed and the run goes on with the next project.
@@ -53,7 +57,11 @@ public:
     // title and the reasons as failure lines.
     bool CheckProject(const TProject &oProject);
     // Builds and sends one project; true when every task succeeded. A task
-    // of a kind the program does not know adds a "!" line and fails.
+    // of a kind the program does not know adds a "!" line and fails; so does
+    // one whose transfer could not start (a database or disk failure before
+    // it), and the project's other tasks still run. The log rows and the
+    // send date wait out another program's lock on the database
+    // (TDeliveryRecords): a delivery that happened is never reported failed.
     bool DeliverProject(const TProject &oProject);
 
     // Requests the stop: the running project finishes all its tasks first.
@@ -67,14 +75,26 @@ public:
     std::function<void(int iIndex)> OnBeforeProject;
 
     // Flags set from other threads: pStop acts like Abort (the running
-    // project still finishes); pCancel also ends the running transfer and
-    // skips the project's remaining tasks. Either may be null.
+    // project still finishes) and ends a wait for the database; pCancel also
+    // ends the running transfer and skips the project's remaining tasks.
+    // Either may be null.
     void SetStopFlags(const std::atomic<bool> *pStop, const std::atomic<bool> *pCancel);
 
     TArchiveBuilder &Builder() { return FBuilder; }
     TDeliveryChannels &Channels() { return FChannels; }
 
 private:
+    // One task through its channel; true when it was delivered. An error
+    // before or during the transfer (nothing delivered then: the writes
+    // after a delivery do not throw) fails the task with an "!  Error:" line.
+    bool RunTask(int iSendID, int iKind, const QString &sTitle, const QString &sVersion,
+                 const QString &sArchive, const QString &sArchiveName);
+    void TaskError(const std::exception_ptr &error);
+    // The delivery log row of one attempt and the send date of a delivered
+    // project, through the channels' records (never lost to a lock).
+    void RecordAttempt(bool bSuccess, int iFileCount, int iKind, const QString &sArchiveName,
+                       const QString &sDestination);
+    void RecordSendDate(int iProjectID, const QString &sTitle);
     void SetCanClose();
     void ProjectError(const TProject &oProject, const std::exception_ptr &error);
     bool StopRequested() const { return FStop && FStop->load(std::memory_order_acquire); }

@@ -27,7 +27,9 @@ TTransferResult RunGuarded(const std::function<TTransferResult(const TTransferCo
 {
     // Nothing may leave the exchange as an exception.
     try {
-        return job(context);
+        TTransferResult result = job(context);
+        result.NoAnswer = !result.Success && context.NoAnswer();
+        return result;
     } catch (const std::exception &e) {
         return { false, QString::fromUtf8(e.what()), {} };
     } catch (...) {
@@ -48,6 +50,7 @@ bool TNetClient::Begin()
     FError.clear();
     FResultData.clear();
     FStatus = 0;
+    FNoAnswer = false;
     FAbort = false;
     if (FWorker.joinable())
         FWorker.join();
@@ -79,6 +82,16 @@ bool TNetClient::Start(TExchange job)
     return true;
 }
 
+bool TNetClient::Skip(const QString &sError)
+{
+    if (!Begin())
+        return false;
+    TTransferResult result;
+    result.Error = sError;
+    Finish(result);
+    return true;
+}
+
 void TNetClient::Finish(const TTransferResult &result)
 {
     if (FWorker.joinable())
@@ -87,6 +100,7 @@ void TNetClient::Finish(const TTransferResult &result)
     FError = result.Success ? QString() : result.Error;
     FResultData = result.Data;
     FStatus = result.Status;
+    FNoAnswer = result.NoAnswer;
     FBusy = false;
     emit finished(FSuccess);
 }

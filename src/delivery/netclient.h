@@ -14,6 +14,8 @@ struct TTransferResult
     QString Error; // the server's failing reply line, or the client's own error
     QByteArray Data; // body of an HTTP GET into memory
     int Status = 0; // HTTP status of the last response
+    // Failed without a word from the server: refused connection or time-out.
+    bool NoAnswer = false;
 };
 
 // What a running exchange may ask of its client from the worker thread.
@@ -33,11 +35,16 @@ public:
     }
     // Bytes transferred so far; reaches the client's thread as progress().
     void Progress(qint64 bytes) const { FProgress(bytes); }
+    // Set by the exchange when its server refused the connection or did not
+    // answer in time (as opposed to answering with an error).
+    void SetNoAnswer(bool noAnswer) const { FNoAnswer = noAnswer; }
+    bool NoAnswer() const { return FNoAnswer; }
 
 private:
     const std::atomic<bool> &FAbort;
     const std::atomic<bool> *FCancel;
     TProgressFn FProgress;
+    mutable bool FNoAnswer = false; // the exchange's own thread only
 };
 
 // Base of the FTP, SMTP and HTTP clients. One exchange runs at a time. The
@@ -61,6 +68,12 @@ public:
     bool Success() const { return FSuccess; }
     // Error text of the last finished exchange; empty after a success.
     const QString &ErrorText() const { return FError; }
+    // The last exchange failed because the server refused the connection or
+    // did not answer in time; false when it answered with an error.
+    bool NoAnswer() const { return FNoAnswer; }
+    // Ends an exchange as failed without running it (the caller knows it
+    // cannot succeed); ErrorText() then tells sError. False while busy.
+    bool Skip(const QString &sError);
     // Asks the running exchange to stop; it then ends as failed. Any thread.
     void Abort();
     // A flag owned by someone else (a job) that, once set, makes every
@@ -97,6 +110,7 @@ private:
     QString FError;
     QByteArray FResultData;
     int FStatus = 0;
+    bool FNoAnswer = false;
     std::atomic<bool> FAbort { false };
     const std::atomic<bool> *FCancel = nullptr;
     std::thread FWorker;

@@ -219,6 +219,7 @@ TQuickSender::TQuickSender(const TQuickSendOrder &oOrder, TProgressList &oProgre
 void TQuickSender::SetCancelFlag(const std::atomic<bool> *pCancel)
 {
     FChannels.SetCancelFlag(pCancel);
+    FChannels.Records().SetStopFlags(nullptr, pCancel);
 }
 
 void TQuickSender::Diag(const QString &sFormat, std::initializer_list<TFmtArg> args, int iWhy) const
@@ -269,7 +270,14 @@ bool TQuickSender::Run()
     }
     FProgress.AddProgress(bSuccess ? QStringLiteral("Quick send successful")
                                    : QStringLiteral("!Quick send failed"));
-    SaveLog(bSuccess, lsQuickSend, int(files.size()), FOrder.Page, FDeliverFile, FOrder.Destination());
+    // Waits out another program's lock on the database: the file went.
+    const int iFiles = int(files.size());
+    const int iPage = FOrder.Page;
+    const QString sName = FDeliverFile;
+    const QString sDestination = FOrder.Destination();
+    FChannels.Records().Write(QStringLiteral("the log row of %1 to %2").arg(sName, sDestination.simplified()),
+                              [=] { SaveLog(bSuccess, lsQuickSend, iFiles, iPage, sName, sDestination); });
+    FChannels.Records().Finish();
     return bSuccess;
 }
 
@@ -424,7 +432,12 @@ bool TQuickSender::SendUserFTP(const QString &sRemoteName)
     const bool bSuccess = FChannels.Upload(TFTPSettings::Staging(), FOutputFile, sRemoteName);
     // Recorded also after a failure: a partial upload may be left, and the
     // expiry check drops the row once it finds no file.
-    SaveFileExpiry(oFTP, FOrder.Retention);
+    if (!FChannels.Skipped()) {
+        const TStagingUpload upload = TStagingUpload::Of(oFTP);
+        const int iPeriod = FOrder.Retention;
+        FChannels.Records().Write(QStringLiteral("the expiry of %1 on %2").arg(upload.FileName, upload.Host),
+                                  [upload, iPeriod] { SaveFileExpiry(upload, iPeriod); });
+    }
     if (bSuccess) {
         FProgress.AddProgressFmt(QStringLiteral("  Sent via FTP to %s"), { oFTP.Host });
         return true;

@@ -2,16 +2,19 @@
 
 #include "core/data/fdata.h"
 #include "core/daycount.h"
+#include "core/dbwait.h"
 #include "core/globals.h"
 #include "core/job.h"
 #include "core/settingkeys.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
+#include "delivery/connection.h"
 #include "delivery/deliveryjob.h"
 #include "diagnostics/orrolog.h"
 
 #include <QFile>
 #include <QList>
+#include <QSet>
 #include <QTimer>
 
 QDateTime RetentionExpiry(const QDateTime &dtNow, int iPeriod)
@@ -31,7 +34,12 @@ QDateTime RetentionExpiry(const QDateTime &dtNow, int iPeriod)
     }
 }
 
-void SaveFileExpiry(int iSendID, const TFTPClient &oFTP)
+TStagingUpload TStagingUpload::Of(const TFTPClient &oFTP)
+{
+    return TStagingUpload { oFTP.Host, oFTP.Directory, oFTP.RemoteFile, oFTP.Username, oFTP.Password };
+}
+
+void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload)
 {
     const QString sPeriod = DB->QueryStringFmt(
         QStringLiteral("SELECT value FROM sendparams WHERE id_send = %d AND name = '%s'"),
@@ -40,15 +48,15 @@ void SaveFileExpiry(int iSendID, const TFTPClient &oFTP)
     int iPeriod = sPeriod.trimmed().toInt(&ok);
     if (!ok)
         iPeriod = 0;
-    SaveFileExpiry(oFTP, iPeriod);
+    SaveFileExpiry(oUpload, iPeriod);
 }
 
-void SaveFileExpiry(const TFTPClient &oFTP, int iPeriod)
+void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod)
 {
     const QDateTime dtExpiry = RetentionExpiry(QDateTime::currentDateTime(), iPeriod);
     const int iID = DB->QueryIntegerFmt(
         QStringLiteral("SELECT id FROM retention WHERE host = '%s' AND directory = '%s' AND filename = '%s'"),
-        { SQLEscape(oFTP.Host), SQLEscape(oFTP.Directory), SQLEscape(oFTP.RemoteFile) });
+        { SQLEscape(oUpload.Host), SQLEscape(oUpload.Directory), SQLEscape(oUpload.FileName) });
     if (!dtExpiry.isValid()) {
         // Kept for ever: an older row of the same place would delete the
         // new upload at its old date.
@@ -60,13 +68,14 @@ void SaveFileExpiry(const TFTPClient &oFTP, int iPeriod)
     if (iID != 0) {
         DB->ExecSQLFmt(
             QStringLiteral("UPDATE retention SET expiry = %g, login = '%s', password = '%s' WHERE id = %d"),
-            { dExpiry, SQLEscape(oFTP.Username), SQLEscape(oFTP.Password), iID });
+            { dExpiry, SQLEscape(oUpload.Login), SQLEscape(oUpload.Password), iID });
     } else {
         DB->ExecSQLFmt(QStringLiteral("INSERT INTO retention (id, expiry, host, directory, login, password, "
                                       "filename, modified) VALUES (NULL, %g, '%s', '%s', '%s', '%s', '%s', "
                                       "DATETIME('NOW'))"),
-                       { dExpiry, SQLEscape(oFTP.Host), SQLEscape(oFTP.Directory), SQLEscape(oFTP.Username),
-                         SQLEscape(oFTP.Password), SQLEscape(oFTP.RemoteFile) });
+                       { dExpiry, SQLEscape(oUpload.Host), SQLEscape(oUpload.Directory),
+                         SQLEscape(oUpload.Login), SQLEscape(oUpload.Password),
+                         SQLEscape(oUpload.FileName) });
     }
 }
 
@@ -94,11 +103,19 @@ struct TRetentionRow
 class TExpiryJob : public TJob
 {
 public:
-    using TJob::TJob;
+    TExpiryJob(int iTimeout, QObject *parent)
+        : TJob(parent)
+        , FTimeout(iTimeout)
+    { }
     ~TExpiryJob() override { Stop(); }
 
 protected:
     void Execute() override;
+
+private:
+    void DropDoneRows(const QString &sDone);
+
+    const int FTimeout;
 };
 
 // The checker's running job (UI thread).
@@ -143,7 +160,7 @@ void TExpiryChecker::StartCheck()
         WhenNoDelivery(this, [this] { StartCheck(); });
         return;
     }
-    FJob = new TExpiryJob(this);
+    FJob = new TExpiryJob(FTimeout, this);
     connect(FJob, &TJob::ended, this, &TExpiryChecker::CheckEnded);
     g_runningCheck = FJob;
     FJob->Start();
@@ -183,19 +200,30 @@ void TExpiryJob::Execute()
     }
 
     TFTPClient oFTP;
-    oFTP.SetTimeout(15);
+    oFTP.SetTimeout(FTimeout);
     oFTP.SetCancelFlag(&CancelFlag());
     oFTP.CertificatesFile = Setting::TLSCertificates.Get();
     QString sDone;
+    // Servers that refused the connection or did not answer in this check:
+    // their other rows wait for the next check without another time-out.
+    QSet<QString> silentServers;
     for (const TRetentionRow &row : rows) {
         if (Cancelled())
             break;
+        const QString sServer = FtpServerKey(row.Host);
+        if (silentServers.contains(sServer)) {
+            Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
+                 { row.ID }, lwError);
+            continue;
+        }
         oFTP.Host = row.Host;
         oFTP.Directory = row.Directory;
         oFTP.Username = row.Login;
         oFTP.Password = row.Password;
         const QString sLocal = TempFileName(QStringLiteral(".txt"));
         if (!oFTP.List(sLocal) || !QFile::exists(sLocal)) {
+            if (oFTP.NoAnswer())
+                silentServers.insert(sServer);
             if (!Cancelled())
                 Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
                      { row.ID }, lwError);
@@ -211,13 +239,36 @@ void TExpiryJob::Execute()
             Diag(QStringLiteral("tmExpireTimer deletion: file=%s"), { row.FileName }, lwInfo);
             sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
         } else if (!Cancelled()) {
+            if (oFTP.NoAnswer())
+                silentServers.insert(sServer);
             Diag(QStringLiteral("tmExpireTimer failure: rentention id=%d"), { row.ID }, lwError);
         }
     }
     if (!sDone.isEmpty()) {
         sDone.chop(1);
-        DB->ExecSQLFmt(QStringLiteral("DELETE FROM retention WHERE id IN (%s)"), { sDone });
+        DropDoneRows(sDone);
     }
+}
+
+void TExpiryJob::DropDoneRows(const QString &sDone)
+{
+    // The files are gone from their servers: their rows go as soon as
+    // another program lets go of the database, not an hour later. Only a
+    // cancel (a delivery starting, the program ending) ends the wait; the
+    // next check then finds the files gone.
+    TWaitControl control;
+    control.pCancel = &CancelFlag();
+    control.fnNotice = [] {
+        Diag(QStringLiteral("tmExpireTimer: waiting for the database, which another program is using"), {},
+             lwInfo);
+    };
+    const bool bWritten = WaitAndWrite(
+        *DB, [&] { DB->ExecSQLFmt(QStringLiteral("DELETE FROM retention WHERE id IN (%s)"), { sDone }); },
+        control);
+    if (!bWritten)
+        Diag(QStringLiteral("tmExpireTimer: the database stayed locked; retention ids %s stay until the next "
+                            "check"),
+             { sDone }, lwError);
 }
 
 void InstallExpiryChecker(TFData &oData)

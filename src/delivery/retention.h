@@ -24,12 +24,25 @@ enum : int {
 // February).
 QDateTime RetentionExpiry(const QDateTime &dtNow, int iPeriod);
 
-// Records the upload oFTP has just made (host, directory, remote name, login)
-// in the retention table with the expiry e-mail task iSendID's
-// "EmailRetention" asks for.
-void SaveFileExpiry(int iSendID, const TFTPClient &oFTP);
+// Where a staging upload went and how to log in there again: what its
+// retention row keeps.
+struct TStagingUpload
+{
+    QString Host;
+    QString Directory;
+    QString FileName; // the remote name
+    QString Login;
+    QString Password;
+
+    // The upload oFTP has just made.
+    static TStagingUpload Of(const TFTPClient &oFTP);
+};
+
+// Records the staging upload in the retention table with the expiry e-mail
+// task iSendID's "EmailRetention" asks for.
+void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload);
 // The same with a period index; one row per host, directory and file name.
-void SaveFileExpiry(const TFTPClient &oFTP, int iPeriod);
+void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod);
 
 // Deletes expired staging uploads from their servers and their rows from the
 // retention table. Each check is a background job (its own FTP client and
@@ -56,6 +69,8 @@ public:
     bool Running() const { return FJob != nullptr; }
     // A check waits for the end of the running deliveries.
     bool Deferred() const { return FDeferred; }
+    // Seconds an FTP exchange of a check may go without progress (15).
+    void SetTimeout(int iSeconds) { FTimeout = iSeconds; }
 
 Q_SIGNALS:
     // A check has ended (also a cancelled one).
@@ -67,6 +82,7 @@ private:
 
     TJob *FJob = nullptr; // a child while it runs
     bool FDeferred = false;
+    int FTimeout = 15;
 };
 
 // The running expiry check, if any (UI thread): a delivery job cancels it

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryFile>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -306,8 +307,9 @@ TEST_F(CommandLine, PrivateFilesAndNoLeftovers)
     ::umask(oldMask);
 }
 
-// An error inside one project (here the delivery log refuses its row)
-// fails that project; the next one is delivered and the run ends as usual.
+// An error inside one project (here the delivery log refuses its row) is
+// reported; the delivery that happened still counts, the next project is
+// delivered, the run ends as usual and its exit status tells of the error.
 TEST_F(CommandLine, ErrorInOneProjectDoesNotStopTheRun)
 {
     ASSERT_EQ(run({ u"list"_s }).iExit, 0);
@@ -328,9 +330,9 @@ TEST_F(CommandLine, ErrorInOneProjectDoesNotStopTheRun)
     const QStringList l = out.sOut.split(u'\n');
     ASSERT_EQ(l.size(), 13) << out.sOut.toStdString();
     EXPECT_EQ(l[0], u"First"_s);
-    EXPECT_TRUE(l[3].startsWith(u"!  Error: "_s)) << l[3].toStdString();
+    EXPECT_TRUE(l[3].startsWith(u"!  Error: could not record the log row of First_"_s)) << l[3].toStdString();
     EXPECT_TRUE(l[3].contains(u"database or disk is full"_s)) << l[3].toStdString();
-    EXPECT_EQ(l[4], u"!  Fail"_s);
+    EXPECT_EQ(l[4], u"  Success"_s);
     EXPECT_EQ(l[6], u"Second"_s);
     EXPECT_EQ(l.mid(9), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s, QString() }));
     EXPECT_EQ(runFolders(), QStringList());
@@ -404,4 +406,100 @@ TEST_F(CommandLine, UnknownHostKeyFailsAndIsNeverTrusted)
     EXPECT_TRUE(out.sOut.contains(ssh.fingerprint())) << out.sOut.toStdString();
     EXPECT_FALSE(QFile::exists(knownHosts));
     EXPECT_EQ(QDir(home + u"/in"_s).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Another program holds the database's write lock in the middle of a long
+// run, for longer than the busy time-out: the run waits for it (and says
+// so), and every delivered archive still has its success row, every task a
+// row and every project its new send date.
+TEST_F(CommandLine, LockedDatabaseLosesNoRecord)
+{
+    ASSERT_EQ(run({ u"list"_s }).iExit, 0);
+    const int kProjects = 200;
+    sandbox.writeFile(u"src/a.txt"_s, "a");
+    const QString out1 = sandbox.root() + u"/out1"_s;
+    const QString out2 = sandbox.root() + u"/out2"_s;
+    QDir().mkpath(out1);
+    QDir().mkpath(out2);
+    {
+        auto db = openDB();
+        db->Start();
+        for (int i = 1; i <= kProjects; ++i) {
+            const int id = addProject(*db, u"P%1"_s.arg(i, 3, 10, QLatin1Char('0')), u"NULL"_s);
+            addEntry(*db, id, sandbox.root() + u"/src/a.txt"_s);
+            addTask(*db, id, 1, QString(), { { u"FileFolder"_s, out1 } });
+            addTask(*db, id, 1, QString(), { { u"FileFolder"_s, out2 } });
+        }
+        db->Commit();
+    }
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    // A busy wait of one second, which the lock below outlasts.
+    env.insert(u"BUNDLEWICK_DB_BUSY_MS"_s, u"1000"_s);
+    process.setProcessEnvironment(env);
+    QElapsedTimer total;
+    total.start();
+    process.start(qEnvironmentVariable("BW_BINARY_DIR") + u"/src/app/bundlewick"_s,
+                  { u"deliver"_s, u"--all"_s });
+    QElapsedTimer waited;
+    waited.start();
+    while (QDir(out1).isEmpty() && waited.elapsed() < 60000 && process.state() != QProcess::NotRunning)
+        process.waitForFinished(10);
+    ASSERT_FALSE(QDir(out1).isEmpty()) << process.readAllStandardOutput().toStdString();
+    ASSERT_NE(process.state(), QProcess::NotRunning);
+
+    // The first archives are out: another program takes the write lock and
+    // holds it until the run has said that it waits, and then past two
+    // busy time-outs.
+    const QString kWaiting = u"Waiting for the database, which another program is using\u2026"_s;
+    QByteArray out;
+    qint64 iHeld = 0;
+    bool bToldWhileLocked = false;
+    {
+        TSQLiteDatabase other(dataDir() + u"bundlewick.sqlite"_s);
+        other.SetTimeout(10000);
+        other.ExecSQL(u"BEGIN EXCLUSIVE"_s);
+        QElapsedTimer held;
+        held.start();
+        while ((!bToldWhileLocked || held.elapsed() < 2500) && held.elapsed() < 30000
+               && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(50);
+            out += process.readAllStandardOutput();
+            bToldWhileLocked = QString::fromUtf8(out).contains(kWaiting);
+        }
+        iHeld = held.elapsed();
+        other.ExecSQL(u"COMMIT"_s);
+    }
+    ASSERT_TRUE(process.waitForFinished(120000));
+    out += process.readAllStandardOutput();
+    const QString sOut = QString::fromUtf8(out);
+    std::printf("[ figures  ] deliver --all, %d projects x 2 folder tasks, lock held %lld ms "
+                "(busy wait 1000 ms): run took %lld ms\n",
+                kProjects, static_cast<long long>(iHeld), static_cast<long long>(total.elapsed()));
+    EXPECT_EQ(process.exitCode(), 0) << sOut.toStdString() << process.readAllStandardError().toStdString();
+    EXPECT_TRUE(bToldWhileLocked) << sOut.toStdString();
+    EXPECT_GE(iHeld, 2500);
+    EXPECT_EQ(sOut.count(kWaiting), 1);
+    for (const QString &line : sOut.split(u'\n'))
+        EXPECT_FALSE(line.startsWith(u'!')) << line.toStdString();
+    EXPECT_EQ(sOut.count(u"  Success\n"_s), kProjects);
+
+    // Every archive in the folders has its success row, and nothing else is logged.
+    QStringList expected;
+    for (const QString &folder : { out1, out2 }) {
+        const QStringList names = QDir(folder).entryList(QDir::Files);
+        EXPECT_EQ(names.size(), kProjects) << folder.toStdString();
+        for (const QString &name : names)
+            expected << u"1 1 "_s + name + u" "_s + folder;
+    }
+    auto db = openDB();
+    QStringList logged;
+    db->GetTableStrings(
+        u"SELECT success || ' ' || method || ' ' || filename || ' ' || destination FROM log"_s, logged);
+    expected.sort();
+    logged.sort();
+    EXPECT_EQ(logged, expected);
+    EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM projects WHERE senddate IS NULL"_s, {}), 0);
 }

@@ -633,3 +633,62 @@ TEST_F(Channels, FtpsStagingUploadExpiresOverFtps)
     EXPECT_TRUE(later.contains(QStringLiteral("AUTH TLS"))) << later.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(later.contains(QStringLiteral("DELE MyTool_1.2.3.zip")));
 }
+
+// A server that refused the connection is not tried again by the same
+// channels (a run): the FTP tasks and the staging upload to it fail at once.
+// One that answered with an error (a refused login, a rejected recipient)
+// is tried again by the next task.
+TEST_F(Channels, ServerThatDidNotAnswerIsSkippedOneThatAnsweredIsTriedAgain)
+{
+    const QString sClosed = QStringLiteral("127.0.0.1:%1").arg(bwtest::freePort());
+    ftpTask(3, sClosed, QStringLiteral("in"));
+    ftpTask(4, sClosed, QStringLiteral("other"));
+    EXPECT_FALSE(channels->SendAsFTP(3, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->Skipped());
+    EXPECT_FALSE(channels->SendAsFTP(4, archive, QStringLiteral("a.zip")));
+    EXPECT_TRUE(channels->Skipped());
+    stagingSettings(sClosed);
+    emailTask(5);
+    param(5, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+    EXPECT_FALSE(channels->EmailTask(5, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                     QStringLiteral("MyTool_1.2.3.zip")));
+    QStringList l = lines();
+    ASSERT_EQ(l.size(), 3) << l.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(l[0].startsWith(QStringLiteral("!  FTP failed: "))) << l[0].toStdString();
+    EXPECT_EQ(l[1], QStringLiteral("!  FTP skipped: the server did not answer earlier in this run"));
+    EXPECT_EQ(l[2], QStringLiteral("!  FTP skipped: the server did not answer earlier in this run"));
+    // Nothing reached the server: no upload to expire.
+    EXPECT_EQ(retentionCount(), 0);
+
+    // A refused login is an answer: each task tries again.
+    const QString home = sandbox.path(QStringLiteral("ftp"));
+    bwtest::FtpServer ftp(kUser, kPass, home);
+    ftpTask(6, ftp.host(), QString(), QStringLiteral("wrong"));
+    ftpTask(7, ftp.host(), QString(), QStringLiteral("wrong"));
+    EXPECT_FALSE(channels->SendAsFTP(6, archive, QStringLiteral("b.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(7, archive, QStringLiteral("b.zip")));
+    EXPECT_FALSE(channels->Skipped());
+    EXPECT_EQ(ftp.commands().filter(QRegularExpression(QStringLiteral("^USER "))).size(), 2)
+        << ftp.commands().join(QLatin1Char('|')).toStdString();
+    l = lines();
+    ASSERT_EQ(l.size(), 5);
+    EXPECT_TRUE(l[3].startsWith(QStringLiteral("!  FTP failed: 530"))) << l[3].toStdString();
+    EXPECT_TRUE(l[4].startsWith(QStringLiteral("!  FTP failed: 530"))) << l[4].toStdString();
+
+    // So is a rejected recipient: the next e-mail goes.
+    bwtest::SmtpServer::Options options;
+    options.refuse = QStringList { QStringLiteral("ann@example.com") };
+    bwtest::SmtpServer smtp(options);
+    smtpSettings(smtp.port(), QStringLiteral("0"));
+    param(8, QStringLiteral("EmailRecipient"), QStringLiteral("ann@example.com"));
+    param(9, QStringLiteral("EmailRecipient"), QStringLiteral("bob@example.org"));
+    EXPECT_FALSE(channels->SendAsEmail(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                       QStringLiteral("MyTool_1.2.3.zip"), false));
+    EXPECT_TRUE(channels->SendAsEmail(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                      QStringLiteral("MyTool_1.2.3.zip"), false));
+    l = lines();
+    ASSERT_EQ(l.size(), 7);
+    EXPECT_TRUE(l[5].startsWith(QStringLiteral("!  Email failed: 550"))) << l[5].toStdString();
+    EXPECT_EQ(l[6], QStringLiteral("  Email sent to bob@example.org"));
+    EXPECT_EQ(smtp.messages().size(), 1);
+}

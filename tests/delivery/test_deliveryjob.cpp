@@ -7,6 +7,7 @@
 #include "delivery/retention.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
+#include "support/dblock.h"
 #include "support/servers.h"
 
 #include <QCoreApplication>
@@ -273,7 +274,8 @@ TEST_F(DeliveryJob, ErrorInTheRunFailsTheProjectAndTheJobEnds)
 {
     TProject *p = project(u"Broken"_s);
     fileTask(p, u"out"_s);
-    db->ExecSQL(u"DROP TABLE log"_s);
+    // The project's send tasks cannot be read.
+    db->ExecSQL(u"ALTER TABLE send RENAME COLUMN zippassword TO zippassword_saved"_s);
 
     TDeliveryJob job({ p }, progress);
     job.Run();
@@ -291,6 +293,57 @@ TEST_F(DeliveryJob, ErrorInTheRunFailsTheProjectAndTheJobEnds)
     EXPECT_TRUE(job.CanClose());
     EXPECT_FALSE(QFile::exists(RunTempDir() + u"code.zip"_s));
     EXPECT_EQ(sendDate(p), u"NULL"_s);
+}
+
+// The user aborts while a delivery's log row waits for another program's
+// lock on the database: the wait ends, the running project still finishes,
+// the next one is not started, and the rows kept waiting are written before
+// the run ends, once the lock is free. Nothing is reported failed.
+TEST_F(DeliveryJob, AbortDuringADatabaseWaitKeepsTheRecords)
+{
+    // The job's connection waits 2 s before a statement fails (and before
+    // the wait is shown); the run's end waits as long for the kept rows.
+    struct TBusyWait
+    {
+        TBusyWait() { qputenv("BUNDLEWICK_DB_BUSY_MS", "2000"); }
+        ~TBusyWait() { qunsetenv("BUNDLEWICK_DB_BUSY_MS"); }
+    } busyWait;
+    TProject *p = project(u"Waiting"_s);
+    fileTask(p, u"out1"_s);
+    fileTask(p, u"out2"_s);
+    TProject *next = project(u"Next"_s);
+    fileTask(next, u"out3"_s);
+
+    bwtest::DatabaseLock lock(sandbox.path(u"bundlewick.sqlite"_s));
+    ASSERT_EQ(lock.error(), QString());
+    TDeliveryJob job({ p, next }, progress);
+    const QString sWaiting = u"Waiting for the database, which another program is using\u2026"_s;
+    QObject::connect(&progress, &TProgressList::lineAppended, &job, [&](int iIndex) {
+        const QString &sText = progress.Lines().at(iIndex).sText;
+        if (sText == sWaiting)
+            job.Abort();
+        else if (sText.startsWith(u"  Stopped waiting: "_s))
+            lock.release();
+    });
+    job.Run();
+    ASSERT_TRUE(waitEnded(job));
+
+    const QStringList l = lines();
+    EXPECT_TRUE(l.contains(sWaiting)) << l.join(u'|').toStdString();
+    EXPECT_TRUE(l.contains(u"  Stopped waiting: the records wait for the database until the run ends"_s))
+        << l.join(u'|').toStdString();
+    for (const QString &sLine : l)
+        EXPECT_FALSE(sLine.startsWith(u'!')) << sLine.toStdString();
+    EXPECT_TRUE(l.contains(u"  Success"_s));
+    EXPECT_FALSE(l.contains(u"Next"_s));
+    EXPECT_EQ(l.last(), u"Generation complete."_s);
+    EXPECT_TRUE(job.Result().bAborted);
+    EXPECT_EQ(job.Result().iUnrecorded, 0);
+    QStringList rows;
+    db->GetTableStrings(u"SELECT success || ' ' || destination FROM log ORDER BY id"_s, rows);
+    EXPECT_EQ(rows, QStringList({ u"1 "_s + sandbox.path(u"out1"_s), u"1 "_s + sandbox.path(u"out2"_s) }));
+    EXPECT_NE(sendDate(p), u"NULL"_s);
+    EXPECT_EQ(sendDate(next), u"NULL"_s);
 }
 
 namespace {

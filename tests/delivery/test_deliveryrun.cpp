@@ -10,8 +10,10 @@
 #include "zipreader.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -303,27 +305,27 @@ TEST_F(DeliveryRun, EscapingErrorFailsTheProjectAndTheRunGoesOn)
     TProject *next = project(u"Next"_s, { u"b.txt"_s });
     fileTask(broken, u"out"_s);
     fileTask(next, u"out2"_s);
-    // The delivery log is missing while the first project runs, and back for the second.
-    db->ExecSQL(u"ALTER TABLE log RENAME TO log_saved"_s);
+    // The send tasks cannot be read while the first project runs, and can
+    // again for the second.
+    db->ExecSQL(u"ALTER TABLE send RENAME COLUMN zippassword TO zippassword_saved"_s);
 
     TDeliveryRun run(progress);
     QObject::connect(&progress, &TProgressList::lineAppended, &progress, [&](int iIndex) {
         if (progress.Lines().at(iIndex).sText == u"Next"_s)
-            db->ExecSQL(u"ALTER TABLE log_saved RENAME TO log"_s);
+            db->ExecSQL(u"ALTER TABLE send RENAME COLUMN zippassword_saved TO zippassword"_s);
     });
     TRunResult result;
     EXPECT_NO_THROW(result = run.Run({ broken, next }));
     const QStringList l = lines();
-    ASSERT_EQ(l.size(), 12) << l.join(u'|').toStdString();
+    ASSERT_EQ(l.size(), 11) << l.join(u'|').toStdString();
     EXPECT_EQ(l[0], u"Broken"_s);
     EXPECT_EQ(l[1], u"  Zipped 1 file"_s);
-    EXPECT_TRUE(l[2].startsWith(u"  Output saved to Broken_"_s)) << l[2].toStdString();
-    EXPECT_TRUE(l[3].startsWith(u"!  Error: "_s)) << l[3].toStdString();
-    EXPECT_TRUE(l[3].contains(u"no such table: log"_s)) << l[3].toStdString();
-    EXPECT_EQ(l[4], u"!  Fail"_s);
-    EXPECT_EQ(l[5], u" "_s);
-    EXPECT_EQ(l[6], u"Next"_s);
-    EXPECT_EQ(l.mid(9), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_TRUE(l[2].startsWith(u"!  Error: "_s)) << l[2].toStdString();
+    EXPECT_TRUE(l[2].contains(u"no such column: zippassword"_s)) << l[2].toStdString();
+    EXPECT_EQ(l[3], u"!  Fail"_s);
+    EXPECT_EQ(l[4], u" "_s);
+    EXPECT_EQ(l[5], u"Next"_s);
+    EXPECT_EQ(l.mid(8), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));
     EXPECT_EQ(result.iFailed, 1);
     EXPECT_EQ(result.iDelivered, 1);
     EXPECT_FALSE(result.Succeeded());
@@ -331,6 +333,40 @@ TEST_F(DeliveryRun, EscapingErrorFailsTheProjectAndTheRunGoesOn)
     EXPECT_TRUE(tempArchivesGone());
     EXPECT_EQ(sendDate(broken), u"NULL"_s);
     EXPECT_NE(sendDate(next), u"NULL"_s);
+}
+
+// A database failure before a task's transfer (nothing delivered yet) fails
+// that task with a line and a log row; the project's other tasks are still
+// carried out and logged.
+TEST_F(DeliveryRun, DatabaseErrorBeforeATaskFailsOnlyThatTask)
+{
+    TProject *p = project(u"Half"_s, { u"a.txt"_s });
+    fileTask(p, u"out1"_s);
+    fileTask(p, u"out2"_s);
+    TDeliveryRun run(progress);
+    // The send parameters are gone while the first task starts.
+    QObject::connect(&progress, &TProgressList::lineAppended, &progress, [&](int iIndex) {
+        const QString &sText = progress.Lines().at(iIndex).sText;
+        if (sText == u"  Zipped 1 file"_s)
+            db->ExecSQL(u"ALTER TABLE sendparams RENAME TO sendparams_saved"_s);
+        else if (sText.startsWith(u"!  Error: "_s))
+            db->ExecSQL(u"ALTER TABLE sendparams_saved RENAME TO sendparams"_s);
+    });
+    const TRunResult result = run.Run({ p });
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 7) << l.join(u'|').toStdString();
+    EXPECT_TRUE(l[2].startsWith(u"!  Error: "_s)) << l[2].toStdString();
+    EXPECT_TRUE(l[2].contains(u"no such table: sendparams"_s)) << l[2].toStdString();
+    EXPECT_TRUE(l[3].startsWith(u"  Output saved to Half_"_s)) << l[3].toStdString();
+    EXPECT_EQ(l[4], u"!  Fail"_s);
+    EXPECT_EQ(result.iFailed, 1);
+    QStringList rows;
+    db->GetTableStrings(u"SELECT success || ' ' || method || ' ' || destination FROM log ORDER BY id"_s,
+                        rows);
+    EXPECT_EQ(rows, QStringList({ u"0 1 "_s, u"1 1 "_s + sandbox.path(u"out2"_s) }));
+    EXPECT_EQ(QDir(sandbox.path(u"out1"_s)).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(QDir(sandbox.path(u"out2"_s)).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(sendDate(p), u"NULL"_s);
 }
 
 // An error before the title is out (checking the project) still names it.
@@ -406,4 +442,53 @@ TEST_F(DeliveryRun, FtpTaskToAnSftpServerWithTheUsersKey)
     EXPECT_EQ(failed.listHostKeys.at(0).Port, ssh.port());
     EXPECT_FALSE(failed.listHostKeys.at(0).Changed);
     EXPECT_EQ(QDir(home + u"/incoming"_s).entryList(QDir::Files | QDir::Hidden), QStringList { sArchive });
+}
+
+// One mail server for every e-mail task, and it takes the connection but
+// never answers: the first task waits for the time-out, the others fail at
+// once with a line that says why, and every task is logged as a failure.
+TEST_F(DeliveryRun, SilentMailServerCostsOneTimeOut)
+{
+    bwtest::SmtpServer::Options options;
+    options.stallAtGreeting = true;
+    bwtest::SmtpServer smtp(options);
+    for (const auto &[sName, sValue] : { std::pair { u"Email server"_s, u"127.0.0.1"_s },
+                                         std::pair { u"Email port"_s, QString::number(smtp.port()) },
+                                         std::pair { u"Email from"_s, u"builds@example.com"_s } })
+        db->ExecSQLFmt(u"INSERT INTO settings (name, value) VALUES ('%s', '%s')"_s, { sName, sValue });
+    TProject *p = project(u"Mail Tool"_s, { u"a.txt"_s });
+    for (const QString &sTo : { u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s }) {
+        const int id = task(p, skEmail);
+        SetSendParam(id, u"EmailRecipient"_s, sTo);
+        SetSendParam(id, u"EmailSubject"_s, u"{PROJECT}"_s);
+        SetSendParam(id, u"EmailMessage"_s, u"{LINK}"_s);
+    }
+
+    TDeliveryRun run(progress);
+    run.Channels().SetEmailTimeout(2);
+    QElapsedTimer clock;
+    clock.start();
+    const TRunResult result = run.Run({ p });
+    const qint64 iElapsed = clock.elapsed();
+    std::printf("[ figures  ] three e-mail tasks to a silent server, 2 s time-out: %lld ms\n",
+                static_cast<long long>(iElapsed));
+    EXPECT_GE(iElapsed, 1900);
+    EXPECT_LT(iElapsed, 3900); // one time-out, not three
+
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 8) << l.join(u'|').toStdString();
+    EXPECT_EQ(l[0], u"Mail Tool"_s);
+    EXPECT_TRUE(l[2].startsWith(u"!  Email failed: "_s)) << l[2].toStdString();
+    EXPECT_EQ(l[3], u"!  Email skipped: the server did not answer earlier in this run"_s);
+    EXPECT_EQ(l[4], u"!  Email skipped: the server did not answer earlier in this run"_s);
+    EXPECT_EQ(l.mid(5), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_EQ(smtp.connections(), 1);
+    EXPECT_EQ(result.iFailed, 1);
+
+    QStringList rows;
+    db->GetTableStrings(u"SELECT success || ' ' || method || ' ' || destination FROM log ORDER BY id"_s,
+                        rows);
+    EXPECT_EQ(rows,
+              QStringList({ u"0 0 ann@example.com"_s, u"0 0 bob@example.com"_s, u"0 0 cy@example.com"_s }));
+    EXPECT_EQ(sendDate(p), u"NULL"_s);
 }

@@ -1,8 +1,10 @@
 #include "core/daycount.h"
+#include "core/threaddb.h"
 #include "core/winutils.h"
 #include "delivery/progress.h"
 #include "delivery/quicksend.h"
 #include "deliverydb.h"
+#include "support/dblock.h"
 #include "support/servers.h"
 #include "zipreader.h"
 
@@ -497,4 +499,31 @@ TEST_F(QuickSendTest, JobReplaysItsLinesAndReportsTheOutcome)
         lines(),
         (QStringList { QStringLiteral("Output saved to a.txt"), QStringLiteral("Quick send successful") }));
     EXPECT_EQ(readFile(out + QStringLiteral("/a.txt")), QByteArray("a"));
+}
+
+// Another program holds the database past the busy time-out when the quick
+// send's log row is due: the row waits for the lock (and says so) instead of
+// being lost after a file that arrived.
+TEST_F(QuickSendTest, LogRowOutlastsAnotherProgramsLock)
+{
+    ShareConnection(*db, 200);
+    const QString a = sandbox.writeFile(QStringLiteral("in/data.bin"), "data");
+    const QString out = sandbox.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    TQuickSendOrder o = order({ a }, skFile);
+    o.Folder = out;
+
+    bwtest::DatabaseLock lock(sandbox.path(QStringLiteral("bundlewick.sqlite")));
+    ASSERT_EQ(lock.error(), QString());
+    const QString sWaiting = QStringLiteral("Waiting for the database, which another program is using\u2026");
+    QObject::connect(&progress, &TProgressList::lineAppended, [&](int iIndex) {
+        if (progress.Lines().at(iIndex).sText == sWaiting)
+            lock.release();
+    });
+    TQuickSender sender(o, progress);
+    ASSERT_TRUE(sender.Run()) << joined();
+    EXPECT_EQ(lines(),
+              (QStringList { QStringLiteral("Output saved to data.bin"),
+                             QStringLiteral("Quick send successful"), sWaiting }));
+    EXPECT_EQ(logRows(), QStringList { QStringLiteral("1|2|data.bin|1|1|") + out });
 }

@@ -1,11 +1,16 @@
 #include "core/daycount.h"
+#include "core/threaddb.h"
 #include "delivery/retention.h"
 #include "deliverydb.h"
+#include "support/dblock.h"
 #include "support/servers.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
+#include <cstdio>
 
 namespace {
 
@@ -26,9 +31,9 @@ protected:
         client.Password = kPass;
         client.RemoteFile = sName;
         if (iSendID)
-            SaveFileExpiry(iSendID, client);
+            SaveFileExpiry(iSendID, TStagingUpload::Of(client));
         else
-            SaveFileExpiry(client, iPeriod);
+            SaveFileExpiry(TStagingUpload::Of(client), iPeriod);
     }
     int addRow(double dExpiry, const QString &sHost, const QString &sDir, const QString &sName,
                const QString &sPass = kPass)
@@ -237,5 +242,78 @@ TEST_F(ExpiryCheck, TickDuringACheckIsSkipped)
     EXPECT_EQ(server->commands().filter(QStringLiteral("NLST")).size(), 3);
     if (diag) {
         EXPECT_TRUE(diagEvents().isEmpty());
+    }
+}
+
+// Another program holds the database when the check drops the rows of the
+// files it deleted: the check waits, past the busy time-out, and the rows go
+// once the lock is free instead of failing until the next hourly check.
+TEST_F(ExpiryCheck, RowsOfDeletedFilesGoOnceTheLockIsFree)
+{
+    if (!diag)
+        GTEST_SKIP() << "the wait shows in the diagnostics log, which this build runs without";
+    // Readers pass a writer's lock, as the program's connections have it; the
+    // check's own connection waits 200 ms before a statement would fail.
+    ShareConnection(*db, 200);
+    struct TShortBusyWait
+    {
+        TShortBusyWait() { qputenv("BUNDLEWICK_DB_BUSY_MS", "200"); }
+        ~TShortBusyWait() { qunsetenv("BUNDLEWICK_DB_BUSY_MS"); }
+    } shortWait;
+    sandbox.writeFile(QStringLiteral("ftphome/staging/due.zip"), "1");
+    const int due
+        = addRow(NowDays() - 1, server->host(), QStringLiteral("staging"), QStringLiteral("due.zip"));
+
+    bwtest::DatabaseLock lock(sandbox.path(QStringLiteral("bundlewick.sqlite")));
+    ASSERT_EQ(lock.error(), QString());
+    QSignalSpy checked(&checker, &TExpiryChecker::checked);
+    checker.tmExpireTimer(nullptr);
+    const QString sWaiting
+        = QStringLiteral("2|TFData|tmExpireTimer: waiting for the database, which another program is using");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return diagEvents().contains(sWaiting); }, 30000))
+        << diagEvents().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/due.zip")));
+    EXPECT_EQ(rowIDs(), QStringList { QString::number(due) });
+    EXPECT_EQ(checked.count(), 0);
+
+    lock.releaseNow();
+    EXPECT_TRUE(checked.wait(30000));
+    EXPECT_EQ(rowIDs(), QStringList());
+    EXPECT_EQ(diagEvents(),
+              (QStringList { QStringLiteral("2|TFData|tmExpireTimer deletion: file=due.zip"), sWaiting }));
+}
+
+// A staging server that takes the connection and never answers costs the
+// check one time-out, not one per row: its other rows wait for the next
+// check at once. The rows of a server that answers are still handled.
+TEST_F(ExpiryCheck, SilentServerCostsOneTimeOut)
+{
+    bwtest::SmtpServer::Options options;
+    options.stallAtGreeting = true; // a mute TCP server, whatever it is asked
+    bwtest::SmtpServer mute(options);
+    const QString sMute = QStringLiteral("127.0.0.1:%1").arg(mute.port());
+    const double now = NowDays();
+    QStringList stay;
+    for (const QString &sName : { QStringLiteral("a.zip"), QStringLiteral("b.zip"), QStringLiteral("c.zip") })
+        stay << QString::number(addRow(now - 1, sMute, QStringLiteral("staging"), sName));
+    addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("gone.zip"));
+
+    checker.SetTimeout(2);
+    QElapsedTimer clock;
+    clock.start();
+    tick(nullptr);
+    const qint64 iElapsed = clock.elapsed();
+    std::printf("[ figures  ] expiry check, three rows on a silent server, 2 s time-out: %lld ms\n",
+                static_cast<long long>(iElapsed));
+    EXPECT_LT(iElapsed, 3900); // one time-out, not three
+    EXPECT_EQ(mute.connections(), 1);
+    EXPECT_EQ(rowIDs(), stay);
+    if (diag) {
+        QStringList expected;
+        for (const QString &sID : stay)
+            expected << QStringLiteral(
+                            "1|TFData|tmExpireTimer failure: unable to list files for retention id=")
+                    + sID;
+        EXPECT_EQ(diagEvents(), expected);
     }
 }

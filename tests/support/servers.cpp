@@ -131,6 +131,13 @@ class Handler:
         os.rename(base + '.tmp', base + '.eml')
         return '250 Message accepted for delivery'
 
+class Mute(asyncio.Protocol):
+    # Takes the connection and never greets: a server that hangs.
+    def connection_made(self, transport):
+        with open(os.path.join(folder, 'connections.log'), 'a') as f:
+            f.write('connected\n')
+        self.transport = transport
+
 def authenticator(server, session, envelope, mechanism, auth_data):
     with open(os.path.join(folder, 'auth.log'), 'a', encoding='utf-8') as f:
         f.write('%s tls=%s\n' % (mechanism, 'yes' if over_tls(server, session) else 'no'))
@@ -153,6 +160,8 @@ async def main():
     if tls == 'starttls':
         options.update(tls_context=context, require_starttls=offer_auth == '1')
     factory = lambda: SMTP(handler, **options)
+    if stall == 'greeting':
+        factory = Mute
     server = await loop.create_server(factory, '127.0.0.1', 0, ssl=context if tls == 'implicit' else None)
     with open(port_file + '.tmp', 'w') as f:
         f.write(str(server.sockets[0].getsockname()[1]))
@@ -261,11 +270,18 @@ SmtpServer::SmtpServer(const Options &options)
           { folder(), options.user, options.password,
             options.offerAuth ? QStringLiteral("1") : QStringLiteral("0"),
             options.refuse.join(QLatin1Char(',')),
-            options.stallAfterData ? QStringLiteral("1") : QStringLiteral("0"),
+            options.stallAtGreeting      ? QStringLiteral("greeting")
+                : options.stallAfterData ? QStringLiteral("1")
+                                         : QStringLiteral("0"),
             options.tls == Options::StartTls          ? QStringLiteral("starttls")
                 : options.tls == Options::ImplicitTls ? QStringLiteral("implicit")
                                                       : QStringLiteral("none"),
             options.certFile, options.keyFile });
+}
+
+int SmtpServer::connections() const
+{
+    return int(readAll(folder() + QStringLiteral("/connections.log")).count('\n'));
 }
 
 QByteArray SmtpServer::authAttempts() const

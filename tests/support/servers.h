@@ -87,6 +87,8 @@ public:
         bool offerAuth = true; // advertise AUTH LOGIN (without TLS, on loopback)
         QStringList refuse; // recipients answered with 550
         bool stallAfterData = false; // take the message, never answer it
+        // Take every connection and never greet (counted in connections()).
+        bool stallAtGreeting = false;
         enum Tls { NoTls, StartTls, ImplicitTls };
         Tls tls = NoTls; // with TLS, AUTH is offered only over TLS
         QString certFile;
@@ -104,6 +106,8 @@ public:
     QByteArray envelope(int index) const;
     // One line per AUTH the server received, with the mechanism.
     QByteArray authAttempts() const;
+    // Connections taken so far by a server that stalls at the greeting.
+    int connections() const;
 };
 
 // http.server over a folder.
