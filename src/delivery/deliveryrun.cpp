@@ -280,7 +280,6 @@ void TDeliveryRun::RecordSendDate(int iProjectID, const QString &sTitle)
 {
     const double dNow = NowDays();
     FChannels.Records().Write(QStringLiteral("the send date of %1").arg(sTitle), [=] {
-        DB->ExecSQLFmt(QStringLiteral("UPDATE projects SET senddate = %g WHERE id = %d"),
-                       { dNow, iProjectID });
+        DB->Exec(QStringLiteral("UPDATE projects SET senddate = ? WHERE id = ?"), { dNow, iProjectID });
     });
 }
