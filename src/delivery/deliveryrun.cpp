@@ -205,7 +205,8 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
                 bAllSucceeded = false;
                 continue;
             }
-            const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+            const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip,
+                                                               SendTaskEncryption(task.iID));
             bool bSuccess = false;
             if (task.iKind == skEmail)
                 bSuccess = FChannels.EmailTask(task.iID, oProject.Title(), sVersion, sArchive, sArchiveName);
