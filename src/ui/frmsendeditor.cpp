@@ -141,6 +141,10 @@ QWidget *TfrmSendEditor::BuildEmailPage()
     edEmailSubject = NewEdit(tabEmail, "edEmailSubject", kHintSubject);
     edEmailSubject->setText(SendParam::DefaultSubject());
     edEmailZipPassword = NewEdit(tabEmail, "edEmailZipPassword", kHintZipPassword);
+    cbEmailZipEncryption
+        = NewEncryptionBox(tabEmail, QStringLiteral("cbEmailZipEncryption"), edEmailZipPassword);
+    lblEmailZipEncryptionNote
+        = NewEncryptionNote(tabEmail, QStringLiteral("lblEmailZipEncryptionNote"), edEmailZipPassword);
 
     memEmailMessage = new QPlainTextEdit(tabEmail);
     memEmailMessage->setObjectName(QStringLiteral("memEmailMessage"));
@@ -181,6 +185,8 @@ QWidget *TfrmSendEditor::BuildEmailPage()
         LabelledInput(NewLabel(tabEmail, QStringLiteral("S&ubject"), edEmailSubject), edEmailSubject));
     fields->addLayout(LabelledInput(
         NewLabel(tabEmail, QStringLiteral("&Zip file password"), edEmailZipPassword), edEmailZipPassword));
+    fields->addLayout(LabelledInput(
+        NewLabel(tabEmail, QStringLiteral("Zip &encryption"), cbEmailZipEncryption), cbEmailZipEncryption));
     auto *staging = new QVBoxLayout();
     staging->setSpacing(kFormMargin / 2);
     staging->addWidget(cbEmailFTP);
@@ -195,6 +201,7 @@ QWidget *TfrmSendEditor::BuildEmailPage()
     QVBoxLayout *page = PageLayout(tabEmail);
     page->setSpacing(kFormMargin / 2);
     page->addLayout(top);
+    page->addWidget(lblEmailZipEncryptionNote);
     auto *message = LabelledInput(Label1, memEmailMessage);
     page->addLayout(message, 1);
     page->addWidget(lblEmailLink);
@@ -214,6 +221,9 @@ QWidget *TfrmSendEditor::BuildFilePage()
         qMax(btnFileFolder->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3,
              edFileFolder->sizeHint().height()));
     edFileZipPassword = NewEdit(tabFile, "edFileZipPassword", kHintZipPassword);
+    cbFileZipEncryption = NewEncryptionBox(tabFile, QStringLiteral("cbFileZipEncryption"), edFileZipPassword);
+    lblFileZipEncryptionNote
+        = NewEncryptionNote(tabFile, QStringLiteral("lblFileZipEncryptionNote"), edFileZipPassword);
 
     auto *folderRow = new QHBoxLayout();
     folderRow->setSpacing(kFormMargin / 2);
@@ -226,6 +236,9 @@ QWidget *TfrmSendEditor::BuildFilePage()
     page->addLayout(folder);
     page->addLayout(LabelledInput(NewLabel(tabFile, QStringLiteral("&Zip file password"), edFileZipPassword),
                                   edFileZipPassword));
+    page->addLayout(LabelledInput(NewLabel(tabFile, QStringLiteral("Zip &encryption"), cbFileZipEncryption),
+                                  cbFileZipEncryption));
+    page->addWidget(lblFileZipEncryptionNote);
     page->addStretch(1);
     return tabFile;
 }
@@ -239,6 +252,9 @@ QWidget *TfrmSendEditor::BuildFTPPage()
     edFTPLogin = NewEdit(tabFTP, "edFTPLogin", kHintFTPLogin);
     edFTPPassword = NewEdit(tabFTP, "edFTPPassword", kHintFTPPassword);
     edFTPZipPassword = NewEdit(tabFTP, "edFTPZipPassword", kHintZipPassword);
+    cbFTPZipEncryption = NewEncryptionBox(tabFTP, QStringLiteral("cbFTPZipEncryption"), edFTPZipPassword);
+    lblFTPZipEncryptionNote
+        = NewEncryptionNote(tabFTP, QStringLiteral("lblFTPZipEncryptionNote"), edFTPZipPassword);
 
     // Two equal columns: server and login on the left, directory and
     // password on the right.
@@ -258,6 +274,10 @@ QWidget *TfrmSendEditor::BuildFTPPage()
     grid->addLayout(LabelledInput(NewLabel(tabFTP, QStringLiteral("&Zip file password"), edFTPZipPassword),
                                   edFTPZipPassword),
                     2, 0);
+    grid->addLayout(LabelledInput(NewLabel(tabFTP, QStringLiteral("Zip &encryption"), cbFTPZipEncryption),
+                                  cbFTPZipEncryption),
+                    2, 1);
+    grid->addWidget(lblFTPZipEncryptionNote, 3, 0, 1, 2);
 
     QVBoxLayout *page = PageLayout(tabFTP);
     page->addLayout(grid);
@@ -312,6 +332,7 @@ void TfrmSendEditor::LoadTask()
     switch (task->Kind) {
     case skEmail: {
         edEmailZipPassword->setText(task->ZipPassword);
+        SetEncryptionChoice(cbEmailZipEncryption, task->Encryption());
         edEmailRecipient->setText(task->Param(SendParam::EmailRecipient));
         edEmailSubject->setText(task->Param(SendParam::EmailSubject));
         memEmailMessage->setPlainText(MessageToMemo(task->Param(SendParam::EmailMessage)));
@@ -325,10 +346,12 @@ void TfrmSendEditor::LoadTask()
     }
     case skFile:
         edFileZipPassword->setText(task->ZipPassword);
+        SetEncryptionChoice(cbFileZipEncryption, task->Encryption());
         edFileFolder->setText(task->Param(SendParam::FileFolder));
         break;
     case skFTP:
         edFTPZipPassword->setText(task->ZipPassword);
+        SetEncryptionChoice(cbFTPZipEncryption, task->Encryption());
         edFTPHost->setText(task->Param(SendParam::FTPHost));
         edFTPLogin->setText(task->Param(SendParam::FTPLogin));
         edFTPPassword->setText(task->Param(SendParam::FTPPassword));
@@ -441,6 +464,8 @@ void TfrmSendEditor::SaveTask()
         task.SetParam(SendParam::FTPDirectory, edFTPDirectory->text());
         break;
     }
+    const QComboBox *const encryption[] = { cbEmailZipEncryption, cbFileZipEncryption, cbFTPZipEncryption };
+    task.SetEncryption(EncryptionChoice(encryption[iKind]));
     task.Save();
     FMethodID = task.ID;
 }
