@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -118,10 +119,14 @@ TfrmSendEditor::TfrmSendEditor(int iMethodID, int iProjectID, const QString &sPr
     main->addWidget(pgMethod, 1);
     main->addLayout(buttons);
 
-    // At least 400 by 400 at the usual font, more with a larger one.
+    // At least 400 by 400 at the usual font, more with a larger one, and
+    // never less than the e-mail page's fields need: an explicit minimum
+    // would otherwise let the layout squeeze them.
     const QFontMetrics metrics = fontMetrics();
-    setMinimumSize(qMax(400, metrics.averageCharWidth() * 60), qMax(400, metrics.height() * 24));
-    resize(qMax(554, metrics.averageCharWidth() * 84), qMax(420, metrics.height() * 26));
+    setMinimumSize(qMax(400, metrics.averageCharWidth() * 60),
+                   std::max({ 400, metrics.height() * 24, main->minimumSize().height() }));
+    resize(qMax(554, metrics.averageCharWidth() * 84),
+           std::max({ 420, metrics.height() * 26, main->minimumSize().height() + metrics.height() * 3 }));
 
     connect(btnSave, &QPushButton::clicked, this, &TfrmSendEditor::accept);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmSendEditor::reject);
