@@ -130,8 +130,10 @@ constexpr size_t kAesMac = 10; // after it
 constexpr int kAesIterations = 1000;
 constexpr quint16 kAesMethod = 99;
 
-// The keys of one AES entry, made once from the password and a fresh salt and
-// shared, read only, by the threads that encrypt its pieces.
+// The keys of one AES entry, made once from the password and a fresh salt by
+// the thread that takes the entry's first piece (the derivation costs a few
+// milliseconds, too much for the writing thread when there are many entries),
+// then shared, read only, by the threads that encrypt its pieces.
 struct TAesKeys
 {
     std::array<quint8, kAesSalt> salt {};
@@ -154,22 +156,20 @@ TFailure CryptoFailure(const QString &sWhat)
     return { TZipWriter::ZipInternalError, QStringLiteral("Cannot encrypt %1: OpenSSL failed").arg(sWhat) };
 }
 
-// PBKDF2-HMAC-SHA1 gives AES key, HMAC key and password verifier in one run.
-std::shared_ptr<const TAesKeys> DeriveAesKeys(const QByteArray &sPassword, const quint8 *pSalt,
-                                              const QString &sWhat)
+// PBKDF2-HMAC-SHA1 over the salt gives AES key, HMAC key and password
+// verifier in one run. False when OpenSSL fails.
+bool DeriveAesKeys(TAesKeys &keys, const QByteArray &sPassword)
 {
-    auto keys = std::make_shared<TAesKeys>();
-    std::memcpy(keys->salt.data(), pSalt, kAesSalt);
     std::array<quint8, 32 + 32 + kAesVerifier> derived {};
-    if (PKCS5_PBKDF2_HMAC(sPassword.constData(), int(sPassword.size()), pSalt, int(kAesSalt), kAesIterations,
-                          EVP_sha1(), int(derived.size()), derived.data())
-        != 1)
-        throw CryptoFailure(sWhat);
-    std::memcpy(keys->key.data(), derived.data(), 32);
-    std::memcpy(keys->macKey.data(), derived.data() + 32, 32);
-    std::memcpy(keys->verifier.data(), derived.data() + 64, kAesVerifier);
+    const bool bOk
+        = PKCS5_PBKDF2_HMAC(sPassword.constData(), int(sPassword.size()), keys.salt.data(), int(kAesSalt),
+                            kAesIterations, EVP_sha1(), int(derived.size()), derived.data())
+        == 1;
+    std::memcpy(keys.key.data(), derived.data(), 32);
+    std::memcpy(keys.macKey.data(), derived.data() + 32, 32);
+    std::memcpy(keys.verifier.data(), derived.data() + 64, kAesVerifier);
     OPENSSL_cleanse(derived.data(), derived.size());
-    return keys;
+    return bOk;
 }
 
 // AES-256 in WinZip's counter mode: block i of an entry's data (from 0) is
@@ -180,16 +180,23 @@ class TAesCtr
 {
 public:
     TAesCtr() = default;
-    ~TAesCtr() { EVP_CIPHER_CTX_free(FCtx); }
+    ~TAesCtr()
+    {
+        EVP_CIPHER_CTX_free(FCtx);
+        EVP_CIPHER_free(FCipher);
+    }
     TAesCtr(const TAesCtr &) = delete;
     TAesCtr &operator=(const TAesCtr &) = delete;
 
     // XORs the key stream from byte iOffset of the entry's data into p.
     bool Apply(const TAesKeys &keys, quint8 *p, size_t n, quint64 iOffset)
     {
+        // Fetched once per thread: an implicit fetch on every piece costs locks.
+        if (!FCipher && !(FCipher = EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr)))
+            return false;
         if (!FCtx && !(FCtx = EVP_CIPHER_CTX_new()))
             return false;
-        if (EVP_EncryptInit_ex(FCtx, EVP_aes_256_ecb(), nullptr, keys.key.data(), nullptr) != 1
+        if (EVP_EncryptInit_ex2(FCtx, FCipher, keys.key.data(), nullptr, nullptr) != 1
             || EVP_CIPHER_CTX_set_padding(FCtx, 0) != 1)
             return false;
         quint64 iBlock = iOffset / 16 + 1;
@@ -218,6 +225,7 @@ public:
 
 private:
     static constexpr size_t kBatch = 4096;
+    EVP_CIPHER *FCipher = nullptr;
     EVP_CIPHER_CTX *FCtx = nullptr;
     std::array<quint8, kBatch> FCounters {};
     std::array<quint8, kBatch> FStream {};
@@ -356,10 +364,12 @@ struct TJob
     quint64 iLength = 0;
     bool bFirst = false;
     bool bLast = false;
-    // AES: the entry's keys, and where this piece's output starts in the
-    // entry's data; unknown for a deflated chunk until the chunks before it
-    // are compressed. Guarded by the writer's mutex from the hand-out on.
-    std::shared_ptr<const TAesKeys> aes;
+    // AES: the entry's keys (derived with its first piece), and where this
+    // piece's output starts in the entry's data: known for the first piece,
+    // for every later one once the pieces before it are compressed, which
+    // also means the keys are there. Guarded by the writer's mutex from the
+    // hand-out on.
+    std::shared_ptr<TAesKeys> aes;
     quint64 iOutOffset = 0;
     bool bHasOffset = true;
     TJob *pNext = nullptr; // the entry's next piece, once handed out
@@ -452,6 +462,8 @@ private:
     int Process(TJob &job)
     {
         const TPlanned &item = *job.pItem;
+        if (job.aes && job.bFirst && !DeriveAesKeys(*job.aes, item.pItem->sPassword.toUtf8()))
+            return kEncryptFailed;
         const int fd = ::open(QFile::encodeName(item.pItem->sPath).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return errno;
@@ -785,7 +797,7 @@ private:
     size_t FMaxJobs = 0;
 
     std::deque<std::unique_ptr<TJob>> FJobs; // handed out, in archive order
-    std::shared_ptr<const TAesKeys> FHandOutKeys; // of the AES entry being handed out
+    std::shared_ptr<TAesKeys> FHandOutKeys; // of the AES entry being handed out
     std::deque<TJob *> FQueue; // waiting for a thread; guarded by the owner's mutex
     bool FStop = false; // guarded by the owner's mutex
     std::vector<std::thread> FWorkers;
@@ -864,22 +876,20 @@ private:
         return !item.sPassword.isEmpty() && item.eEncryption == TZipEncryption::Aes256;
     }
 
-    // Before an AES piece is handed out: the entry's keys (a new salt for
-    // each entry), and the piece's place in the entry's data where that is
-    // known already: the first piece starts it, stored data keeps its size.
+    // Before an AES piece is handed out: the entry's keys with a new salt
+    // (drawn here, in archive order, so that seeded archives repeat), and the
+    // first piece's place at the start of the entry's data.
     void PrepareAes(TJob &job)
     {
-        const TZipWriterItem &item = *job.pItem->pItem;
         if (job.bFirst) {
-            std::array<quint8, kAesSalt> salt {};
-            FRandom.Fill(salt.data(), salt.size());
-            FHandOutKeys = DeriveAesKeys(item.sPassword.toUtf8(), salt.data(), item.sPath);
+            FHandOutKeys = std::make_shared<TAesKeys>();
+            FRandom.Fill(FHandOutKeys->salt.data(), kAesSalt);
         }
         job.aes = FHandOutKeys;
         if (job.bLast)
             FHandOutKeys.reset();
-        job.bHasOffset = job.bFirst || item.bStore;
-        job.iOutOffset = item.bStore ? job.iOffset : 0;
+        job.bHasOffset = job.bFirst;
+        job.iOutOffset = 0;
     }
 
     // Under the mutex: joins a later AES piece to the one before it, which

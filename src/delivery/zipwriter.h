@@ -42,10 +42,11 @@ struct TZipWriterItem
 //   Info-ZIP writes it; or WinZip AES-256 (AE-2: method 99 with the 0x9901
 //   extra field, a random 16-byte salt, PBKDF2-HMAC-SHA1 keys, AES in CTR
 //   mode with WinZip's little-endian counter, a 10-byte HMAC-SHA1 of the
-//   encrypted data after it, CRC 0). AES runs on the compressing threads:
-//   a piece is encrypted as soon as its place in the entry is known, which
-//   for a deflated file in chunks is once the chunks before it are
-//   compressed. Only the HMAC, a running sum, is taken on the writing thread.
+//   encrypted data after it, CRC 0). Key derivation and AES run on the
+//   compressing threads: an entry's keys with its first piece, and each piece
+//   is encrypted once the pieces before it are compressed, as its place in
+//   the entry is known then. Only the HMAC, a running sum, is taken on the
+//   writing thread.
 // - ZIP64 records where sizes, offsets or the entry count need them.
 // - Entries carry the file's modification time (local DOS time) and its Unix
 //   permissions; names are flagged UTF-8 when they are not plain ASCII.
