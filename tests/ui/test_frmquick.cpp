@@ -1,6 +1,6 @@
-#include "../delivery/zipreader.h"
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
+#include "delivery/zipreader.h"
 #include "support/servers.h"
 #include "ui/frmmain.h"
 #include "ui/frmquick.h"
