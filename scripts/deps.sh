@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev libsqlite3-dev libzip-dev libdeflate-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev
-    zip unzip p7zip-full xvfb
+    qt6-base-dev libsqlite3-dev libzip-dev libdeflate-dev zlib1g-dev libcurl4-openssl-dev libssl-dev libgtest-dev
+    zip unzip p7zip-full libarchive-tools xvfb
     python3 python3-pyftpdlib python3-aiosmtpd python3-openssl
     openssl openssh-client openssh-server
     # The icons' PNG sizes are rendered from the SVG at build time.

@@ -209,7 +209,7 @@ QString TArchiveBuilder::WriteReadMe(const TProject &oProject, const QString &sR
 }
 
 QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QString &sPassword,
-                                          const QString &sCodeZip)
+                                          const QString &sCodeZip, TZipEncryption eEncryption)
 {
     // Names are per millisecond: never hand out the archive of an earlier task again.
     QString sDelivery = TempFileName(QStringLiteral(".zip"));
@@ -219,7 +219,7 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
     oZip.Clear();
     oZip.SetZipFileName(sDelivery);
     oZip.SetZipComment(ArchiveComment());
-    oZip.AddItem(sCodeZip, QStringLiteral("code.zip"), sPassword);
+    oZip.AddItem(sCodeZip, QStringLiteral("code.zip"), sPassword, eEncryption);
     oZip.AddItem(sManifest, QStringLiteral("readme.htm"));
 
     // The engine would leave out a missing part and still succeed; an archive

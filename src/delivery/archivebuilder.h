@@ -47,9 +47,10 @@ public:
     // Writes the manifest to RunTempDir() + "readme.htm"; returns its path.
     QString WriteReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion);
     // Writes a new TempFileName(".zip") holding "code.zip" (stored, encrypted
-    // with sPassword unless it is empty) and the manifest (never encrypted).
-    // Returns its path, also after a failure.
-    QString BuildDeliveryZip(const QString &sManifest, const QString &sPassword, const QString &sCodeZip);
+    // with sPassword as eEncryption says unless the password is empty) and the
+    // manifest (never encrypted). Returns its path, also after a failure.
+    QString BuildDeliveryZip(const QString &sManifest, const QString &sPassword, const QString &sCodeZip,
+                             TZipEncryption eEncryption = TZipEncryption::Traditional);
 
     // "!  Error: %s" with the engine's message, and the diagnostics entry.
     void ZipError();

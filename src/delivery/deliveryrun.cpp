@@ -231,8 +231,8 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
             try {
                 sDestination = GetSendParam(task.iID, sDestParam);
                 sName = FNames.Claim(DestinationKey(task.iID, task.iKind, sDestination), sArchiveName);
-                const QString sArchive
-                    = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
+                const QString sArchive = FBuilder.BuildDeliveryZip(
+                    temp.sManifest, task.sPassword, temp.sCodeZip, SendTaskEncryption(task.iID));
                 bSuccess = RunTask(task.iID, task.iKind, oProject.Title(), sVersion, sArchive, sName);
             } catch (...) {
                 TaskError(std::current_exception());

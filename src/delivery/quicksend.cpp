@@ -158,6 +158,7 @@ TQuickRecipientPick QuickSend::PickRecipient(int iSendID)
 {
     TQuickRecipientPick pick;
     pick.ZipPassword = SuggestionPassword(iSendID);
+    pick.ZipEncryption = SendParam::EncryptionOf(SuggestionParam(iSendID, SendParam::ZipEncryption));
     pick.UseStaging = SuggestionParam(iSendID, SendParam::EmailFTP) == QLatin1String("1");
     bool ok = false;
     pick.Retention = SuggestionParam(iSendID, SendParam::EmailRetention).trimmed().toInt(&ok);
@@ -173,6 +174,7 @@ TQuickHostPick QuickSend::PickHost(int iSendID)
     pick.Login = SuggestionParam(iSendID, SendParam::FTPLogin);
     pick.Password = SuggestionParam(iSendID, SendParam::FTPPassword);
     pick.ZipPassword = SuggestionPassword(iSendID);
+    pick.ZipEncryption = SendParam::EncryptionOf(SuggestionParam(iSendID, SendParam::ZipEncryption));
     return pick;
 }
 
@@ -197,6 +199,7 @@ bool QuickSend::Remember(const TQuickSendOrder &oOrder)
         entry.SetParam(SendParam::FTPLogin, oOrder.FTPLogin);
         entry.SetParam(SendParam::FTPPassword, oOrder.FTPPassword);
     }
+    entry.SetEncryption(oOrder.ZipEncryption);
     entry.Save();
     return true;
 }
@@ -343,7 +346,7 @@ QString TQuickSender::SingleFileArchive(const QString &sFile, const QString &sEn
     oZip.Clear();
     oZip.SetZipFileName(sPath);
     oZip.SetZipComment(TArchiveBuilder::ArchiveComment());
-    oZip.AddItem(sFile, sEntryName, FOrder.ZipPassword);
+    oZip.AddItem(sFile, sEntryName, FOrder.ZipPassword, FOrder.ZipEncryption);
     return RunZip() ? sPath : QString();
 }
 

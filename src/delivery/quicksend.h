@@ -24,6 +24,8 @@ struct TQuickSendOrder
     bool Zip = false; // one file: zip it (more files are always zipped)
     QString ZipName; // the archive's name as typed, without ".zip"
     QString ZipPassword; // empty: no password
+    // How the password protects it; the dialog offers AES-256 first.
+    TZipEncryption ZipEncryption = TZipEncryption::Traditional;
     int Page = skEmail; // TSendKind of the page the dialog shows
 
     QString Recipient;
@@ -58,6 +60,7 @@ struct TQuickSuggestion
 struct TQuickRecipientPick
 {
     QString ZipPassword;
+    TZipEncryption ZipEncryption = TZipEncryption::Traditional;
     bool UseStaging = false;
     int Retention = 1;
 };
@@ -69,6 +72,7 @@ struct TQuickHostPick
     QString Login;
     QString Password;
     QString ZipPassword;
+    TZipEncryption ZipEncryption = TZipEncryption::Traditional;
 };
 
 namespace QuickSend {
@@ -97,8 +101,8 @@ TQuickRecipientPick PickRecipient(int iSendID);
 TQuickHostPick PickHost(int iSendID);
 
 // Adds an address-book entry for the recipient (e-mail page) or the FTP
-// server (FTP page) unless a send parameter already holds exactly that
-// recipient or host. True when an entry was added.
+// server (FTP page), with the archive's password and encryption, unless a send parameter already holds
+// exactly that recipient or host. True when an entry was added.
 bool Remember(const TQuickSendOrder &oOrder);
 
 } // namespace QuickSend

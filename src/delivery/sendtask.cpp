@@ -17,6 +17,16 @@ QString DefaultMessage()
                           "readme.htm file inside the zip with more details.\r\n");
 }
 
+QString EncryptionValue(TZipEncryption eEncryption)
+{
+    return eEncryption == TZipEncryption::Aes256 ? ZipEncryptionAes256 : ZipEncryptionTraditional;
+}
+
+TZipEncryption EncryptionOf(const QString &sValue)
+{
+    return sValue == ZipEncryptionAes256 ? TZipEncryption::Aes256 : TZipEncryption::Traditional;
+}
+
 } // namespace SendParam
 
 QString TSendTask::Param(const QString &sName) const
@@ -70,16 +80,25 @@ QString TSendTask::Destination() const
 
 QString TSendTask::ListText() const
 {
+    QString sText;
     switch (Kind) {
     case skEmail:
-        return QStringLiteral("EMAIL to %1").arg(Destination());
+        sText = QStringLiteral("EMAIL to %1").arg(Destination());
+        break;
     case skFile:
-        return QStringLiteral("FILE as %1").arg(Destination());
+        sText = QStringLiteral("FILE as %1").arg(Destination());
+        break;
     case skFTP:
-        return QStringLiteral("FTP to %1").arg(Destination());
+        sText = QStringLiteral("FTP to %1").arg(Destination());
+        break;
     default:
         return QString();
     }
+    // Without a password nothing is encrypted, so there is no choice to show.
+    if (!ZipPassword.isEmpty())
+        sText += Encryption() == TZipEncryption::Aes256 ? QStringLiteral(", AES-256")
+                                                        : QStringLiteral(", traditional encryption");
+    return sText;
 }
 
 int TSendTask::RetentionIndex(int iInvalid) const

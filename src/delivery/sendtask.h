@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/sendtasks.h"
+#include "delivery/zipencryption.h"
 
 #include <QList>
 #include <QString>
@@ -23,6 +24,16 @@ inline const QString FTPHost = QStringLiteral("FTPHost");
 inline const QString FTPLogin = QStringLiteral("FTPLogin");
 inline const QString FTPPassword = QStringLiteral("FTPPassword");
 inline const QString FTPDirectory = QStringLiteral("FTPDirectory");
+// Every kind: how the password protects the code archive. Tasks stored before
+// there was a choice have no such row and keep the traditional scheme.
+inline const QString ZipEncryption = QStringLiteral("Zip encryption");
+inline const QString ZipEncryptionAes256 = QStringLiteral("aes256");
+inline const QString ZipEncryptionTraditional = QStringLiteral("traditional");
+
+// The stored value of a choice, and the choice a stored value means: only
+// "aes256" is AES, anything else (no row included) traditional.
+QString EncryptionValue(TZipEncryption eEncryption);
+TZipEncryption EncryptionOf(const QString &sValue);
 
 // The send editor's texts for a new e-mail task (lines end with CR LF).
 QString DefaultSubject();
@@ -71,8 +82,16 @@ public:
     // The parameter that holds the destination; empty for an unknown kind.
     static QString DestinationParam(int iKind);
     // The project editor's line for the task: "EMAIL to %s", "FILE as %s" or
-    // "FTP to %s" with the destination; empty for an unknown kind.
+    // "FTP to %s" with the destination, followed by ", AES-256" or
+    // ", traditional encryption" when the task has a password; empty for an
+    // unknown kind.
     QString ListText() const;
+    // How the password protects the code archive ("Zip encryption").
+    TZipEncryption Encryption() const { return SendParam::EncryptionOf(Param(SendParam::ZipEncryption)); }
+    void SetEncryption(TZipEncryption eEncryption)
+    {
+        SetParam(SendParam::ZipEncryption, SendParam::EncryptionValue(eEncryption));
+    }
     // E-mail task: the archive goes to the staging server and a link into the
     // message (when a staging server is set at all).
     bool UsesStagingFTP() const { return Param(SendParam::EmailFTP) == QLatin1String("1"); }

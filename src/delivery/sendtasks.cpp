@@ -3,6 +3,7 @@
 #include "core/globals.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
+#include "delivery/sendtask.h"
 
 #include <QList>
 #include <QStringList>
@@ -12,6 +13,11 @@ QString GetSendParam(int iSendID, const QString &sName)
 {
     return DB->QueryString(QStringLiteral("SELECT value FROM sendparams WHERE id_send = ? AND name = ?"),
                            { iSendID, sName });
+}
+
+TZipEncryption SendTaskEncryption(int iSendID)
+{
+    return SendParam::EncryptionOf(GetSendParam(iSendID, SendParam::ZipEncryption));
 }
 
 void SetSendParam(int iSendID, const QString &sName, const QString &sValue)

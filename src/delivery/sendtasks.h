@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/zipencryption.h"
+
 #include <QString>
 
 // Send-task kinds: the `type` column of the send table, the page order of the
@@ -14,6 +16,9 @@ enum TSendKind : int {
 QString GetSendParam(int iSendID, const QString &sName);
 // Writes one parameter, keeping at most one row per task and name.
 void SetSendParam(int iSendID, const QString &sName, const QString &sValue);
+// How the task's password protects its code archive (parameter "Zip
+// encryption"): traditional unless it says "aes256".
+TZipEncryption SendTaskEncryption(int iSendID);
 
 // Every "{PROJECT}" and "{VERSION}" replaced (case-sensitive). Inserted text
 // is never searched again, so a title holding "{VERSION}" keeps it.

@@ -28,6 +28,7 @@ struct TZipItem
     QString sPath;
     QString sEntryName;
     QString sPassword; // empty: not encrypted
+    TZipEncryption eEncryption = TZipEncryption::Traditional;
     struct stat info;
 };
 
@@ -160,6 +161,7 @@ int TZipEngine::Add()
         TZipItem item;
         item.sPath = sPath;
         item.sPassword = fileItem.sPassword;
+        item.eEncryption = fileItem.eEncryption;
         item.sEntryName = CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName()
                                                                        : fileItem.sEntryName);
         if (item.sEntryName.isEmpty())
@@ -189,7 +191,8 @@ int TZipEngine::Add()
     std::vector<TZipWriterItem> lWriterItems;
     lWriterItems.reserve(lItems.size());
     for (const TZipItem &item : lItems)
-        lWriterItems.push_back(TZipWriterItem::ForFile(item.sPath, item.sEntryName, item.sPassword));
+        lWriterItems.push_back(
+            TZipWriterItem::ForFile(item.sPath, item.sEntryName, item.sPassword, item.eEncryption));
     writer.SetItems(std::move(lWriterItems));
     // A file that vanished after the check above is skipped like any missing file.
     writer.OnSkipped = OnSkipped;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/zipencryption.h"
+
 #include <QList>
 #include <QString>
 #include <functional>
@@ -10,6 +12,7 @@ struct TZipFileItem
     QString sPath; // the file on disk; relative paths are taken from the working folder
     QString sEntryName; // its name in the archive ("/" between folders); empty: the file's name
     QString sPassword; // encrypts this entry alone; empty: not encrypted
+    TZipEncryption eEncryption = TZipEncryption::Traditional; // how, with a password
 };
 
 // Writes ZIP archives (through TZipWriter, on every core). Set the archive
@@ -17,8 +20,9 @@ struct TZipFileItem
 //
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
-// - Encryption is the traditional PKWARE scheme, per item. File names are
-//   never parsed: a "<" or "\" in a name is just part of it.
+// - Encryption is per item: the traditional PKWARE scheme unless the item
+//   asks for WinZip AES-256. File names are never parsed: a "<" or "\" in a
+//   name is just part of it.
 // - Entry names follow the ZIP format: no leading "/", no "." or ".."
 //   segments. A "\" stays part of a name (the format's separator is "/"),
 //   but a backslash-separated ".." or "." piece becomes "_", so extractors
@@ -63,9 +67,10 @@ public:
     const QList<TZipFileItem> &Items() const { return FItems; }
     void SetItems(const QList<TZipFileItem> &lItems) { FItems = lItems; }
     void AddItem(const QString &sPath, const QString &sEntryName = QString(),
-                 const QString &sPassword = QString())
+                 const QString &sPassword = QString(),
+                 TZipEncryption eEncryption = TZipEncryption::Traditional)
     {
-        FItems.append({ sPath, sEntryName, sPassword });
+        FItems.append({ sPath, sEntryName, sPassword, eEncryption });
     }
 
     // Back to a fresh engine: every setting cleared, results reset, callbacks kept.

@@ -14,8 +14,12 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <memory>
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/params.h>
+#include <openssl/rand.h>
 #include <string>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -37,6 +41,7 @@ constexpr quint32 kMax32 = 0xFFFFFFFFu;
 constexpr int kChanged = -1; // size or identity differs from the listing
 constexpr int kNoMemory = -2;
 constexpr int kDeflateFailed = -3;
+constexpr int kEncryptFailed = -4;
 
 QString ErrnoText(int iErr)
 {
@@ -52,6 +57,8 @@ QString ReadErrorText(int iErr)
         return QStringLiteral("out of memory");
     case kDeflateFailed:
         return QStringLiteral("compression failed");
+    case kEncryptFailed:
+        return QStringLiteral("encryption failed");
     default:
         return ErrnoText(iErr);
     }
@@ -111,6 +118,166 @@ private:
         FKey0 = CrcTable[(FKey0 ^ c) & 0xFF] ^ (FKey0 >> 8);
         FKey1 = (FKey1 + (FKey0 & 0xFF)) * 134775813u + 1;
         FKey2 = CrcTable[(FKey2 ^ (FKey1 >> 24)) & 0xFF] ^ (FKey2 >> 8);
+    }
+};
+
+// --- WinZip AES (AE-2) ------------------------------------------------------
+
+constexpr size_t kAesSalt = 16; // the salt length that goes with AES-256
+constexpr size_t kAesVerifier = 2;
+constexpr size_t kAesHead = kAesSalt + kAesVerifier; // before the data
+constexpr size_t kAesMac = 10; // after it
+constexpr int kAesIterations = 1000;
+constexpr quint16 kAesMethod = 99;
+
+// The keys of one AES entry, made once from the password and a fresh salt by
+// the thread that takes the entry's first piece (the derivation costs a few
+// milliseconds, too much for the writing thread when there are many entries),
+// then shared, read only, by the threads that encrypt its pieces.
+struct TAesKeys
+{
+    std::array<quint8, kAesSalt> salt {};
+    std::array<quint8, 32> key {};
+    std::array<quint8, 32> macKey {};
+    std::array<quint8, kAesVerifier> verifier {};
+
+    TAesKeys() = default;
+    TAesKeys(const TAesKeys &) = delete;
+    TAesKeys &operator=(const TAesKeys &) = delete;
+    ~TAesKeys()
+    {
+        OPENSSL_cleanse(key.data(), key.size());
+        OPENSSL_cleanse(macKey.data(), macKey.size());
+    }
+};
+
+TFailure CryptoFailure(const QString &sWhat)
+{
+    return { TZipWriter::ZipInternalError, QStringLiteral("Cannot encrypt %1: OpenSSL failed").arg(sWhat) };
+}
+
+// PBKDF2-HMAC-SHA1 over the salt gives AES key, HMAC key and password
+// verifier in one run. False when OpenSSL fails.
+bool DeriveAesKeys(TAesKeys &keys, const QByteArray &sPassword)
+{
+    std::array<quint8, 32 + 32 + kAesVerifier> derived {};
+    const bool bOk
+        = PKCS5_PBKDF2_HMAC(sPassword.constData(), int(sPassword.size()), keys.salt.data(), int(kAesSalt),
+                            kAesIterations, EVP_sha1(), int(derived.size()), derived.data())
+        == 1;
+    std::memcpy(keys.key.data(), derived.data(), 32);
+    std::memcpy(keys.macKey.data(), derived.data() + 32, 32);
+    std::memcpy(keys.verifier.data(), derived.data() + 64, kAesVerifier);
+    OPENSSL_cleanse(derived.data(), derived.size());
+    return bOk;
+}
+
+// AES-256 in WinZip's counter mode: block i of an entry's data (from 0) is
+// XORed with the encryption of i + 1 as a 128-bit little-endian number.
+// OpenSSL's CTR mode counts big-endian, so the counter blocks are made here
+// and encrypted in batches through ECB.
+class TAesCtr
+{
+public:
+    TAesCtr() = default;
+    ~TAesCtr()
+    {
+        EVP_CIPHER_CTX_free(FCtx);
+        EVP_CIPHER_free(FCipher);
+    }
+    TAesCtr(const TAesCtr &) = delete;
+    TAesCtr &operator=(const TAesCtr &) = delete;
+
+    // XORs the key stream from byte iOffset of the entry's data into p.
+    bool Apply(const TAesKeys &keys, quint8 *p, size_t n, quint64 iOffset)
+    {
+        // Fetched once per thread: an implicit fetch on every piece costs locks.
+        if (!FCipher && !(FCipher = EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr)))
+            return false;
+        if (!FCtx && !(FCtx = EVP_CIPHER_CTX_new()))
+            return false;
+        if (EVP_EncryptInit_ex2(FCtx, FCipher, keys.key.data(), nullptr, nullptr) != 1
+            || EVP_CIPHER_CTX_set_padding(FCtx, 0) != 1)
+            return false;
+        quint64 iBlock = iOffset / 16 + 1;
+        size_t iSkip = size_t(iOffset % 16);
+        while (n > 0) {
+            const size_t iBlocks = std::min((iSkip + n + 15) / 16, kBatch / 16);
+            for (size_t b = 0; b < iBlocks; ++b) {
+                const quint64 c = iBlock + b;
+                for (size_t i = 0; i < 8; ++i)
+                    FCounters[16 * b + i] = quint8(c >> (8 * i)); // bytes 8 to 15 stay 0
+            }
+            int iOut = 0;
+            if (EVP_EncryptUpdate(FCtx, FStream.data(), &iOut, FCounters.data(), int(iBlocks * 16)) != 1
+                || iOut != int(iBlocks * 16))
+                return false;
+            const size_t iUse = std::min(n, iBlocks * 16 - iSkip);
+            for (size_t i = 0; i < iUse; ++i)
+                p[i] ^= FStream[iSkip + i];
+            p += iUse;
+            n -= iUse;
+            iBlock += iBlocks;
+            iSkip = 0;
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kBatch = 4096;
+    EVP_CIPHER *FCipher = nullptr;
+    EVP_CIPHER_CTX *FCtx = nullptr;
+    std::array<quint8, kBatch> FCounters {};
+    std::array<quint8, kBatch> FStream {};
+};
+
+// The authentication code: HMAC-SHA1 over the encrypted data, in order.
+class TAesMac
+{
+public:
+    TAesMac(const TAesKeys &keys, const QString &sWhat)
+        : FWhat(sWhat)
+    {
+        FMac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+        FCtx = FMac ? EVP_MAC_CTX_new(FMac) : nullptr;
+        char sDigest[] = "SHA1";
+        const OSSL_PARAM params[] = { OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, sDigest, 0),
+                                      OSSL_PARAM_construct_end() };
+        if (!FCtx || EVP_MAC_init(FCtx, keys.macKey.data(), keys.macKey.size(), params) != 1) {
+            Free();
+            throw CryptoFailure(FWhat);
+        }
+    }
+    ~TAesMac() { Free(); }
+    TAesMac(const TAesMac &) = delete;
+    TAesMac &operator=(const TAesMac &) = delete;
+
+    void Update(const quint8 *p, size_t n)
+    {
+        if (n > 0 && EVP_MAC_update(FCtx, p, n) != 1)
+            throw CryptoFailure(FWhat);
+    }
+    std::array<quint8, kAesMac> Final()
+    {
+        std::array<quint8, EVP_MAX_MD_SIZE> full {};
+        size_t iLen = 0;
+        if (EVP_MAC_final(FCtx, full.data(), &iLen, full.size()) != 1 || iLen < kAesMac)
+            throw CryptoFailure(FWhat);
+        std::array<quint8, kAesMac> code {};
+        std::memcpy(code.data(), full.data(), kAesMac);
+        return code;
+    }
+
+private:
+    QString FWhat;
+    EVP_MAC *FMac = nullptr;
+    EVP_MAC_CTX *FCtx = nullptr;
+    void Free()
+    {
+        EVP_MAC_CTX_free(FCtx);
+        EVP_MAC_free(FMac);
+        FCtx = nullptr;
+        FMac = nullptr;
     }
 };
 
@@ -197,10 +364,22 @@ struct TJob
     quint64 iLength = 0;
     bool bFirst = false;
     bool bLast = false;
+    // AES: the entry's keys (derived with its first piece), and where this
+    // piece's output starts in the entry's data: known for the first piece,
+    // for every later one once the pieces before it are compressed, which
+    // also means the keys are there. Guarded by the writer's mutex from the
+    // hand-out on.
+    std::shared_ptr<TAesKeys> aes;
+    quint64 iOutOffset = 0;
+    bool bHasOffset = true;
+    TJob *pNext = nullptr; // the entry's next piece, once handed out
     // Results, valid once bDone is set (under the writer's mutex).
     std::vector<quint8> out;
+    quint64 iOutSize = 0; // set with bCompressed
     quint32 iCrc = 0;
     int iErr = 0;
+    bool bCompressed = false; // AES: compressed, waiting for its offset or encryption
+    bool bEncryptQueued = false;
     bool bDone = false;
 };
 
@@ -266,13 +445,25 @@ public:
             job.out = {};
     }
 
+    // Encrypts a compressed AES piece in place; never throws.
+    void Encrypt(TJob &job) noexcept
+    {
+        if (!FCtr.Apply(*job.aes, job.out.data(), job.out.size(), job.iOutOffset)) {
+            job.iErr = kEncryptFailed;
+            job.out = {};
+        }
+    }
+
 private:
     libdeflate_compressor *FCompressor = nullptr;
     std::vector<quint8> FInput;
+    TAesCtr FCtr;
 
     int Process(TJob &job)
     {
         const TPlanned &item = *job.pItem;
+        if (job.aes && job.bFirst && !DeriveAesKeys(*job.aes, item.pItem->sPassword.toUtf8()))
+            return kEncryptFailed;
         const int fd = ::open(QFile::encodeName(item.pItem->sPath).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return errno;
@@ -305,7 +496,9 @@ private:
         }
         in.resize(iRead);
         const quint8 *pData = in.data() + iDict;
-        job.iCrc = quint32(libdeflate_crc32(0, pData, size_t(job.iLength)));
+        // AE-2 stores no CRC: the authentication code checks the data.
+        if (!job.aes)
+            job.iCrc = quint32(libdeflate_crc32(0, pData, size_t(job.iLength)));
         if (!bDeflate)
             return 0;
         if (job.bFirst && job.bLast)
@@ -370,17 +563,9 @@ public:
     void Fill(quint8 *p, size_t n)
     {
         if (FState == 0) {
-            size_t iGot = 0;
-            while (iGot < n) {
-                const ssize_t r = ::getrandom(p + iGot, n - iGot, 0);
-                if (r < 0 && errno != EINTR)
-                    throw TFailure {
-                        TZipWriter::ZipInternalError,
-                        QStringLiteral("No random numbers for the encryption: %1").arg(ErrnoText(errno))
-                    };
-                if (r > 0)
-                    iGot += size_t(r);
-            }
+            if (RAND_bytes(p, int(n)) != 1)
+                throw TFailure { TZipWriter::ZipInternalError,
+                                 QStringLiteral("No random numbers for the encryption") };
             return;
         }
         for (size_t i = 0; i < n; ++i) {
@@ -567,11 +752,15 @@ public:
                 }
                 iInFlight += job->iLength;
                 TJob *p = job.get();
-                FJobs.push_back(std::move(job));
+                if (IsAes(*item.pItem))
+                    PrepareAes(*p);
                 {
                     std::lock_guard lock(FOwner.FSync->Mutex);
+                    if (p->aes && !p->bFirst)
+                        LinkPiece(*p);
                     FQueue.push_back(p);
                 }
+                FJobs.push_back(std::move(job));
                 FOwner.FSync->WorkReady.notify_one();
             }
             if (FJobs.empty())
@@ -608,6 +797,7 @@ private:
     size_t FMaxJobs = 0;
 
     std::deque<std::unique_ptr<TJob>> FJobs; // handed out, in archive order
+    std::shared_ptr<TAesKeys> FHandOutKeys; // of the AES entry being handed out
     std::deque<TJob *> FQueue; // waiting for a thread; guarded by the owner's mutex
     bool FStop = false; // guarded by the owner's mutex
     std::vector<std::thread> FWorkers;
@@ -625,6 +815,7 @@ private:
         bool bEncrypt = false;
         bool bZip64 = false; // ZIP64 sizes in the local header
         std::unique_ptr<TPkwareCipher> cipher;
+        std::unique_ptr<TAesMac> mac; // AES: the workers encrypt, this sums up
     } FEntry;
     std::string FCentral;
     quint64 FEntries = 0;
@@ -659,13 +850,87 @@ private:
                 return;
             TJob *job = FQueue.front();
             FQueue.pop_front();
+            const bool bEncrypting = job->bCompressed;
             lock.unlock();
-            if (!FOwner.FAbort.load())
-                state.Run(*job);
+            if (!FOwner.FAbort.load()) {
+                if (bEncrypting)
+                    state.Encrypt(*job);
+                else
+                    state.Run(*job);
+            }
             lock.lock();
-            job->bDone = true;
+            if (!job->aes || bEncrypting || job->iErr || FOwner.FAbort.load()) {
+                job->bDone = true;
+            } else {
+                job->bCompressed = true;
+                job->iOutSize = job->out.size();
+                if (Settle(job))
+                    FOwner.FSync->WorkReady.notify_all();
+            }
             FOwner.FSync->WorkDone.notify_all();
         }
+    }
+
+    static bool IsAes(const TZipWriterItem &item)
+    {
+        return !item.sPassword.isEmpty() && item.eEncryption == TZipEncryption::Aes256;
+    }
+
+    // Before an AES piece is handed out: the entry's keys with a new salt
+    // (drawn here, in archive order, so that seeded archives repeat), and the
+    // first piece's place at the start of the entry's data.
+    void PrepareAes(TJob &job)
+    {
+        if (job.bFirst) {
+            FHandOutKeys = std::make_shared<TAesKeys>();
+            FRandom.Fill(FHandOutKeys->salt.data(), kAesSalt);
+        }
+        job.aes = FHandOutKeys;
+        if (job.bLast)
+            FHandOutKeys.reset();
+        job.bHasOffset = job.bFirst;
+        job.iOutOffset = 0;
+    }
+
+    // Under the mutex: joins a later AES piece to the one before it, which
+    // was the last one handed out; written already when FJobs is empty.
+    void LinkPiece(TJob &job)
+    {
+        if (FJobs.empty()) {
+            if (!job.bHasOffset) {
+                job.iOutOffset = FEntry.iCompressed - kAesHead;
+                job.bHasOffset = true;
+            }
+            return;
+        }
+        TJob &prev = *FJobs.back();
+        prev.pNext = &job;
+        if (!job.bHasOffset && prev.bCompressed && prev.bHasOffset) {
+            job.iOutOffset = prev.iOutOffset + prev.iOutSize;
+            job.bHasOffset = true;
+        }
+    }
+
+    // Under the mutex: queues for encryption every compressed AES piece whose
+    // place is known, and passes each place on to the piece after it. True
+    // when something was queued.
+    bool Settle(TJob *job)
+    {
+        bool bQueued = false;
+        while (job && job->bCompressed && job->bHasOffset) {
+            if (!job->bEncryptQueued) {
+                job->bEncryptQueued = true;
+                FQueue.push_front(job); // ahead of new work: the writer waits for it
+                bQueued = true;
+            }
+            TJob *next = job->pNext;
+            if (!next || next->bHasOffset)
+                break;
+            next->iOutOffset = job->iOutOffset + job->iOutSize;
+            next->bHasOffset = true;
+            job = next;
+        }
+        return bQueued;
     }
 
     void WriteJob(TJob &job)
@@ -673,10 +938,12 @@ private:
         const TPlanned &item = *job.pItem;
         if (job.bFirst)
             BeginEntry(item, job);
-        else
+        else if (!FEntry.mac)
             FEntry.iCrc = quint32(crc32_combine(FEntry.iCrc, job.iCrc, z_off_t(job.iLength)));
         if (FEntry.cipher)
             FEntry.cipher->Encrypt(job.out.data(), job.out.size());
+        if (FEntry.mac)
+            FEntry.mac->Update(job.out.data(), job.out.size());
         FFile->Write(job.out.data(), job.out.size());
         FEntry.iCompressed += job.out.size();
         job.out = {};
@@ -695,16 +962,19 @@ private:
         FEntry.sName = item.pItem->sEntryName.toUtf8();
         FEntry.bStore = item.pItem->bStore;
         const bool bEncrypt = FEntry.bEncrypt = !item.pItem->sPassword.isEmpty();
-        if (bEncrypt)
+        const bool bAes = bEncrypt && job.aes;
+        if (bAes)
+            FEntry.iFlags |= 0x0001; // encrypted; the sizes are patched in like plain entries'
+        else if (bEncrypt)
             FEntry.iFlags |= 0x0001 | 0x0008; // encrypted, sizes in a data descriptor
         if (!IsAscii(FEntry.sName))
             FEntry.iFlags |= 0x0800;
-        FEntry.iNeeded = FEntry.bZip64 ? 45 : (FEntry.bStore && !bEncrypt ? 10 : 20);
+        FEntry.iNeeded = bAes ? 51 : FEntry.bZip64 ? 45 : (FEntry.bStore && !bEncrypt ? 10 : 20);
 
-        // Known now only for an unencrypted file in one piece; else patched
-        // in later, or left to the data descriptor.
-        const bool bKnown = job.bFirst && job.bLast && !bEncrypt;
-        const quint64 iComp = bKnown ? job.out.size() : 0;
+        // Known now only for an unencrypted or AES file in one piece; else
+        // patched in later, or left to the data descriptor. AE-2 has CRC 0.
+        const bool bKnown = job.bFirst && job.bLast && (!bEncrypt || bAes);
+        const quint64 iComp = bKnown ? job.out.size() + (bAes ? kAesHead + kAesMac : 0) : 0;
         const quint32 iCrc = bKnown ? job.iCrc : 0;
         const quint64 iSize = bKnown ? item.iSize : 0;
 
@@ -712,13 +982,13 @@ private:
         Put32(h, 0x04034b50);
         Put16(h, FEntry.iNeeded);
         Put16(h, FEntry.iFlags);
-        Put16(h, FEntry.bStore ? 0 : 8);
+        Put16(h, bAes ? kAesMethod : FEntry.bStore ? 0 : 8);
         Put32(h, item.iDosTime);
         Put32(h, iCrc);
         Put32(h, FEntry.bZip64 ? kMax32 : quint32(iComp));
         Put32(h, FEntry.bZip64 ? kMax32 : quint32(iSize));
         Put16(h, quint32(FEntry.sName.size()));
-        Put16(h, FEntry.bZip64 ? 20 : 0);
+        Put16(h, (FEntry.bZip64 ? 20 : 0) + (bAes ? 11 : 0));
         h.append(FEntry.sName.constData(), size_t(FEntry.sName.size()));
         if (FEntry.bZip64) {
             Put16(h, 0x0001);
@@ -726,9 +996,16 @@ private:
             Put64(h, iSize);
             Put64(h, iComp);
         }
+        if (bAes)
+            PutAesExtra(h, FEntry.bStore);
         FFile->Write(h);
 
-        if (bEncrypt) {
+        if (bAes) {
+            FEntry.mac = std::make_unique<TAesMac>(*job.aes, item.pItem->sPath);
+            FFile->Write(job.aes->salt.data(), kAesSalt);
+            FFile->Write(job.aes->verifier.data(), kAesVerifier);
+            FEntry.iCompressed += kAesHead;
+        } else if (bEncrypt) {
             FEntry.cipher = std::make_unique<TPkwareCipher>(item.pItem->sPassword.toUtf8());
             // Ten random bytes, then the check bytes; with a data descriptor
             // the check byte is the high byte of the DOS time.
@@ -742,9 +1019,27 @@ private:
         }
     }
 
+    // The AES extra field: AE-2, vendor "AE", strength 3 (AES-256), and the
+    // method the data is compressed with.
+    static void PutAesExtra(std::string &s, bool bStore)
+    {
+        Put16(s, 0x9901);
+        Put16(s, 7);
+        Put16(s, 2);
+        s.append("AE", 2);
+        s.push_back(char(3));
+        Put16(s, bStore ? 0 : 8);
+    }
+
     void EndEntry(const TPlanned &item, bool bOnePiece)
     {
-        const bool bEncrypt = FEntry.bEncrypt;
+        const bool bAes = FEntry.mac != nullptr;
+        const bool bEncrypt = FEntry.bEncrypt && !bAes; // traditional
+        if (bAes) {
+            const std::array<quint8, kAesMac> code = FEntry.mac->Final();
+            FFile->Write(code.data(), code.size());
+            FEntry.iCompressed += kAesMac;
+        }
         const quint64 iComp = FEntry.iCompressed;
         if (!FEntry.bZip64 && iComp >= kMax32)
             throw TFailure { TZipWriter::ZipInternalError,
@@ -793,13 +1088,15 @@ private:
             if (bBigOffset)
                 Put64(x, FEntry.iHeader);
         }
-        const quint16 iNeeded = x.empty() ? FEntry.iNeeded : 45;
+        const quint16 iNeeded = x.empty() ? FEntry.iNeeded : std::max<quint16>(FEntry.iNeeded, 45);
+        if (bAes)
+            PutAesExtra(x, FEntry.bStore);
         std::string &c = FCentral;
         Put32(c, 0x02014b50);
         Put16(c, 0x033F); // made on Unix, format 6.3
         Put16(c, iNeeded);
         Put16(c, FEntry.iFlags);
-        Put16(c, FEntry.bStore ? 0 : 8);
+        Put16(c, bAes ? kAesMethod : FEntry.bStore ? 0 : 8);
         Put32(c, item.iDosTime);
         Put32(c, FEntry.iCrc);
         Put32(c, bBigComp ? kMax32 : quint32(iComp));
@@ -815,6 +1112,7 @@ private:
         c.append(x);
         ++FEntries;
         FEntry.cipher.reset();
+        FEntry.mac.reset();
     }
 
     void WriteDirectory()
@@ -862,9 +1160,9 @@ private:
 // --- TZipWriter ----------------------------------------------------------------
 
 TZipWriterItem TZipWriterItem::ForFile(const QString &sPath, const QString &sEntryName,
-                                       const QString &sPassword)
+                                       const QString &sPassword, TZipEncryption eEncryption)
 {
-    return { sPath, sEntryName, sPassword, TZipEngine::IsStoredExtension(sEntryName) };
+    return { sPath, sEntryName, sPassword, TZipEngine::IsStoredExtension(sEntryName), eEncryption };
 }
 
 int TZipWriter::Fail(int iCode, const QString &sMessage)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/zipencryption.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
@@ -14,13 +16,15 @@ struct TZipWriterItem
 {
     QString sPath; // file to read
     QString sEntryName; // name in the archive: "/" between folders, no leading "/", no ".."
-    QString sPassword; // traditional PKWARE encryption with this password; empty: none
+    QString sPassword; // encrypted with this password; empty: not encrypted
     bool bStore = false; // stored as is instead of deflated
+    TZipEncryption eEncryption = TZipEncryption::Traditional; // with a password: how
 
     // An item whose compression follows the stored-extension rule of the
     // entry name (TZipEngine::IsStoredExtension).
     static TZipWriterItem ForFile(const QString &sPath, const QString &sEntryName,
-                                  const QString &sPassword = QString());
+                                  const QString &sPassword = QString(),
+                                  TZipEncryption eEncryption = TZipEncryption::Traditional);
 };
 
 // Writes a ZIP archive from an ordered list of files, compressing on a pool
@@ -33,8 +37,16 @@ struct TZipWriterItem
 //   that the chunks join into one deflate stream. No file is ever read whole
 //   and the work in flight is bounded, so memory does not grow with file
 //   sizes.
-// - Traditional PKWARE encryption per entry (table driven), with a data
-//   descriptor after the encrypted data as Info-ZIP writes it.
+// - Encryption per entry, either traditional PKWARE (table driven, on the
+//   writing thread), with a data descriptor after the encrypted data as
+//   Info-ZIP writes it; or WinZip AES-256 (AE-2: method 99 with the 0x9901
+//   extra field, a random 16-byte salt, PBKDF2-HMAC-SHA1 keys, AES in CTR
+//   mode with WinZip's little-endian counter, a 10-byte HMAC-SHA1 of the
+//   encrypted data after it, CRC 0). Key derivation and AES run on the
+//   compressing threads: an entry's keys with its first piece, and each piece
+//   is encrypted once the pieces before it are compressed, as its place in
+//   the entry is known then. Only the HMAC, a running sum, is taken on the
+//   writing thread.
 // - ZIP64 records where sizes, offsets or the entry count need them.
 // - Entries carry the file's modification time (local DOS time) and its Unix
 //   permissions; names are flagged UTF-8 when they are not plain ASCII.
@@ -73,16 +85,17 @@ public:
 
     std::vector<TZipWriterItem> &Items() { return FItems; }
     void SetItems(std::vector<TZipWriterItem> lItems) { FItems = std::move(lItems); }
-    void AddFile(const QString &sPath, const QString &sEntryName, const QString &sPassword = QString())
+    void AddFile(const QString &sPath, const QString &sEntryName, const QString &sPassword = QString(),
+                 TZipEncryption eEncryption = TZipEncryption::Traditional)
     {
-        FItems.push_back(TZipWriterItem::ForFile(sPath, sEntryName, sPassword));
+        FItems.push_back(TZipWriterItem::ForFile(sPath, sEntryName, sPassword, eEncryption));
     }
 
     // Compressing threads; 0 (the default) is one per core.
     int ThreadCount() const { return FThreadCount; }
     void SetThreadCount(int iCount) { FThreadCount = iCount; }
 
-    // Makes the encryption headers reproducible (tests only); 0: random.
+    // Makes the encryption headers and AES salts reproducible (tests only); 0: random.
     void SetEncryptionSeed(quint64 iSeed) { FSeed = iSeed; }
 
     // Writes the archive. Returns ErrorCode(). Not reentrant.

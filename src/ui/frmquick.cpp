@@ -129,6 +129,9 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     edPassword = NewEdit(this, "edPassword", kHintPassword);
     lblPassword = NewLabel(this, "lblPassword", QStringLiteral("Zip password"), edPassword);
     THints::SetHint(lblPassword, kHintPassword);
+    cbZipEncryption = NewEncryptionBox(this, QStringLiteral("cbZipEncryption"), edPassword);
+    lblZipEncryption = NewLabel(this, "lblZipEncryption", QStringLiteral("Zip encryption"), cbZipEncryption);
+    lblZipEncryptionNote = NewEncryptionNote(this, QStringLiteral("lblZipEncryptionNote"), edPassword);
 
     pgSend = NewPageTabs(this);
     pgSend->setObjectName(QStringLiteral("pgSend"));
@@ -160,6 +163,9 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     archive->addWidget(edFilename, 1, 0);
     archive->addWidget(lblPassword, 0, 1);
     archive->addWidget(edPassword, 1, 1);
+    archive->addWidget(lblZipEncryption, 2, 0, Qt::AlignRight | Qt::AlignVCenter);
+    archive->addWidget(cbZipEncryption, 2, 1);
+    archive->addWidget(lblZipEncryptionNote, 3, 0, 1, 2);
     auto *buttons = new QHBoxLayout();
     buttons->setSpacing(kFormMargin / 2);
     buttons->addStretch(1);
@@ -182,9 +188,9 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     listFiles->setMinimumWidth(qMax(498 - 2 * kFormMargin, metrics.averageCharWidth() * 70));
 
     // Widgets that come and go keep their room, so that nothing jumps.
-    for (QWidget *widget :
-         std::initializer_list<QWidget *> { cbZip, lblFilename, edFilename, lblPassword, edPassword,
-                                            lblEmailRetain, cbEmailRetain, lblEmailLink }) {
+    for (QWidget *widget : std::initializer_list<QWidget *> {
+             cbZip, lblFilename, edFilename, lblPassword, edPassword, lblZipEncryption, cbZipEncryption,
+             lblZipEncryptionNote, lblEmailRetain, cbEmailRetain, lblEmailLink }) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         widget->setSizePolicy(policy);
@@ -451,8 +457,11 @@ void TfrmQuick::SetAllChecks(bool bChecked)
 void TfrmQuick::cbZipClick()
 {
     const bool bName = cbZip->isHidden() || cbZip->isChecked();
-    for (QWidget *widget : { static_cast<QWidget *>(edFilename), static_cast<QWidget *>(edPassword),
-                             static_cast<QWidget *>(lblFilename), static_cast<QWidget *>(lblPassword) })
+    for (QWidget *widget :
+         { static_cast<QWidget *>(edFilename), static_cast<QWidget *>(edPassword),
+           static_cast<QWidget *>(lblFilename), static_cast<QWidget *>(lblPassword),
+           static_cast<QWidget *>(lblZipEncryption), static_cast<QWidget *>(cbZipEncryption),
+           static_cast<QWidget *>(lblZipEncryptionNote) })
         widget->setVisible(bName);
 }
 
@@ -485,6 +494,7 @@ TQuickSendOrder TfrmQuick::Order() const
     order.Zip = !cbZip->isHidden() && cbZip->isChecked();
     order.ZipName = edFilename->text();
     order.ZipPassword = edPassword->text();
+    order.ZipEncryption = EncryptionChoice(cbZipEncryption);
     order.Page = pgSend->currentIndex();
     order.Recipient = cbEmailRecipient->currentText();
     order.Subject = edEmailSubject->text();
@@ -550,6 +560,7 @@ void TfrmQuick::Pick(QComboBox *combo)
     if (combo == cbEmailRecipient) {
         const TQuickRecipientPick pick = QuickSend::PickRecipient(iSendID);
         edPassword->setText(pick.ZipPassword);
+        SetEncryptionChoice(cbZipEncryption, pick.ZipEncryption);
         if (cbEmailFTP->isEnabled()) {
             cbEmailFTP->setChecked(pick.UseStaging);
             cbEmailFTPClick();
@@ -562,6 +573,7 @@ void TfrmQuick::Pick(QComboBox *combo)
         edFTPLogin->setText(pick.Login);
         edFTPPassword->setText(pick.Password);
         edPassword->setText(pick.ZipPassword);
+        SetEncryptionChoice(cbZipEncryption, pick.ZipEncryption);
     }
     DataChange();
 }

@@ -15,8 +15,8 @@ class QWidget;
 class TorroLabel;
 class TfrmQuickSend;
 
-// Quick send: the files dropped on the program, the archive's name and
-// password, and the way to send them (e-mail, folder or FTP). Send opens the
+// Quick send: the files dropped on the program, the archive's name, password
+// and encryption, and the way to send them (e-mail, folder or FTP). Send opens the
 // progress window; a successful send closes the dialog, a failed one leaves
 // it open with everything as typed. Recipients and FTP hosts typed here are
 // remembered and suggested again while typing.
@@ -77,6 +77,9 @@ private:
     QLineEdit *edFilename = nullptr;
     QLabel *lblPassword = nullptr;
     QLineEdit *edPassword = nullptr;
+    QLabel *lblZipEncryption = nullptr;
+    QComboBox *cbZipEncryption = nullptr;
+    QLabel *lblZipEncryptionNote = nullptr;
     QLabel *Label4 = nullptr;
     QTabWidget *pgSend = nullptr;
     QWidget *tabEmail = nullptr;

@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -118,10 +119,14 @@ TfrmSendEditor::TfrmSendEditor(int iMethodID, int iProjectID, const QString &sPr
     main->addWidget(pgMethod, 1);
     main->addLayout(buttons);
 
-    // At least 400 by 400 at the usual font, more with a larger one.
+    // At least 400 by 400 at the usual font, more with a larger one, and
+    // never less than the e-mail page's fields need: an explicit minimum
+    // would otherwise let the layout squeeze them.
     const QFontMetrics metrics = fontMetrics();
-    setMinimumSize(qMax(400, metrics.averageCharWidth() * 60), qMax(400, metrics.height() * 24));
-    resize(qMax(554, metrics.averageCharWidth() * 84), qMax(420, metrics.height() * 26));
+    setMinimumSize(qMax(400, metrics.averageCharWidth() * 60),
+                   std::max({ 400, metrics.height() * 24, main->minimumSize().height() }));
+    resize(qMax(554, metrics.averageCharWidth() * 84),
+           std::max({ 420, metrics.height() * 26, main->minimumSize().height() + metrics.height() * 3 }));
 
     connect(btnSave, &QPushButton::clicked, this, &TfrmSendEditor::accept);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmSendEditor::reject);
@@ -141,6 +146,10 @@ QWidget *TfrmSendEditor::BuildEmailPage()
     edEmailSubject = NewEdit(tabEmail, "edEmailSubject", kHintSubject);
     edEmailSubject->setText(SendParam::DefaultSubject());
     edEmailZipPassword = NewEdit(tabEmail, "edEmailZipPassword", kHintZipPassword);
+    cbEmailZipEncryption
+        = NewEncryptionBox(tabEmail, QStringLiteral("cbEmailZipEncryption"), edEmailZipPassword);
+    lblEmailZipEncryptionNote
+        = NewEncryptionNote(tabEmail, QStringLiteral("lblEmailZipEncryptionNote"), edEmailZipPassword);
 
     memEmailMessage = new QPlainTextEdit(tabEmail);
     memEmailMessage->setObjectName(QStringLiteral("memEmailMessage"));
@@ -181,6 +190,8 @@ QWidget *TfrmSendEditor::BuildEmailPage()
         LabelledInput(NewLabel(tabEmail, QStringLiteral("S&ubject"), edEmailSubject), edEmailSubject));
     fields->addLayout(LabelledInput(
         NewLabel(tabEmail, QStringLiteral("&Zip file password"), edEmailZipPassword), edEmailZipPassword));
+    fields->addLayout(LabelledInput(
+        NewLabel(tabEmail, QStringLiteral("Zip &encryption"), cbEmailZipEncryption), cbEmailZipEncryption));
     auto *staging = new QVBoxLayout();
     staging->setSpacing(kFormMargin / 2);
     staging->addWidget(cbEmailFTP);
@@ -195,6 +206,7 @@ QWidget *TfrmSendEditor::BuildEmailPage()
     QVBoxLayout *page = PageLayout(tabEmail);
     page->setSpacing(kFormMargin / 2);
     page->addLayout(top);
+    page->addWidget(lblEmailZipEncryptionNote);
     auto *message = LabelledInput(Label1, memEmailMessage);
     page->addLayout(message, 1);
     page->addWidget(lblEmailLink);
@@ -214,6 +226,9 @@ QWidget *TfrmSendEditor::BuildFilePage()
         qMax(btnFileFolder->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3,
              edFileFolder->sizeHint().height()));
     edFileZipPassword = NewEdit(tabFile, "edFileZipPassword", kHintZipPassword);
+    cbFileZipEncryption = NewEncryptionBox(tabFile, QStringLiteral("cbFileZipEncryption"), edFileZipPassword);
+    lblFileZipEncryptionNote
+        = NewEncryptionNote(tabFile, QStringLiteral("lblFileZipEncryptionNote"), edFileZipPassword);
 
     auto *folderRow = new QHBoxLayout();
     folderRow->setSpacing(kFormMargin / 2);
@@ -226,6 +241,9 @@ QWidget *TfrmSendEditor::BuildFilePage()
     page->addLayout(folder);
     page->addLayout(LabelledInput(NewLabel(tabFile, QStringLiteral("&Zip file password"), edFileZipPassword),
                                   edFileZipPassword));
+    page->addLayout(LabelledInput(NewLabel(tabFile, QStringLiteral("Zip &encryption"), cbFileZipEncryption),
+                                  cbFileZipEncryption));
+    page->addWidget(lblFileZipEncryptionNote);
     page->addStretch(1);
     return tabFile;
 }
@@ -239,6 +257,9 @@ QWidget *TfrmSendEditor::BuildFTPPage()
     edFTPLogin = NewEdit(tabFTP, "edFTPLogin", kHintFTPLogin);
     edFTPPassword = NewEdit(tabFTP, "edFTPPassword", kHintFTPPassword);
     edFTPZipPassword = NewEdit(tabFTP, "edFTPZipPassword", kHintZipPassword);
+    cbFTPZipEncryption = NewEncryptionBox(tabFTP, QStringLiteral("cbFTPZipEncryption"), edFTPZipPassword);
+    lblFTPZipEncryptionNote
+        = NewEncryptionNote(tabFTP, QStringLiteral("lblFTPZipEncryptionNote"), edFTPZipPassword);
 
     // Two equal columns: server and login on the left, directory and
     // password on the right.
@@ -258,6 +279,10 @@ QWidget *TfrmSendEditor::BuildFTPPage()
     grid->addLayout(LabelledInput(NewLabel(tabFTP, QStringLiteral("&Zip file password"), edFTPZipPassword),
                                   edFTPZipPassword),
                     2, 0);
+    grid->addLayout(LabelledInput(NewLabel(tabFTP, QStringLiteral("Zip &encryption"), cbFTPZipEncryption),
+                                  cbFTPZipEncryption),
+                    2, 1);
+    grid->addWidget(lblFTPZipEncryptionNote, 3, 0, 1, 2);
 
     QVBoxLayout *page = PageLayout(tabFTP);
     page->addLayout(grid);
@@ -312,6 +337,7 @@ void TfrmSendEditor::LoadTask()
     switch (task->Kind) {
     case skEmail: {
         edEmailZipPassword->setText(task->ZipPassword);
+        SetEncryptionChoice(cbEmailZipEncryption, task->Encryption());
         edEmailRecipient->setText(task->Param(SendParam::EmailRecipient));
         edEmailSubject->setText(task->Param(SendParam::EmailSubject));
         memEmailMessage->setPlainText(MessageToMemo(task->Param(SendParam::EmailMessage)));
@@ -325,10 +351,12 @@ void TfrmSendEditor::LoadTask()
     }
     case skFile:
         edFileZipPassword->setText(task->ZipPassword);
+        SetEncryptionChoice(cbFileZipEncryption, task->Encryption());
         edFileFolder->setText(task->Param(SendParam::FileFolder));
         break;
     case skFTP:
         edFTPZipPassword->setText(task->ZipPassword);
+        SetEncryptionChoice(cbFTPZipEncryption, task->Encryption());
         edFTPHost->setText(task->Param(SendParam::FTPHost));
         edFTPLogin->setText(task->Param(SendParam::FTPLogin));
         edFTPPassword->setText(task->Param(SendParam::FTPPassword));
@@ -441,6 +469,8 @@ void TfrmSendEditor::SaveTask()
         task.SetParam(SendParam::FTPDirectory, edFTPDirectory->text());
         break;
     }
+    const QComboBox *const encryption[] = { cbEmailZipEncryption, cbFileZipEncryption, cbFTPZipEncryption };
+    task.SetEncryption(EncryptionChoice(encryption[iKind]));
     task.Save();
     FMethodID = task.ID;
 }

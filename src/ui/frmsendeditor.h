@@ -12,7 +12,9 @@ class QTabWidget;
 class QWidget;
 
 // The dialog that creates or edits one send task of a project: an e-mail, a
-// copy to a folder or an FTP upload, each with its archive password. A new
+// copy to a folder or an FTP upload, each with its archive password and the
+// password's encryption (AES-256 for a new task, traditional for a task
+// stored before there was a choice). A new
 // task takes the kind of the page active when it is saved; an existing task
 // shows only the page of its kind. Nothing is validated: the fields are
 // stored as they are and fail at delivery.
@@ -68,6 +70,8 @@ private:
     QLineEdit *edEmailRecipient = nullptr;
     QLineEdit *edEmailSubject = nullptr;
     QLineEdit *edEmailZipPassword = nullptr;
+    QComboBox *cbEmailZipEncryption = nullptr;
+    QLabel *lblEmailZipEncryptionNote = nullptr;
     QLabel *Label1 = nullptr;
     QPlainTextEdit *memEmailMessage = nullptr;
     QLabel *lblEmailLink = nullptr;
@@ -77,11 +81,15 @@ private:
     QLineEdit *edFileFolder = nullptr;
     QPushButton *btnFileFolder = nullptr;
     QLineEdit *edFileZipPassword = nullptr;
+    QComboBox *cbFileZipEncryption = nullptr;
+    QLabel *lblFileZipEncryptionNote = nullptr;
     QLineEdit *edFTPHost = nullptr;
     QLineEdit *edFTPDirectory = nullptr;
     QLineEdit *edFTPLogin = nullptr;
     QLineEdit *edFTPPassword = nullptr;
     QLineEdit *edFTPZipPassword = nullptr;
+    QComboBox *cbFTPZipEncryption = nullptr;
+    QLabel *lblFTPZipEncryptionNote = nullptr;
     QPushButton *btnSave = nullptr;
     QPushButton *btnCancel = nullptr;
 };

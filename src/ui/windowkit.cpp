@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QBoxLayout>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -138,6 +139,56 @@ bool THints::eventFilter(QObject *watched, QEvent *event)
 }
 
 // --- Passwords and labels -------------------------------------------------
+
+const QString kEncryptionAes256Text = QStringLiteral("AES-256");
+const QString kEncryptionTraditionalText = QStringLiteral("Traditional (weak, for Windows Explorer)");
+const QString kEncryptionNote = QStringLiteral(
+    "AES-256 opens in 7-Zip, WinZip, WinRAR, PeaZip, Keka and bsdtar, not in Windows Explorer or macOS "
+    "Archive Utility; traditional opens everywhere but can be broken without the password.");
+
+namespace {
+
+// Enables the widget exactly while the password edit is not empty.
+void FollowPassword(QWidget *widget, QLineEdit *password)
+{
+    widget->setEnabled(!password->text().isEmpty());
+    QObject::connect(password, &QLineEdit::textChanged, widget,
+                     [widget](const QString &sText) { widget->setEnabled(!sText.isEmpty()); });
+}
+
+} // namespace
+
+QComboBox *NewEncryptionBox(QWidget *parent, const QString &sName, QLineEdit *password)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(sName);
+    combo->addItem(kEncryptionAes256Text, int(TZipEncryption::Aes256));
+    combo->addItem(kEncryptionTraditionalText, int(TZipEncryption::Traditional));
+    combo->setCurrentIndex(0);
+    THints::SetHint(combo, QStringLiteral("Zip encryption|") + kEncryptionNote);
+    FollowPassword(combo, password);
+    return combo;
+}
+
+QLabel *NewEncryptionNote(QWidget *parent, const QString &sName, QLineEdit *password)
+{
+    auto *note = new QLabel(kEncryptionNote, parent);
+    note->setObjectName(sName);
+    note->setWordWrap(true);
+    FollowPassword(note, password);
+    return note;
+}
+
+TZipEncryption EncryptionChoice(const QComboBox *combo)
+{
+    return combo->currentData().toInt() == int(TZipEncryption::Aes256) ? TZipEncryption::Aes256
+                                                                       : TZipEncryption::Traditional;
+}
+
+void SetEncryptionChoice(QComboBox *combo, TZipEncryption eEncryption)
+{
+    combo->setCurrentIndex(combo->findData(int(eEncryption)));
+}
 
 bool HidePasswords()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/zipencryption.h"
+
 #include <QDialog>
 #include <QObject>
 #include <QString>
@@ -9,6 +11,7 @@
 class QTabWidget;
 
 class QBoxLayout;
+class QComboBox;
 class QLabel;
 class QLayout;
 class QLineEdit;
@@ -73,6 +76,20 @@ void SetFormMargins(QLayout *layout);
 // A page control whose tabs are all at least about 100 pixels wide at the
 // usual font, so that short page names do not make small targets.
 QTabWidget *NewPageTabs(QWidget *parent);
+
+// The archive encryption choice that goes with a zip password: a drop-down
+// list of "AES-256" (selected) and "Traditional (weak, for Windows
+// Explorer)", and a wrapped line saying who can open each. Both are enabled
+// only while the password edit holds a password: without one nothing is
+// encrypted.
+QComboBox *NewEncryptionBox(QWidget *parent, const QString &sName, QLineEdit *password);
+QLabel *NewEncryptionNote(QWidget *parent, const QString &sName, QLineEdit *password);
+TZipEncryption EncryptionChoice(const QComboBox *combo);
+void SetEncryptionChoice(QComboBox *combo, TZipEncryption eEncryption);
+// The texts of the choice and of the line.
+extern const QString kEncryptionAes256Text;
+extern const QString kEncryptionTraditionalText;
+extern const QString kEncryptionNote;
 
 // Files dropped from a file manager onto a widget: the local paths of the drop
 // are handed to the callback. With bFolderOnly, only a drop of one folder is

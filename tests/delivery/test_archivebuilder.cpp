@@ -214,6 +214,38 @@ TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
     EXPECT_EQ(out, page);
 }
 
+// The task's AES-256 choice: "code.zip" stored under WinZip AES, the manifest
+// still open; bsdtar takes the code archive out whole.
+TEST_F(ArchiveBuilder, DeliveryArchiveWithAes)
+{
+    TProject &p = generic(u"Secret Tool"_s, { u"src/main.cpp"_s, u"src/util/u.h"_s });
+    QString root;
+    const QString codeZip = builder.BuildCodeZip(p, root);
+    const QString manifest = builder.WriteReadMe(p, root, u"2.0.0"_s);
+    progress.Clear();
+    const QString delivery = builder.BuildDeliveryZip(manifest, u"gamma"_s, codeZip, TZipEncryption::Aes256);
+    EXPECT_EQ(lines(), QStringList());
+
+    ZipReader zip(delivery);
+    ASSERT_TRUE(zip.isOpen());
+    EXPECT_EQ(zip.names(), (QStringList { u"code.zip"_s, u"readme.htm"_s }));
+    EXPECT_EQ(zip.entry(u"code.zip"_s)->compression, ZIP_CM_STORE);
+    EXPECT_EQ(zip.entry(u"code.zip"_s)->encryption, ZIP_EM_AES_256);
+    EXPECT_EQ(zip.entry(u"readme.htm"_s)->encryption, ZIP_EM_NONE);
+    EXPECT_EQ(zip.read(u"readme.htm"_s), fileBytes(manifest));
+
+    const QString dir = sandbox.path(u"extracted"_s);
+    QDir().mkpath(dir);
+    QByteArray out;
+    ASSERT_EQ(bwtest::runProgram(u"/usr/bin/bsdtar"_s,
+                                 { u"-x"_s, u"--passphrase"_s, u"gamma"_s, u"-C"_s, dir, u"-f"_s, delivery },
+                                 &out),
+              0)
+        << out.constData();
+    EXPECT_EQ(fileBytes(dir + u"/code.zip"_s), fileBytes(codeZip));
+    EXPECT_EQ(fileBytes(dir + u"/readme.htm"_s), fileBytes(manifest));
+}
+
 TEST_F(ArchiveBuilder, DeliveryArchiveWithoutItsCodeIsAnError)
 {
     const QString manifest = sandbox.writeFile(u"readme.htm"_s, "<p>page</p>");

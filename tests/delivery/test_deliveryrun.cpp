@@ -206,6 +206,47 @@ TEST_F(DeliveryRun, UnknownTaskKindsFail)
 }
 
 // The project's result is every task's, not the last one's.
+// Each task's own encryption: a task stored before there was a choice keeps
+// the traditional scheme that unzip opens, one that chose AES gets AES; the
+// progress lines read the same and never show the password.
+TEST_F(DeliveryRun, TasksKeepTheirOwnZipEncryption)
+{
+    TProject *p = project(u"Crypt"_s, { u"a.txt"_s });
+    QStringList folders;
+    for (const char *name : { "old", "aes" }) {
+        folders << sandbox.path(QString::fromLatin1(name));
+        QDir().mkpath(folders.last());
+        const int id = task(p, skFile, u"s3cret"_s);
+        SetSendParam(id, u"FileFolder"_s, folders.last());
+        if (folders.size() == 2)
+            SetSendParam(id, u"Zip encryption"_s, u"aes256"_s);
+    }
+    TDeliveryRun run(progress);
+    EXPECT_TRUE(run.Run({ p }).Succeeded()) << lines().join(u'|').toStdString();
+    EXPECT_FALSE(lines().join(u'|').contains(u"s3cret"_s));
+    const QStringList l = lines();
+    ASSERT_GE(l.size(), 4);
+    EXPECT_EQ(l[1], u"  Zipped 1 file"_s);
+    EXPECT_TRUE(l[2].startsWith(u"  Output saved to Crypt_"_s)) << l[2].toStdString();
+    EXPECT_TRUE(l[3].startsWith(u"  Output saved to Crypt_"_s)) << l[3].toStdString();
+
+    const int expected[] = { ZIP_EM_TRAD_PKWARE, ZIP_EM_AES_256 };
+    for (int i = 0; i < 2; ++i) {
+        const QStringList zips = QDir(folders[i]).entryList({ u"*.zip"_s }, QDir::Files);
+        ASSERT_EQ(zips.size(), 1);
+        const QString archive = folders[i] + u"/"_s + zips.first();
+        bwtest::ZipReader zip(archive);
+        ASSERT_TRUE(zip.entry(u"code.zip"_s).has_value());
+        EXPECT_EQ(zip.entry(u"code.zip"_s)->encryption, expected[i]);
+        if (i == 0) {
+            QByteArray out;
+            EXPECT_EQ(
+                bwtest::runProgram(u"/usr/bin/unzip"_s, { u"-tq"_s, u"-P"_s, u"s3cret"_s, archive }, &out), 0)
+                << out.constData();
+        }
+    }
+}
+
 TEST_F(DeliveryRun, FirstTaskFailsLastSucceeds)
 {
     TProject *p = project(u"Mixed"_s, { u"a.txt"_s, u"b.txt"_s });

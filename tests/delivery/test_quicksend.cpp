@@ -253,8 +253,62 @@ TEST_F(QuickSendTest, AddressBookGetsOneEntryPerRecipientAndHost)
         values << params->FieldAsString(0) + QLatin1Char('=') + params->FieldAsString(1);
     EXPECT_EQ(values,
               (QStringList { QStringLiteral("EmailRecipient=o'brien@example.com"),
+                             QStringLiteral("Zip encryption=traditional"),
                              QStringLiteral("FTPHost=ftp.example.com"), QStringLiteral("FTPDirectory=in"),
-                             QStringLiteral("FTPLogin=bob"), QStringLiteral("FTPPassword=pw") }));
+                             QStringLiteral("FTPLogin=bob"), QStringLiteral("FTPPassword=pw"),
+                             QStringLiteral("Zip encryption=traditional") }));
+}
+
+// The archive's encryption travels with the order, is remembered with the
+// recipient, and comes back when the recipient is picked again; entries and
+// tasks stored before there was a choice pick the traditional scheme.
+TEST_F(QuickSendTest, ZipEncryptionIsSentRememberedAndPicked)
+{
+    const QString file = sandbox.writeFile(QStringLiteral("src/plan.txt"), archiveBytes(100000));
+    const QString out = sandbox.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    TQuickSendOrder o = order({ file }, skFile);
+    o.Folder = out;
+    o.Zip = true;
+    o.ZipName = QStringLiteral("plan");
+    o.ZipPassword = QStringLiteral("pw");
+    o.ZipEncryption = TZipEncryption::Aes256;
+    {
+        TQuickSender sender(o, progress);
+        ASSERT_TRUE(sender.Run()) << joined();
+    }
+    EXPECT_FALSE(lines().join(QLatin1Char('|')).contains(QStringLiteral("pw")));
+    const QString delivered = out + QStringLiteral("/plan.zip");
+    ASSERT_EQ(bwtest::ZipReader(delivered).entry(QStringLiteral("plan.txt"))->encryption, ZIP_EM_AES_256);
+    const QString dir = sandbox.path(QStringLiteral("extracted"));
+    QDir().mkpath(dir);
+    QByteArray tool;
+    EXPECT_EQ(bwtest::runProgram(QStringLiteral("/usr/bin/bsdtar"),
+                                 { QStringLiteral("-x"), QStringLiteral("--passphrase"), QStringLiteral("pw"),
+                                   QStringLiteral("-C"), dir, QStringLiteral("-f"), delivered },
+                                 &tool),
+              0)
+        << tool.constData();
+    EXPECT_EQ(readFile(dir + QStringLiteral("/plan.txt")), archiveBytes(100000));
+
+    o.Page = skEmail;
+    o.Recipient = QStringLiteral("eve@example.com");
+    ASSERT_TRUE(QuickSend::Remember(o));
+    o.Page = skFTP;
+    o.FTPHost = QStringLiteral("ftp.example.net");
+    ASSERT_TRUE(QuickSend::Remember(o));
+    const QList<TQuickSuggestion> recipients
+        = QuickSend::Suggestions(QStringLiteral("EmailRecipient"), QStringLiteral("eve"));
+    ASSERT_EQ(recipients.size(), 1);
+    EXPECT_EQ(QuickSend::PickRecipient(recipients.first().SendID).ZipEncryption, TZipEncryption::Aes256);
+    const QList<TQuickSuggestion> hosts
+        = QuickSend::Suggestions(QStringLiteral("FTPHost"), QStringLiteral("net"));
+    ASSERT_EQ(hosts.size(), 1);
+    EXPECT_EQ(QuickSend::PickHost(hosts.first().SendID).ZipEncryption, TZipEncryption::Aes256);
+
+    const int iOld = sendRow(3, skEmail, QStringLiteral("old"),
+                             { { QStringLiteral("EmailRecipient"), QStringLiteral("old@example.com") } });
+    EXPECT_EQ(QuickSend::PickRecipient(iOld).ZipEncryption, TZipEncryption::Traditional);
 }
 
 TEST_F(QuickSendTest, TwoFilesGoAsFilesZipInsideTheCleanedNameAndSameNamesBothArrive)

@@ -63,7 +63,7 @@ TEST_F(SendTask, LoadReadsTheRowAndEveryParameter)
     EXPECT_FALSE(task->HasParam(SendParam::FileFolder));
     EXPECT_EQ(task->Params().size(), 3);
     EXPECT_EQ(task->Destination(), QStringLiteral("ftp.example.org"));
-    EXPECT_EQ(task->ListText(), QStringLiteral("FTP to ftp.example.org"));
+    EXPECT_EQ(task->ListText(), QStringLiteral("FTP to ftp.example.org, traditional encryption"));
 
     EXPECT_FALSE(TSendTask::Load(9999).has_value());
     EXPECT_FALSE(TSendTask::Load(0).has_value());
@@ -129,7 +129,7 @@ TEST_F(SendTask, LoadProjectKeepsCreationOrder)
     const std::vector<TSendTask> tasks = TSendTask::LoadProject(3);
     ASSERT_EQ(tasks.size(), 3u);
     EXPECT_EQ(tasks[0].ID, iA);
-    EXPECT_EQ(tasks[0].ListText(), QStringLiteral("FILE as /out"));
+    EXPECT_EQ(tasks[0].ListText(), QStringLiteral("FILE as /out, traditional encryption"));
     EXPECT_EQ(tasks[1].ID, iB);
     EXPECT_EQ(tasks[1].Kind, 7);
     EXPECT_EQ(tasks[1].Destination(), QString());
@@ -160,6 +160,38 @@ TEST_F(SendTask, DeleteTakesTheParametersAlong)
     EXPECT_EQ(sendRow(iID), QStringLiteral("<none>"));
     EXPECT_TRUE(paramRows(iID).isEmpty());
     EXPECT_EQ(paramRows(iKeep), QStringList({ QStringLiteral("FileFolder=/b") }));
+}
+
+TEST_F(SendTask, ZipEncryptionIsTraditionalUnlessTheTaskSaysAes)
+{
+    // Stored before there was a choice: no row.
+    const int iID = addSend(1, skFile, QStringLiteral("pw"));
+    param(iID, QStringLiteral("FileFolder"), QStringLiteral("/out"));
+    EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Traditional);
+    TSendTask task = TSendTask::Load(iID).value();
+    EXPECT_EQ(task.Encryption(), TZipEncryption::Traditional);
+
+    task.SetEncryption(TZipEncryption::Aes256);
+    task.Save();
+    EXPECT_EQ(paramRows(iID),
+              QStringList({ QStringLiteral("FileFolder=/out"), QStringLiteral("Zip encryption=aes256") }));
+    EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Aes256);
+    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("FILE as /out, AES-256"));
+
+    task.SetEncryption(TZipEncryption::Traditional);
+    task.Save();
+    EXPECT_EQ(GetSendParam(iID, QStringLiteral("Zip encryption")), QStringLiteral("traditional"));
+    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("FILE as /out, traditional encryption"));
+
+    // Without a password nothing is encrypted: the line names no scheme.
+    task.SetEncryption(TZipEncryption::Aes256);
+    task.ZipPassword.clear();
+    task.Save();
+    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("FILE as /out"));
+
+    // A value written by hand that is not exactly "aes256" is not AES.
+    SetSendParam(iID, QStringLiteral("Zip encryption"), QStringLiteral("AES256"));
+    EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Traditional);
 }
 
 TEST_F(SendTask, EditorDefaults)

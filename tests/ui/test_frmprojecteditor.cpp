@@ -129,6 +129,25 @@ private slots:
         QCOMPARE(created->Title(), u"O'Brien's"_s);
     }
 
+    void taskListNamesTheEncryptionOfTasksWithAPassword()
+    {
+        const int id = addProject(u"Locked"_s);
+        const int aes = addTask(id, u"/srv/a"_s);
+        const int old = addTask(id, u"/srv/b"_s);
+        addTask(id, u"/srv/c"_s);
+        FFx->db->ExecSQLFmt(u"UPDATE send SET zippassword = 'pw' WHERE id IN (%d, %d)"_s, { aes, old });
+        FFx->db->ExecSQLFmt(
+            u"INSERT INTO sendparams (id_send, name, value) VALUES (%d, 'Zip encryption', 'aes256')"_s,
+            { aes });
+        auto parser = CreateProject(0, id, u"Locked"_s, QString());
+        parser->Parse();
+        TfrmProjectEditor frm(parser.get());
+        frm.show();
+        QCOMPARE(rows(child<QListWidget>(frm, "listMethods")),
+                 (QStringList { u"FILE as /srv/a, AES-256"_s, u"FILE as /srv/b, traditional encryption"_s,
+                                u"FILE as /srv/c"_s }));
+    }
+
     void existingProjectOpensWithItsDetails()
     {
         const int id = addProject(u"Shown"_s);

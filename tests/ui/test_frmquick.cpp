@@ -1,5 +1,6 @@
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
+#include "delivery/zipreader.h"
 #include "support/servers.h"
 #include "ui/frmmain.h"
 #include "ui/frmquick.h"
@@ -194,6 +195,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&frm));
         auto *combo = child<QComboBox>(frm, "cbEmailRecipient");
         auto *cbEmailFTP = child<QCheckBox>(frm, "cbEmailFTP");
+        auto *cbZipEncryption = child<QComboBox>(frm, "cbZipEncryption");
+        // AES-256 first; nothing to choose while there is no password.
+        QCOMPARE(cbZipEncryption->currentText(), u"AES-256"_s);
+        QVERIFY(!cbZipEncryption->isEnabled());
+        QVERIFY(!child<QLabel>(frm, "lblZipEncryptionNote")->isEnabled());
         cbEmailFTP->setChecked(false);
         combo->lineEdit()->setFocus();
         QTest::keyClicks(combo->lineEdit(), u"ANN"_s);
@@ -208,6 +214,10 @@ private slots:
 
         QCOMPARE(combo->currentText(), u"ann@example.com"_s);
         QCOMPARE(child<QLineEdit>(frm, "edPassword")->text(), u"zip'pw"_s);
+        // A task stored before there was a choice: the traditional scheme.
+        QCOMPARE(cbZipEncryption->currentText(), u"Traditional (weak, for Windows Explorer)"_s);
+        QVERIFY(cbZipEncryption->isEnabled());
+        QCOMPARE(frm.Order().ZipEncryption, TZipEncryption::Traditional);
         QVERIFY(cbEmailFTP->isChecked());
         QCOMPARE(child<QComboBox>(frm, "cbEmailRetain")->currentIndex(), 3);
         QVERIFY(child<QPlainTextEdit>(frm, "memEmailMessage")->toPlainText().endsWith(u"\n\n{LINK}"_s));
@@ -218,6 +228,33 @@ private slots:
         QVERIFY(child<QLineEdit>(frm, "edEmailSubject")->hasFocus());
         QVERIFY(frm.isVisible());
         QVERIFY(!frm.SendWindow());
+    }
+
+    void zippedFileGoesWithTheChosenEncryption()
+    {
+        const QString a = FFx->sandbox->writeFile(u"in/plan.txt"_s, "the plan");
+        const QString out = FFx->sandbox->path(u"out"_s);
+        QDir().mkpath(out);
+        TfrmQuick frm({ a });
+        frm.show();
+        child<QCheckBox>(frm, "cbZip")->click();
+        QVERIFY(child<QComboBox>(frm, "cbZipEncryption")->isVisible());
+        child<QLineEdit>(frm, "edFilename")->setText(u"plan"_s);
+        child<QLineEdit>(frm, "edPassword")->setText(u"pw"_s);
+        QVERIFY(child<QComboBox>(frm, "cbZipEncryption")->isEnabled());
+        child<QTabWidget>(frm, "pgSend")->setCurrentIndex(1);
+        child<QLineEdit>(frm, "edFileFolder")->setText(out);
+        QCOMPARE(frm.Order().ZipEncryption, TZipEncryption::Aes256);
+        auto *btnSend = child<QPushButton>(frm, "btnSend");
+        QVERIFY(btnSend->isEnabled());
+        btnSend->click();
+        QPointer<TfrmQuickSend> send = frm.SendWindow();
+        QVERIFY(send);
+        QTRY_VERIFY_WITH_TIMEOUT(send && send->Done(), 20000);
+        QVERIFY(send->Success());
+        bwtest::ZipReader zip(out + u"/plan.zip"_s);
+        QVERIFY(zip.entry(u"plan.txt"_s).has_value());
+        QCOMPARE(zip.entry(u"plan.txt"_s)->encryption, ZIP_EM_AES_256);
     }
 
     void emailSendClosesBothWindowsAndRemembersTheRecipientOnce()

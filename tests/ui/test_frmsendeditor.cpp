@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(FFx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM send"_s, {}), 1);
         QCOMPARE(params(id),
                  QStringList({ u"FTPDirectory=drops"_s, u"FTPHost=127.0.0.1"_s, u"FTPLogin=anna"_s,
-                               u"FTPPassword=pw"_s }));
+                               u"FTPPassword=pw"_s, u"Zip encryption=aes256"_s }));
 
         // Reopened: only its own page, and a second save updates the same row.
         TfrmSendEditor again(id, FProject, u"Tool"_s);
@@ -138,7 +138,63 @@ private slots:
         again.SaveTask();
         QCOMPARE(again.MethodID(), id);
         QCOMPARE(FFx->db->QueryStringFmt(u"SELECT zippassword FROM send WHERE id = %d"_s, { id }), u"zip2"_s);
-        QCOMPARE(FFx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams"_s, {}), 4);
+        QCOMPARE(FFx->db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams"_s, {}), 5);
+    }
+
+    void encryptionChoiceDefaultsToAesAndRoundTrips()
+    {
+        const QString sNote
+            = u"AES-256 opens in 7-Zip, WinZip, WinRAR, PeaZip, Keka and bsdtar, not in Windows "
+              "Explorer or macOS Archive Utility; traditional opens everywhere but can be "
+              "broken without the password."_s;
+        int id = 0;
+        {
+            TfrmSendEditor frm(0, FProject, u"Tool"_s);
+            frm.show();
+            for (const char *page : { "Email", "File", "FTP" }) {
+                auto *cb = frm.findChild<QComboBox *>(u"cb%1ZipEncryption"_s.arg(QLatin1String(page)));
+                auto *note = frm.findChild<QLabel *>(u"lbl%1ZipEncryptionNote"_s.arg(QLatin1String(page)));
+                QVERIFY2(cb && note, page);
+                QCOMPARE(cb->count(), 2);
+                QCOMPARE(cb->itemText(0), u"AES-256"_s);
+                QCOMPARE(cb->itemText(1), u"Traditional (weak, for Windows Explorer)"_s);
+                QCOMPARE(cb->currentText(), u"AES-256"_s);
+                QCOMPARE(note->text(), sNote);
+                // Nothing is encrypted without a password.
+                QVERIFY(!cb->isEnabled());
+                QVERIFY(!note->isEnabled());
+            }
+            auto *cb = child<QComboBox>(frm, "cbFileZipEncryption");
+            edit(frm, "edFileZipPassword")->setText(u"secret"_s);
+            QVERIFY(cb->isEnabled());
+            QVERIFY(child<QLabel>(frm, "lblFileZipEncryptionNote")->isEnabled());
+            QVERIFY(!child<QComboBox>(frm, "cbFTPZipEncryption")->isEnabled());
+            cb->setCurrentIndex(1);
+            edit(frm, "edFileFolder")->setText(u"/out"_s);
+            child<QTabWidget>(frm, "pgMethod")->setCurrentIndex(1);
+            frm.SaveTask();
+            id = frm.MethodID();
+        }
+        QCOMPARE(params(id), QStringList({ u"FileFolder=/out"_s, u"Zip encryption=traditional"_s }));
+        {
+            TfrmSendEditor frm(id, FProject, u"Tool"_s);
+            frm.show();
+            auto *cb = child<QComboBox>(frm, "cbFileZipEncryption");
+            QCOMPARE(cb->currentText(), u"Traditional (weak, for Windows Explorer)"_s);
+            QVERIFY(cb->isEnabled());
+            cb->setCurrentIndex(0);
+            frm.SaveTask();
+        }
+        QCOMPARE(GetSendParam(id, u"Zip encryption"_s), u"aes256"_s);
+
+        // A task stored before there was a choice keeps the traditional scheme.
+        const int old = addTask(2, u"pw"_s, { { u"FTPHost"_s, u"ftp.example.org"_s } });
+        TfrmSendEditor frm(old, FProject, u"Tool"_s);
+        frm.show();
+        QCOMPARE(child<QComboBox>(frm, "cbFTPZipEncryption")->currentText(),
+                 u"Traditional (weak, for Windows Explorer)"_s);
+        frm.SaveTask();
+        QCOMPARE(GetSendParam(old, u"Zip encryption"_s), u"traditional"_s);
     }
 
     void linkChoiceAddsTheLinkLineOnce()
@@ -164,10 +220,10 @@ private slots:
         mem->setPlainText(u"Bye"_s);
         child<QComboBox>(frm, "cbEmailRetain")->setCurrentIndex(2);
         frm.SaveTask();
-        QCOMPARE(
-            params(frm.MethodID()),
-            QStringList({ u"EmailFTP=1"_s, u"EmailMessage=Bye\r\n\r\n{LINK}\r\n"_s, u"EmailRecipient="_s,
-                          u"EmailRetention=2"_s, u"EmailSubject=Source code for {PROJECT} {VERSION}"_s }));
+        QCOMPARE(params(frm.MethodID()),
+                 QStringList({ u"EmailFTP=1"_s, u"EmailMessage=Bye\r\n\r\n{LINK}\r\n"_s, u"EmailRecipient="_s,
+                               u"EmailRetention=2"_s, u"EmailSubject=Source code for {PROJECT} {VERSION}"_s,
+                               u"Zip encryption=aes256"_s }));
     }
 
     void retentionRoundTrips()
@@ -222,7 +278,7 @@ private slots:
             frm.SaveTask();
             id = frm.MethodID();
         }
-        QCOMPARE(params(id), QStringList({ u"FileFolder="_s + sOdd }));
+        QCOMPARE(params(id), QStringList({ u"FileFolder="_s + sOdd, u"Zip encryption=aes256"_s }));
         TfrmSendEditor frm(id, FProject, u"Tool"_s);
         QCOMPARE(edit(frm, "edFileFolder")->text(), sOdd);
         QCOMPARE(edit(frm, "edFileZipPassword")->text(), sOdd);
