@@ -220,6 +220,7 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
                 bAllSucceeded = false;
                 continue;
             }
+            const int iFirstLine = FProgress.Count();
             const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.sPassword, temp.sCodeZip);
             const QString sDestination = GetSendParam(task.iID, sDestParam);
             const QString sName
@@ -231,7 +232,8 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
                 bSuccess = FChannels.SendAsFile(task.iID, sArchive, sName);
             else
                 bSuccess = FChannels.SendAsFTP(task.iID, sArchive, sName);
-            SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), task.iKind, sName, sDestination);
+            SaveLog(bSuccess, lsZipAndDeliver, oProject.FileCount(), task.iKind, sName, sDestination,
+                    FProgress.FailureSince(iFirstLine));
             bAllSucceeded = bAllSucceeded && bSuccess;
         }
     } // the code archive and the manifest go here
