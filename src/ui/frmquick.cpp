@@ -129,6 +129,16 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     edPassword = NewEdit(this, "edPassword", kHintPassword);
     lblPassword = NewLabel(this, "lblPassword", QStringLiteral("Zip password"), edPassword);
     THints::SetHint(lblPassword, kHintPassword);
+    lblPasswordFrom = new QLabel(this);
+    lblPasswordFrom->setObjectName(QStringLiteral("lblPasswordFrom"));
+    QFont small = lblPasswordFrom->font();
+    small.setItalic(true);
+    lblPasswordFrom->setFont(small);
+    lblPasswordFrom->setVisible(false);
+    lblPasswordClear = new TorroLabel(QStringLiteral("Clear"), this);
+    lblPasswordClear->setObjectName(QStringLiteral("lblPasswordClear"));
+    lblPasswordClear->setAccessibleName(QStringLiteral("Clear the password"));
+    lblPasswordClear->setVisible(false);
 
     pgSend = NewPageTabs(this);
     pgSend->setObjectName(QStringLiteral("pgSend"));
@@ -144,6 +154,9 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setAutoDefault(false);
+    lblSendWhy = new QLabel(this);
+    lblSendWhy->setObjectName(QStringLiteral("lblSendWhy"));
+    lblSendWhy->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // The list, its links and the zip box; the archive's name and password
     // side by side; the pages; the buttons.
@@ -160,9 +173,15 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     archive->addWidget(edFilename, 1, 0);
     archive->addWidget(lblPassword, 0, 1);
     archive->addWidget(edPassword, 1, 1);
+    auto *source = new QHBoxLayout();
+    source->setSpacing(kFormMargin / 2);
+    source->addWidget(lblPasswordFrom);
+    source->addWidget(lblPasswordClear);
+    source->addStretch(1);
+    archive->addLayout(source, 2, 1);
     auto *buttons = new QHBoxLayout();
     buttons->setSpacing(kFormMargin / 2);
-    buttons->addStretch(1);
+    buttons->addWidget(lblSendWhy, 1);
     buttons->addWidget(btnSend);
     buttons->addWidget(btnCancel);
     auto *main = new QVBoxLayout(this);
@@ -182,9 +201,9 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     listFiles->setMinimumWidth(qMax(498 - 2 * kFormMargin, metrics.averageCharWidth() * 70));
 
     // Widgets that come and go keep their room, so that nothing jumps.
-    for (QWidget *widget :
-         std::initializer_list<QWidget *> { cbZip, lblFilename, edFilename, lblPassword, edPassword,
-                                            lblEmailRetain, cbEmailRetain, lblEmailLink }) {
+    for (QWidget *widget : std::initializer_list<QWidget *> {
+             cbZip, lblFilename, edFilename, lblPassword, edPassword, lblEmailRetain, cbEmailRetain,
+             lblEmailLink, lblPasswordFrom, lblPasswordClear }) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         widget->setSizePolicy(policy);
@@ -204,6 +223,13 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
         DataChange();
     });
     connect(edFilename, &QLineEdit::textChanged, this, &TfrmQuick::DataChange);
+    // A password the user types or clears is the user's own.
+    connect(edPassword, &QLineEdit::textEdited, this, &TfrmQuick::HidePasswordSource);
+    connect(lblPasswordClear, &TorroLabel::clicked, this, [this] {
+        edPassword->clear();
+        HidePasswordSource();
+        edPassword->setFocus(Qt::OtherFocusReason);
+    });
     connect(cbEmailFTP, &QCheckBox::clicked, this, &TfrmQuick::cbEmailFTPClick);
     connect(pgSend, &QTabWidget::currentChanged, this, &TfrmQuick::DataChange);
     connect(edEmailSubject, &QLineEdit::textChanged, this, &TfrmQuick::DataChange);
@@ -454,6 +480,23 @@ void TfrmQuick::cbZipClick()
     for (QWidget *widget : { static_cast<QWidget *>(edFilename), static_cast<QWidget *>(edPassword),
                              static_cast<QWidget *>(lblFilename), static_cast<QWidget *>(lblPassword) })
         widget->setVisible(bName);
+    const bool bSource = bName && !lblPasswordFrom->text().isEmpty();
+    lblPasswordFrom->setVisible(bSource);
+    lblPasswordClear->setVisible(bSource);
+}
+
+void TfrmQuick::ShowPasswordSource(int iSendID, const QString &sPassword)
+{
+    edPassword->setText(sPassword);
+    // Never filled silently: the note says so, and Clear takes it out.
+    lblPasswordFrom->setText(sPassword.isEmpty() ? QString() : QuickSend::PasswordSource(iSendID));
+    cbZipClick();
+}
+
+void TfrmQuick::HidePasswordSource()
+{
+    lblPasswordFrom->clear();
+    cbZipClick();
 }
 
 // --- Pages ----------------------------------------------------------------
@@ -474,8 +517,12 @@ void TfrmQuick::cbEmailFTPClick()
 
 void TfrmQuick::DataChange()
 {
-    if (btnSend)
-        btnSend->setEnabled(QuickSend::Ready(Order(), RecipientPicked()));
+    if (!btnSend)
+        return;
+    const QString sWhy = QuickSend::WhyNotReady(Order(), RecipientPicked());
+    btnSend->setEnabled(sWhy.isEmpty());
+    btnSend->setAccessibleDescription(sWhy);
+    lblSendWhy->setText(sWhy);
 }
 
 TQuickSendOrder TfrmQuick::Order() const
@@ -549,7 +596,7 @@ void TfrmQuick::Pick(QComboBox *combo)
     const int iSendID = combo->itemData(iIndex).toInt();
     if (combo == cbEmailRecipient) {
         const TQuickRecipientPick pick = QuickSend::PickRecipient(iSendID);
-        edPassword->setText(pick.ZipPassword);
+        ShowPasswordSource(iSendID, pick.ZipPassword);
         if (cbEmailFTP->isEnabled()) {
             cbEmailFTP->setChecked(pick.UseStaging);
             cbEmailFTPClick();
@@ -561,7 +608,7 @@ void TfrmQuick::Pick(QComboBox *combo)
         edFTPDirectory->setText(pick.Directory);
         edFTPLogin->setText(pick.Login);
         edFTPPassword->setText(pick.Password);
-        edPassword->setText(pick.ZipPassword);
+        ShowPasswordSource(iSendID, pick.ZipPassword);
     }
     DataChange();
 }

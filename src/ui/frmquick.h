@@ -64,6 +64,8 @@ private:
     void btnFileFolderClick();
     void btnSendClick();
     void SendFinished(bool bSuccess);
+    void ShowPasswordSource(int iSendID, const QString &sPassword);
+    void HidePasswordSource();
 
     bool FFilling = false;
     TfrmQuickSend *FSendWindow = nullptr;
@@ -77,6 +79,9 @@ private:
     QLineEdit *edFilename = nullptr;
     QLabel *lblPassword = nullptr;
     QLineEdit *edPassword = nullptr;
+    // Says where a password filled in from a suggestion came from.
+    QLabel *lblPasswordFrom = nullptr;
+    TorroLabel *lblPasswordClear = nullptr;
     QLabel *Label4 = nullptr;
     QTabWidget *pgSend = nullptr;
     QWidget *tabEmail = nullptr;
@@ -96,5 +101,6 @@ private:
     QLineEdit *edFTPLogin = nullptr;
     QLineEdit *edFTPPassword = nullptr;
     QPushButton *btnSend = nullptr;
+    QLabel *lblSendWhy = nullptr; // why Send is disabled
     QPushButton *btnCancel = nullptr;
 };
