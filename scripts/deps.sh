@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libsqlite3-dev libzip-dev libdeflate-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev
     zip unzip p7zip-full xvfb
     python3 python3-pyftpdlib python3-aiosmtpd python3-openssl
-    openssl openssh-client openssh-server
+    openssl openssh-client openssh-server desktop-file-utils
 )
 
 missing=()
