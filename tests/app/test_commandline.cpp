@@ -561,6 +561,10 @@ TEST_F(CommandLine, SendByEmailAndFtp)
     EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams WHERE name = 'EmailRecipient'"_s, {}), 2);
     EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams WHERE name = 'FTPHost'"_s, {}), 1);
     EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM log WHERE source = 2"_s, {}), 4);
+    // A failed attempt keeps its failure line for the log viewer.
+    const QString sReason = db->QueryStringFmt(u"SELECT log FROM log ORDER BY id DESC LIMIT 1"_s, {});
+    EXPECT_TRUE(sReason.startsWith(u"FTP failed: "_s)) << sReason.toStdString();
+    EXPECT_FALSE(sReason.contains(u"wrong-pw"_s));
 }
 
 // "send FILE..." without a destination belongs to the desktop program, which

@@ -174,6 +174,11 @@ private slots:
         QVERIFY(hasColour(paintRow(list, 4), qRgb(255, 0, 0)));
         QVERIFY(!hasColour(paintRow(list, 1), qRgb(255, 0, 0)));
 
+        // The log row of the failed task keeps its failure line.
+        QCOMPARE(FDb->QueryStringFmt(u"SELECT log FROM log WHERE success = 0"_s, {}),
+                 u"Unable to save output "_s + sArchive + sReason);
+        QCOMPARE(FDb->QueryIntegerFmt(u"SELECT COUNT(*) FROM log WHERE success = 1 AND log = ''"_s, {}), 2);
+
         // Under the list: what the run came to.
         QCOMPARE(child<QLabel>(frm, "lblStatus")->text(), u"1 project delivered, 1 failed, 0 skipped"_s);
         // Every line can be read whole: a tooltip, and a scroll bar once too long.
