@@ -127,13 +127,14 @@ TProjectDelegate::TRowLayout TProjectDelegate::Layout(const QStyleOptionViewItem
     const int iFilesWidth = qMax(fm.horizontalAdvance(kWidestFiles), fm.horizontalAdvance(sFiles));
     layout.changes = QRect(r.right() - 8 - iChangesWidth + 1, r.top(), iChangesWidth, r.height());
     layout.files = QRect(layout.changes.left() - 16 - iFilesWidth, r.top(), iFilesWidth, r.height());
-    // The last delivery before the counts, when the row has room for it
-    // besides a title of some length.
+    // The last delivery before the counts, when the row has room for it.
     const QString sLast = index.data(LastRole).toString();
     int iTitleRight = layout.files.left() - 16;
     if (!sLast.isEmpty()) {
         const int iLastWidth = fm.horizontalAdvance(sLast);
-        if (iTitleRight - iLeft - iLastWidth - 16 >= fm.averageCharWidth() * 12) {
+        // The title comes first: whole, or at least twenty characters of it.
+        const int iTitleWidth = oProject ? fm.horizontalAdvance(oProject->Title()) : 0;
+        if (iTitleRight - iLeft - iLastWidth - 16 >= qMin(iTitleWidth, fm.averageCharWidth() * 20)) {
             layout.last = QRect(iTitleRight - iLastWidth, r.top(), iLastWidth, r.height());
             iTitleRight = layout.last.left() - 16;
         }
