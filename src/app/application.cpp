@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/quickhandover.h"
 #include "app/startup.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
@@ -79,6 +80,9 @@ namespace {
 class TDesktop : public TFrontEnd
 {
 public:
+    explicit TDesktop(const QStringList &lQuickFiles)
+        : FQuickFiles(lQuickFiles)
+    { }
     std::unique_ptr<QCoreApplication> CreateApplication(int &argc, char **argv) override
     {
         return std::make_unique<TApplication>(argc, argv);
@@ -94,6 +98,9 @@ public:
     }
     int AlreadyRunning() override
     {
+        // The one place where files for quick send go to the running instance.
+        if (!FQuickFiles.isEmpty() && HandOverToRunningInstance(FQuickFiles))
+            return 0;
         TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
         return 0;
     }
@@ -101,6 +108,7 @@ public:
     {
         FMain = std::make_unique<TfrmMain>();
         FMain->show();
+        FMain->QuickSendFiles(FQuickFiles);
         const int iResult = QCoreApplication::exec();
         return gFailed ? 1 : iResult;
     }
@@ -112,13 +120,14 @@ public:
     void DestroyForms() override { FMain.reset(); }
 
 private:
+    QStringList FQuickFiles;
     std::unique_ptr<TfrmMain> FMain;
 };
 
 } // namespace
 
-int RunApplication(int argc, char **argv)
+int RunApplication(int argc, char **argv, const QStringList &lQuickFiles)
 {
-    TDesktop desktop;
+    TDesktop desktop(lQuickFiles);
     return RunProgram(desktop, argc, argv);
 }

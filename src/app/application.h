@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QStringList>
 #include <exception>
 
 // The application object: an exception that escapes an event handler ends up
@@ -27,4 +28,6 @@ public:
 // shutdown in order. Returns the process exit status: 0 for a normal end and
 // for a refused second instance, non-zero when start-up or an event handler
 // failed.
-int RunApplication(int argc, char **argv);
+// With files, quick send opens on them over the main window ("bundlewick
+// send FILE..."); while another instance runs, they are handed over to it.
+int RunApplication(int argc, char **argv, const QStringList &lQuickFiles = {});

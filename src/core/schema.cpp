@@ -37,6 +37,11 @@ void TUpdateCheck::Upgrade(int v)
     if (v < 3) {
         CreateVersion3();
         SetVersion(3);
+        v = 3;
+    }
+    if (v < 4) {
+        CreateVersion4();
+        SetVersion(4);
     }
 }
 
@@ -87,4 +92,18 @@ void TUpdateCheck::CreateVersion3()
     FDB.ExecSQL(QStringLiteral("CREATE INDEX IF NOT EXISTS idx_logdate ON log (modified ASC)"));
     FDB.ExecSQL(QStringLiteral("CREATE INDEX IF NOT EXISTS idx_logmethod ON log (method ASC)"));
     FDB.ExecSQL(QStringLiteral("CREATE INDEX IF NOT EXISTS idx_logsuccess ON log (success ASC)"));
+}
+
+void TUpdateCheck::CreateVersion4()
+{
+    // The failure line of a failed attempt, so that the log viewer can say
+    // why. ADD COLUMN has no IF NOT EXISTS: a step that was interrupted
+    // after it must not add the column twice.
+    bool bHasColumn = false;
+    auto table = FDB.GetTable(QStringLiteral("PRAGMA table_info(log)"));
+    for (; table && !table->Eof(); table->Next())
+        if (table->FieldAsString(1) == QLatin1String("log"))
+            bHasColumn = true;
+    if (!bHasColumn)
+        FDB.ExecSQL(QStringLiteral("ALTER TABLE log ADD COLUMN log TEXT"));
 }

@@ -3,7 +3,7 @@
 class TSQLiteDatabase;
 
 // Creates and upgrades the main database's tables, one recorded version step
-// at a time (versions 1 to 3).
+// at a time (versions 1 to 4).
 class TUpdateCheck
 {
 public:
@@ -22,6 +22,7 @@ private:
     void CreateVersion1();
     void CreateVersion2();
     void CreateVersion3();
+    void CreateVersion4();
 
     TSQLiteDatabase &FDB;
 };

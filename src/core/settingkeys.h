@@ -264,6 +264,8 @@ inline const TParam<QString> SendFileFolder { "Send file folder", &DesktopFolder
 // Add files dialog.
 inline const TParam<QString> AddFileFolder { "Add file folder", &DocumentsFolder };
 inline const TParam<bool> AddFoldersRecursively { "Add folders recursively", false };
+// Main window: folder of the last files picked for a quick send.
+inline const TParam<QString> QuickSendFolder { "Quick send folder", &DocumentsFolder };
 // Project editor: folder of the last chosen project file.
 inline const TParam<QString> ProjectPath { "Project path", &DocumentsFolder };
 

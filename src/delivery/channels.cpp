@@ -156,7 +156,8 @@ bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const Q
     else
         sError = SafeCopy(sArchive, JoinPath(sFolder, sArchiveName));
     if (sError.isEmpty()) {
-        FProgress.AddProgressFmt(QStringLiteral("  Output saved to %s"), { sArchiveName });
+        FProgress.AddTargetFmt(TProgressLine::tkFile, JoinPath(sFolder, sArchiveName),
+                               QStringLiteral("  Output saved to %s"), { sArchiveName });
         return true;
     }
     FProgress.AddProgressFmt(QStringLiteral("!  Unable to save output %s: %s"), { sArchiveName, sError });
@@ -261,7 +262,11 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
     Mail(TSMTPSettings::FromSettings(), sTo, sSubject, sBody, copy.sPath, bLink ? QString() : sLinkOrName);
 
     if (FEmailProgress == 1) {
-        FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });
+        if (bLink)
+            FProgress.AddTargetFmt(TProgressLine::tkLink, sLinkOrName, QStringLiteral("  Email sent to %s"),
+                                   { oSMTP.To });
+        else
+            FProgress.AddProgressFmt(QStringLiteral("  Email sent to %s"), { oSMTP.To });
         return true;
     }
     if (FSkipped)

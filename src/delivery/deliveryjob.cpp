@@ -107,7 +107,7 @@ void TDeliveryJob::Execute()
     // the owner's list, where the views are.
     TProgressList progress;
     ForwardLines(progress,
-                 [this](const TProgressLine &line) { Post([this, line] { Line(line.sText, line.iFlag); }); });
+                 [this](const TProgressLine &line) { Post([this, line] { FProgress.AddLine(line); }); });
 
     TDeliveryRun run(progress);
     run.SetStopFlags(&AbortFlag(), &CancelFlag());
@@ -115,11 +115,6 @@ void TDeliveryJob::Execute()
     run.Builder().OnAttendedError
         = [this](const QString &sMessage) { Post([this, sMessage] { Q_EMIT attendedError(sMessage); }); };
     FThreadResult = run.Run(FProjectList);
-}
-
-void TDeliveryJob::Line(const QString &sText, int iFlag)
-{
-    FProgress.AddLine(sText, iFlag);
 }
 
 void TDeliveryJob::Completed()

@@ -62,7 +62,6 @@ protected:
 
 private:
     void Launch();
-    void Line(const QString &sText, int iFlag);
 
     QList<TProject *> FProjectList;
     TProgressList &FProgress;

@@ -225,6 +225,7 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
             }
             // Read before the transfer: after a delivery only writes follow,
             // and those wait out another program's lock.
+            const int iFirstLine = FProgress.Count();
             QString sDestination;
             QString sName = sArchiveName;
             bool bSuccess = false;
@@ -237,7 +238,8 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
             } catch (...) {
                 TaskError(std::current_exception());
             }
-            RecordAttempt(bSuccess, oProject.FileCount(), task.iKind, sName, sDestination);
+            RecordAttempt(bSuccess, oProject.FileCount(), task.iKind, sName, sDestination,
+                          FProgress.FailureSince(iFirstLine));
             bAllSucceeded = bAllSucceeded && bSuccess;
         }
     } // the code archive and the manifest go here
@@ -269,11 +271,11 @@ void TDeliveryRun::TaskError(const std::exception_ptr &error)
 }
 
 void TDeliveryRun::RecordAttempt(bool bSuccess, int iFileCount, int iKind, const QString &sArchiveName,
-                                 const QString &sDestination)
+                                 const QString &sDestination, const QString &sReason)
 {
     FChannels.Records().Write(
         QStringLiteral("the log row of %1 to %2").arg(sArchiveName, sDestination.simplified()),
-        [=] { SaveLog(bSuccess, lsZipAndDeliver, iFileCount, iKind, sArchiveName, sDestination); });
+        [=] { SaveLog(bSuccess, lsZipAndDeliver, iFileCount, iKind, sArchiveName, sDestination, sReason); });
 }
 
 void TDeliveryRun::RecordSendDate(int iProjectID, const QString &sTitle)

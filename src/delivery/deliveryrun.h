@@ -93,7 +93,7 @@ private:
     // The delivery log row of one attempt and the send date of a delivered
     // project, through the channels' records (never lost to a lock).
     void RecordAttempt(bool bSuccess, int iFileCount, int iKind, const QString &sArchiveName,
-                       const QString &sDestination);
+                       const QString &sDestination, const QString &sReason);
     void RecordSendDate(int iProjectID, const QString &sTitle);
     void SetCanClose();
     void ProjectError(const TProject &oProject, const std::exception_ptr &error);

@@ -246,7 +246,7 @@ QList<TLogRow> TLogQuery::Rows(const QList<int> &lIDs)
     QHash<int, TLogRow> found;
     {
         auto table = DB->GetTableFmt(QStringLiteral("SELECT id, success, source, filename, files, method, "
-                                                    "destination, modified FROM log WHERE id IN (%s)"),
+                                                    "destination, modified, log FROM log WHERE id IN (%s)"),
                                      { numbers.join(QLatin1Char(',')) });
         for (; table && !table->Eof(); table->Next()) {
             TLogRow row;
@@ -258,6 +258,7 @@ QList<TLogRow> TLogQuery::Rows(const QList<int> &lIDs)
             row.Method = int(table->FieldAsInteger(5));
             row.Destination = table->FieldAsString(6);
             row.Modified = table->FieldAsString(7);
+            row.Reason = table->FieldAsString(8);
             found.insert(row.ID, row);
         }
     }

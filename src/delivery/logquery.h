@@ -64,8 +64,9 @@ struct TLogRow
     int Method = 0; // TSendKind
     QString Destination;
     QString Modified; // "yyyy-mm-dd hh:mm:ss", universal time
+    QString Reason; // why a failed attempt failed; empty for older rows
 
-    // The cell text of a column: "Yes" or empty, "ZipAndDeliver",
+    // The cell text of a column: "Yes" or "No", "ZipAndDeliver",
     // "QuickSend" or empty, the file name, the count, "Email", "File", "FTP"
     // or empty, the destination, the time as stored.
     QString Text(TLogColumn eColumn) const;

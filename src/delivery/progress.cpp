@@ -6,13 +6,32 @@ TProgressList::TProgressList(QObject *parent)
 
 void TProgressList::AddLine(const QString &sLine, int iFlag)
 {
+    AddLine(TProgressLine { sLine, iFlag, QString(), TProgressLine::tkNone });
+}
+
+void TProgressList::AddLine(const TProgressLine &line)
+{
     if (!FLines.isEmpty() && FLines.last().iFlag == 1) {
-        FLines.last() = TProgressLine { sLine, iFlag };
+        FLines.last() = line;
         Q_EMIT lineChanged(Count() - 1);
     } else {
-        FLines.append(TProgressLine { sLine, iFlag });
+        FLines.append(line);
         Q_EMIT lineAppended(Count() - 1);
     }
+}
+
+QString TProgressList::FailureSince(int iFrom) const
+{
+    for (qsizetype i = qMax(0, iFrom); i < FLines.size(); ++i)
+        if (FLines.at(i).sText.startsWith(QLatin1Char('!')))
+            return FLines.at(i).sText.mid(1).trimmed();
+    return QString();
+}
+
+void TProgressList::AddTargetFmt(int iTargetKind, const QString &sTarget, const QString &sFormat,
+                                 std::initializer_list<TFmtArg> args)
+{
+    AddLine(TProgressLine { SQLFormat(sFormat, args), 0, sTarget, iTargetKind });
 }
 
 void TProgressList::AddProgressFmt(const QString &sFormat, std::initializer_list<TFmtArg> args)

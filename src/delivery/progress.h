@@ -14,6 +14,11 @@ struct TProgressLine
 {
     QString sText;
     int iFlag = 0; // 1: a counter line that the next line replaces
+    // What the line is about, for the window to act on: the path of a saved
+    // archive, or the download link an e-mail carried. Never saved or printed.
+    QString sTarget;
+    enum TTargetKind { tkNone, tkFile, tkLink };
+    int iTargetKind = tkNone;
 };
 
 // The progress list of a delivery: what the archive builder, the channels
@@ -32,12 +37,20 @@ public:
     // The same with the new line's flag (1: a counter line), set before the
     // views hear of the line.
     void AddLine(const QString &sLine, int iFlag);
+    // Appends a whole line, its target included (a job replays lines so).
+    void AddLine(const TProgressLine &line);
+    // A line about a file or a link (TProgressLine::sTarget).
+    void AddTargetFmt(int iTargetKind, const QString &sTarget, const QString &sFormat,
+                      std::initializer_list<TFmtArg> args);
     // The same with the program's "%s"/"%d" formatting.
     void AddProgressFmt(const QString &sFormat, std::initializer_list<TFmtArg> args);
     // "<name> progress: <count>" as a counter line.
     void ShowProgress(const QString &sName, qint64 iCount);
 
     const QList<TProgressLine> &Lines() const { return FLines; }
+    // The first failure line from index iFrom on, without its "!" and the
+    // blanks around it; empty when there is none.
+    QString FailureSince(int iFrom) const;
     int Count() const { return int(FLines.size()); }
     void Clear();
 

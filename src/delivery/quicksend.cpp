@@ -98,24 +98,43 @@ QStringList QuickSend::EntryNames(const QStringList &oFiles)
     return names;
 }
 
-bool QuickSend::Ready(const TQuickSendOrder &oOrder, bool bRecipientPicked)
+QString QuickSend::WhyNotReady(const TQuickSendOrder &oOrder, bool bRecipientPicked)
 {
     if (oOrder.Files.isEmpty())
-        return false;
+        return QStringLiteral("Tick a file to send");
     // An empty name would deliver a hidden ".zip".
     if (oOrder.Zipped() && oOrder.ZipName.trimmed().isEmpty())
-        return false;
+        return QStringLiteral("Enter an archive name");
     switch (oOrder.Page) {
     case skEmail:
-        return EmailAvailable() && (IsValidEmail(oOrder.Recipient) || bRecipientPicked)
-            && !oOrder.Subject.isEmpty() && !oOrder.Message.isEmpty();
+        if (!EmailAvailable())
+            return QStringLiteral("Set up SMTP in Settings");
+        if (!IsValidEmail(oOrder.Recipient) && !bRecipientPicked)
+            return oOrder.Recipient.trimmed().isEmpty() ? QStringLiteral("Enter a recipient")
+                                                        : QStringLiteral("Enter a valid email address");
+        if (oOrder.Subject.isEmpty())
+            return QStringLiteral("Enter a subject");
+        if (oOrder.Message.isEmpty())
+            return QStringLiteral("Enter a message");
+        return QString();
     case skFile:
-        return !oOrder.Folder.isEmpty() && QFileInfo(oOrder.Folder).isDir();
+        if (oOrder.Folder.isEmpty())
+            return QStringLiteral("Choose a folder");
+        if (!QFileInfo(oOrder.Folder).isDir())
+            return QStringLiteral("The folder does not exist");
+        return QString();
     case skFTP:
-        return !oOrder.FTPHost.trimmed().isEmpty();
+        if (oOrder.FTPHost.trimmed().isEmpty())
+            return QStringLiteral("Enter an FTP host");
+        return QString();
     default:
-        return false;
+        return QStringLiteral("Choose a send method");
     }
+}
+
+bool QuickSend::Ready(const TQuickSendOrder &oOrder, bool bRecipientPicked)
+{
+    return WhyNotReady(oOrder, bRecipientPicked).isEmpty();
 }
 
 QList<TQuickSuggestion> QuickSend::Suggestions(const QString &sParam, const QString &sText)
@@ -176,6 +195,18 @@ TQuickHostPick QuickSend::PickHost(int iSendID)
     pick.ZipPassword = SuggestionPassword(iSendID);
     pick.ZipEncryption = SendParam::EncryptionOf(SuggestionParam(iSendID, SendParam::ZipEncryption));
     return pick;
+}
+
+QString QuickSend::PasswordSource(int iSendID)
+{
+    const int iProject
+        = DB->QueryIntegerFmt(QStringLiteral("SELECT id_projects FROM send WHERE id = %d"), { iSendID });
+    const QString sTitle = iProject > 0
+        ? DB->QueryStringFmt(QStringLiteral("SELECT title FROM projects WHERE id = %d"), { iProject })
+        : QString();
+    if (sTitle.isEmpty())
+        return QStringLiteral("Password from an earlier quick send");
+    return QStringLiteral("Password from the task of \u201c%1\u201d").arg(sTitle);
 }
 
 bool QuickSend::Remember(const TQuickSendOrder &oOrder)
@@ -271,6 +302,7 @@ bool TQuickSender::Run()
             break;
         }
     }
+    const QString sReason = FProgress.FailureSince(0);
     FProgress.AddProgress(bSuccess ? QStringLiteral("Quick send successful")
                                    : QStringLiteral("!Quick send failed"));
     // Waits out another program's lock on the database: the file went.
@@ -278,8 +310,10 @@ bool TQuickSender::Run()
     const int iPage = FOrder.Page;
     const QString sName = FDeliverFile;
     const QString sDestination = FOrder.Destination();
-    FChannels.Records().Write(QStringLiteral("the log row of %1 to %2").arg(sName, sDestination.simplified()),
-                              [=] { SaveLog(bSuccess, lsQuickSend, iFiles, iPage, sName, sDestination); });
+    const QString sWhy = sReason.isEmpty() ? QStringLiteral("Quick send failed") : sReason;
+    FChannels.Records().Write(
+        QStringLiteral("the log row of %1 to %2").arg(sName, sDestination.simplified()),
+        [=] { SaveLog(bSuccess, lsQuickSend, iFiles, iPage, sName, sDestination, sWhy); });
     FChannels.Records().Finish();
     return bSuccess;
 }
@@ -404,7 +438,8 @@ bool TQuickSender::SendFile()
     else
         sError = TDeliveryChannels::CopyFile(FOutputFile, JoinPath(sFolder, FDeliverFile));
     if (sError.isEmpty()) {
-        FProgress.AddProgressFmt(QStringLiteral("Output saved to %s"), { FDeliverFile });
+        FProgress.AddTargetFmt(TProgressLine::tkFile, JoinPath(sFolder, FDeliverFile),
+                               QStringLiteral("Output saved to %s"), { FDeliverFile });
         return true;
     }
     FProgress.AddProgressFmt(QStringLiteral("!Unable to save output %s: %s"), { FDeliverFile, sError });
@@ -490,9 +525,8 @@ void TQuickSendJob::Execute()
 {
     // The work reports to a list of this thread, replayed on the owner's.
     TProgressList progress;
-    ForwardLines(progress, [this](const TProgressLine &line) {
-        Post([this, line] { FProgress.AddLine(line.sText, line.iFlag); });
-    });
+    ForwardLines(progress,
+                 [this](const TProgressLine &line) { Post([this, line] { FProgress.AddLine(line); }); });
     TQuickSender sender(FOrder, progress);
     sender.SetCancelFlag(&CancelFlag());
     FThreadSuccess = sender.Run();

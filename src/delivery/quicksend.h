@@ -92,6 +92,9 @@ QStringList EntryNames(const QStringList &oFiles);
 // picked suggestion, a subject and a message; file: an existing folder; FTP:
 // a host).
 bool Ready(const TQuickSendOrder &oOrder, bool bRecipientPicked);
+// Why Send cannot go, as a short instruction ("Enter an FTP host"); empty
+// when it can.
+QString WhyNotReady(const TQuickSendOrder &oOrder, bool bRecipientPicked);
 
 // The distinct values (trimmed, compared without regard to case, in the
 // order the database returns them) of the parameter sParam that contain
@@ -99,6 +102,10 @@ bool Ready(const TQuickSendOrder &oOrder, bool bRecipientPicked);
 QList<TQuickSuggestion> Suggestions(const QString &sParam, const QString &sText);
 TQuickRecipientPick PickRecipient(int iSendID);
 TQuickHostPick PickHost(int iSendID);
+// Where a picked suggestion's archive password comes from, for the note
+// under the password field: "Password from the task of \"Tool\"", or of an
+// earlier quick send.
+QString PasswordSource(int iSendID);
 
 // Adds an address-book entry for the recipient (e-mail page) or the FTP
 // server (FTP page), with the archive's password and encryption, unless a send parameter already holds

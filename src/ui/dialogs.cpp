@@ -1,5 +1,7 @@
 #include "ui/dialogs.h"
 
+#include "ui/windowkit.h"
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -114,6 +116,10 @@ bool TDialogs::InputQuery(QWidget *parent, const QString &sTitle, const QString 
     dlg.setLabelText(sPrompt);
     dlg.setInputMode(QInputDialog::TextInput);
     dlg.setTextEchoMode(bPassword ? QLineEdit::Password : QLineEdit::Normal);
+    if (bPassword) {
+        if (auto *edit = dlg.findChild<QLineEdit *>())
+            SetPasswordMasked(edit, true);
+    }
     dlg.setTextValue(sValue);
     if (dlg.exec() != QDialog::Accepted)
         return false;

@@ -3,17 +3,22 @@
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/settingkeys.h"
+#include "core/winutils.h"
 #include "delivery/deliveryjob.h"
 #include "diagnostics/orrolog.h"
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
 #include "ui/hostkeyprompt.h"
+#include "ui/shellutils.h"
 #include "ui/torrolabel.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -54,11 +59,15 @@ void TProgressDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
 {
     const TLineStyle style = LineStyle(index, option.palette);
     painter->save();
-    painter->fillRect(option.rect, option.palette.base());
+    const bool bSelected = option.state & QStyle::State_Selected;
+    painter->fillRect(option.rect, bSelected ? option.palette.highlight() : option.palette.base());
     QFont font = option.font;
     font.setBold(style.bBold);
     painter->setFont(font);
-    painter->setPen(style.oColour);
+    // Red and green keep their colour; plain lines follow the selection.
+    painter->setPen(bSelected && style.oColour == option.palette.color(QPalette::Text)
+                        ? option.palette.color(QPalette::HighlightedText)
+                        : style.oColour);
     const QRect rText = option.rect.adjusted(4, 1, 0, 0);
     painter->drawText(rText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, style.sText);
     painter->restore();
@@ -86,8 +95,12 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
     listProgress = new QListWidget(this);
     listProgress->setObjectName(QStringLiteral("listProgress"));
     listProgress->setItemDelegate(new TProgressDelegate(listProgress));
-    listProgress->setSelectionMode(QAbstractItemView::NoSelection);
-    listProgress->setUniformItemSizes(true);
+    // A line is selected to act on it; long lines scroll sideways, and each
+    // shows whole as its tooltip.
+    listProgress->setSelectionMode(QAbstractItemView::SingleSelection);
+    listProgress->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    listProgress->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    listProgress->setTextElideMode(Qt::ElideNone);
     listProgress->setGeometry(16, 16, 448, 300);
 
     btnAbort = new QPushButton(QStringLiteral("&Abort"), this);
@@ -102,6 +115,15 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
     lblSave->setObjectName(QStringLiteral("lblSave"));
     lblSave->adjustSize();
     lblSave->move(16, 0);
+    lblOpenFolder = new TorroLabel(QStringLiteral("Open folder"), this);
+    lblOpenFolder->setObjectName(QStringLiteral("lblOpenFolder"));
+    lblOpenFolder->adjustSize();
+    lblCopyLink = new TorroLabel(QStringLiteral("Copy link"), this);
+    lblCopyLink->setObjectName(QStringLiteral("lblCopyLink"));
+    lblCopyLink->adjustSize();
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     tmLaunch = new QTimer(this);
     tmLaunch->setObjectName(QStringLiteral("tmLaunch"));
@@ -115,6 +137,9 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
     connect(btnAbort, &QPushButton::clicked, this, &TfrmGenerate::btnAbortClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmGenerate::RequestClose);
     connect(lblSave, &TorroLabel::clicked, this, &TfrmGenerate::lblSaveClick);
+    connect(lblOpenFolder, &TorroLabel::clicked, this, &TfrmGenerate::lblOpenFolderClick);
+    connect(lblCopyLink, &TorroLabel::clicked, this, &TfrmGenerate::lblCopyLinkClick);
+    connect(listProgress, &QListWidget::itemSelectionChanged, this, &TfrmGenerate::UpdateButtons);
     connect(&FProgress, &TProgressList::lineAppended, this, &TfrmGenerate::LineAppended);
     connect(&FProgress, &TProgressList::lineChanged, this, &TfrmGenerate::LineChanged);
     connect(&FProgress, &TProgressList::cleared, listProgress, &QListWidget::clear);
@@ -157,6 +182,61 @@ void TfrmGenerate::UpdateButtons()
     btnAbort->setEnabled(!CanClose());
     btnClose->setEnabled(CanClose());
     lblSave->setEnabled(CanClose());
+    lblOpenFolder->setEnabled(!TargetFile().isEmpty());
+    lblCopyLink->setEnabled(!TargetLink().isEmpty());
+}
+
+QString TfrmGenerate::Target(int iKind) const
+{
+    const QList<TProgressLine> &lines = FProgress.Lines();
+    const int iSelected = listProgress->currentRow();
+    if (iSelected >= 0 && listProgress->currentItem() && listProgress->currentItem()->isSelected()
+        && iSelected < lines.size() && lines.at(iSelected).iTargetKind == iKind)
+        return lines.at(iSelected).sTarget;
+    for (qsizetype i = lines.size() - 1; i >= 0; --i)
+        if (lines.at(i).iTargetKind == iKind)
+            return lines.at(i).sTarget;
+    return QString();
+}
+
+QString TfrmGenerate::TargetFile() const
+{
+    return Target(TProgressLine::tkFile);
+}
+
+QString TfrmGenerate::TargetLink() const
+{
+    return Target(TProgressLine::tkLink);
+}
+
+void TfrmGenerate::lblOpenFolderClick()
+{
+    const QString sFile = TargetFile();
+    if (!sFile.isEmpty())
+        OpenDocument(QFileInfo(sFile).absolutePath());
+}
+
+void TfrmGenerate::lblCopyLinkClick()
+{
+    const QString sLink = TargetLink();
+    if (QClipboard *clipboard = QGuiApplication::clipboard(); clipboard && !sLink.isEmpty())
+        clipboard->setText(sLink);
+}
+
+QString TfrmGenerate::StatusText(const TRunResult &result, int iProjects)
+{
+    const int iSkipped = qMax(0, iProjects - result.iDelivered - result.iFailed);
+    const QString sCounts = QStringLiteral("%1 delivered, %2 failed, %3 skipped")
+                                .arg(Plural(QStringLiteral("project"), result.iDelivered))
+                                .arg(result.iFailed)
+                                .arg(iSkipped);
+    if (result.bAborted)
+        return QStringLiteral("Stopped by the user: %1 delivered, %2 not delivered")
+            .arg(Plural(QStringLiteral("project"), result.iDelivered))
+            .arg(iProjects - result.iDelivered);
+    if (result.bStopped)
+        return QStringLiteral("Stopped early: ") + sCounts;
+    return sCounts;
 }
 
 void TfrmGenerate::showEvent(QShowEvent *event)
@@ -228,7 +308,12 @@ void TfrmGenerate::resizeEvent(QResizeEvent *event)
     btnClose->move(width() - 16 - btnClose->width(), height() - 16 - btnClose->height());
     btnAbort->move(btnClose->x() - 16 - btnAbort->width(), btnClose->y());
     lblSave->move(lblSave->x(), btnClose->y() + 5);
-    listProgress->resize(width() - 16 - listProgress->x(), btnClose->y() - 16 - listProgress->y());
+    lblOpenFolder->move(lblSave->x() + lblSave->width() + 12, lblSave->y());
+    lblCopyLink->move(lblOpenFolder->x() + lblOpenFolder->width() + 12, lblSave->y());
+    const int iStatus = lblStatus->sizeHint().height();
+    lblStatus->setGeometry(listProgress->x(), btnClose->y() - 12 - iStatus, width() - 16 - listProgress->x(),
+                           iStatus);
+    listProgress->resize(width() - 16 - listProgress->x(), lblStatus->y() - 4 - listProgress->y());
 }
 
 void TfrmGenerate::tmLaunchTimer()
@@ -244,6 +329,7 @@ void TfrmGenerate::tmLaunchTimer()
 void TfrmGenerate::RunFinished(const TRunResult &result)
 {
     SetBusy(false);
+    lblStatus->setText(StatusText(result, int(FProjectList.size())));
     UpdateButtons();
     if (!FJob->ErrorText().isEmpty()) {
         // The run could not go on (a database failure): tell and keep the trace.
@@ -292,14 +378,37 @@ void TfrmGenerate::lblSaveClick()
             QStringLiteral("Unable to save the log to %1: %2").arg(sFileName, file.errorString()));
 }
 
+namespace {
+
+// The whole line (without its marker); a saved archive adds its folder.
+QString LineToolTip(const TProgressLine &line)
+{
+    QString sTip = line.sText.startsWith(QLatin1Char('!')) ? line.sText.mid(1) : line.sText;
+    sTip = sTip.trimmed();
+    if (line.iTargetKind == TProgressLine::tkFile)
+        sTip += QStringLiteral("\nin ") + QDir::toNativeSeparators(QFileInfo(line.sTarget).absolutePath());
+    else if (line.iTargetKind == TProgressLine::tkLink)
+        sTip += QStringLiteral("\nwith the link ") + line.sTarget;
+    return sTip;
+}
+
+} // namespace
+
 void TfrmGenerate::LineAppended(int iIndex)
 {
-    listProgress->insertItem(iIndex, FProgress.Lines().at(iIndex).sText);
+    const TProgressLine &line = FProgress.Lines().at(iIndex);
+    auto *item = new QListWidgetItem(line.sText);
+    item->setToolTip(LineToolTip(line));
+    listProgress->insertItem(iIndex, item);
     listProgress->scrollToBottom();
+    UpdateButtons();
 }
 
 void TfrmGenerate::LineChanged(int iIndex)
 {
-    if (QListWidgetItem *item = listProgress->item(iIndex))
-        item->setText(FProgress.Lines().at(iIndex).sText);
+    if (QListWidgetItem *item = listProgress->item(iIndex)) {
+        const TProgressLine &line = FProgress.Lines().at(iIndex);
+        item->setText(line.sText);
+        item->setToolTip(LineToolTip(line));
+    }
 }

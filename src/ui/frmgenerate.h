@@ -9,6 +9,7 @@
 #include <QStyledItemDelegate>
 #include <memory>
 
+class QLabel;
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -66,6 +67,12 @@ public:
     TDeliveryJob &Job() { return *FJob; }
 
     void UpdateButtons();
+    // The archive "Open folder" opens (the selected line's, else the last
+    // saved one) and the link "Copy link" copies; empty when there is none.
+    QString TargetFile() const;
+    QString TargetLink() const;
+    // The summary under the list once the run has ended.
+    static QString StatusText(const TRunResult &result, int iProjects);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -83,6 +90,9 @@ private:
     void LineAppended(int iIndex);
     void LineChanged(int iIndex);
     void RunFinished(const TRunResult &result);
+    QString Target(int iKind) const;
+    void lblOpenFolderClick();
+    void lblCopyLinkClick();
     void OfferHostKeys(const QList<TSshHostKey> &listKeys);
     // Closes now, or when the run has ended.
     void RequestClose();
@@ -99,5 +109,8 @@ private:
     QPushButton *btnAbort = nullptr;
     QPushButton *btnClose = nullptr;
     TorroLabel *lblSave = nullptr;
+    TorroLabel *lblOpenFolder = nullptr;
+    TorroLabel *lblCopyLink = nullptr;
+    QLabel *lblStatus = nullptr;
     QTimer *tmLaunch = nullptr;
 };

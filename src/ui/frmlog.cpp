@@ -2,6 +2,7 @@
 
 #include "core/exceptions.h"
 #include "core/settingkeys.h"
+#include "core/winutils.h"
 #include "ui/busycursor.h"
 #include "ui/dialogs.h"
 #include "ui/logmodel.h"
@@ -10,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
@@ -155,13 +157,10 @@ TfrmLog::TfrmLog(QWidget *parent)
     header->setSortIndicatorShown(true);
     // Unsorted at first: the log's own order, oldest first.
     header->setSortIndicator(-1, Qt::AscendingOrder);
-    QList<int> widths = ParseColumnWidths(Param::LogColumnWidths.Get());
-    if (!Param::LogColumnWidths.Has()) {
-        // Nothing stored yet: a whole time fits in "When" whatever the font.
-        const int iWhen
-            = listLog->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-31 23:59:59")) + 16;
-        widths[int(TLogColumn::When)] = qMax(widths.at(int(TLogColumn::When)), iWhen);
-    }
+    // The user's widths when stored; otherwise each column is sized to its
+    // content once the first rows are in (showEvent).
+    FFitColumns = !Param::LogColumnWidths.Has();
+    const QList<int> widths = ParseColumnWidths(Param::LogColumnWidths.Get());
     for (int i = 0; i < LogColumnCount; ++i)
         header->resizeSection(i, widths.at(i));
     // A click on the sort column reverses the direction; a click on another
@@ -212,7 +211,14 @@ TfrmLog::TfrmLog(QWidget *parent)
     connect(lblSaveCSV, &TorroLabel::clicked, this, &TfrmLog::lblSaveCSVClick);
     connect(lblSaveHTML, &TorroLabel::clicked, this, &TfrmLog::lblSaveHTMLClick);
 
-    LoadControls(TLogFilter::FromParams());
+    // A new opening shows up to today: yesterday's "To" would hide what was
+    // delivered since.
+    TLogFilter filter = TLogFilter::FromParams();
+    if (filter.ToDate != QDate::currentDate()) {
+        filter.ToDate = QDate::currentDate();
+        Param::LogFilterToDate.Set(DateToDayCount(filter.ToDate));
+    }
+    LoadControls(filter);
     FilterChange();
 }
 
@@ -317,6 +323,10 @@ QFrame *TfrmLog::BuildFilters()
     for (QCheckBox *box : { cbDateFrom, cbDateTo })
         connect(box, &QCheckBox::toggled, this, &TfrmLog::FilterChange);
     connect(edFilename, &QLineEdit::textChanged, this, &TfrmLog::FilterChange);
+    connect(edFilename, &QLineEdit::returnPressed, this, [this] {
+        if (btnFilter->isEnabled())
+            btnFilterClick();
+    });
     connect(dtDateFrom, &QDateEdit::dateChanged, this, [this] {
         if (!FLoading)
             cbDateFrom->setChecked(true);
@@ -438,8 +448,29 @@ void TfrmLog::lblAllClick()
 void TfrmLog::showEvent(QShowEvent *event)
 {
     TBaseDialog::showEvent(event);
-    if (!event->spontaneous())
-        btnFilterClick();
+    if (event->spontaneous())
+        return;
+    btnFilterClick();
+    if (FFitColumns) {
+        FFitColumns = false;
+        FitColumns();
+    }
+}
+
+void TfrmLog::FitColumns()
+{
+    // To the header and the rows in view; a whole time fits in "When"
+    // whatever the font, and a file name gets room to be read.
+    QHeaderView *header = listLog->horizontalHeader();
+    listLog->resizeColumnsToContents();
+    const QFontMetrics metrics = listLog->fontMetrics();
+    const int iWhen = metrics.horizontalAdvance(QStringLiteral("2026-12-31 23:59:59")) + 16;
+    header->resizeSection(int(TLogColumn::When), qMax(header->sectionSize(int(TLogColumn::When)), iWhen));
+    const int iName = metrics.horizontalAdvance(QStringLiteral("MyProject_20261231-235959.zip")) + 16;
+    header->resizeSection(int(TLogColumn::Filename),
+                          qMax(header->sectionSize(int(TLogColumn::Filename)), iName));
+    for (int i = 0; i < LogColumnCount; ++i)
+        header->resizeSection(i, qMax(header->sectionSize(i), kMinimumWidth));
 }
 
 QList<int> TfrmLog::ShownColumns() const
@@ -528,13 +559,26 @@ void TfrmLog::lblSaveHTMLClick()
     Save(true);
 }
 
+QString TfrmLog::ProposedExportName(bool bHtml)
+{
+    // The last folder used, else the documents folder, else home: a folder
+    // that is not there would become the proposed file name itself.
+    QString sFolder = Param::LogOutputFolder.Get();
+    if (sFolder.isEmpty() || !QFileInfo(sFolder).isDir())
+        sFolder = Param::DocumentsFolder();
+    if (sFolder.isEmpty() || !QFileInfo(sFolder).isDir())
+        sFolder = QDir::homePath();
+    return JoinPath(sFolder,
+                    bHtml ? QStringLiteral("Bundlewick log.htm") : QStringLiteral("Bundlewick log.csv"));
+}
+
 void TfrmLog::Save(bool bHtml)
 {
     // The chosen kind's file type comes first, so the dialog starts with it.
     const QString sFilter = bHtml
         ? QStringList { kFilterHtml, kFilterCsv, kFilterAll }.join(QStringLiteral(";;"))
         : QStringList { kFilterCsv, kFilterHtml, kFilterAll }.join(QStringLiteral(";;"));
-    const QString sFileName = TDialogs::SaveFileName(this, kSaveTitle, Param::LogOutputFolder.Get(), sFilter,
+    const QString sFileName = TDialogs::SaveFileName(this, kSaveTitle, ProposedExportName(bHtml), sFilter,
                                                      bHtml ? QStringLiteral("htm") : QStringLiteral("csv"));
     if (sFileName.isEmpty())
         return;

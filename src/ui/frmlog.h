@@ -45,6 +45,9 @@ public:
     // Widths in column order from the "Log column widths" text: 120 for a
     // missing or malformed number, at least 50.
     static QList<int> ParseColumnWidths(const QString &sWidths);
+    // The file the save dialog proposes: "Bundlewick log.csv" (or ".htm") in
+    // the last export folder when it exists, else in the documents folder.
+    static QString ProposedExportName(bool bHtml);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -61,9 +64,11 @@ private:
     void Save(bool bHtml);
     // Logical column indexes of the visible columns, in display order.
     QList<int> ShownColumns() const;
+    void FitColumns();
 
     TLogModel *FModel = nullptr;
     bool FLoading = false;
+    bool FFitColumns = false; // no stored widths: fit them to the first rows
 
     QFrame *pnlFilters = nullptr;
     QCheckBox *cbSuccess = nullptr;

@@ -4,8 +4,11 @@
 #include "core/globals.h"
 #include "core/productinfo.h"
 #include "core/regutils.h"
+#include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/winutils.h"
+#include "delivery/archivebuilder.h"
+#include "delivery/deliverylog.h"
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
 #include "ui/appicon.h"
@@ -27,13 +30,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
@@ -54,6 +61,9 @@ const QString kHintGenerate
     = QStringLiteral("Zip and deliver|Process all the checked entries in your \r\nproject list. Each one "
                      "will have a zip\r\nfile "
                      "created and sent to the destinations\r\nspecified on the Project Editor's Send tab. ");
+const QString kHintQuick = QStringLiteral(
+    "Quick send|Pick files and send them at once by email, to a folder or to an FTP server, without a "
+    "project. You can also drop files on this window.");
 const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete this project?");
 
 // Room for counts of this size, so that the columns line up from row to row.
@@ -117,7 +127,19 @@ TProjectDelegate::TRowLayout TProjectDelegate::Layout(const QStyleOptionViewItem
     const int iFilesWidth = qMax(fm.horizontalAdvance(kWidestFiles), fm.horizontalAdvance(sFiles));
     layout.changes = QRect(r.right() - 8 - iChangesWidth + 1, r.top(), iChangesWidth, r.height());
     layout.files = QRect(layout.changes.left() - 16 - iFilesWidth, r.top(), iFilesWidth, r.height());
-    layout.title = QRect(iLeft, r.top(), qMax(0, layout.files.left() - 16 - iLeft), r.height());
+    // The last delivery before the counts, when the row has room for it.
+    const QString sLast = index.data(LastRole).toString();
+    int iTitleRight = layout.files.left() - 16;
+    if (!sLast.isEmpty()) {
+        const int iLastWidth = fm.horizontalAdvance(sLast);
+        // The title comes first: whole, or at least twenty characters of it.
+        const int iTitleWidth = oProject ? fm.horizontalAdvance(oProject->Title()) : 0;
+        if (iTitleRight - iLeft - iLastWidth - 16 >= qMin(iTitleWidth, fm.averageCharWidth() * 20)) {
+            layout.last = QRect(iTitleRight - iLastWidth, r.top(), iLastWidth, r.height());
+            iTitleRight = layout.last.left() - 16;
+        }
+    }
+    layout.title = QRect(iLeft, r.top(), qMax(0, iTitleRight - iLeft), r.height());
     return layout;
 }
 
@@ -166,6 +188,13 @@ void TProjectDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const QFontMetrics &fm = option.fontMetrics;
     painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter,
                       fm.elidedText(oProject->Title(), Qt::ElideRight, layout.title.width()));
+    if (layout.last.isValid()) {
+        // A failed last delivery in red, unless the selection colours the row.
+        if (index.data(LastFailedRole).toBool() && !bSelected && bUsable)
+            painter->setPen(QColor(255, 0, 0));
+        painter->drawText(layout.last, Qt::AlignRight | Qt::AlignVCenter, index.data(LastRole).toString());
+        painter->setPen(option.palette.color(group, bSelected ? QPalette::HighlightedText : QPalette::Text));
+    }
     painter->drawText(layout.files, Qt::AlignRight | Qt::AlignVCenter, FilesText(oProject));
     painter->drawText(layout.changes, Qt::AlignRight | Qt::AlignVCenter, ChangesText(oProject));
     painter->restore();
@@ -186,7 +215,11 @@ bool TProjectDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     const QString sError = index.data(ErrorRole).toString();
     if (sError.isEmpty()) {
-        QToolTip::hideText();
+        const QString sLast = index.data(LastRole).toString();
+        if (sLast.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->globalPos(), sLast, view, option.rect, 10000);
         return true;
     }
     QToolTip::showText(
@@ -211,6 +244,12 @@ TfrmMain::TfrmMain(QWidget *parent)
     central->setObjectName(QStringLiteral("pnlMain"));
     setCentralWidget(central);
 
+    edFilter = new QLineEdit(central);
+    edFilter->setObjectName(QStringLiteral("edFilter"));
+    edFilter->setPlaceholderText(QStringLiteral("Filter projects by title"));
+    edFilter->setAccessibleName(QStringLiteral("Filter projects"));
+    edFilter->setClearButtonEnabled(true);
+
     listProjects = new QListWidget(central);
     listProjects->setObjectName(QStringLiteral("listProjects"));
     listProjects->setAccessibleName(QStringLiteral("Projects"));
@@ -231,6 +270,9 @@ TfrmMain::TfrmMain(QWidget *parent)
     btnGenerate = new QPushButton(QStringLiteral("&Zip and deliver"), central);
     btnGenerate->setObjectName(QStringLiteral("btnGenerate"));
     THints::SetHint(btnGenerate, kHintGenerate);
+    btnQuick = new QPushButton(QStringLiteral("&Quick send\u2026"), central);
+    btnQuick->setObjectName(QStringLiteral("btnQuick"));
+    THints::SetHint(btnQuick, kHintQuick);
     btnExit = new QPushButton(QStringLiteral("E&xit"), central);
     btnExit->setObjectName(QStringLiteral("btnExit"));
 
@@ -241,10 +283,12 @@ TfrmMain::TfrmMain(QWidget *parent)
     bottom->addWidget(lblSelectNone);
     bottom->addStretch(1);
     bottom->addSpacing(kFormMargin / 2);
+    bottom->addWidget(btnQuick);
     bottom->addWidget(btnGenerate);
     bottom->addWidget(btnExit);
     auto *main = new QVBoxLayout(central);
     SetFormMargins(main);
+    main->addWidget(edFilter);
     main->addWidget(listProjects, 1);
     main->addLayout(bottom);
 
@@ -265,15 +309,15 @@ TfrmMain::TfrmMain(QWidget *parent)
     connect(lblSelectAll, &TorroLabel::clicked, this, [this] { SelectAll(true); });
     connect(lblSelectNone, &TorroLabel::clicked, this, [this] { SelectAll(false); });
     connect(btnGenerate, &QPushButton::clicked, this, &TfrmMain::Generate);
+    connect(btnQuick, &QPushButton::clicked, this, &TfrmMain::QuickSend);
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(edFilter, &QLineEdit::textChanged, this, &TfrmMain::FilterList);
     connect(listProjects, &QListWidget::itemChanged, this, &TfrmMain::ItemChanged);
     connect(listProjects, &QListWidget::itemSelectionChanged, this, &TfrmMain::UpdateStates);
 
     // Files dropped on the window start a quick send, once the drop is
     // over (the file manager waits for it to end).
-    TDropFilter::Install(this, false, [this](const QStringList &oPaths) {
-        QTimer::singleShot(0, this, [this, oPaths] { TfrmQuick::Execute(oPaths, this); });
-    });
+    TDropFilter::Install(this, false, [this](const QStringList &oPaths) { QuickSendFiles(oPaths); });
     UpdateStates();
     tmProjects->start();
 }
@@ -326,6 +370,11 @@ void TfrmMain::BuildMenus()
     mmProjectsEdit->setShortcut(QKeySequence(Qt::Key_Return));
     mmProjectsEdit->setShortcutContext(Qt::WidgetShortcut);
     mmProjects->addSeparator()->setObjectName(QStringLiteral("mmProjectsBreak01"));
+    mmProjectsQuick = mmProjects->addAction(ThemeIcon("mail-send", QStyle::SP_ArrowRight),
+                                            QStringLiteral("&Quick send\u2026"));
+    mmProjectsQuick->setObjectName(QStringLiteral("mmProjectsQuick"));
+    mmProjectsQuick->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    mmProjects->addSeparator()->setObjectName(QStringLiteral("mmProjectsBreak02"));
     mmExit = mmProjects->addAction(ThemeIcon("application-exit", QStyle::SP_DialogCloseButton),
                                    QStringLiteral("E&xit"));
     mmExit->setObjectName(QStringLiteral("mmExit"));
@@ -334,6 +383,7 @@ void TfrmMain::BuildMenus()
     connect(mmProjectsAdd, &QAction::triggered, this, &TfrmMain::AddProject);
     connect(mmProjectsDelete, &QAction::triggered, this, &TfrmMain::DeleteProject);
     connect(mmProjectsEdit, &QAction::triggered, this, &TfrmMain::EditProject);
+    connect(mmProjectsQuick, &QAction::triggered, this, &TfrmMain::QuickSend);
     connect(mmExit, &QAction::triggered, this, &QWidget::close);
 
     mmOptions = menuBar()->addMenu(QStringLiteral("&Options"));
@@ -542,7 +592,12 @@ void TfrmMain::ApplyRules(QListWidgetItem *item)
     item->setFlags(flags);
     item->setData(TProjectDelegate::UsableRole, bUsable);
     item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oProject));
+    bool bFailed = false;
+    item->setData(TProjectDelegate::LastRole, LastDeliveryText(oProject, bFailed));
+    item->setData(TProjectDelegate::LastFailedRole, bFailed);
     item->setText(oProject->Title());
+    item->setHidden(!edFilter->text().isEmpty()
+                    && !oProject->Title().contains(edFilter->text().trimmed(), Qt::CaseInsensitive));
     item->setCheckState(FProjects.InitiallyChecked(iIndex) ? Qt::Checked : Qt::Unchecked);
     FSettingChecks = false;
 }
@@ -598,11 +653,16 @@ void TfrmMain::ItemChanged(QListWidgetItem *item)
 
 void TfrmMain::UpdateStates()
 {
+    // Rows a filter hides take no part: what is delivered is what is shown.
     int iChecked = 0;
-    for (int i = 0; i < listProjects->count(); ++i)
+    int iCount = 0;
+    for (int i = 0; i < listProjects->count(); ++i) {
+        if (listProjects->item(i)->isHidden())
+            continue;
+        ++iCount;
         if (listProjects->item(i)->checkState() == Qt::Checked)
             ++iChecked;
-    const int iCount = listProjects->count();
+    }
     btnGenerate->setEnabled(iChecked > 0);
     lblSelectAll->setEnabled(iCount > 0 && iChecked < iCount);
     lblSelectNone->setEnabled(iChecked > 0);
@@ -612,12 +672,42 @@ void TfrmMain::UpdateStates()
     mmProjectsDelete->setEnabled(bSelected);
 }
 
+QString TfrmMain::LastDeliveryText(const TProject *oProject, bool &bFailed)
+{
+    bFailed = false;
+    if (!DB)
+        return QString();
+    // The archive names of the project, up to the version.
+    QString sPrefix = TArchiveBuilder::ArchiveName(*oProject, QStringLiteral("V"));
+    sPrefix.chop(QStringLiteral("V.zip").size());
+    const TLastDelivery last = LastDelivery(sPrefix);
+    if (!last.bFound)
+        return QStringLiteral("Never sent");
+    bFailed = !last.bSuccess;
+    QDateTime when = QDateTime::fromString(last.sModified, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    when.setTimeSpec(Qt::UTC);
+    const QString sDate = QLocale().toString(when.toLocalTime().date(), QLocale::ShortFormat);
+    return (last.bSuccess ? QStringLiteral("Sent %1") : QStringLiteral("Failed %1")).arg(sDate);
+}
+
+void TfrmMain::FilterList(const QString &sText)
+{
+    const QString sPart = sText.trimmed();
+    for (int i = 0; i < listProjects->count(); ++i) {
+        QListWidgetItem *item = listProjects->item(i);
+        item->setHidden(!sPart.isEmpty() && !item->text().contains(sPart, Qt::CaseInsensitive));
+    }
+    UpdateStates();
+}
+
 void TfrmMain::SelectAll(bool bChecked)
 {
     HideStartPanel();
     FSettingChecks = true;
+    // The shown rows only: a filter narrows what All and None touch.
     for (int i = 0; i < listProjects->count(); ++i)
-        listProjects->item(i)->setCheckState(bChecked ? Qt::Checked : Qt::Unchecked);
+        if (!listProjects->item(i)->isHidden())
+            listProjects->item(i)->setCheckState(bChecked ? Qt::Checked : Qt::Unchecked);
     FSettingChecks = false;
     listProjects->viewport()->update();
     UpdateStates();
@@ -678,7 +768,7 @@ void TfrmMain::Generate()
 {
     QList<TProject *> listChecked;
     for (int i = 0; i < listProjects->count(); ++i)
-        if (listProjects->item(i)->checkState() == Qt::Checked)
+        if (!listProjects->item(i)->isHidden() && listProjects->item(i)->checkState() == Qt::Checked)
             listChecked.append(ProjectAt(i));
     if (listChecked.isEmpty())
         return;
@@ -698,6 +788,25 @@ void TfrmMain::Generate()
     }
     listProjects->viewport()->update();
     UpdateStates();
+}
+
+void TfrmMain::QuickSend()
+{
+    HideStartPanel();
+    const QStringList files = TDialogs::OpenFileNames(
+        this, QStringLiteral("Quick send"), Param::QuickSendFolder.Get(), QStringLiteral("All files (*)"));
+    if (files.isEmpty())
+        return;
+    Param::QuickSendFolder.Set(QFileInfo(files.front()).absolutePath());
+    QuickSendFiles(files);
+}
+
+void TfrmMain::QuickSendFiles(const QStringList &oPaths)
+{
+    if (oPaths.isEmpty())
+        return;
+    // Later, not now: a drop's file manager waits until the drop returns.
+    QTimer::singleShot(0, this, [this, oPaths] { TfrmQuick::Execute(oPaths, this); });
 }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)

@@ -7,6 +7,7 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
@@ -29,11 +30,15 @@ public:
     static constexpr int ProjectRole = Qt::UserRole;
     static constexpr int UsableRole = Qt::UserRole + 1;
     static constexpr int ErrorRole = Qt::UserRole + 2;
+    // The last delivery as the row shows it ("Sent 2026-12-09", "Failed
+    // ...", "Never sent") and whether it failed.
+    static constexpr int LastRole = Qt::UserRole + 3;
+    static constexpr int LastFailedRole = Qt::UserRole + 4;
 
     // Where the counts and the mark go, so that tests can check the layout.
     struct TRowLayout
     {
-        QRect check, mark, title, files, changes;
+        QRect check, mark, title, last, files, changes;
     };
     // The count texts of a row: "1 file", "12 files", "0 changes".
     static QString FilesText(const TProject *oProject);
@@ -74,7 +79,16 @@ public:
     void DeleteProject();
     void SelectAll(bool bChecked);
     void Generate();
+    // Asks for files and opens quick send with them.
+    void QuickSend();
+    // Opens quick send with these files once the current event is over
+    // (dropped files, files picked or named on the command line).
+    void QuickSendFiles(const QStringList &oPaths);
     void UpdateStates();
+    // Shows only the projects whose title contains the text (any case).
+    void FilterList(const QString &sText);
+    // The last delivery text of a project, as its row shows it.
+    static QString LastDeliveryText(const TProject *oProject, bool &bFailed);
 
     // Help topics of the help menu.
     static constexpr int kHelpTopic = 16;
@@ -105,11 +119,13 @@ private:
     bool FStartDone = false;
     bool FSettingChecks = false;
 
+    QLineEdit *edFilter = nullptr;
     QListWidget *listProjects = nullptr;
     QLabel *lblSelect = nullptr;
     TorroLabel *lblSelectAll = nullptr;
     TorroLabel *lblSelectNone = nullptr;
     QPushButton *btnGenerate = nullptr;
+    QPushButton *btnQuick = nullptr;
     QPushButton *btnExit = nullptr;
     QWidget *pnlStart = nullptr;
     QTimer *tmProjects = nullptr;
@@ -119,6 +135,7 @@ private:
     QAction *mmProjectsAdd = nullptr;
     QAction *mmProjectsDelete = nullptr;
     QAction *mmProjectsEdit = nullptr;
+    QAction *mmProjectsQuick = nullptr;
     QAction *mmExit = nullptr;
     QAction *mmLog = nullptr;
     QAction *mmSettings = nullptr;

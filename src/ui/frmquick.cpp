@@ -132,6 +132,16 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     cbZipEncryption = NewEncryptionBox(this, QStringLiteral("cbZipEncryption"), edPassword);
     lblZipEncryption = NewLabel(this, "lblZipEncryption", QStringLiteral("Zip encryption"), cbZipEncryption);
     lblZipEncryptionNote = NewEncryptionNote(this, QStringLiteral("lblZipEncryptionNote"), edPassword);
+    lblPasswordFrom = new QLabel(this);
+    lblPasswordFrom->setObjectName(QStringLiteral("lblPasswordFrom"));
+    QFont small = lblPasswordFrom->font();
+    small.setItalic(true);
+    lblPasswordFrom->setFont(small);
+    lblPasswordFrom->setVisible(false);
+    lblPasswordClear = new TorroLabel(QStringLiteral("Clear"), this);
+    lblPasswordClear->setObjectName(QStringLiteral("lblPasswordClear"));
+    lblPasswordClear->setAccessibleName(QStringLiteral("Clear the password"));
+    lblPasswordClear->setVisible(false);
 
     pgSend = NewPageTabs(this);
     pgSend->setObjectName(QStringLiteral("pgSend"));
@@ -147,6 +157,9 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setAutoDefault(false);
+    lblSendWhy = new QLabel(this);
+    lblSendWhy->setObjectName(QStringLiteral("lblSendWhy"));
+    lblSendWhy->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // The list, its links and the zip box; the archive's name and password
     // side by side; the pages; the buttons.
@@ -163,12 +176,18 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     archive->addWidget(edFilename, 1, 0);
     archive->addWidget(lblPassword, 0, 1);
     archive->addWidget(edPassword, 1, 1);
-    archive->addWidget(lblZipEncryption, 2, 0, Qt::AlignRight | Qt::AlignVCenter);
-    archive->addWidget(cbZipEncryption, 2, 1);
-    archive->addWidget(lblZipEncryptionNote, 3, 0, 1, 2);
+    auto *source = new QHBoxLayout();
+    source->setSpacing(kFormMargin / 2);
+    source->addWidget(lblPasswordFrom);
+    source->addWidget(lblPasswordClear);
+    source->addStretch(1);
+    archive->addLayout(source, 2, 1);
+    archive->addWidget(lblZipEncryption, 3, 0, Qt::AlignRight | Qt::AlignVCenter);
+    archive->addWidget(cbZipEncryption, 3, 1);
+    archive->addWidget(lblZipEncryptionNote, 4, 0, 1, 2);
     auto *buttons = new QHBoxLayout();
     buttons->setSpacing(kFormMargin / 2);
-    buttons->addStretch(1);
+    buttons->addWidget(lblSendWhy, 1);
     buttons->addWidget(btnSend);
     buttons->addWidget(btnCancel);
     auto *main = new QVBoxLayout(this);
@@ -190,7 +209,8 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     // Widgets that come and go keep their room, so that nothing jumps.
     for (QWidget *widget : std::initializer_list<QWidget *> {
              cbZip, lblFilename, edFilename, lblPassword, edPassword, lblZipEncryption, cbZipEncryption,
-             lblZipEncryptionNote, lblEmailRetain, cbEmailRetain, lblEmailLink }) {
+             lblZipEncryptionNote, lblEmailRetain, cbEmailRetain, lblEmailLink, lblPasswordFrom,
+             lblPasswordClear }) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         widget->setSizePolicy(policy);
@@ -210,6 +230,13 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
         DataChange();
     });
     connect(edFilename, &QLineEdit::textChanged, this, &TfrmQuick::DataChange);
+    // A password the user types or clears is the user's own.
+    connect(edPassword, &QLineEdit::textEdited, this, &TfrmQuick::HidePasswordSource);
+    connect(lblPasswordClear, &TorroLabel::clicked, this, [this] {
+        edPassword->clear();
+        HidePasswordSource();
+        edPassword->setFocus(Qt::OtherFocusReason);
+    });
     connect(cbEmailFTP, &QCheckBox::clicked, this, &TfrmQuick::cbEmailFTPClick);
     connect(pgSend, &QTabWidget::currentChanged, this, &TfrmQuick::DataChange);
     connect(edEmailSubject, &QLineEdit::textChanged, this, &TfrmQuick::DataChange);
@@ -463,6 +490,23 @@ void TfrmQuick::cbZipClick()
            static_cast<QWidget *>(lblZipEncryption), static_cast<QWidget *>(cbZipEncryption),
            static_cast<QWidget *>(lblZipEncryptionNote) })
         widget->setVisible(bName);
+    const bool bSource = bName && !lblPasswordFrom->text().isEmpty();
+    lblPasswordFrom->setVisible(bSource);
+    lblPasswordClear->setVisible(bSource);
+}
+
+void TfrmQuick::ShowPasswordSource(int iSendID, const QString &sPassword)
+{
+    edPassword->setText(sPassword);
+    // Never filled silently: the note says so, and Clear takes it out.
+    lblPasswordFrom->setText(sPassword.isEmpty() ? QString() : QuickSend::PasswordSource(iSendID));
+    cbZipClick();
+}
+
+void TfrmQuick::HidePasswordSource()
+{
+    lblPasswordFrom->clear();
+    cbZipClick();
 }
 
 // --- Pages ----------------------------------------------------------------
@@ -483,8 +527,12 @@ void TfrmQuick::cbEmailFTPClick()
 
 void TfrmQuick::DataChange()
 {
-    if (btnSend)
-        btnSend->setEnabled(QuickSend::Ready(Order(), RecipientPicked()));
+    if (!btnSend)
+        return;
+    const QString sWhy = QuickSend::WhyNotReady(Order(), RecipientPicked());
+    btnSend->setEnabled(sWhy.isEmpty());
+    btnSend->setAccessibleDescription(sWhy);
+    lblSendWhy->setText(sWhy);
 }
 
 TQuickSendOrder TfrmQuick::Order() const
@@ -559,7 +607,7 @@ void TfrmQuick::Pick(QComboBox *combo)
     const int iSendID = combo->itemData(iIndex).toInt();
     if (combo == cbEmailRecipient) {
         const TQuickRecipientPick pick = QuickSend::PickRecipient(iSendID);
-        edPassword->setText(pick.ZipPassword);
+        ShowPasswordSource(iSendID, pick.ZipPassword);
         SetEncryptionChoice(cbZipEncryption, pick.ZipEncryption);
         if (cbEmailFTP->isEnabled()) {
             cbEmailFTP->setChecked(pick.UseStaging);
@@ -572,7 +620,7 @@ void TfrmQuick::Pick(QComboBox *combo)
         edFTPDirectory->setText(pick.Directory);
         edFTPLogin->setText(pick.Login);
         edFTPPassword->setText(pick.Password);
-        edPassword->setText(pick.ZipPassword);
+        ShowPasswordSource(iSendID, pick.ZipPassword);
         SetEncryptionChoice(cbZipEncryption, pick.ZipEncryption);
     }
     DataChange();

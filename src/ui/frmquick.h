@@ -64,6 +64,8 @@ private:
     void btnFileFolderClick();
     void btnSendClick();
     void SendFinished(bool bSuccess);
+    void ShowPasswordSource(int iSendID, const QString &sPassword);
+    void HidePasswordSource();
 
     bool FFilling = false;
     TfrmQuickSend *FSendWindow = nullptr;
@@ -80,6 +82,9 @@ private:
     QLabel *lblZipEncryption = nullptr;
     QComboBox *cbZipEncryption = nullptr;
     QLabel *lblZipEncryptionNote = nullptr;
+    // Says where a password filled in from a suggestion came from.
+    QLabel *lblPasswordFrom = nullptr;
+    TorroLabel *lblPasswordClear = nullptr;
     QLabel *Label4 = nullptr;
     QTabWidget *pgSend = nullptr;
     QWidget *tabEmail = nullptr;
@@ -99,5 +104,6 @@ private:
     QLineEdit *edFTPLogin = nullptr;
     QLineEdit *edFTPPassword = nullptr;
     QPushButton *btnSend = nullptr;
+    QLabel *lblSendWhy = nullptr; // why Send is disabled
     QPushButton *btnCancel = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "ui/logmodel.h"
 
+#include <QColor>
+
 TLogModel::TLogModel(QObject *parent)
     : QAbstractTableModel(parent)
 { }
@@ -88,6 +90,19 @@ QVariant TLogModel::data(const QModelIndex &index, int role) const
         return Row(index.row()).Text(TLogColumn(index.column()));
     case IdRole:
         return FIds.at(index.row());
+    case Qt::ForegroundRole:
+        // A failure stands out: a red "No".
+        if (TLogColumn(index.column()) == TLogColumn::Success && Row(index.row()).Success != 1)
+            return QColor(255, 0, 0);
+        return {};
+    case Qt::ToolTipRole: {
+        // Why it failed, as the failure line said; older rows did not keep it.
+        const TLogRow &row = Row(index.row());
+        if (row.Success == 1)
+            return {};
+        return row.Reason.isEmpty() ? QStringLiteral("Failed (the reason was not recorded)")
+                                    : QStringLiteral("Failed: ") + row.Reason;
+    }
     case Qt::TextAlignmentRole:
         if (TLogColumn(index.column()) == TLogColumn::Files)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

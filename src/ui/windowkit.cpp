@@ -6,6 +6,7 @@
 #include "ui/formpos.h"
 #include "ui/help.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QComboBox>
@@ -17,6 +18,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QShortcut>
@@ -196,11 +199,59 @@ bool HidePasswords()
     return !DB || Setting::HidePasswords.Get();
 }
 
+namespace {
+
+// An eye, crossed out while the text is shown (a click then hides it). Drawn
+// here: icon themes name it differently, and there may be none.
+QIcon RevealIcon(const QWidget *widget, bool bShown)
+{
+    const int iSize = 32;
+    QPixmap pixmap(iSize, iSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(widget->palette().color(QPalette::Text), 2.5));
+    QPainterPath eye;
+    eye.moveTo(3, 16);
+    eye.quadTo(16, 3, 29, 16);
+    eye.quadTo(16, 29, 3, 16);
+    painter.drawPath(eye);
+    painter.setBrush(widget->palette().color(QPalette::Text));
+    painter.drawEllipse(QPointF(16, 16), 4.5, 4.5);
+    if (bShown)
+        painter.drawLine(QPointF(5, 27), QPointF(27, 5));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+void UpdateRevealAction(QLineEdit *edit, QAction *action)
+{
+    const bool bShown = edit->echoMode() == QLineEdit::Normal;
+    action->setIcon(RevealIcon(edit, bShown));
+    action->setText(bShown ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
+    action->setToolTip(action->text());
+}
+
+} // namespace
+
 void SetPasswordMasked(QLineEdit *edit, bool bMasked)
 {
     if (edit->style() != PasswordStyle())
         edit->setStyle(PasswordStyle());
     edit->setEchoMode(bMasked ? QLineEdit::Password : QLineEdit::Normal);
+    // Every password field can show what it holds, whatever the setting.
+    auto *action = edit->findChild<QAction *>(QLatin1String(kRevealActionName), Qt::FindDirectChildrenOnly);
+    if (!action) {
+        action = new QAction(edit);
+        action->setObjectName(QLatin1String(kRevealActionName));
+        edit->addAction(action, QLineEdit::TrailingPosition);
+        QObject::connect(action, &QAction::triggered, edit, [edit, action] {
+            edit->setEchoMode(edit->echoMode() == QLineEdit::Normal ? QLineEdit::Password
+                                                                    : QLineEdit::Normal);
+            UpdateRevealAction(edit, action);
+        });
+    }
+    UpdateRevealAction(edit, action);
 }
 
 QLabel *BuddyLabel(const QString &sCaption, QWidget *buddy, QWidget *parent)

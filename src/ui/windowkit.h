@@ -59,8 +59,10 @@ private:
 // Whether password fields mask their text: unless "Hide passwords" is
 // exactly "0" (also when it was never stored).
 bool HidePasswords();
-// Masks the edit's text with "•", or shows it plainly.
+// Masks the edit's text with "•", or shows it plainly. The edit gets a
+// show/hide button at its right end (an action named kRevealActionName).
 void SetPasswordMasked(QLineEdit *edit, bool bMasked);
+inline constexpr char kRevealActionName[] = "actRevealPassword";
 // The character masked text shows as.
 inline constexpr char16_t kPasswordCharacter = u'\u2022';
 

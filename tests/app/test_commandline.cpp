@@ -1,4 +1,5 @@
 #include "../delivery/zipreader.h"
+#include "app/commandline.h"
 #include "app/startup.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
@@ -502,4 +503,199 @@ TEST_F(CommandLine, LockedDatabaseLosesNoRecord)
     logged.sort();
     EXPECT_EQ(logged, expected);
     EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM projects WHERE senddate IS NULL"_s, {}), 0);
+}
+
+namespace {
+
+void setting(TSQLiteDatabase &db, const QString &sName, const QString &sValue)
+{
+    db.ExecSQLFmt(u"DELETE FROM settings WHERE name = '%s'"_s, { sName });
+    db.ExecSQLFmt(u"INSERT INTO settings (name, value) VALUES ('%s', '%s')"_s, { sName, sValue });
+}
+
+} // namespace
+
+// "send" with a destination: the quick send of the desktop program, its
+// lines on standard output, its log row, and the exit codes of "deliver".
+TEST_F(CommandLine, SendToAFolderWithoutWindows)
+{
+    const QString a = sandbox.writeFile(u"in/a.txt"_s, "alpha");
+    const QString b = sandbox.writeFile(u"in/b b.txt"_s, "beta");
+    const QString out = sandbox.root() + u"/out"_s;
+    QDir().mkpath(out);
+
+    // Two files: "files.zip" inside an archive of the given name, with its password.
+    TOutput res = run({ u"send"_s, u"--folder"_s, out, u"--name=My drop"_s, u"--password"_s, u"pw"_s, a, b });
+    ASSERT_EQ(res.iExit, 0) << res.sErr.toStdString();
+    EXPECT_EQ(res.sOut, u"Zipped 2 files\nOutput saved to My_drop.zip\nQuick send successful\n"_s);
+    const ZipReader zip(out + u"/My_drop.zip"_s);
+    EXPECT_EQ(zip.names(), QStringList({ u"files.zip"_s }));
+    EXPECT_EQ(zip.entry(u"files.zip"_s)->encryption, ZIP_EM_TRAD_PKWARE);
+    EXPECT_FALSE(zip.read(u"files.zip"_s, u"wrong"_s).has_value());
+
+    // One file goes as itself.
+    res = run({ u"send"_s, u"--folder"_s, out, a });
+    EXPECT_EQ(res.iExit, 0) << res.sErr.toStdString();
+    EXPECT_EQ(res.sOut, u"Output saved to a.txt\nQuick send successful\n"_s);
+    QFile copied(out + u"/a.txt"_s);
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), QByteArray("alpha"));
+
+    {
+        auto db = openDB();
+        auto rows = db->GetTable(u"SELECT success, source, files, method, filename, destination FROM log "
+                                 "ORDER BY id"_s);
+        QStringList log;
+        for (; !rows->Eof(); rows->Next())
+            log << u"%1 %2 %3 %4 %5 %6"_s.arg(rows->FieldAsString(0), rows->FieldAsString(1),
+                                              rows->FieldAsString(2), rows->FieldAsString(3),
+                                              rows->FieldAsString(4), rows->FieldAsString(5));
+        EXPECT_EQ(log, QStringList({ u"1 2 2 1 My_drop.zip "_s + out, u"1 2 1 1 a.txt "_s + out }));
+    }
+
+    // A folder that is gone fails before anything is zipped.
+    res = run({ u"send"_s, u"--folder"_s, sandbox.root() + u"/gone"_s, a });
+    EXPECT_EQ(res.iExit, 2);
+    EXPECT_EQ(res.sErr,
+              u"bundlewick: cannot send: The folder does not exist\n"
+              "Try 'bundlewick --help' for more information.\n"_s);
+
+    // Usage errors.
+    EXPECT_EQ(run({ u"send"_s, u"--folder"_s, out }).iExit, 2); // no file
+    res = run({ u"send"_s, u"--folder"_s, out, sandbox.root() + u"/missing.txt"_s });
+    EXPECT_EQ(res.iExit, 2);
+    EXPECT_TRUE(res.sErr.startsWith(u"bundlewick: no such file: '"_s)) << res.sErr.toStdString();
+    res = run({ u"send"_s, u"--folder"_s, out, u"--ftp"_s, u"host"_s, a });
+    EXPECT_EQ(res.iExit, 2);
+    EXPECT_TRUE(res.sErr.contains(u"not --ftp as well"_s)) << res.sErr.toStdString();
+    EXPECT_EQ(run({ u"send"_s, u"--name"_s, u"x"_s, a }).iExit, 2); // an option without a destination
+    EXPECT_EQ(run({ u"send"_s, u"--folder"_s, out, u"--fast"_s, a }).iExit, 2);
+    EXPECT_EQ(run({ u"send"_s, u"--folder"_s, out, u"--link"_s, a }).iExit, 2);
+    EXPECT_EQ(run({ u"send"_s, u"--folder"_s, out, u"--retention"_s, u"decade"_s, a }).iExit, 2);
+    EXPECT_EQ(run({ u"send"_s, u"--folder"_s, out, u"--name"_s, u" "_s, a, b }).iExit, 2);
+
+    // While another instance runs, nothing is sent.
+    {
+        TSingleInstance other(dataDir() + u"bundlewick.lock"_s);
+        ASSERT_TRUE(other.IsFirst());
+        res = run({ u"send"_s, u"--folder"_s, out, u"--name"_s, u"locked"_s, a, b });
+        EXPECT_EQ(res.iExit, 3);
+        EXPECT_FALSE(QFile::exists(out + u"/locked.zip"_s));
+    }
+}
+
+TEST_F(CommandLine, SendByEmailAndFtp)
+{
+    const QString a = sandbox.writeFile(u"in/report.txt"_s, "the report");
+    ASSERT_EQ(run({ u"list"_s }).iExit, 0); // makes the database
+
+    // Without SMTP settings the e-mail cannot go.
+    TOutput res = run({ u"send"_s, u"--email"_s, u"ann@example.com"_s, a });
+    EXPECT_EQ(res.iExit, 2);
+    EXPECT_EQ(res.sErr,
+              u"bundlewick: cannot send: Set up SMTP in Settings\n"
+              "Try 'bundlewick --help' for more information.\n"_s);
+
+    bwtest::SmtpServer smtp;
+    {
+        auto db = openDB();
+        setting(*db, u"Email server"_s, u"127.0.0.1"_s);
+        setting(*db, u"Email port"_s, QString::number(smtp.port()));
+        setting(*db, u"Email login"_s, u"1"_s);
+        setting(*db, u"Email username"_s, u"mailer"_s);
+        setting(*db, u"Email password"_s, u"s3cret"_s);
+        setting(*db, u"Email from"_s, u"me@example.com"_s);
+    }
+    res = run({ u"send"_s, u"--email"_s, u"ann@example.com"_s, u"--subject"_s, u"Your report"_s,
+                u"--message"_s, u"Hello Ann,\nhere it is."_s, u"--zip"_s, u"--name"_s, u"report"_s, a });
+    ASSERT_EQ(res.iExit, 0) << res.sErr.toStdString() << res.sOut.toStdString();
+    EXPECT_EQ(res.sOut, u"  Email sent to ann@example.com\nQuick send successful\n"_s);
+    ASSERT_EQ(smtp.messages().size(), 1);
+    const QByteArray mail = smtp.messages().at(0);
+    EXPECT_TRUE(mail.contains("\r\nSubject: Your report\r\n"));
+    EXPECT_TRUE(mail.contains("Hello Ann,\r\nhere it is.\r\n"));
+    EXPECT_TRUE(mail.contains("report.zip"));
+
+    // A refused recipient fails the send with a "!" line and status 1.
+    {
+        bwtest::SmtpServer::Options options;
+        options.refuse = QStringList { u"bob@example.com"_s };
+        bwtest::SmtpServer refusing(options);
+        auto db = openDB();
+        setting(*db, u"Email port"_s, QString::number(refusing.port()));
+        db.reset();
+        res = run({ u"send"_s, u"--email"_s, u"bob@example.com"_s, a });
+        EXPECT_EQ(res.iExit, 1);
+        const QStringList lines = res.sOut.split(u'\n');
+        ASSERT_GE(lines.size(), 2) << res.sOut.toStdString();
+        EXPECT_TRUE(lines.at(0).startsWith(u"!  Email failed: "_s)) << res.sOut.toStdString();
+        EXPECT_EQ(lines.at(1), u"!Quick send failed"_s);
+        EXPECT_FALSE(res.sOut.contains(u"s3cret"_s));
+    }
+
+    // FTP with the account on the command line, the password from the environment.
+    bwtest::FtpServer ftp(u"bob"_s, u"ftp-pw"_s, sandbox.root() + u"/ftp"_s);
+    QDir().mkpath(sandbox.root() + u"/ftp/upload"_s);
+    qputenv("BW_TEST_FTP_PASSWORD", "ftp-pw");
+    res = run({ u"send"_s, u"--ftp"_s, ftp.host(), u"--ftp-directory=upload"_s, u"--ftp-login"_s, u"bob"_s,
+                u"--ftp-password-env"_s, u"BW_TEST_FTP_PASSWORD"_s, a });
+    qunsetenv("BW_TEST_FTP_PASSWORD");
+    ASSERT_EQ(res.iExit, 0) << res.sErr.toStdString() << res.sOut.toStdString();
+    EXPECT_EQ(res.sOut, u"  Sent via FTP to "_s + ftp.host() + u"\nQuick send successful\n"_s);
+    QFile uploaded(sandbox.root() + u"/ftp/upload/report.txt"_s);
+    ASSERT_TRUE(uploaded.open(QIODevice::ReadOnly));
+    EXPECT_EQ(uploaded.readAll(), QByteArray("the report"));
+
+    // A wrong password fails without showing it.
+    res = run({ u"send"_s, u"--ftp"_s, ftp.host(), u"--ftp-directory=upload"_s, u"--ftp-login"_s, u"bob"_s,
+                u"--ftp-password"_s, u"wrong-pw"_s, a });
+    EXPECT_EQ(res.iExit, 1);
+    EXPECT_TRUE(res.sOut.startsWith(u"!  FTP failed: "_s)) << res.sOut.toStdString();
+    EXPECT_TRUE(res.sOut.endsWith(u"!Quick send failed\n"_s)) << res.sOut.toStdString();
+    EXPECT_FALSE(res.sOut.contains(u"wrong-pw"_s));
+
+    // Recipients and servers are remembered for the window's suggestions.
+    auto db = openDB();
+    EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams WHERE name = 'EmailRecipient'"_s, {}), 2);
+    EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM sendparams WHERE name = 'FTPHost'"_s, {}), 1);
+    EXPECT_EQ(db->QueryIntegerFmt(u"SELECT COUNT(*) FROM log WHERE source = 2"_s, {}), 4);
+    // A failed attempt keeps its failure line for the log viewer.
+    const QString sReason = db->QueryStringFmt(u"SELECT log FROM log ORDER BY id DESC LIMIT 1"_s, {});
+    EXPECT_TRUE(sReason.startsWith(u"FTP failed: "_s)) << sReason.toStdString();
+    EXPECT_FALSE(sReason.contains(u"wrong-pw"_s));
+}
+
+// "send FILE..." without a destination belongs to the desktop program, which
+// opens quick send on the files (absolute, as the caller's folder names them).
+TEST(CommandLineSend, WithoutADestinationTheDesktopProgramSends)
+{
+    QByteArray program("bundlewick"), send("send"), rel("notes.txt"), abs("/srv/drop/b c.txt"),
+        folder("--folder"), name("--name"), x("x");
+    {
+        char *argv[] = { program.data(), send.data(), rel.data(), abs.data() };
+        QStringList files;
+        EXPECT_TRUE(IsDesktopSend(4, argv, files));
+        EXPECT_EQ(files, QStringList({ QDir::currentPath() + u"/notes.txt"_s, u"/srv/drop/b c.txt"_s }));
+        EXPECT_FALSE(IsCommandLine(4, argv));
+    }
+    {
+        // From a launcher with no file: just the desktop program.
+        char *argv[] = { program.data(), send.data() };
+        QStringList files { u"left over"_s };
+        EXPECT_TRUE(IsDesktopSend(2, argv, files));
+        EXPECT_EQ(files, QStringList());
+    }
+    {
+        char *argv[] = { program.data(), send.data(), folder.data(), x.data(), rel.data() };
+        QStringList files;
+        EXPECT_FALSE(IsDesktopSend(5, argv, files));
+        EXPECT_TRUE(IsCommandLine(5, argv));
+    }
+    {
+        // A send option without a destination is a usage error of the command line.
+        char *argv[] = { program.data(), send.data(), name.data(), x.data(), rel.data() };
+        QStringList files;
+        EXPECT_FALSE(IsDesktopSend(5, argv, files));
+        EXPECT_TRUE(IsCommandLine(5, argv));
+    }
 }

@@ -54,28 +54,60 @@ const QStringList reads { QStringLiteral("SELECT name FROM sqlite_master WHERE n
 
 } // namespace
 
-TEST(Schema, NewFileGoesToVersion3)
+TEST(Schema, NewFileGoesToVersion4)
 {
     Schema s;
     int oldV = -1, newV = -1;
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 0);
-    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(newV, 4);
     EXPECT_EQ(s.objects(QStringLiteral("table")), allTables);
     EXPECT_EQ(s.objects(QStringLiteral("index")), allIndexes);
-    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(
+        s.versions(),
+        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
     EXPECT_EQ(
         s.db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM version WHERE modified LIKE '____-__-__ "
                                              "__:__:__'"),
                               {}),
-        3);
+        4);
     EXPECT_FALSE(s.db->InTransaction());
 
     // A file at the current version: only the two reads run.
     EXPECT_FALSE(s.update(oldV, newV));
-    EXPECT_EQ(oldV, 3);
-    EXPECT_EQ(newV, 3);
+    EXPECT_EQ(oldV, 4);
+    EXPECT_EQ(newV, 4);
     EXPECT_EQ(s.seen, reads + reads);
+}
+
+// Version 4 adds the failure reason to the delivery log; the rows of older
+// files stay as they were, without a reason.
+TEST(Schema, Version3LogGetsTheReasonColumn)
+{
+    Schema s;
+    int oldV = -1, newV = -1;
+    s.update(oldV, newV);
+    // Back to a version 3 file with a row in its log.
+    s.db->ExecSQL(QStringLiteral("DROP TABLE log"));
+    s.db->ExecSQL(QStringLiteral("CREATE TABLE log (id INTEGER PRIMARY KEY, success INTEGER, source INTEGER, "
+                                 "filename TEXT, files INTEGER, method INTEGER, destination TEXT, "
+                                 "modified DATE)"));
+    s.db->ExecSQL(QStringLiteral("INSERT INTO log VALUES (7, 0, 1, 'a.zip', 3, 2, 'ftp.example.com', "
+                                 "'2026-01-02 03:04:05')"));
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version = 4"));
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 3);
+    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(s.list(QStringLiteral("SELECT filename || '|' || IFNULL(log, 'null') FROM log")),
+              QStringList { QStringLiteral("a.zip|null") });
+    s.db->ExecSQL(QStringLiteral("UPDATE log SET log = 'FTP failed: 530 Login incorrect.'"));
+
+    // A step interrupted after the column was added runs again without harm.
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version = 4"));
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(s.list(QStringLiteral("SELECT log FROM log")),
+              QStringList { QStringLiteral("FTP failed: 530 Login incorrect.") });
 }
 
 TEST(Schema, Version1FileGetsOnlyTheLaterSteps)
@@ -89,8 +121,10 @@ TEST(Schema, Version1FileGetsOnlyTheLaterSteps)
     int oldV = -1, newV = -1;
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 1);
-    EXPECT_EQ(newV, 3);
-    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(
+        s.versions(),
+        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
     // Version 1's tables were not created again.
     EXPECT_EQ(s.objects(QStringLiteral("table")),
               QStringList({ QStringLiteral("log"), QStringLiteral("projects"), QStringLiteral("retention"),
@@ -107,8 +141,10 @@ TEST(Schema, EmptyVersionTableRerunsEveryStep)
     s.db->ExecSQL(QStringLiteral("DELETE FROM version"));
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 0);
-    EXPECT_EQ(newV, 3);
-    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(
+        s.versions(),
+        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
     EXPECT_EQ(s.list(QStringLiteral("SELECT value FROM settings")), QStringList { QStringLiteral("30") });
 }
 
@@ -117,11 +153,11 @@ TEST(Schema, LaterVersionIsLeftAlone)
     Schema s;
     s.db->ExecSQL(
         QStringLiteral("CREATE TABLE version (id INTEGER PRIMARY KEY, version INTEGER, modified DATE)"));
-    s.db->ExecSQL(QStringLiteral("INSERT INTO version VALUES (NULL, 4, '2030-01-01 00:00:00')"));
+    s.db->ExecSQL(QStringLiteral("INSERT INTO version VALUES (NULL, 5, '2030-01-01 00:00:00')"));
     int oldV = -1, newV = -1;
     EXPECT_FALSE(s.update(oldV, newV));
-    EXPECT_EQ(oldV, 4);
-    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(oldV, 5);
+    EXPECT_EQ(newV, 5);
     EXPECT_EQ(s.seen, reads + reads);
     EXPECT_EQ(s.objects(QStringLiteral("table")), QStringList { QStringLiteral("version") });
 }
@@ -140,7 +176,9 @@ TEST(Schema, FailedStepResumesAtNextStart)
     s.db = s.open();
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 2);
-    EXPECT_EQ(newV, 3);
-    EXPECT_EQ(s.versions(), QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") }));
+    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(
+        s.versions(),
+        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
     EXPECT_EQ(s.objects(QStringLiteral("index")), allIndexes);
 }

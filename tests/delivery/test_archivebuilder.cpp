@@ -283,7 +283,7 @@ TEST_F(ArchiveBuilder, LogRowsKeepTextsUnchanged)
 TEST(DeliveryLog, CodeTexts)
 {
     EXPECT_EQ(SuccessText(1), u"Yes"_s);
-    EXPECT_EQ(SuccessText(0), QString());
+    EXPECT_EQ(SuccessText(0), u"No"_s);
     EXPECT_EQ(SourceText(1), u"ZipAndDeliver"_s);
     EXPECT_EQ(SourceText(2), u"QuickSend"_s);
     EXPECT_EQ(SourceText(0), QString());

@@ -201,12 +201,15 @@ TEST_F(LogQuery, RowsOfAPageInTheOrderAsked)
     EXPECT_EQ(
         texts,
         QStringList({ QStringLiteral("Yes|ZipAndDeliver|tool_2.0.zip|5|FTP|Ftp, Inc|2026-03-10 22:00:00"),
-                      QStringLiteral("|QuickSend|files.zip|2|File|/out|2026-03-09 22:00:00") }));
+                      QStringLiteral("No|QuickSend|files.zip|2|File|/out|2026-03-09 22:00:00") }));
     EXPECT_TRUE(TLogQuery::Rows({}).isEmpty());
 
     db->ExecSQL(QStringLiteral("INSERT INTO log (success, source, method) VALUES (2, 5, 9)"));
     const TLogRow odd = TLogQuery::Rows({ 6 }).value(0);
-    EXPECT_EQ(odd.Text(TLogColumn::Success), QString());
+    EXPECT_EQ(odd.Text(TLogColumn::Success), QStringLiteral("No"));
+    EXPECT_EQ(odd.Reason, QString());
+    db->ExecSQL(QStringLiteral("UPDATE log SET log = 'FTP failed: 550 No such directory' WHERE id = 6"));
+    EXPECT_EQ(TLogQuery::Rows({ 6 }).value(0).Reason, QStringLiteral("FTP failed: 550 No such directory"));
     EXPECT_EQ(odd.Text(TLogColumn::Source), QString());
     EXPECT_EQ(odd.Text(TLogColumn::Method), QString());
 }

@@ -187,6 +187,12 @@ int main(int argc, char **argv)
             QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 1, '')"),
             { iDone });
         fx.db->ExecSQLFmt(QStringLiteral("UPDATE projects SET senddate = 99999 WHERE id = %d"), { iDone });
+        // Last deliveries: one that went, one that failed.
+        fx.db->ExecSQL(QStringLiteral(
+            "INSERT INTO log (success, source, filename, files, method, destination, modified, log) VALUES "
+            "(1, 1, 'Archiveviewer_1.0.0.zip', 1, 1, '/srv/drops', '2026-03-11 10:00:00', ''), "
+            "(0, 1, 'Invoiceclient_2.1.0.zip', 3, 2, 'ftp.example.com', '2026-03-12 10:00:00', "
+            "'FTP failed: 530 Login incorrect.')"));
         TfrmMain frm;
         frm.resize(620, 420);
         frm.show();
@@ -346,6 +352,22 @@ int main(int argc, char **argv)
         frm.findChild<QListWidget *>(QStringLiteral("listFiles"))->item(1)->setCheckState(Qt::Unchecked);
         frm.findChild<QListWidget *>(QStringLiteral("listFiles"))->item(2)->setCheckState(Qt::Unchecked);
         bOk &= Save(frm, sOut, QStringLiteral("quick-send-one-file"));
+
+        {
+            // A remembered recipient's suggestion that brings a password.
+            fx.db->ExecSQLFmt(
+                QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (%d, 0, 'secret')"),
+                { iProject });
+            SetSendParam(int(fx.db->LastInsertRowID()), QStringLiteral("EmailRecipient"),
+                         QStringLiteral("client@example.com"));
+            TfrmQuick picked(files);
+            picked.show();
+            auto *combo = picked.findChild<QComboBox *>(QStringLiteral("cbEmailRecipient"));
+            QTest::keyClicks(combo->lineEdit(), QStringLiteral("client"));
+            combo->setCurrentIndex(0);
+            QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+            bOk &= Save(picked, sOut, QStringLiteral("quick-send-password-from-task"));
+        }
 
         TQuickSendOrder order = frm.Order();
         order.Files = files;

@@ -3,6 +3,7 @@
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "delivery/deliveryjob.h"
+#include "delivery/deliveryrun.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
 #include "support/servers.h"
@@ -11,13 +12,17 @@
 #include "ui/frmgenerate.h"
 #include "ui/torrolabel.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
@@ -169,6 +174,30 @@ private slots:
         QVERIFY(hasColour(paintRow(list, 4), qRgb(255, 0, 0)));
         QVERIFY(!hasColour(paintRow(list, 1), qRgb(255, 0, 0)));
 
+        // The log row of the failed task keeps its failure line.
+        QCOMPARE(FDb->QueryStringFmt(u"SELECT log FROM log WHERE success = 0"_s, {}),
+                 u"Unable to save output "_s + sArchive + sReason);
+        QCOMPARE(FDb->QueryIntegerFmt(u"SELECT COUNT(*) FROM log WHERE success = 1 AND log = ''"_s, {}), 2);
+
+        // Under the list: what the run came to.
+        QCOMPARE(child<QLabel>(frm, "lblStatus")->text(), u"1 project delivered, 1 failed, 0 skipped"_s);
+        // Every line can be read whole: a tooltip, and a scroll bar once too long.
+        QCOMPARE(list->item(3)->toolTip(), u"Unable to save output "_s + sArchive + sReason);
+        QCOMPARE(list->item(2)->toolTip(),
+                 u"Output saved to "_s + sArchive + u"\nin "_s + FSandbox->root() + u"/out"_s);
+        frm.resize(360, 300);
+        QTRY_VERIFY(list->horizontalScrollBar()->maximum() > 0);
+        // Open folder: the last archive saved, or the selected line's.
+        auto *lblOpenFolder = child<TorroLabel>(frm, "lblOpenFolder");
+        auto *lblCopyLink = child<TorroLabel>(frm, "lblCopyLink");
+        QVERIFY(lblOpenFolder->isEnabled());
+        QVERIFY(!lblCopyLink->isEnabled()); // no staging link in this run
+        QCOMPARE(frm.TargetFile(), FSandbox->root() + u"/out2/"_s + list->item(8)->text().mid(18));
+        list->setCurrentRow(2);
+        QCOMPARE(frm.TargetFile(), FSandbox->root() + u"/out/"_s + sArchive);
+        list->setCurrentRow(3); // a line without a file: the last one again
+        QCOMPARE(frm.TargetFile(), FSandbox->root() + u"/out2/"_s + list->item(8)->text().mid(18));
+
         // Save log: default folder, then the chosen one is remembered.
         const QString sLog = FSandbox->root() + u"/logs/run.txt"_s;
         QDir().mkpath(FSandbox->root() + u"/logs"_s);
@@ -191,6 +220,43 @@ private slots:
         QTest::mouseClick(btnClose, Qt::LeftButton);
         QTRY_VERIFY(!frm.isVisible());
         QCOMPARE(frm.result(), int(QDialog::Rejected));
+    }
+
+    void copyLinkTakesTheStagingLink()
+    {
+        // Never shown, so nothing runs: the lines are the test's.
+        TfrmGenerate frm({});
+        auto *list = child<QListWidget>(frm, "listProgress");
+        auto *lblCopyLink = child<TorroLabel>(frm, "lblCopyLink");
+        frm.Progress().AddProgress(u"Tool"_s);
+        QVERIFY(!lblCopyLink->isEnabled());
+        const QString sLink = u"https://dl.example.com/q/Tool_1.0_k3J9x2Qa7PzLm4Tc.zip"_s;
+        frm.Progress().AddTargetFmt(TProgressLine::tkLink, sLink, u"  Email sent to %s"_s,
+                                    { u"ann@example.com"_s });
+        frm.Progress().AddProgress(u"  Success"_s);
+        QCOMPARE(list->item(1)->text(), u"  Email sent to ann@example.com"_s);
+        QCOMPARE(list->item(1)->toolTip(), u"Email sent to ann@example.com\nwith the link "_s + sLink);
+        QVERIFY(lblCopyLink->isEnabled());
+        QVERIFY(!child<TorroLabel>(frm, "lblOpenFolder")->isEnabled());
+        Q_EMIT lblCopyLink->clicked();
+        QCOMPARE(QGuiApplication::clipboard()->text(), sLink);
+        // The link stays out of the saved log.
+        QVERIFY(!frm.Progress().SaveText().contains(sLink));
+    }
+
+    void statusSumsUpTheRun()
+    {
+        TRunResult result;
+        result.iDelivered = 2;
+        result.iFailed = 1;
+        QCOMPARE(TfrmGenerate::StatusText(result, 4), u"2 projects delivered, 1 failed, 1 skipped"_s);
+        result.bStopped = true;
+        QCOMPARE(TfrmGenerate::StatusText(result, 4),
+                 u"Stopped early: 2 projects delivered, 1 failed, 1 skipped"_s);
+        result = TRunResult();
+        result.bAborted = true;
+        QCOMPARE(TfrmGenerate::StatusText(result, 3),
+                 u"Stopped by the user: 0 projects delivered, 3 not delivered"_s);
     }
 
     void unknownHostKeyIsOfferedAfterTheRun()
@@ -279,6 +345,7 @@ private slots:
         TProject *first = project(u"First"_s, { u"a"_s });
         TProject *second = project(u"Second"_s, { u"b"_s });
         QStringList lines;
+        QString sStatus;
         // Abort as soon as the window shows its first line, close once the run is over.
         // The run runs on its own thread: it waits before the second project
         // until the click was made, as a user's click during the first would.
@@ -302,7 +369,9 @@ private slots:
                 clicked.release();
             }
             if (frm->CanClose() && list->count() > 0
-                && list->item(list->count() - 1)->text() == u"Generation complete."_s) {
+                && list->item(list->count() - 1)->text() == u"Generation complete."_s
+                && !child<QLabel>(*frm, "lblStatus")->text().isEmpty()) {
+                sStatus = child<QLabel>(*frm, "lblStatus")->text();
                 for (int i = 0; i < list->count(); ++i)
                     lines << list->item(i)->text();
                 QTest::mouseClick(child<QPushButton>(*frm, "btnClose"), Qt::LeftButton);
@@ -310,6 +379,7 @@ private slots:
         });
         poll.start(10);
         QCOMPARE(TfrmGenerate::Execute({ first, second }), int(QDialog::Rejected));
+        QCOMPARE(sStatus, u"Stopped by the user: 1 project delivered, 1 not delivered"_s);
         QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[0], u"First"_s);
         QCOMPARE(lines.mid(3), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));

@@ -6,7 +6,10 @@
 #include "uitest.h"
 
 #include <QCheckBox>
+#include <QColor>
 #include <QDateEdit>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -134,7 +137,7 @@ private slots:
         QVERIFY(!child<QPushButton>(frm, "btnFilter")->isEnabled());
         QCOMPARE(shownIds(frm), QList<int>({ 1, 2, 3, 4, 5 }));
         QCOMPARE(column(frm, TLogColumn::Success),
-                 QStringList({ u"Yes"_s, u""_s, u"Yes"_s, u"Yes"_s, u""_s }));
+                 QStringList({ u"Yes"_s, u"No"_s, u"Yes"_s, u"Yes"_s, u"No"_s }));
         QCOMPARE(column(frm, TLogColumn::Method),
                  QStringList({ u"Email"_s, u"File"_s, u"FTP"_s, u"FTP"_s, u"Email"_s }));
         QCOMPARE(column(frm, TLogColumn::When).first(), u"2026-03-09 21:59:59"_s);
@@ -309,10 +312,10 @@ private slots:
         const QStringList expected = {
             u"When,Success,Source,Filename,Files,Method,Destination"_s,
             u"2026-03-09 21:59:59,Yes,ZipAndDeliver,Tool_1.0.zip,3,Email,ann@example.org"_s,
-            u"2026-03-09 22:00:00,,QuickSend,files.zip,2,File,/out"_s,
+            u"2026-03-09 22:00:00,No,QuickSend,files.zip,2,File,/out"_s,
             u"2026-03-10 21:59:59,Yes,QuickSend,O'Brien.zip,1,FTP,ftp.example.org"_s,
             u"2026-03-10 22:00:00,Yes,ZipAndDeliver,tool_2.0.zip,5,FTP,\"Ftp, Inc\""_s,
-            u"2026-03-11 08:00:00,,ZipAndDeliver,Tool_1.0.zip,3,Email,\"bob@example.org\nand \"\"Carl\"\"\""_s,
+            u"2026-03-11 08:00:00,No,ZipAndDeliver,Tool_1.0.zip,3,Email,\"bob@example.org\nand \"\"Carl\"\"\""_s,
         };
         QCOMPARE(text, expected.join(u"\r\n"_s) + u"\r\n"_s);
         QCOMPARE(Params->GetStr(u"Log output folder"_s), FFx->sandbox->path(u"out"_s));
@@ -352,6 +355,99 @@ private slots:
         QCOMPARE(Params->GetStr(u"Log column widths"_s), u"80,120,50,210,120,120,120"_s);
         TfrmLog frm;
         QCOMPARE(child<QTableView>(frm, "listLog")->horizontalHeader()->sectionSize(3), 210);
+    }
+
+    void failedRowsSayNoInRedWithTheirReason()
+    {
+        FFx->db->ExecSQL(u"UPDATE log SET log = 'Unable to save output files.zip: the folder /out does not "
+                         "exist' WHERE id = 2"_s);
+        TfrmLog frm;
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frm));
+        const QAbstractItemModel *model = frm.Model();
+        QCOMPARE(model->index(1, int(TLogColumn::Success)).data().toString(), u"No"_s);
+        QCOMPARE(model->index(1, int(TLogColumn::Success)).data(Qt::ForegroundRole).value<QColor>(),
+                 QColor(255, 0, 0));
+        QCOMPARE(model->index(1, int(TLogColumn::Destination)).data(Qt::ToolTipRole).toString(),
+                 u"Failed: Unable to save output files.zip: the folder /out does not exist"_s);
+        // A row from before the reason was kept says so.
+        QCOMPARE(model->index(4, int(TLogColumn::Filename)).data(Qt::ToolTipRole).toString(),
+                 u"Failed (the reason was not recorded)"_s);
+        // Successes: no colour, no tooltip.
+        QVERIFY(!model->index(0, int(TLogColumn::Success)).data(Qt::ForegroundRole).isValid());
+        QVERIFY(!model->index(0, int(TLogColumn::Filename)).data(Qt::ToolTipRole).isValid());
+    }
+
+    void enterInTheFileNameAppliesTheFilter()
+    {
+        TfrmLog frm;
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        auto *name = child<QLineEdit>(frm, "edFilename");
+        name->setFocus();
+        QTest::keyClicks(name, u"tool"_s);
+        QCOMPARE(shownIds(frm), QList<int>({ 1, 2, 3, 4, 5 }));
+        QTest::keyClick(name, Qt::Key_Return);
+        QCOMPARE(shownIds(frm), QList<int>({ 1, 4, 5 }));
+        QVERIFY(frm.isVisible());
+        QVERIFY(!child<QPushButton>(frm, "btnFilter")->isEnabled());
+        QCOMPARE(Params->GetStr(u"Log filter filename"_s), u"tool"_s);
+    }
+
+    void aStoredToDateIsNotRestored()
+    {
+        Params->SetBool(u"Log filter to"_s, true);
+        Params->SetInt(u"Log filter to date"_s, TodayDayCount() - 3);
+        const QString sNow = QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm:ss"_s);
+        addLog(1, 2, u"today.zip"_s, 1, 1, u"/out"_s, sNow);
+        TfrmLog frm;
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frm));
+        QVERIFY(box(frm, "cbDateTo")->isChecked());
+        QCOMPARE(child<QDateEdit>(frm, "dtDateTo")->date(), QDate::currentDate());
+        QVERIFY(!child<QPushButton>(frm, "btnFilter")->isEnabled());
+        QCOMPARE(shownIds(frm).last(), 6);
+        QCOMPARE(Params->GetInt(u"Log filter to date"_s, 0), TodayDayCount());
+    }
+
+    void exportProposesANameInAFolderThatExists()
+    {
+        // The sandbox's home has neither a desktop nor a documents folder.
+        const QString home = FFx->sandbox->root() + u"/home"_s;
+        QDir(home).removeRecursively();
+        QDir().mkpath(home);
+        TfrmLog frm;
+        frm.show();
+        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
+        QCOMPARE(bwtest::ShownTexts(u"save"_s), QStringList { home + u"/Bundlewick log.csv"_s });
+        // The documents folder once it exists; an export folder that went away is passed over.
+        QDir().mkpath(home + u"/Documents"_s);
+        Params->SetStr(u"Log output folder"_s, FFx->sandbox->root() + u"/gone"_s);
+        TDialogs::Clear();
+        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveHTML"), Qt::LeftButton);
+        QCOMPARE(bwtest::ShownTexts(u"save"_s), QStringList { home + u"/Documents/Bundlewick log.htm"_s });
+        // The folder of the last export, which exists.
+        Params->SetStr(u"Log output folder"_s, FFx->sandbox->root());
+        TDialogs::Clear();
+        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
+        QCOMPARE(bwtest::ShownTexts(u"save"_s),
+                 QStringList { FFx->sandbox->root() + u"/Bundlewick log.csv"_s });
+    }
+
+    void columnsStartSizedToTheirContent()
+    {
+        const QString sLong = u"A_rather_long_project_title_20261209-120000.zip"_s;
+        addLog(1, 1, sLong, 1, 1, u"/out"_s, u"2026-03-12 08:00:00"_s);
+        TfrmLog frm;
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frm));
+        QHeaderView *header = child<QTableView>(frm, "listLog")->horizontalHeader();
+        const QFontMetrics metrics = child<QTableView>(frm, "listLog")->fontMetrics();
+        QVERIFY(header->sectionSize(int(TLogColumn::Filename)) > metrics.horizontalAdvance(sLong));
+        QVERIFY(header->sectionSize(int(TLogColumn::When))
+                > metrics.horizontalAdvance(u"2026-12-31 23:59:59"_s));
+        QVERIFY(header->sectionSize(int(TLogColumn::Success))
+                < header->sectionSize(int(TLogColumn::Filename)) / 2);
     }
 
     void modelHoldsOnlyAFewPages()

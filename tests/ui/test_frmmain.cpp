@@ -3,6 +3,7 @@
 #include "ui/frmgenerate.h"
 #include "ui/frmmain.h"
 #include "ui/frmprojecteditor.h"
+#include "ui/frmquick.h"
 #include "ui/frmsendeditor.h"
 #include "ui/torrolabel.h"
 #include "uitest.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -241,6 +243,150 @@ private slots:
         QCOMPARE(view->count(), 1);
         QTest::keyClick(view, Qt::Key_Q, Qt::ControlModifier);
         QTRY_VERIFY(!frm.isVisible());
+    }
+
+    void quickSendFromTheMenuTheButtonAndTheShortcut()
+    {
+        const QString a = FFx->sandbox->writeFile(u"pick/a.txt"_s, "a");
+        const QString b = FFx->sandbox->writeFile(u"pick/b.txt"_s, "b");
+        TfrmMain frm;
+        QVERIFY(showFilled(frm));
+        frm.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        auto *action = child<QAction>(frm, "mmProjectsQuick");
+        QVERIFY(action);
+        QCOMPARE(action->text(), u"&Quick send\u2026"_s);
+        QCOMPARE(action->shortcut(), QKeySequence(u"Ctrl+Shift+S"_s));
+        QVERIFY(child<QMenu>(frm, "mmProjects")->actions().contains(action));
+
+        // The button: a file picker for several files, then quick send with them.
+        QStringList seen;
+        {
+            TDialogs::PushFileNames({ a, b });
+            ModalDriver driver([&](QDialog *dialog) {
+                if (auto *quick = qobject_cast<TfrmQuick *>(dialog))
+                    seen = quick->CheckedFiles();
+            });
+            QTest::mouseClick(child<QPushButton>(frm, "btnQuick"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(driver.ran(), 10000);
+        }
+        QCOMPARE(seen, (QStringList { a, b }));
+        QCOMPARE(TDialogs::Shown().first().sKind, u"openmany"_s);
+        QCOMPARE(Params->GetStr(u"Quick send folder"_s), FFx->sandbox->root() + u"/pick"_s);
+
+        // The shortcut, from the folder of the last pick.
+        TDialogs::Clear();
+        seen.clear();
+        {
+            TDialogs::PushFileNames({ b });
+            ModalDriver driver([&](QDialog *dialog) {
+                if (auto *quick = qobject_cast<TfrmQuick *>(dialog))
+                    seen = quick->CheckedFiles();
+            });
+            frm.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&frm));
+            QTest::keyClick(&frm, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+            QTRY_VERIFY_WITH_TIMEOUT(driver.ran(), 10000);
+        }
+        QCOMPARE(seen, QStringList { b });
+        QCOMPARE(TDialogs::Shown().first().sText, FFx->sandbox->root() + u"/pick"_s);
+
+        // Cancelling the picker opens nothing.
+        TDialogs::Clear();
+        action->trigger();
+        QCOMPARE(TDialogs::Shown().size(), 1);
+        QTest::qWait(0);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void filterBoxNarrowsTheListAndWhatIsDelivered()
+    {
+        const QString out = FFx->sandbox->path(u"out"_s);
+        QDir().mkpath(out);
+        for (const QString &sTitle : { u"Alpha Tool"_s, u"Beta"_s, u"alphabet"_s }) {
+            const int id = addProject(sTitle);
+            addFile(id, FFx->sandbox->writeFile(sTitle + u"/f.txt"_s, "f"));
+            addTask(id, out);
+        }
+        TfrmMain frm;
+        QVERIFY(showFilled(frm));
+        QListWidget *view = list(frm);
+        auto *filter = child<QLineEdit>(frm, "edFilter");
+        QVERIFY(filter);
+        auto shown = [&] {
+            QStringList titles;
+            for (int i = 0; i < view->count(); ++i)
+                if (!view->item(i)->isHidden())
+                    titles << view->item(i)->text();
+            return titles;
+        };
+        QCOMPARE(shown(), (QStringList { u"Alpha Tool"_s, u"alphabet"_s, u"Beta"_s }));
+        QTest::keyClicks(filter, u"ALPHA"_s);
+        QCOMPARE(shown(), (QStringList { u"Alpha Tool"_s, u"alphabet"_s }));
+        // None and All act on the shown rows; Zip and deliver sends only those.
+        child<TorroLabel>(frm, "lblSelectNone")->clicked();
+        QCOMPARE(view->item(2)->checkState(), Qt::Checked); // Beta, hidden, keeps its tick
+        child<TorroLabel>(frm, "lblSelectAll")->clicked();
+        view->item(1)->setCheckState(Qt::Unchecked);
+        QList<QStringList> lines;
+        {
+            ModalDriver driver([&](QDialog *dialog) {
+                auto *generate = qobject_cast<TfrmGenerate *>(dialog);
+                if (!generate)
+                    return;
+                QTRY_VERIFY_WITH_TIMEOUT(generate->CanClose() && generate->Progress().Count() > 0
+                                             && generate->Progress().Lines().last().sText
+                                                 == u"Generation complete."_s,
+                                         30000);
+                QStringList texts;
+                for (const TProgressLine &line : generate->Progress().Lines())
+                    texts << line.sText;
+                lines << texts;
+            });
+            QTest::mouseClick(child<QPushButton>(frm, "btnGenerate"), Qt::LeftButton);
+            QVERIFY(driver.ran());
+        }
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0].first(), u"Alpha Tool"_s);
+        QVERIFY(!lines[0].contains(u"Beta"_s));
+        QVERIFY(!lines[0].contains(u"alphabet"_s));
+        filter->clear();
+        QCOMPARE(shown().size(), 3);
+
+        // Each row tells its last delivery.
+        QCOMPARE(view->item(0)->data(TProjectDelegate::LastRole).toString().left(5), u"Sent "_s);
+        QCOMPARE(view->item(1)->data(TProjectDelegate::LastRole).toString(), u"Never sent"_s);
+    }
+
+    void lastDeliveryTellsTheNewestAttemptOfTheProject()
+    {
+        addProject(u"My Tool"_s);
+        addProject(u"My Tool_X"_s);
+        auto log = [&](int iSuccess, const QString &sFile, const QString &sWhen) {
+            FFx->db->ExecSQLFmt(u"INSERT INTO log (success, source, filename, files, method, destination, "
+                                "modified) VALUES (%d, 1, '%s', 1, 1, '/out', '%s')"_s,
+                                { iSuccess, sFile, sWhen });
+        };
+        log(1, u"MyTool_1.0.zip"_s, u"2026-03-01 12:00:00"_s);
+        log(0, u"MyTool_1.1.zip"_s, u"2026-03-02 12:00:00"_s);
+        // Another project's archives (a longer title, another case) do not count.
+        log(1, u"MyTool_X_1.2.zip"_s, u"2026-03-03 12:00:00"_s);
+        log(1, u"mytool_1.3.zip"_s, u"2026-03-04 12:00:00"_s);
+        TfrmMain frm;
+        QVERIFY(showFilled(frm));
+        QListWidget *view = list(frm);
+        QCOMPARE(view->item(0)->text(), u"My Tool"_s);
+        const QString sFailed = view->item(0)->data(TProjectDelegate::LastRole).toString();
+        QVERIFY2(sFailed.startsWith(u"Failed "_s), qPrintable(sFailed));
+        QVERIFY(view->item(0)->data(TProjectDelegate::LastFailedRole).toBool());
+        QVERIFY(view->item(1)->data(TProjectDelegate::LastRole).toString().startsWith(u"Sent "_s));
+        QVERIFY(!view->item(1)->data(TProjectDelegate::LastFailedRole).toBool());
+        // The row has room for it between the title and the counts.
+        const TProjectDelegate::TRowLayout layout
+            = TProjectDelegate::Layout(optionOf(view, 0), view->model()->index(0, 0));
+        QVERIFY(layout.last.isValid());
+        QVERIFY(layout.title.right() < layout.last.left());
+        QVERIFY(layout.last.right() < layout.files.left());
     }
 
     void deleteRemovesOnlyThatProject()

@@ -9,6 +9,7 @@
 #include "uitest.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
@@ -129,20 +130,29 @@ private slots:
         child<TorroLabel>(frm, "lblSelectAll")->clicked();
         QCOMPARE(frm.FileCount(), 2);
 
+        // Every disabled Send says why beside it.
+        auto *lblSendWhy = child<QLabel>(frm, "lblSendWhy");
+        QVERIFY(lblSendWhy);
         // FTP: never without a host on the page, whatever the staging setting.
         pgSend->setCurrentIndex(2);
         QVERIFY(!btnSend->isEnabled());
+        QCOMPARE(lblSendWhy->text(), u"Enter an FTP host"_s);
         child<QComboBox>(frm, "cbFTPHost")->setEditText(u"ftp.example.com"_s);
         QVERIFY(btnSend->isEnabled());
+        QCOMPARE(lblSendWhy->text(), QString());
         // An archive needs a name.
         edFilename->clear();
         QVERIFY(!btnSend->isEnabled());
+        QCOMPARE(lblSendWhy->text(), u"Enter an archive name"_s);
         edFilename->setText(u"drop"_s);
         QVERIFY(btnSend->isEnabled());
 
         // File: an existing folder.
         pgSend->setCurrentIndex(1);
         QVERIFY(!btnSend->isEnabled());
+        QCOMPARE(lblSendWhy->text(), u"Choose a folder"_s);
+        child<QLineEdit>(frm, "edFileFolder")->setText(FFx->sandbox->root() + u"/nowhere"_s);
+        QCOMPARE(lblSendWhy->text(), u"The folder does not exist"_s);
         child<QLineEdit>(frm, "edFileFolder")->setText(FFx->sandbox->root());
         QVERIFY(btnSend->isEnabled());
 
@@ -150,6 +160,17 @@ private slots:
         pgSend->setCurrentIndex(0);
         child<QComboBox>(frm, "cbEmailRecipient")->setEditText(u"ann@example.com"_s);
         QVERIFY(!btnSend->isEnabled());
+        QCOMPARE(lblSendWhy->text(), u"Set up SMTP in Settings"_s);
+        smtpSettings(25);
+        child<QComboBox>(frm, "cbEmailRecipient")->setEditText(u"ann@"_s);
+        QCOMPARE(lblSendWhy->text(), u"Enter a valid email address"_s);
+        child<QComboBox>(frm, "cbEmailRecipient")->setEditText(u"ann@example.com"_s);
+        QVERIFY(btnSend->isEnabled());
+        child<QLineEdit>(frm, "edEmailSubject")->clear();
+        QCOMPARE(lblSendWhy->text(), u"Enter a subject"_s);
+        // Nothing ticked.
+        child<TorroLabel>(frm, "lblSelectNone")->clicked();
+        QCOMPARE(lblSendWhy->text(), u"Tick a file to send"_s);
     }
 
     void dropsOnTheDialogAndTheMainWindow()
@@ -183,6 +204,7 @@ private slots:
     void suggestionFillsPasswordAndLinkSettings()
     {
         SetSetting(u"FTP host"_s, u"staging.example.com"_s);
+        FFx->db->ExecSQL(u"INSERT INTO projects (id, type, title) VALUES (3, 0, 'Acme Tool')"_s);
         FFx->db->ExecSQL(u"INSERT INTO send (id_projects, type, zippassword) VALUES (3, 0, 'zip''pw')"_s);
         const int id = int(FFx->db->LastInsertRowID());
         SetSendParam(id, u"EmailRecipient"_s, u"ann@example.com"_s);
@@ -213,7 +235,17 @@ private slots:
         QTest::keyClick(completer->popup(), Qt::Key_Return);
 
         QCOMPARE(combo->currentText(), u"ann@example.com"_s);
-        QCOMPARE(child<QLineEdit>(frm, "edPassword")->text(), u"zip'pw"_s);
+        auto *edPassword = child<QLineEdit>(frm, "edPassword");
+        QCOMPARE(edPassword->text(), u"zip'pw"_s);
+        // Never filled silently: the note names the task, and Clear takes it out.
+        auto *lblPasswordFrom = child<QLabel>(frm, "lblPasswordFrom");
+        auto *lblPasswordClear = child<TorroLabel>(frm, "lblPasswordClear");
+        // (One file sent as itself needs no password: the note shows with the field.)
+        QVERIFY(!lblPasswordFrom->isVisible());
+        child<QCheckBox>(frm, "cbZip")->click();
+        QVERIFY(lblPasswordFrom->isVisible());
+        QCOMPARE(lblPasswordFrom->text(), u"Password from the task of \u201cAcme Tool\u201d"_s);
+        QVERIFY(lblPasswordClear->isVisible());
         // A task stored before there was a choice: the traditional scheme.
         QCOMPARE(cbZipEncryption->currentText(), u"Traditional (weak, for Windows Explorer)"_s);
         QVERIFY(cbZipEncryption->isEnabled());
@@ -228,6 +260,32 @@ private slots:
         QVERIFY(child<QLineEdit>(frm, "edEmailSubject")->hasFocus());
         QVERIFY(frm.isVisible());
         QVERIFY(!frm.SendWindow());
+
+        // The password field shows what it holds on request.
+        QCOMPARE(edPassword->echoMode(), QLineEdit::Password);
+        auto *reveal = edPassword->findChild<QAction *>(QLatin1String(kRevealActionName));
+        QVERIFY(reveal);
+        QCOMPARE(reveal->text(), u"Show password"_s);
+        reveal->trigger();
+        QCOMPARE(edPassword->echoMode(), QLineEdit::Normal);
+        QCOMPARE(reveal->text(), u"Hide password"_s);
+        reveal->trigger();
+        QCOMPARE(edPassword->echoMode(), QLineEdit::Password);
+        QVERIFY(
+            child<QLineEdit>(frm, "edFTPPassword")->findChild<QAction *>(QLatin1String(kRevealActionName)));
+
+        Q_EMIT lblPasswordClear->clicked();
+        QCOMPARE(edPassword->text(), QString());
+        QVERIFY(!lblPasswordFrom->isVisible());
+        QVERIFY(!lblPasswordClear->isVisible());
+
+        // Typing over a filled password makes it the user's own: the note goes.
+        combo->setCurrentIndex(0);
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        QVERIFY(lblPasswordFrom->isVisible());
+        edPassword->setFocus();
+        QTest::keyClick(edPassword, Qt::Key_X);
+        QVERIFY(!lblPasswordFrom->isVisible());
     }
 
     void zippedFileGoesWithTheChosenEncryption()

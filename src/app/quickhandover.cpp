@@ -1,0 +1,6 @@
+#include "app/quickhandover.h"
+
+bool HandOverToRunningInstance(const QStringList & /*files*/)
+{
+    return false;
+}
