@@ -56,10 +56,9 @@ TLastDelivery LastDelivery(const QString &sArchivePrefix)
     sPattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     sPattern.replace(QLatin1Char('%'), QLatin1String("\\%"));
     sPattern.replace(QLatin1Char('_'), QLatin1String("\\_"));
-    auto table
-        = DB->GetTableFmt(QStringLiteral("SELECT success, modified, filename FROM log WHERE source = %d "
-                                         "AND filename LIKE '%s%%' ESCAPE '\\' ORDER BY id DESC"),
-                          { int(lsZipAndDeliver), SQLEscape(sPattern) });
+    auto table = DB->Query(QStringLiteral("SELECT success, modified, filename FROM log WHERE source = ? "
+                                          "AND filename LIKE ? ESCAPE '\\' ORDER BY id DESC"),
+                           { int(lsZipAndDeliver), sPattern + QLatin1Char('%') });
     for (; table && !table->Eof(); table->Next()) {
         const QString sName = table->FieldAsString(2);
         // LIKE ignores case; "MyTool_X_1.0.zip" belongs to "MyTool_X".

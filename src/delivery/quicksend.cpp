@@ -200,9 +200,9 @@ TQuickHostPick QuickSend::PickHost(int iSendID)
 QString QuickSend::PasswordSource(int iSendID)
 {
     const int iProject
-        = DB->QueryIntegerFmt(QStringLiteral("SELECT id_projects FROM send WHERE id = %d"), { iSendID });
+        = int(DB->QueryInteger(QStringLiteral("SELECT id_projects FROM send WHERE id = ?"), { iSendID }));
     const QString sTitle = iProject > 0
-        ? DB->QueryStringFmt(QStringLiteral("SELECT title FROM projects WHERE id = %d"), { iProject })
+        ? DB->QueryString(QStringLiteral("SELECT title FROM projects WHERE id = ?"), { iProject })
         : QString();
     if (sTitle.isEmpty())
         return QStringLiteral("Password from an earlier quick send");
