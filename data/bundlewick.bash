@@ -1,5 +1,5 @@
-# bash completion for bundlewick(1): commands, options, and for "deliver"
-# the project titles that "bundlewick list" prints.
+# bash completion for bundlewick(1): commands, options, for "deliver" the
+# project titles that "bundlewick list" prints, for "send" files.
 # Needs only bash's own "complete"; bash-completion loads it on demand.
 
 # The word $1 as the shell reads it: quotes removed, escapes resolved.
@@ -80,6 +80,27 @@ _bundlewick_titles()
     done
 }
 
+# "send": its options, the values of the few that have a fixed set, folders
+# after --folder, files otherwise.
+_bundlewick_send()
+{
+    local cur=$1 prev=$2
+    case $prev in
+    --encryption) COMPREPLY=($(compgen -W 'aes256 traditional' -- "$cur")); return ;;
+    --retention) COMPREPLY=($(compgen -W 'day week month year forever' -- "$cur")); return ;;
+    --folder) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    --email | --ftp | --name | --password | --password-env | --subject | --message | \
+        --ftp-directory | --ftp-login | --ftp-password | --ftp-password-env) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '--email --folder --ftp --name --zip --password --password-env
+            --encryption --subject --message --link --retention --ftp-directory --ftp-login
+            --ftp-password --ftp-password-env --' -- "$cur"))
+        return
+    fi
+    COMPREPLY=($(compgen -f -- "$cur"))
+}
+
 _bundlewick()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
@@ -93,7 +114,7 @@ _bundlewick()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'list deliver' -- "$cur"))
+            COMPREPLY=($(compgen -W 'list deliver send' -- "$cur"))
         fi
         return 0
     fi
@@ -104,6 +125,10 @@ _bundlewick()
         -h | --help | -v | --version) return 0 ;;
         esac
     done
+    if [[ ${COMP_WORDS[1]} == send ]]; then
+        _bundlewick_send "$cur" "${COMP_WORDS[COMP_CWORD - 1]}"
+        return 0
+    fi
     [[ ${COMP_WORDS[1]} == deliver ]] || return 0
     for ((i = 2; i < COMP_CWORD; i++)); do
         if [[ $titles_only ]]; then

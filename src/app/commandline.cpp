@@ -59,6 +59,9 @@ const char kHelp[] = "Usage: bundlewick [COMMAND [OPTIONS] [TITLE...]]\n"
                      "                      arguments of a running program: prefer\n"
                      "                      --password-env)\n"
                      "  --password-env VAR  Take the archive password from environment variable VAR\n"
+                     "  --encryption aes256|traditional\n"
+                     "                      How the password protects the archive (default aes256;\n"
+                     "                      traditional opens in Windows Explorer but is weak)\n"
                      "  --subject TEXT      E-mail subject (default \"A file for you\")\n"
                      "  --message TEXT      E-mail text (default \"Here's a file for you.\")\n"
                      "  --link              E-mail a link to an upload to your staging FTP server\n"
@@ -152,6 +155,7 @@ void ParseSend(const QStringList &lArgs, TArguments &args)
     order.Subject = QStringLiteral("A file for you");
     order.Message = QStringLiteral("Here's a file for you.\r\n");
     order.Retention = -1; // the setting, read once the database is open
+    order.ZipEncryption = TZipEncryption::Aes256; // as for a new task
     QStringList lOptionsSeen;
     bool bOptions = true;
     for (qsizetype i = 1; i < lArgs.size(); ++i) {
@@ -185,7 +189,16 @@ void ParseSend(const QStringList &lArgs, TArguments &args)
             order.ZipPassword = OptionValue(lArgs, i, sName);
         else if (sName == QLatin1String("--password-env"))
             order.ZipPassword = EnvironmentValue(OptionValue(lArgs, i, sName), sName);
-        else if (sName == QLatin1String("--subject"))
+        else if (sName == QLatin1String("--encryption")) {
+            const QString sValue = OptionValue(lArgs, i, sName);
+            if (sValue == QLatin1String("aes256"))
+                order.ZipEncryption = TZipEncryption::Aes256;
+            else if (sValue == QLatin1String("traditional"))
+                order.ZipEncryption = TZipEncryption::Traditional;
+            else
+                throw EUsage(
+                    QStringLiteral("--encryption takes aes256 or traditional, not '%1'").arg(sValue));
+        } else if (sName == QLatin1String("--subject"))
             order.Subject = OptionValue(lArgs, i, sName);
         else if (sName == QLatin1String("--message"))
             order.Message = MemoToMessage(

@@ -525,13 +525,20 @@ TEST_F(CommandLine, SendToAFolderWithoutWindows)
     QDir().mkpath(out);
 
     // Two files: "files.zip" inside an archive of the given name, with its password.
-    TOutput res = run({ u"send"_s, u"--folder"_s, out, u"--name=My drop"_s, u"--password"_s, u"pw"_s, a, b });
+    TOutput res = run({ u"send"_s, u"--folder"_s, out, u"--name=My drop"_s, u"--password"_s, u"pw"_s,
+                        u"--encryption=traditional"_s, a, b });
     ASSERT_EQ(res.iExit, 0) << res.sErr.toStdString();
     EXPECT_EQ(res.sOut, u"Zipped 2 files\nOutput saved to My_drop.zip\nQuick send successful\n"_s);
     const ZipReader zip(out + u"/My_drop.zip"_s);
     EXPECT_EQ(zip.names(), QStringList({ u"files.zip"_s }));
     EXPECT_EQ(zip.entry(u"files.zip"_s)->encryption, ZIP_EM_TRAD_PKWARE);
     EXPECT_FALSE(zip.read(u"files.zip"_s, u"wrong"_s).has_value());
+    // Without the option a password means AES-256.
+    res = run({ u"send"_s, u"--folder"_s, out, u"--name=Strong"_s, u"--password"_s, u"pw"_s, a, b });
+    ASSERT_EQ(res.iExit, 0) << res.sErr.toStdString();
+    EXPECT_EQ(ZipReader(out + u"/Strong.zip"_s).entry(u"files.zip"_s)->encryption, ZIP_EM_AES_256);
+    EXPECT_EQ(run({ u"send"_s, u"--folder"_s, out, u"--encryption"_s, u"rot13"_s, a }).iExit, 2);
+    QFile::remove(out + u"/Strong.zip"_s);
 
     // One file goes as itself.
     res = run({ u"send"_s, u"--folder"_s, out, a });
@@ -550,7 +557,9 @@ TEST_F(CommandLine, SendToAFolderWithoutWindows)
             log << u"%1 %2 %3 %4 %5 %6"_s.arg(rows->FieldAsString(0), rows->FieldAsString(1),
                                               rows->FieldAsString(2), rows->FieldAsString(3),
                                               rows->FieldAsString(4), rows->FieldAsString(5));
-        EXPECT_EQ(log, QStringList({ u"1 2 2 1 My_drop.zip "_s + out, u"1 2 1 1 a.txt "_s + out }));
+        EXPECT_EQ(log,
+                  QStringList({ u"1 2 2 1 My_drop.zip "_s + out, u"1 2 2 1 Strong.zip "_s + out,
+                                u"1 2 1 1 a.txt "_s + out }));
     }
 
     // A folder that is gone fails before anything is zipped.

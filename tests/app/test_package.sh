@@ -158,8 +158,11 @@ out=$(PATH=$work/bin:$PATH bash --norc --noprofile -c '
     complete_words bundlewick deliver Other -
     complete_words bundlewick deliver --all ""
     complete_words bundlewick list ""
+    complete_words bundlewick send --enc
+    complete_words bundlewick send --encryption a
+    complete_words bundlewick send --retention w
 ' bash "$share/bash-completion/completions/bundlewick" 2>&1)
-expected_completion=" => list|deliver
+expected_completion=" => list|deliver|send
 --v => --version
 deliver|M => My\\ Tool|My\\ Lib
 deliver|My\\ T => My\\ Tool
@@ -171,7 +174,10 @@ deliver|oth => Other
 deliver|- => --all|--
 deliver|Other|- => --
 deliver|--all| => 
-list| => "
+list| => 
+send|--enc => --encryption
+send|--encryption|a => aes256
+send|--retention|w => week"
 if [[ $out != "$expected_completion" ]]; then
     fail "completion differs:"
     diff <(echo "$expected_completion") <(echo "$out") >&2
