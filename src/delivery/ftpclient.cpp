@@ -10,6 +10,7 @@
 #include <QTemporaryFile>
 #include <QUrl>
 #include <algorithm>
+#include <atomic>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -340,6 +341,15 @@ QString TemporaryName(const char *suffix = "part")
         .arg(QLatin1String(suffix));
 }
 
+// A context that no abort ends and that reports no progress, for what must
+// happen after a failure even when the user stopped the exchange.
+const TTransferContext &SteadyContext()
+{
+    static const std::atomic<bool> never { false };
+    static const TTransferContext steady(never, nullptr, [](qint64) {});
+    return steady;
+}
+
 // The files of the job's directory, one exchange per call, in the
 // transport's commands.
 class TRemoteDir
@@ -355,19 +365,19 @@ public:
 
     bool Rename(const QString &from, const QString &to, CURLcode *code = nullptr) const
     {
-        const QList<QByteArray> commands = FSftp
-            ? QList<QByteArray> { "rename " + SftpPath(FJob.Directory, from) + ' '
-                                  + SftpPath(FJob.Directory, to) }
-            : QList<QByteArray> { "RNFR " + from.toUtf8(), "RNTO " + to.toUtf8() };
-        return RunCommands(FJob, FTarget, FContext, FUrl, commands, code).Success;
+        return RunCommands(FJob, FTarget, FContext, FUrl, RenameCommands(from, to), code).Success;
     }
-    // A clean-up: briefly, and never after the user stopped the exchange.
+    // Clean-ups: they run briefly, and even after the user stopped the
+    // exchange, so that neither a temporary file nor an older file under a
+    // name of ours stays behind.
     bool Remove(const QString &name) const
     {
-        if (FContext.Aborted())
-            return false;
         const QByteArray command = FSftp ? "rm " + SftpPath(FJob.Directory, name) : "DELE " + name.toUtf8();
-        return RunCommands(Briefly(FJob), FTarget, FContext, FUrl, { command }).Success;
+        return RunCommands(Briefly(FJob), FTarget, SteadyContext(), FUrl, { command }).Success;
+    }
+    bool RenameBack(const QString &from, const QString &to) const
+    {
+        return RunCommands(Briefly(FJob), FTarget, SteadyContext(), FUrl, RenameCommands(from, to)).Success;
     }
     // The name is a regular file: SIZE answers for files only (FTP); the
     // long listing tells files from folders (SFTP). False when unsure.
@@ -381,6 +391,12 @@ public:
     }
 
 private:
+    QList<QByteArray> RenameCommands(const QString &from, const QString &to) const
+    {
+        if (FSftp)
+            return { "rename " + SftpPath(FJob.Directory, from) + ' ' + SftpPath(FJob.Directory, to) };
+        return { "RNFR " + from.toUtf8(), "RNTO " + to.toUtf8() };
+    }
     const TFtpJob &FJob;
     const TTarget &FTarget;
     const TTransferContext &FContext;
@@ -404,14 +420,14 @@ TTransferResult PutInPlace(const TRemoteDir &dir, const QString &temporary, cons
     if (!dir.Rename(name, aside, &code)) {
         // Without the server's answer the older file may have moved after all.
         if (code != CURLE_QUOTE_ERROR)
-            dir.Rename(aside, name);
+            dir.RenameBack(aside, name);
         return failure;
     }
     if (dir.Rename(temporary, name)) {
         dir.Remove(aside);
         return { true, {}, {} };
     }
-    if (!dir.Rename(aside, name))
+    if (!dir.RenameBack(aside, name))
         return Failure(QStringLiteral("%1; the older %2 is kept as %3").arg(failure.Error, name, aside));
     return failure;
 }
@@ -475,11 +491,12 @@ TTransferResult PutDirect(const TFtpJob &job, const TTransferContext &context, c
         return Failure(
             QStringLiteral("Cannot keep a copy of the older %1: %2").arg(job.RemoteFile, fetched.Error));
     const TTransferResult result = RunFtp(direct, context);
-    if (result.Success || context.Aborted())
+    if (result.Success)
         return result;
+    // Also when the user stopped the upload: the older file was overwritten.
     TFtpJob restore = direct;
     restore.LocalFile = copy.fileName();
-    if (RunFtp(restore, context).Success)
+    if (RunFtp(restore, SteadyContext()).Success)
         return result;
     copy.setAutoRemove(false);
     return Failure(QStringLiteral("%1; the older %2 could not be put back, a copy is in %3")
