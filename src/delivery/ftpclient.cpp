@@ -4,16 +4,21 @@
 #include "delivery/curlsession.h"
 #include "delivery/knownhosts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QUrl>
+#include <algorithm>
+#include <atomic>
 #include <pwd.h>
 #include <unistd.h>
 
 namespace {
 
-enum class TFtpAction { Put, List, Delete };
+enum class TFtpAction { Put, List, Delete, Get, Time };
 
 struct TFtpJob
 {
@@ -25,6 +30,7 @@ struct TFtpJob
     QString LocalFile;
     QString RemoteFile;
     int Timeout = 15;
+    int TotalTimeout = 0; // seconds for the whole exchange; 0: no limit
     QString CertificatesFile;
     // SFTP: the user's key and known_hosts, looked up on the caller's thread.
     QString KeyFile;
@@ -63,6 +69,11 @@ size_t WriteFile(char *data, size_t size, size_t count, void *file)
 {
     const qint64 n = static_cast<QFile *>(file)->write(data, qint64(size * count));
     return n < 0 ? 0 : size_t(n);
+}
+
+size_t RefuseData(char *, size_t, size_t, void *)
+{
+    return 0;
 }
 
 size_t WriteBuffer(char *data, size_t size, size_t count, void *buffer)
@@ -251,10 +262,13 @@ TTransferResult SessionFailure(const TCurlSession &session, CURLcode code, const
 
 // One exchange without a transfer: log in, CWD, then the commands (FTP), or
 // log in and the commands (SFTP: "rm", "rename"). A command starting with
-// "*" may fail without failing the exchange.
+// "*" may fail without failing the exchange. *codeOut gets curl's result.
 TTransferResult RunCommands(const TFtpJob &job, const TTarget &target, const TTransferContext &context,
-                            const QByteArray &url, const QList<QByteArray> &commands)
+                            const QByteArray &url, const QList<QByteArray> &commands,
+                            CURLcode *codeOut = nullptr)
 {
+    if (codeOut)
+        *codeOut = CURLE_FAILED_INIT;
     TCurlSession session(context, TCurlSession::CommandReplies);
     if (!session.IsValid())
         return Failure(QStringLiteral("Cannot start the FTP client"));
@@ -264,6 +278,8 @@ TTransferResult RunCommands(const TFtpJob &job, const TTarget &target, const TTr
     const QByteArray password = job.Password.toUtf8();
     SetUpSession(session, job, target, user, password);
     CURL *curl = session.Handle();
+    if (job.TotalTimeout > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(job.TotalTimeout));
     curl_slist *list = nullptr;
     for (const QByteArray &command : commands)
         list = curl_slist_append(list, command.constData());
@@ -273,17 +289,166 @@ TTransferResult RunCommands(const TFtpJob &job, const TTarget &target, const TTr
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     const CURLcode code = session.Perform();
+    if (codeOut)
+        *codeOut = code;
     if (code != CURLE_OK)
         return SessionFailure(session, code, job);
     return { true, {}, {} };
 }
 
-// A hidden name that no archive name can take; the expiry check, which
-// looks for archive names in listings, never mistakes it for one.
-QString TemporaryName()
+// An SFTP directory listing in the long form ("-rw-r--r-- 1 owner group
+// size month day time name"), into memory.
+TTransferResult SftpLongListing(const TFtpJob &job, const TTarget &target, const TTransferContext &context,
+                                const QByteArray &url, QByteArray &listing)
 {
-    return QStringLiteral(".bundlewick-%1.part")
-        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    TCurlSession session(context, TCurlSession::CommandReplies);
+    if (!session.IsValid())
+        return Failure(QStringLiteral("Cannot start the FTP client"));
+    const QByteArray user = job.Username.isEmpty() ? LocalUserName() : job.Username.toUtf8();
+    const QByteArray password = job.Password.toUtf8();
+    SetUpSession(session, job, target, user, password);
+    CURL *curl = session.Handle();
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBuffer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &listing);
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    const CURLcode code = session.Perform();
+    if (code != CURLE_OK)
+        return SessionFailure(session, code, job);
+    return { true, {}, {} };
+}
+
+// The long listing names a regular file (not a folder or a link) as name:
+// eight fields come before the name.
+bool ListsRegularFile(const QByteArray &listing, const QByteArray &name)
+{
+    for (const QByteArray &line : listing.split('\n')) {
+        const QByteArray entry = line.endsWith('\r') ? line.chopped(1) : line;
+        if (!entry.startsWith('-'))
+            continue;
+        qsizetype at = 0;
+        for (int field = 0; field < 8 && at < entry.size(); ++field) {
+            while (at < entry.size() && entry[at] != ' ')
+                ++at;
+            while (at < entry.size() && entry[at] == ' ')
+                ++at;
+        }
+        if (entry.mid(at) == name)
+            return true;
+    }
+    return false;
+}
+
+// Clean-ups after a failure take a fresh connection with a short time-out
+// of their own, so that a server that stopped answering costs only seconds.
+constexpr int kCleanupSeconds = 5;
+
+TFtpJob Briefly(const TFtpJob &job)
+{
+    TFtpJob brief = job;
+    brief.Timeout = std::min(job.Timeout, kCleanupSeconds);
+    brief.TotalTimeout = brief.Timeout;
+    return brief;
+}
+
+// A hidden name that no archive name can take; the expiry check, which
+// looks for archive names in listings, never mistakes it for one. Uploads
+// go up as ".part"; an older file makes way for a new one as ".old".
+QString TemporaryName(const char *suffix = "part")
+{
+    return QStringLiteral(".bundlewick-%1.%2")
+        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
+        .arg(QLatin1String(suffix));
+}
+
+// A context that no abort ends and that reports no progress, for what must
+// happen after a failure even when the user stopped the exchange.
+const TTransferContext &SteadyContext()
+{
+    static const std::atomic<bool> never { false };
+    static const TTransferContext steady(never, nullptr, [](qint64) {});
+    return steady;
+}
+
+// The files of the job's directory, one exchange per call, in the
+// transport's commands.
+class TRemoteDir
+{
+public:
+    TRemoteDir(const TFtpJob &job, const TTarget &target, const TTransferContext &context)
+        : FJob(job)
+        , FTarget(target)
+        , FContext(context)
+        , FSftp(target.Transport == TFtpTransport::Sftp)
+        , FUrl(DirectoryUrl(target, job.Directory))
+    { }
+
+    bool Rename(const QString &from, const QString &to, CURLcode *code = nullptr) const
+    {
+        return RunCommands(FJob, FTarget, FContext, FUrl, RenameCommands(from, to), code).Success;
+    }
+    // Clean-ups: they run briefly, and even after the user stopped the
+    // exchange, so that neither a temporary file nor an older file under a
+    // name of ours stays behind.
+    bool Remove(const QString &name) const
+    {
+        const QByteArray command = FSftp ? "rm " + SftpPath(FJob.Directory, name) : "DELE " + name.toUtf8();
+        return RunCommands(Briefly(FJob), FTarget, SteadyContext(), FUrl, { command }).Success;
+    }
+    bool RenameBack(const QString &from, const QString &to) const
+    {
+        return RunCommands(Briefly(FJob), FTarget, SteadyContext(), FUrl, RenameCommands(from, to)).Success;
+    }
+    // The name is a regular file: SIZE answers for files only (FTP); the
+    // long listing tells files from folders (SFTP). False when unsure.
+    bool IsFile(const QString &name) const
+    {
+        if (!FSftp)
+            return RunCommands(FJob, FTarget, FContext, FUrl, { "TYPE I", "SIZE " + name.toUtf8() }).Success;
+        QByteArray listing;
+        return SftpLongListing(FJob, FTarget, FContext, FUrl, listing).Success
+            && ListsRegularFile(listing, name.toUtf8());
+    }
+
+private:
+    QList<QByteArray> RenameCommands(const QString &from, const QString &to) const
+    {
+        if (FSftp)
+            return { "rename " + SftpPath(FJob.Directory, from) + ' ' + SftpPath(FJob.Directory, to) };
+        return { "RNFR " + from.toUtf8(), "RNTO " + to.toUtf8() };
+    }
+    const TFtpJob &FJob;
+    const TTarget &FTarget;
+    const TTransferContext &FContext;
+    bool FSftp;
+    QByteArray FUrl;
+};
+
+// A complete upload under the temporary name did not get its name. When an
+// older file holds the name, that file moves aside, the upload takes the
+// name, and only then the older file goes; should the upload not get the
+// name, the older file gets it back. Nothing is deleted before the new file
+// has its name. Other servers refused for another reason (the name is a
+// folder, or the connection broke down): the rename gets one more try.
+TTransferResult PutInPlace(const TRemoteDir &dir, const QString &temporary, const QString &name,
+                           const TTransferResult &failure)
+{
+    if (!dir.IsFile(name))
+        return dir.Rename(temporary, name) ? TTransferResult { true, {}, {} } : failure;
+    const QString aside = TemporaryName("old");
+    CURLcode code = CURLE_OK;
+    if (!dir.Rename(name, aside, &code)) {
+        // Without the server's answer the older file may have moved after all.
+        if (code != CURLE_QUOTE_ERROR)
+            dir.RenameBack(aside, name);
+        return failure;
+    }
+    if (dir.Rename(temporary, name)) {
+        dir.Remove(aside);
+        return { true, {}, {} };
+    }
+    if (!dir.RenameBack(aside, name))
+        return Failure(QStringLiteral("%1; the older %2 is kept as %3").arg(failure.Error, name, aside));
+    return failure;
 }
 
 // An SFTP listing names "." and ".." too; the listing holds file names only.
@@ -318,6 +483,43 @@ TFtpJob MakeJob(const TFTPClient &client, TFtpAction action, const QString &loca
     }
     job.HostKey = std::move(hostKey);
     return job;
+}
+
+TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context);
+
+// A server without RNFR and RNTO: the archive goes again, straight under
+// its name. An older file of that name, which that upload overwrites, is
+// fetched first and put back when the upload fails; when it cannot be
+// fetched, the upload does not go.
+TTransferResult PutDirect(const TFtpJob &job, const TTransferContext &context, const TRemoteDir &dir)
+{
+    TFtpJob direct = job;
+    direct.Direct = true;
+    if (!dir.IsFile(job.RemoteFile))
+        return RunFtp(direct, context);
+    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/bundlewick-older-XXXXXX"));
+    if (!copy.open())
+        return Failure(
+            QStringLiteral("Cannot keep a copy of the older %1: %2").arg(job.RemoteFile, copy.errorString()));
+    copy.close();
+    TFtpJob fetch = job;
+    fetch.Action = TFtpAction::Get;
+    fetch.LocalFile = copy.fileName();
+    const TTransferResult fetched = RunFtp(fetch, context);
+    if (!fetched.Success)
+        return Failure(
+            QStringLiteral("Cannot keep a copy of the older %1: %2").arg(job.RemoteFile, fetched.Error));
+    const TTransferResult result = RunFtp(direct, context);
+    if (result.Success)
+        return result;
+    // Also when the user stopped the upload: the older file was overwritten.
+    TFtpJob restore = direct;
+    restore.LocalFile = copy.fileName();
+    if (RunFtp(restore, SteadyContext()).Success)
+        return result;
+    copy.setAutoRemove(false);
+    return Failure(QStringLiteral("%1; the older %2 could not be put back, a copy is in %3")
+                       .arg(result.Error, job.RemoteFile, copy.fileName()));
 }
 
 TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
@@ -399,78 +601,100 @@ TTransferResult RunFtp(const TFtpJob &job, const TTransferContext &context)
         curl_easy_setopt(curl, CURLOPT_READDATA, &source);
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(local.size()));
         session.ReportUpload(true);
+    } else if (job.Action == TFtpAction::Time) {
+        url += QUrl::toPercentEncoding(job.RemoteFile);
+        curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+        // FTP asks MDTM without a transfer. SFTP reads the file's
+        // attributes only on the way to a download: the first piece of
+        // data ends that.
+        if (sftp)
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &RefuseData);
+        else
+            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else {
         if (!local.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return Failure(QStringLiteral("Cannot write %1: %2").arg(job.LocalFile, local.errorString()));
-        curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
-        if (sftp) {
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBuffer);
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &listing);
-        } else {
+        if (job.Action == TFtpAction::Get) {
+            url += QUrl::toPercentEncoding(job.RemoteFile);
+            curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
             curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteFile);
             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &local);
+        } else {
+            curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
+            if (sftp) {
+                curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBuffer);
+                curl_easy_setopt(curl, CURLOPT_WRITEDATA, &listing);
+            } else {
+                curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteFile);
+                curl_easy_setopt(curl, CURLOPT_WRITEDATA, &local);
+            }
         }
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
 
     const CURLcode code = session.Perform();
-    if (job.Action == TFtpAction::List) {
-        const bool written = code != CURLE_OK || !sftp || WriteListing(local, listing);
+    if (job.Action == TFtpAction::Time) {
+        const bool ended = code == CURLE_OK || (sftp && code == CURLE_WRITE_ERROR && !context.Aborted());
+        curl_off_t time = -1;
+        if (ended && curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &time) == CURLE_OK && time >= 0)
+            return { true, {}, QByteArray::number(qint64(time)) };
+        if (ended)
+            return Failure(QStringLiteral("The server does not tell the time of %1").arg(job.RemoteFile));
+        return SessionFailure(session, code, job);
+    }
+    if (job.Action == TFtpAction::List || job.Action == TFtpAction::Get) {
+        const bool written
+            = code != CURLE_OK || !sftp || job.Action == TFtpAction::Get || WriteListing(local, listing);
         local.close();
         if (code != CURLE_OK || !written || local.error() != QFileDevice::NoError)
             local.remove();
-        if (code == CURLE_OK && !written)
+        if (code == CURLE_OK && (!written || local.error() != QFileDevice::NoError))
             return Failure(QStringLiteral("Cannot write %1: %2").arg(job.LocalFile, local.errorString()));
     }
     if (code == CURLE_OK)
         return { true, {}, {} };
-    const TTransferResult failure = SessionFailure(session, code, job);
+    TTransferResult failure = SessionFailure(session, code, job);
     if (job.Action != TFtpAction::Put)
         return failure;
 
-    // A server that stopped answering gets no further exchange: the
-    // failure must not take another time-out.
+    // A server that stopped answering gets no further exchange but the
+    // brief clean-up: the failure must not take another full time-out.
     const bool answering = code != CURLE_OPERATION_TIMEDOUT && code != CURLE_ABORTED_BY_CALLBACK
         && code != CURLE_FTP_ACCEPT_TIMEOUT;
+    const TRemoteDir dir(job, target, context);
     if (sftp) {
         // The rename runs only after a complete upload; OpenSSH renames onto
-        // no existing file, so an older upload of the name goes first.
-        if (code == CURLE_QUOTE_ERROR
-            && RunCommands(job, target, context, directoryUrl,
-                           { "*rm " + remotePath, "rename " + temporaryPath + ' ' + remotePath })
-                   .Success)
-            return { true, {}, {} };
-        if (source.Started && answering)
-            RunCommands(job, target, context, directoryUrl, { "rm " + temporaryPath });
+        // no existing file, so an older upload of the name makes way.
+        if (code == CURLE_QUOTE_ERROR) {
+            failure = PutInPlace(dir, temporary, job.RemoteFile, failure);
+            if (failure.Success)
+                return failure;
+        }
+        if (source.Started)
+            dir.Remove(temporary);
         return failure;
     }
     if (job.Direct) {
         // Half a file must not stay under the final name.
-        if (stored && loggedIn && answering)
-            RunCommands(job, target, context, directoryUrl, { "DELE " + job.RemoteFile.toUtf8() });
+        if (stored && loggedIn)
+            dir.Remove(job.RemoteFile);
         return failure;
     }
-    if (stored && loggedIn && answering) {
-        const QByteArray temporaryName = temporary.toUtf8();
-        const QByteArray remoteName = job.RemoteFile.toUtf8();
+    if (stored && loggedIn && answering && renaming) {
+        // The upload is complete (RNFR follows only a confirmed STOR).
         if (code == CURLE_QUOTE_ERROR && renameUnknown) {
             // The server has no RNFR or RNTO: the complete upload cannot get
             // its name, so it goes again straight under the final name, and
             // the temporary file goes (as far as the server lets it).
-            RunCommands(job, target, context, directoryUrl, { "DELE " + temporaryName });
-            TFtpJob direct = job;
-            direct.Direct = true;
-            return RunFtp(direct, context);
+            dir.Remove(temporary);
+            return PutDirect(job, context, dir);
         }
-        // Some servers rename onto no existing file: the complete upload
-        // then replaces the older file of its name.
-        if (renaming
-            && RunCommands(job, target, context, directoryUrl,
-                           { "*DELE " + remoteName, "RNFR " + temporaryName, "RNTO " + remoteName })
-                   .Success)
-            return { true, {}, {} };
-        RunCommands(job, target, context, directoryUrl, { "DELE " + temporaryName });
+        failure = PutInPlace(dir, temporary, job.RemoteFile, failure);
+        if (failure.Success)
+            return failure;
     }
+    if (stored && loggedIn)
+        dir.Remove(temporary);
     return failure;
 }
 
@@ -577,6 +801,23 @@ bool TFTPClient::List(const QString &localFile)
     LocalFile = localFile;
     return Run([job = MakeJob(*this, TFtpAction::List, localFile, {}, NewHostKeySlot())](
                    const TTransferContext &context) { return RunJob(job, context); });
+}
+
+bool TFTPClient::GetFileTime(const QString &remoteName, QDateTime &dtTime)
+{
+    RemoteFile = remoteName;
+    dtTime = {};
+    if (!Run([job = MakeJob(*this, TFtpAction::Time, {}, remoteName, NewHostKeySlot())](
+                 const TTransferContext &context) { return RunFtp(job, context); }))
+        return false;
+    dtTime = QDateTime::fromSecsSinceEpoch(ResultData().toLongLong(), Qt::UTC);
+    return true;
+}
+
+bool TFTPClient::IsTemporaryName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.bundlewick-[0-9a-f]{16}\\.part$"));
+    return pattern.match(name).hasMatch();
 }
 
 bool TFTPClient::Delete(const QString &remoteName)

@@ -3,6 +3,7 @@
 #include "delivery/netclient.h"
 #include "delivery/sshhostkey.h"
 
+#include <QDateTime>
 #include <memory>
 
 // The transport a host text asks for.
@@ -52,6 +53,12 @@ public:
     bool List(const QString &localFile);
     // Deletes remoteName (DELE) in the directory.
     bool Delete(const QString &remoteName);
+    // The time remoteName was last changed (MDTM; SFTP: its attributes).
+    bool GetFileTime(const QString &remoteName, QDateTime &dtTime);
+
+    // A name of the temporary files uploads go up under
+    // (".bundlewick-<16 hex digits>.part").
+    static bool IsTemporaryName(const QString &name);
 
     // After an SFTP exchange that ended on the server's host key (unknown
     // or changed): that key. Invalid otherwise, also for a revoked key,

@@ -10,12 +10,16 @@
 #include "core/winutils.h"
 #include "delivery/connection.h"
 #include "delivery/deliveryjob.h"
+#include "delivery/sendtask.h"
+#include "delivery/sendtasks.h"
 #include "diagnostics/orrolog.h"
 
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QTimer>
+#include <optional>
 
 QDateTime RetentionExpiry(const QDateTime &dtNow, int iPeriod)
 {
@@ -41,9 +45,7 @@ TStagingUpload TStagingUpload::Of(const TFTPClient &oFTP)
 
 void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload)
 {
-    const QString sPeriod = DB->QueryStringFmt(
-        QStringLiteral("SELECT value FROM sendparams WHERE id_send = %d AND name = '%s'"),
-        { iSendID, SQLEscape(QStringLiteral("EmailRetention")) });
+    const QString sPeriod = GetSendParam(iSendID, SendParam::EmailRetention);
     bool ok = false;
     int iPeriod = sPeriod.trimmed().toInt(&ok);
     if (!ok)
@@ -51,31 +53,58 @@ void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload)
     SaveFileExpiry(oUpload, iPeriod);
 }
 
+QString StagingPlace(const QString &sHost, const QString &sDirectory, const QString &sFileName)
+{
+    QString sServer = sHost;
+    TFtpTransport transport;
+    QString sName;
+    int iPort = 0;
+    if (TFTPClient::SplitHost(sHost, transport, sName, iPort)) {
+        const QString sScheme = transport == TFtpTransport::Sftp ? QStringLiteral("sftp")
+            : transport == TFtpTransport::Ftps                   ? QStringLiteral("ftps")
+                                                                 : QStringLiteral("ftp");
+        sServer = QStringLiteral("%1://%2:%3").arg(sScheme, sName.toLower()).arg(iPort);
+    }
+    QString sDir = sDirectory;
+    while (sDir.size() > 1 && sDir.endsWith(QLatin1Char('/')))
+        sDir.chop(1);
+    // No line break gets into a host, directory or file name the client takes.
+    return sServer + QLatin1Char('\n') + sDir + QLatin1Char('\n') + sFileName;
+}
+
 void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod)
 {
     const QDateTime dtExpiry = RetentionExpiry(QDateTime::currentDateTime(), iPeriod);
-    const int iID = DB->QueryIntegerFmt(
-        QStringLiteral("SELECT id FROM retention WHERE host = '%s' AND directory = '%s' AND filename = '%s'"),
-        { SQLEscape(oUpload.Host), SQLEscape(oUpload.Directory), SQLEscape(oUpload.FileName) });
-    if (!dtExpiry.isValid()) {
-        // Kept for ever: an older row of the same place would delete the
-        // new upload at its old date.
-        if (iID != 0)
-            DB->ExecSQLFmt(QStringLiteral("DELETE FROM retention WHERE id = %d"), { iID });
-        return;
+    // The rows of this place, however their host and directory were written
+    // ("ftp://host:21/" or "host", "dir/" or "dir").
+    const QString sPlace = StagingPlace(oUpload.Host, oUpload.Directory, oUpload.FileName);
+    QList<int> ids;
+    {
+        auto table = DB->Query(
+            QStringLiteral("SELECT id, host, directory FROM retention WHERE filename = ? ORDER BY id"),
+            { oUpload.FileName });
+        while (table && !table->Eof()) {
+            if (StagingPlace(table->FieldAsString(1), table->FieldAsString(2), oUpload.FileName) == sPlace)
+                ids.append(int(table->FieldAsInteger(0)));
+            table->Next();
+        }
     }
+    // One row per place: with the new upload's expiry, or none at all when
+    // it is kept for ever (an older row would delete it at the old date).
+    const int iID = dtExpiry.isValid() && !ids.isEmpty() ? ids.takeFirst() : 0;
+    for (const int iOld : ids)
+        DB->Exec(QStringLiteral("DELETE FROM retention WHERE id = ?"), { iOld });
+    if (!dtExpiry.isValid())
+        return;
     const double dExpiry = DateTimeToDays(dtExpiry);
     if (iID != 0) {
-        DB->ExecSQLFmt(
-            QStringLiteral("UPDATE retention SET expiry = %g, login = '%s', password = '%s' WHERE id = %d"),
-            { dExpiry, SQLEscape(oUpload.Login), SQLEscape(oUpload.Password), iID });
+        DB->Exec(QStringLiteral("UPDATE retention SET expiry = ?, login = ?, password = ? WHERE id = ?"),
+                 { dExpiry, oUpload.Login, oUpload.Password, iID });
     } else {
-        DB->ExecSQLFmt(QStringLiteral("INSERT INTO retention (id, expiry, host, directory, login, password, "
-                                      "filename, modified) VALUES (NULL, %g, '%s', '%s', '%s', '%s', '%s', "
-                                      "DATETIME('NOW'))"),
-                       { dExpiry, SQLEscape(oUpload.Host), SQLEscape(oUpload.Directory),
-                         SQLEscape(oUpload.Login), SQLEscape(oUpload.Password),
-                         SQLEscape(oUpload.FileName) });
+        DB->Exec(
+            QStringLiteral("INSERT INTO retention (id, expiry, host, directory, login, password, "
+                           "filename, modified) VALUES (NULL, ?, ?, ?, ?, ?, ?, DATETIME('NOW'))"),
+            { dExpiry, oUpload.Host, oUpload.Directory, oUpload.Login, oUpload.Password, oUpload.FileName });
     }
 }
 
@@ -98,6 +127,30 @@ struct TRetentionRow
     QString Password;
     QString FileName;
 };
+
+// The place of a row with the login that reaches it.
+QString PlaceAndLogin(const TRetentionRow &row)
+{
+    return StagingPlace(row.Host, row.Directory, {}) + QLatin1Char('\n') + row.Login + QLatin1Char('\n')
+        + row.Password;
+}
+
+// The names of a listing, one a line; a server that names each file with
+// its folder ("dir/name") gives the same names.
+QStringList ListedNames(const QString &sListing)
+{
+    QStringList names;
+    for (QString sLine : sListing.split(QLatin1Char('\n'))) {
+        if (sLine.endsWith(QLatin1Char('\r')))
+            sLine.chop(1);
+        const qsizetype iSlash = sLine.lastIndexOf(QLatin1Char('/'));
+        if (iSlash >= 0)
+            sLine.remove(0, iSlash + 1);
+        if (!sLine.isEmpty())
+            names.append(sLine);
+    }
+    return names;
+}
 
 // One check, on its own thread with its own FTP client.
 class TExpiryJob : public TJob
@@ -184,54 +237,76 @@ void TExpiryChecker::CheckEnded()
 
 void TExpiryJob::Execute()
 {
-    // Read every due row first: no cursor stays open across the transfers
-    // and the writes.
+    // Read every row first: no cursor stays open across the transfers and
+    // the writes. Due rows are deleted; every row's place is swept.
     QList<TRetentionRow> rows;
+    QList<TRetentionRow> places;
+    const double dNow = NowDays();
     {
-        auto table = DB->GetTableFmt(QStringLiteral("SELECT id, host, directory, login, password, filename "
-                                                    "FROM retention WHERE expiry <= %g"),
-                                     { NowDays() });
+        auto table = DB->GetTable(
+            QStringLiteral("SELECT id, host, directory, login, password, filename, expiry FROM retention"));
         while (table && !table->Eof()) {
-            rows.append(TRetentionRow { int(table->FieldAsInteger(0)), table->FieldAsString(1),
-                                        table->FieldAsString(2), table->FieldAsString(3),
-                                        table->FieldAsString(4), table->FieldAsString(5) });
+            const TRetentionRow row { int(table->FieldAsInteger(0)), table->FieldAsString(1),
+                                      table->FieldAsString(2),       table->FieldAsString(3),
+                                      table->FieldAsString(4),       table->FieldAsString(5) };
+            if (table->FieldAsDouble(6) <= dNow)
+                rows.append(row);
+            places.append(row);
             table->Next();
         }
     }
+    const TFTPSettings staging = TFTPSettings::Staging();
+    if (!staging.Host.isEmpty())
+        places.append(
+            TRetentionRow { 0, staging.Host, staging.Directory, staging.Username, staging.Password, {} });
 
     TFTPClient oFTP;
     oFTP.SetTimeout(FTimeout);
     oFTP.SetCancelFlag(&CancelFlag());
     oFTP.CertificatesFile = Setting::TLSCertificates.Get();
-    QString sDone;
+    // The latest listing of this check by place and login; empty for one
+    // that failed. Each due row lists afresh (its file may have gone
+    // meanwhile); the sweep takes what the rows listed.
+    QHash<QString, std::optional<QStringList>> listings;
     // Servers that refused the connection or did not answer in this check:
     // their other rows wait for the next check without another time-out.
     QSet<QString> silentServers;
-    for (const TRetentionRow &row : rows) {
-        if (Cancelled())
-            break;
-        const QString sServer = FtpServerKey(row.Host);
-        if (silentServers.contains(sServer)) {
-            Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
-                 { row.ID }, lwError);
-            continue;
-        }
+    const auto listingOf = [&](const TRetentionRow &row, bool bFresh) -> std::optional<QStringList> {
+        const QString sKey = PlaceAndLogin(row);
+        const auto known = listings.constFind(sKey);
+        if (!bFresh && known != listings.cend())
+            return *known;
+        if (silentServers.contains(FtpServerKey(row.Host)))
+            return std::nullopt;
         oFTP.Host = row.Host;
         oFTP.Directory = row.Directory;
         oFTP.Username = row.Login;
         oFTP.Password = row.Password;
         const QString sLocal = TempFileName(QStringLiteral(".txt"));
-        if (!oFTP.List(sLocal) || !QFile::exists(sLocal)) {
-            if (oFTP.NoAnswer())
-                silentServers.insert(sServer);
+        std::optional<QStringList> names;
+        if (oFTP.List(sLocal) && QFile::exists(sLocal))
+            names = ListedNames(LoadTextFile(sLocal));
+        else if (oFTP.NoAnswer())
+            silentServers.insert(FtpServerKey(row.Host));
+        QFile::remove(sLocal);
+        if (!Cancelled())
+            listings.insert(sKey, names);
+        return names;
+    };
+
+    QString sDone;
+    for (const TRetentionRow &row : rows) {
+        if (Cancelled())
+            break;
+        const std::optional<QStringList> names = listingOf(row, true);
+        if (!names) {
             if (!Cancelled())
                 Diag(QStringLiteral("tmExpireTimer failure: unable to list files for retention id=%d"),
                      { row.ID }, lwError);
             continue;
         }
-        const QString sListing = LoadTextFile(sLocal);
-        QFile::remove(sLocal);
-        if (!sListing.contains(row.FileName, Qt::CaseSensitive)) {
+        // The whole name: "Tool_1.zip" is gone even while "MyTool_1.zip" is there.
+        if (!names->contains(row.FileName)) {
             sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
             continue;
         }
@@ -240,13 +315,52 @@ void TExpiryJob::Execute()
             sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
         } else if (!Cancelled()) {
             if (oFTP.NoAnswer())
-                silentServers.insert(sServer);
+                silentServers.insert(FtpServerKey(row.Host));
             Diag(QStringLiteral("tmExpireTimer failure: rentention id=%d"), { row.ID }, lwError);
         }
     }
     if (!sDone.isEmpty()) {
         sDone.chop(1);
         DropDoneRows(sDone);
+    }
+
+    // Uploads that broke off leave their temporary file when the server
+    // could not be asked to delete it; a day later no upload still runs.
+    const QDateTime dtOld = QDateTime::currentDateTimeUtc().addDays(-1);
+    QSet<QString> swept;
+    for (const TRetentionRow &place : std::as_const(places)) {
+        if (Cancelled())
+            break;
+        const QString sKey = PlaceAndLogin(place);
+        if (swept.contains(sKey))
+            continue;
+        swept.insert(sKey);
+        const bool bListed = listings.contains(sKey);
+        const std::optional<QStringList> names = listingOf(place, false);
+        if (!names) {
+            // A failure of the rows above is in the diagnostics already.
+            if (!bListed && !Cancelled())
+                Diag(QStringLiteral("tmExpireTimer failure: unable to list files of %s for leftover uploads"),
+                     { place.Host + QLatin1Char(' ') + place.Directory }, lwError);
+            continue;
+        }
+        oFTP.Host = place.Host;
+        oFTP.Directory = place.Directory;
+        oFTP.Username = place.Login;
+        oFTP.Password = place.Password;
+        for (const QString &sName : *names) {
+            if (Cancelled())
+                break;
+            if (!TFTPClient::IsTemporaryName(sName))
+                continue;
+            QDateTime dtTime;
+            if (!oFTP.GetFileTime(sName, dtTime) || dtTime >= dtOld)
+                continue;
+            if (oFTP.Delete(sName))
+                Diag(QStringLiteral("tmExpireTimer deletion: file=%s"), { sName }, lwInfo);
+            else if (!Cancelled())
+                Diag(QStringLiteral("tmExpireTimer failure: leftover file=%s"), { sName }, lwError);
+        }
     }
 }
 
@@ -263,7 +377,13 @@ void TExpiryJob::DropDoneRows(const QString &sDone)
              lwInfo);
     };
     const bool bWritten = WaitAndWrite(
-        *DB, [&] { DB->ExecSQLFmt(QStringLiteral("DELETE FROM retention WHERE id IN (%s)"), { sDone }); },
+        *DB,
+        [&] {
+            TTransaction transaction(*DB);
+            for (const QString &sID : sDone.split(QLatin1Char(',')))
+                DB->Exec(QStringLiteral("DELETE FROM retention WHERE id = ?"), { sID.toInt() });
+            transaction.Commit();
+        },
         control);
     if (!bWritten)
         Diag(QStringLiteral("tmExpireTimer: the database stayed locked; retention ids %s stay until the next "

@@ -38,14 +38,22 @@ struct TStagingUpload
     static TStagingUpload Of(const TFTPClient &oFTP);
 };
 
+// The place of a staging upload as one text to compare: scheme, host name
+// in lower case and port (21 for FTP and FTPS, 22 for SFTP when none is
+// given), the directory without a trailing "/", and the file name. A host
+// the FTP client does not take stays as it was written.
+QString StagingPlace(const QString &sHost, const QString &sDirectory, const QString &sFileName);
+
 // Records the staging upload in the retention table with the expiry e-mail
 // task iSendID's "EmailRetention" asks for.
 void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload);
-// The same with a period index; one row per host, directory and file name.
+// The same with a period index; one row per place (StagingPlace).
 void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod);
 
 // Deletes expired staging uploads from their servers and their rows from the
-// retention table. Each check is a background job (its own FTP client and
+// retention table, and the temporary files of broken-off uploads
+// (TFTPClient::IsTemporaryName) older than a day wherever staging uploads
+// went and in the staging server's directory. Each check is a background job (its own FTP client and
 // database connection); the checker lives on the UI thread.
 //
 // At most one check runs at a time: a tick during a check is skipped (the

@@ -410,6 +410,33 @@ TEST_F(Channels, FailedStagingUploadSendsNoEmailButLeavesARow)
     EXPECT_EQ(retentionCount(), 1);
 }
 
+TEST_F(Channels, StagingUploadWhoseRenameIsRefusedKeepsTheOlderFileAndSendsNoEmail)
+{
+    const QString home = sandbox.path(QStringLiteral("ftphome"));
+    sandbox.writeFile(QStringLiteral("ftphome/staging/MyTool_1.2.3.zip"), "the older upload");
+    bwtest::FtpServer::Options options;
+    options.refuseRnto = true;
+    bwtest::FtpServer ftp(kUser, kPass, home, options);
+    bwtest::SmtpServer smtp;
+    smtpSettings(smtp.port());
+    stagingSettings(ftp.host());
+    emailTask(9);
+    param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
+    param(9, QStringLiteral("EmailRetention"), QStringLiteral("0"));
+
+    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+                                     QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_EQ(
+        lines(),
+        QStringList { QStringLiteral("!  FTP failed: 553 Requested action not taken: rename refused.") });
+    EXPECT_TRUE(smtp.messages().isEmpty());
+    EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), QByteArray("the older upload"));
+    EXPECT_EQ(QDir(home + QStringLiteral("/staging")).entryList(QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral("MyTool_1.2.3.zip") })
+        << ftp.commands().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(retentionCount(), 1);
+}
+
 TEST_F(Channels, NameBeginningWithHttpIsStillAttachedAndTheCopyIsRemoved)
 {
     bwtest::SmtpServer server;

@@ -229,6 +229,134 @@ TEST_F(FtpClientTest, ARenameTheServerRefusesForAnotherReasonStaysAFailure)
     EXPECT_EQ(server.commands().filter(QRegularExpression(QStringLiteral("^STOR "))).size(), 1);
 }
 
+// A server that holds an older MyTool.zip and renames with a fault.
+class RenameFault : public ::testing::Test
+{
+protected:
+    bwtest::TestSandbox sandbox;
+    QString home = sandbox.path(QStringLiteral("ftphome"));
+    QString local = sandbox.writeFile(QStringLiteral("out/MyTool.zip"), "the newer upload");
+    std::unique_ptr<bwtest::FtpServer> server;
+    TFTPClient client;
+
+    // Starts a server with the options (on a fresh home, with the older file
+    // when asked) and uploads MyTool.zip to it.
+    bool put(const bwtest::FtpServer::Options &options, bool older = true)
+    {
+        server.reset();
+        QDir(home).removeRecursively();
+        QDir().mkpath(home);
+        if (older)
+            sandbox.writeFile(QStringLiteral("ftphome/MyTool.zip"), "the older upload");
+        server = std::make_unique<bwtest::FtpServer>(QStringLiteral("uploader"), QStringLiteral("pw"), home,
+                                                     options);
+        client.Host = server->host();
+        client.Username = QStringLiteral("uploader");
+        client.Password = QStringLiteral("pw");
+        client.SetTimeout(5);
+        return client.Put(local, QStringLiteral("MyTool.zip"));
+    }
+    QStringList files() const { return QDir(home).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    std::string commands() const { return server->commands().join(QLatin1Char('|')).toStdString(); }
+    // Index of the first command matching the pattern at or after from; -1 if none.
+    qsizetype find(const QString &pattern, qsizetype from = 0) const
+    {
+        return server->commands().indexOf(QRegularExpression(pattern), from);
+    }
+};
+
+TEST_F(RenameFault, ARefusedOrBrokenRenameNeverCostsTheOlderFile)
+{
+    // Every RNTO refused: the older file cannot even move aside.
+    bwtest::FtpServer::Options refuse;
+    refuse.refuseRnto = true;
+    EXPECT_FALSE(put(refuse)) << commands();
+    EXPECT_EQ(client.ErrorText(), QStringLiteral("553 Requested action not taken: rename refused."));
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the older upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+    EXPECT_EQ(find(QStringLiteral("^DELE MyTool\\.zip$")), -1) << commands();
+
+    // The connection breaks down at every RNFR.
+    bwtest::FtpServer::Options drop;
+    drop.dropAtRnfr = -1;
+    EXPECT_FALSE(put(drop)) << commands();
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the older upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+    EXPECT_EQ(find(QStringLiteral("^DELE MyTool\\.zip$")), -1) << commands();
+
+    // The older file moved aside, then the connection broke down as the
+    // upload was to take the name (the third RNFR): the older file gets its
+    // name back.
+    bwtest::FtpServer::Options putBack;
+    putBack.noOverwrite = true;
+    putBack.dropAtRnfr = 3;
+    EXPECT_FALSE(put(putBack)) << commands();
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the older upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+    const qsizetype aside = find(QStringLiteral("^RNTO \\.bundlewick-[0-9a-f]{16}\\.old$"));
+    ASSERT_GE(aside, 0) << commands();
+    const QString asideName = server->commands().at(aside).mid(5);
+    const qsizetype back = server->commands().indexOf(QStringLiteral("RNFR ") + asideName);
+    EXPECT_GT(back, aside) << commands();
+    EXPECT_EQ(server->commands().value(back + 1), QStringLiteral("RNTO MyTool.zip")) << commands();
+}
+
+TEST_F(RenameFault, ServerThatRenamesOntoNoExistingNameGetsTheUploadOnceTheOlderFileMovedAside)
+{
+    bwtest::FtpServer::Options options;
+    options.noOverwrite = true;
+    ASSERT_TRUE(put(options)) << client.ErrorText().toStdString() << commands();
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the newer upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+    // Aside first, then the new file takes the name, and only then the
+    // older file goes; the final name is never deleted.
+    const qsizetype aside = find(QStringLiteral("^RNTO \\.bundlewick-[0-9a-f]{16}\\.old$"));
+    ASSERT_GE(aside, 0) << commands();
+    const qsizetype named = find(QStringLiteral("^RNTO MyTool\\.zip$"), aside);
+    ASSERT_GT(named, aside) << commands();
+    EXPECT_TRUE(server->commands().value(named - 1).startsWith(QStringLiteral("RNFR .bundlewick-")));
+    EXPECT_TRUE(server->commands().value(named - 1).endsWith(QStringLiteral(".part")));
+    EXPECT_GT(server->commands().indexOf(QStringLiteral("DELE ") + server->commands().at(aside).mid(5)),
+              named)
+        << commands();
+    EXPECT_EQ(find(QStringLiteral("^DELE MyTool\\.zip$")), -1) << commands();
+}
+
+TEST_F(RenameFault, AConnectionThatBrokeDownAtTheRenameGetsOneMoreTry)
+{
+    bwtest::FtpServer::Options options;
+    options.dropAtRnfr = 1;
+    ASSERT_TRUE(put(options, false)) << client.ErrorText().toStdString() << commands();
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the newer upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+
+    // With an older file of the name, which this server would overwrite.
+    ASSERT_TRUE(put(options)) << client.ErrorText().toStdString() << commands();
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the newer upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+}
+
+TEST_F(RenameFault, ServerWithoutRenamePutsTheOlderFileBackWhenTheDirectUploadBreaks)
+{
+    // The temporary upload is complete, the server knows no RNFR, the upload
+    // straight under the name (the second STOR) breaks off.
+    bwtest::FtpServer::Options options;
+    options.noRename = true;
+    options.cutUploadsAfter = 100000;
+    options.cutOnlyUpload = 2;
+    local = sandbox.writeFile(QStringLiteral("out/MyTool.zip"), QByteArray(2000000, 'n'));
+    EXPECT_FALSE(put(options)) << commands();
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_EQ(readFile(home + QStringLiteral("/MyTool.zip")), QByteArray("the older upload"));
+    EXPECT_EQ(files(), QStringList { QStringLiteral("MyTool.zip") }) << commands();
+    // The older file was fetched before it was overwritten.
+    EXPECT_LT(find(QStringLiteral("^RETR MyTool\\.zip$")), find(QStringLiteral("^STOR MyTool\\.zip$")))
+        << commands();
+    // No copy stays behind on this computer.
+    EXPECT_TRUE(QDir(QDir::tempPath()).entryList({ QStringLiteral("bundlewick-older-*") }).isEmpty());
+}
+
 TEST(FtpClient, ServerThatNeverConfirmsTheUploadFailsWithinTheTimeout)
 {
     bwtest::TestSandbox sandbox;
@@ -250,6 +378,9 @@ TEST(FtpClient, ServerThatNeverConfirmsTheUploadFailsWithinTheTimeout)
         << client.ErrorText().toStdString();
     EXPECT_FALSE(client.ErrorText().isEmpty());
     EXPECT_FALSE(QFile::exists(home + QStringLiteral("/a.zip")));
+    // The complete temporary file went over a fresh connection.
+    EXPECT_EQ(QDir(home).entryList(QDir::Files | QDir::Hidden), QStringList())
+        << server.commands().join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(FtpClientTest, ListsAndDeletesInTheDirectory)
@@ -267,6 +398,19 @@ TEST_F(FtpClientTest, ListsAndDeletesInTheDirectory)
     }
     names.sort();
     EXPECT_EQ(names, (QStringList { QStringLiteral("MyTool_1.zip"), QStringLiteral("notes.txt") }));
+
+    // The time a file was last changed, as the server tells it.
+    {
+        QFile notes(home + QStringLiteral("/up load/notes.txt"));
+        ASSERT_TRUE(notes.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(notes.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(10, 0, 7), Qt::UTC),
+                                      QFileDevice::FileModificationTime));
+    }
+    QDateTime time;
+    ASSERT_TRUE(client.GetFileTime(QStringLiteral("notes.txt"), time)) << client.ErrorText().toStdString();
+    EXPECT_EQ(time, QDateTime(QDate(2024, 3, 5), QTime(10, 0, 7), Qt::UTC));
+    EXPECT_FALSE(client.GetFileTime(QStringLiteral("missing.txt"), time));
+    EXPECT_FALSE(time.isValid());
 
     ASSERT_TRUE(client.Delete(QStringLiteral("MyTool_1.zip"))) << client.ErrorText().toStdString();
     EXPECT_FALSE(QFile::exists(home + QStringLiteral("/up load/MyTool_1.zip")));
@@ -356,6 +500,17 @@ TEST(FtpClient, SplitHost)
     EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("host:70000"), name, port));
     EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("   "), name, port));
     EXPECT_FALSE(TFTPClient::SplitHost(QStringLiteral("user@host"), name, port));
+}
+
+TEST(FtpClient, TemporaryNamesAreOnlyOurOwn)
+{
+    EXPECT_TRUE(TFTPClient::IsTemporaryName(QStringLiteral(".bundlewick-0123456789abcdef.part")));
+    EXPECT_FALSE(TFTPClient::IsTemporaryName(QStringLiteral(".bundlewick-0123456789abcdef.old")));
+    EXPECT_FALSE(TFTPClient::IsTemporaryName(QStringLiteral(".bundlewick-0123456789ABCDEF.part")));
+    EXPECT_FALSE(TFTPClient::IsTemporaryName(QStringLiteral(".bundlewick-123.part")));
+    EXPECT_FALSE(TFTPClient::IsTemporaryName(QStringLiteral("x.bundlewick-0123456789abcdef.part")));
+    EXPECT_FALSE(TFTPClient::IsTemporaryName(QStringLiteral(".bundlewick-0123456789abcdef.part.zip")));
+    EXPECT_FALSE(TFTPClient::IsTemporaryName(QStringLiteral("MyTool.part")));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -131,6 +132,54 @@ TEST_F(Retention, TaskPeriodComesFromEmailRetention)
     EXPECT_NEAR(expiryOf(QStringLiteral("norow.zip")) - now, 1.0, 0.01);
 }
 
+TEST(StagingPlace, SchemeHostPortAndDirectoryAreCompared)
+{
+    const QString place = QStringLiteral("ftp://files.example.org:21\npub\nMyTool.zip");
+    const QString name = QStringLiteral("MyTool.zip");
+    EXPECT_EQ(StagingPlace(QStringLiteral("files.example.org"), QStringLiteral("pub"), name), place);
+    EXPECT_EQ(StagingPlace(QStringLiteral("ftp://Files.Example.org:21/"), QStringLiteral("pub/"), name),
+              place);
+    EXPECT_EQ(StagingPlace(QStringLiteral(" files.example.org:21 "), QStringLiteral("pub//"), name), place);
+    EXPECT_EQ(StagingPlace(QStringLiteral("sftp://files.example.org"), QString(), name),
+              QStringLiteral("sftp://files.example.org:22\n\nMyTool.zip"));
+    EXPECT_EQ(StagingPlace(QStringLiteral("sftp://files.example.org:22"), QString(), name),
+              QStringLiteral("sftp://files.example.org:22\n\nMyTool.zip"));
+    EXPECT_EQ(StagingPlace(QStringLiteral("ftps://files.example.org"), QStringLiteral("/"), name),
+              QStringLiteral("ftps://files.example.org:21\n/\nMyTool.zip"));
+    // Other transports, ports, directories and names are other places.
+    EXPECT_NE(StagingPlace(QStringLiteral("ftps://files.example.org"), QStringLiteral("pub"), name), place);
+    EXPECT_NE(StagingPlace(QStringLiteral("sftp://files.example.org:21"), QStringLiteral("pub"), name),
+              place);
+    EXPECT_NE(StagingPlace(QStringLiteral("files.example.org:2121"), QStringLiteral("pub"), name), place);
+    EXPECT_NE(StagingPlace(QStringLiteral("files.example.org"), QStringLiteral("/pub"), name), place);
+    EXPECT_NE(StagingPlace(QStringLiteral("files.example.org"), QStringLiteral("pub"),
+                           QStringLiteral("mytool.zip")),
+              place);
+    // A host the client would not take stays as written.
+    EXPECT_EQ(StagingPlace(QStringLiteral("user@host"), QStringLiteral("pub/"), name),
+              QStringLiteral("user@host\npub\nMyTool.zip"));
+}
+
+TEST_F(Retention, OneRowPerPlaceHoweverItsHostAndDirectoryWereWritten)
+{
+    const double now = NowDays();
+    addRow(now + 3, QStringLiteral("ftp://files.example.org:21"), QStringLiteral("pub/"),
+           QStringLiteral("a.zip"));
+    addRow(now + 5, QStringLiteral("FILES.example.org"), QStringLiteral("pub"), QStringLiteral("a.zip"));
+    const int other = addRow(now + 5, QStringLiteral("files.example.org"), QStringLiteral("pub"),
+                             QStringLiteral("b.zip"));
+    // A renewed upload: one row left, with its expiry.
+    save(0, QStringLiteral("files.example.org:21"), QStringLiteral("pub"), QStringLiteral("a.zip"));
+    EXPECT_EQ(retentionCount(), 2);
+    EXPECT_NEAR(expiryOf(QStringLiteral("a.zip")) - now, 1.0, 0.01);
+
+    // Kept for ever: no row of the place is left, whatever its spelling.
+    addRow(now - 1, QStringLiteral("ftp://files.example.org"), QStringLiteral("pub//"),
+           QStringLiteral("a.zip"));
+    save(4, QStringLiteral("files.example.org"), QStringLiteral("pub/"), QStringLiteral("a.zip"));
+    EXPECT_EQ(rowIDs(), QStringList { QString::number(other) });
+}
+
 class ExpiryCheck : public Retention
 {
 protected:
@@ -188,8 +237,8 @@ TEST_F(ExpiryCheck, DeletesDueFilesAndDropsRowsOfFilesAlreadyGone)
 
 TEST_F(ExpiryCheck, FailuresLeaveTheirRows)
 {
-    // Only a longer name holds the row's name: listed, but DELE fails.
-    sandbox.writeFile(QStringLiteral("ftphome/staging/MyTool_1.zip.bak"), "1");
+    // A folder has the row's name: listed, but DELE fails.
+    QDir().mkpath(home + QStringLiteral("/staging/MyTool_1.zip"));
     const double now = NowDays();
     const int refused = addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("a.zip"),
                                QStringLiteral("wrong"));
@@ -202,7 +251,7 @@ TEST_F(ExpiryCheck, FailuresLeaveTheirRows)
     EXPECT_EQ(
         rowIDs(),
         (QStringList { QString::number(refused), QString::number(partial), QString::number(missingDir) }));
-    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.zip.bak")));
+    EXPECT_TRUE(QFileInfo(home + QStringLiteral("/staging/MyTool_1.zip")).isDir());
     if (diag) {
         EXPECT_EQ(
             diagEvents(),
@@ -315,5 +364,97 @@ TEST_F(ExpiryCheck, SilentServerCostsOneTimeOut)
                             "1|TFData|tmExpireTimer failure: unable to list files for retention id=")
                     + sID;
         EXPECT_EQ(diagEvents(), expected);
+    }
+}
+
+TEST_F(ExpiryCheck, FilesArePresentByTheirWholeNameOnly)
+{
+    sandbox.writeFile(QStringLiteral("ftphome/staging/MyTool_X.zip"), "1");
+    sandbox.writeFile(QStringLiteral("ftphome/staging/Tool_X.zip.bak"), "2");
+    sandbox.writeFile(QStringLiteral("ftphome/staging/Tool_Y.zip"), "3");
+    const double now = NowDays();
+    addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("Tool_X.zip"));
+    addRow(now - 1, server->host(), QStringLiteral("staging"), QStringLiteral("Tool_Y.zip"));
+
+    tick(nullptr);
+    // Tool_X.zip is gone although longer names hold it: its row goes without a DELE.
+    EXPECT_EQ(retentionCount(), 0);
+    EXPECT_EQ(server->commands().filter(QStringLiteral("DELE")),
+              QStringList { QStringLiteral("DELE Tool_Y.zip") });
+    EXPECT_EQ(QDir(home + QStringLiteral("/staging")).entryList(QDir::Files, QDir::Name),
+              (QStringList { QStringLiteral("MyTool_X.zip"), QStringLiteral("Tool_X.zip.bak") }));
+    if (diag) {
+        EXPECT_EQ(diagEvents(),
+                  QStringList { QStringLiteral("2|TFData|tmExpireTimer deletion: file=Tool_Y.zip") });
+    }
+}
+
+TEST_F(ExpiryCheck, UploadKeptForEverOutlivesOlderRowsOfItsPlaceWrittenOtherwise)
+{
+    sandbox.writeFile(QStringLiteral("ftphome/staging/kept.zip"), "1");
+    const double now = NowDays();
+    addRow(now - 1, QStringLiteral("ftp://") + server->host(), QStringLiteral("staging/"),
+           QStringLiteral("kept.zip"));
+    addRow(now - 1, QStringLiteral("FTP://") + server->host() + QStringLiteral("/"),
+           QStringLiteral("staging"), QStringLiteral("kept.zip"));
+    save(4, server->host(), QStringLiteral("staging"), QStringLiteral("kept.zip"));
+    EXPECT_EQ(retentionCount(), 0);
+
+    tick(nullptr);
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/staging/kept.zip")));
+    EXPECT_TRUE(server->commands().filter(QStringLiteral("DELE")).isEmpty());
+}
+
+namespace {
+
+void age(const QString &path, int iDays)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        file.setFileTime(QDateTime::currentDateTime().addDays(-iDays), QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+TEST_F(ExpiryCheck, TemporaryFilesOfBrokenUploadsGoWhenADayOld)
+{
+    // A place that a row (not due yet) names, and the staging server's
+    // directory of today.
+    QDir().mkpath(home + QStringLiteral("/now"));
+    addRow(NowDays() + 5, server->host(), QStringLiteral("staging"), QStringLiteral("later.zip"));
+    setting(QStringLiteral("FTP host"), server->host());
+    setting(QStringLiteral("FTP directory"), QStringLiteral("now"));
+    setting(QStringLiteral("FTP login"), kUser);
+    setting(QStringLiteral("FTP password"), kPass);
+    const QStringList names {
+        QStringLiteral(".bundlewick-0123456789abcdef.part"), // ours, two days old: goes
+        QStringLiteral(".bundlewick-fedcba9876543210.part"), // ours, but an hour old
+        QStringLiteral(".bundlewick-0123456789abcdef.old"), // an older upload made way: never ours to delete
+        QStringLiteral(".bundlewick-upload.part"), // not our naming
+        QStringLiteral("report.part"),
+    };
+    for (const QString &folder : { QStringLiteral("staging"), QStringLiteral("now") }) {
+        for (const QString &name : names) {
+            const QString path = sandbox.writeFile(QStringLiteral("ftphome/%1/%2").arg(folder, name), "x");
+            age(path, name.startsWith(QStringLiteral(".bundlewick-fedcba")) ? 0 : 2);
+        }
+    }
+
+    tick(nullptr);
+    for (const QString &folder : { QStringLiteral("staging"), QStringLiteral("now") }) {
+        EXPECT_EQ(QDir(home + QLatin1Char('/') + folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                  (QStringList { QStringLiteral(".bundlewick-0123456789abcdef.old"),
+                                 QStringLiteral(".bundlewick-fedcba9876543210.part"),
+                                 QStringLiteral(".bundlewick-upload.part"), QStringLiteral("report.part") }))
+            << folder.toStdString();
+    }
+    EXPECT_EQ(retentionCount(), 1);
+    if (diag) {
+        EXPECT_EQ(
+            diagEvents(),
+            (QStringList {
+                QStringLiteral("2|TFData|tmExpireTimer deletion: file=.bundlewick-0123456789abcdef.part"),
+                QStringLiteral("2|TFData|tmExpireTimer deletion: file=.bundlewick-0123456789abcdef.part") }));
     }
 }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -121,6 +122,15 @@ TEST_F(SftpClientTest, UploadsListsAndDeletesWithTheUsersKey)
     const QString listing = sandbox.path(QStringLiteral("list.txt"));
     ASSERT_TRUE(client.List(listing)) << client.ErrorText().toStdString();
     EXPECT_EQ(listed(listing), (QStringList { name, QStringLiteral("notes.txt") }));
+    {
+        QFile notes(home + QStringLiteral("/up load/notes.txt"));
+        ASSERT_TRUE(notes.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(notes.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(10, 0, 7), Qt::UTC),
+                                      QFileDevice::FileModificationTime));
+    }
+    QDateTime time;
+    ASSERT_TRUE(client.GetFileTime(QStringLiteral("notes.txt"), time)) << client.ErrorText().toStdString();
+    EXPECT_EQ(time, QDateTime(QDate(2024, 3, 5), QTime(10, 0, 7), Qt::UTC));
 
     ASSERT_TRUE(client.Delete(name)) << client.ErrorText().toStdString();
     EXPECT_EQ(filesIn(home + QStringLiteral("/up load")), QStringList { QStringLiteral("notes.txt") });
@@ -354,6 +364,31 @@ TEST_F(SftpClientTest, KnownHostsThatIsNoRegularFileFailsBeforeConnecting)
     EXPECT_FALSE(client.HostKeyProblem().IsValid());
     // Read before any exchange: the server never saw a connection.
     EXPECT_FALSE(server.log().contains("Connection from")) << server.log().toStdString();
+}
+
+TEST_F(SftpClientTest, RefusedRenameNeverCostsTheOlderFile)
+{
+    const QString local = sandbox.writeFile(QStringLiteral("out/MyTool.zip"), "the newer upload");
+
+    // The final name is a folder: it stays one, and the upload goes.
+    QDir().mkpath(home + QStringLiteral("/taken"));
+    EXPECT_FALSE(client.Put(local, QStringLiteral("taken")));
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_TRUE(QFileInfo(home + QStringLiteral("/taken")).isDir());
+    EXPECT_TRUE(filesIn(home).isEmpty()) << filesIn(home).join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(QDir(home + QStringLiteral("/taken")).isEmpty());
+
+    // A server that renames nothing: the older file stays as it was.
+    const QString strictHome = sandbox.path(QStringLiteral("strict"));
+    bwtest::SshServer strict(strictHome, { QStringLiteral("rename"), QStringLiteral("posix-rename") });
+    strict.setUpClient();
+    sandbox.writeFile(QStringLiteral("strict/MyTool.zip"), "the older upload");
+    client.Host = strict.host();
+    EXPECT_FALSE(client.Put(local, QStringLiteral("MyTool.zip")));
+    EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_EQ(readFile(strictHome + QStringLiteral("/MyTool.zip")), QByteArray("the older upload"));
+    EXPECT_EQ(filesIn(strictHome), QStringList { QStringLiteral("MyTool.zip") })
+        << strict.log().toStdString();
 }
 
 TEST_F(SftpClientTest, ServerKilledMidUploadLeavesNothingUnderTheFinalName)

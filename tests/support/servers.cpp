@@ -23,8 +23,14 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-port_file, user, password, home, command_log, cut_after, stall, read_limit, tls_cert, tls_key, no_rename = sys.argv[1:12]
+port_file, user, password, home, command_log, cut_after, stall, read_limit, tls_cert, tls_key, no_rename, \
+    refuse_rnto, no_overwrite, drop_at_rnfr, cut_only = sys.argv[1:16]
 cut_after = int(cut_after)
+cut_only = int(cut_only)
+stor_count = [0]
+cut_now = [cut_after]
+drop_at_rnfr = int(drop_at_rnfr)
+rnfr_count = [0]
 read_limit = int(read_limit)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, home, perm='elradfmwMT')
@@ -39,7 +45,7 @@ class DataHandler(BaseData):
     # and the partial file stays where it was written.
     def handle_read(self):
         super().handle_read()
-        if cut_after and self.receive and self.tot_bytes_received >= cut_after and not self._closed:
+        if cut_now[0] and self.receive and self.tot_bytes_received >= cut_now[0] and not self._closed:
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
             self.close()
 
@@ -57,6 +63,20 @@ class Handler(BaseHandler):
     def pre_process_command(self, line, cmd, arg):
         with open(command_log, 'a', encoding='utf-8') as log:
             log.write(('PASS ****' if cmd == 'PASS' else line) + '\n')
+        if cmd == 'STOR' and self.authenticated:
+            stor_count[0] += 1
+            cut_now[0] = cut_after if not cut_only or stor_count[0] == cut_only else 0
+        if cmd == 'RNFR' and drop_at_rnfr and self.authenticated:
+            # The connection breaks down at a rename: no reply at all.
+            rnfr_count[0] += 1
+            if drop_at_rnfr < 0 or rnfr_count[0] == drop_at_rnfr:
+                self.close()
+                return
+        if cmd == 'RNTO' and self._rnfr and arg and (
+                refuse_rnto == '1' or (no_overwrite == '1' and self.fs.lexists(self.fs.ftp2fs(arg)))):
+            self._rnfr = None
+            self.respond('553 Requested action not taken: rename refused.')
+            return
         return super().pre_process_command(line, cmd, arg)
 
     def respond(self, resp, logfun=None):
@@ -245,7 +265,10 @@ FtpServer::FtpServer(const QString &user, const QString &password, const QString
             QString::number(options.cutUploadsAfter),
             options.stallAfterUpload ? QStringLiteral("1") : QStringLiteral("0"),
             QString::number(options.readLimit), options.certFile, options.keyFile,
-            options.noRename ? QStringLiteral("1") : QStringLiteral("0") });
+            options.noRename ? QStringLiteral("1") : QStringLiteral("0"),
+            options.refuseRnto ? QStringLiteral("1") : QStringLiteral("0"),
+            options.noOverwrite ? QStringLiteral("1") : QStringLiteral("0"),
+            QString::number(options.dropAtRnfr), QString::number(options.cutOnlyUpload) });
 }
 
 QString FtpServer::host() const
@@ -395,7 +418,7 @@ TestCa::TestCa()
                  QStringLiteral("-extfile"), dir + QStringLiteral("server.ext") });
 }
 
-SshServer::SshServer(const QString &home)
+SshServer::SshServer(const QString &home, const QStringList &deniedRequests)
 {
     if (!FWork.isValid())
         throw std::runtime_error("cannot create the SSH server's folder");
@@ -433,6 +456,8 @@ SshServer::SshServer(const QString &home)
           "AllowTcpForwarding no\n"
           "Subsystem sftp internal-sftp -d "
         + QFile::encodeName(home)
+        + (deniedRequests.isEmpty() ? QByteArray()
+                                    : " -P " + deniedRequests.join(QLatin1Char(',')).toLatin1())
         + "\n"
           "LogLevel VERBOSE\n";
     writeOrThrow(dir + QStringLiteral("sshd_config"), config);

@@ -58,9 +58,17 @@ public:
     struct Options
     {
         qint64 cutUploadsAfter = 0; // reset the data connection after so many bytes (0: never)
+        int cutOnlyUpload
+            = 0; // with cutUploadsAfter: only the STOR of this number (1: the first); 0: every one
         bool stallAfterUpload = false; // take the data, never confirm it with 226
         int readLimit = 0; // bytes per second the server reads at most (0: no limit)
         bool noRename = false; // RNFR and RNTO unknown: answered "500 not understood"
+        bool refuseRnto = false; // every RNTO answered "553 ... rename refused"
+        bool noOverwrite = false; // RNTO onto an existing name answered "553 ... rename refused"
+        // Closes the control connection without a reply at the RNFR of this
+        // number (1: the first the server gets, over all connections);
+        // -1: at every RNFR; 0: never.
+        int dropAtRnfr = 0;
         // With a certificate: TLS_FTPHandler, AUTH TLS and PROT P required.
         QString certFile;
         QString keyFile;
@@ -149,7 +157,12 @@ private:
 class SshServer
 {
 public:
-    explicit SshServer(const QString &home);
+    explicit SshServer(const QString &home)
+        : SshServer(home, {})
+    { }
+    // deniedRequests: SFTP requests the server refuses (sftp-server -P),
+    // such as "rename".
+    SshServer(const QString &home, const QStringList &deniedRequests);
     ~SshServer();
     SshServer(const SshServer &) = delete;
     SshServer &operator=(const SshServer &) = delete;
