@@ -808,7 +808,7 @@ bool TFTPClient::GetFileTime(const QString &remoteName, QDateTime &dtTime)
     RemoteFile = remoteName;
     dtTime = {};
     if (!Run([job = MakeJob(*this, TFtpAction::Time, {}, remoteName, NewHostKeySlot())](
-                 const TTransferContext &context) { return RunFtp(job, context); }))
+                 const TTransferContext &context) { return RunJob(job, context); }))
         return false;
     dtTime = QDateTime::fromSecsSinceEpoch(ResultData().toLongLong(), Qt::UTC);
     return true;
