@@ -52,22 +52,20 @@ QString ResolvePath(const QString &sPath)
 }
 
 // Entry name following the ZIP format: "/" between folders, no leading "/",
-// no "." or ".." segments. A backslash is kept as part of a name, so that
-// "a\\b" never takes the place of "a/b"; but as Windows extractors split
-// at it, a backslash-separated "." or ".." piece becomes "_".
+// no "." or ".." segments. Windows extractors split at "\" and take "C:" for
+// a drive, so names such as "\evil.txt", "C:\x.txt" or "\\srv\share\y.txt"
+// (legal on Linux) would land outside the folder extracted to: every "\"
+// and ":" becomes "_".
 QString CleanEntryName(const QString &sName)
 {
     QStringList lParts;
     const QStringList lAll = sName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString &sPart : lAll) {
+    for (QString sPart : lAll) {
         if (sPart == QLatin1String(".") || sPart == QLatin1String(".."))
             continue;
-        QStringList lPieces = sPart.split(QLatin1Char('\\'));
-        for (QString &sPiece : lPieces) {
-            if (sPiece == QLatin1String(".") || sPiece == QLatin1String(".."))
-                sPiece = QStringLiteral("_");
-        }
-        lParts << lPieces.join(QLatin1Char('\\'));
+        sPart.replace(QLatin1Char('\\'), QLatin1Char('_'));
+        sPart.replace(QLatin1Char(':'), QLatin1Char('_'));
+        lParts << sPart;
     }
     return lParts.join(QLatin1Char('/'));
 }

@@ -18,11 +18,10 @@ struct TZipFileItem
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
 // - Encryption is the traditional PKWARE scheme, per item. File names are
-//   never parsed: a "<" or "\" in a name is just part of it.
-// - Entry names follow the ZIP format: no leading "/", no "." or ".."
-//   segments. A "\" stays part of a name (the format's separator is "/"),
-//   but a backslash-separated ".." or "." piece becomes "_", so extractors
-//   that split at "\" cannot be led out of their folder either.
+//   never parsed: a "<" in a name is just part of it.
+// - Entry names follow the ZIP format: "/" is the only separator, no leading
+//   "/", no "." or ".." segments. Every "\" and ":" becomes "_", so that
+//   Windows extractors find neither a separator nor a drive in a name.
 // - The same file listed twice gives one entry; two different files with the
 //   same entry name make Add() fail rather than one replacing the other.
 // - Files are streamed from disk while the archive is written; archives and

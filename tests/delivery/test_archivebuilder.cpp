@@ -291,12 +291,12 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
               (QStringList { u"!  Missing file skipped: "_s + dir + u"main.c"_s, u"  Zipped 7 files"_s }));
     ZipReader zip(codeZip);
     EXPECT_EQ(zip.names(),
-              (QStringList { u"README"_s, u"readme"_s, u"a"_s, u"a<b.c"_s, u"x\\y.txt"_s, u"x/y.txt"_s }));
+              (QStringList { u"README"_s, u"readme"_s, u"a"_s, u"a<b.c"_s, u"x_y.txt"_s, u"x/y.txt"_s }));
     EXPECT_EQ(zip.read(u"README"_s), QByteArray("upper"));
     EXPECT_EQ(zip.read(u"readme"_s), QByteArray("lower"));
     EXPECT_EQ(zip.read(u"a"_s), QByteArray("plain a"));
     EXPECT_EQ(zip.read(u"a<b.c"_s), QByteArray("angle"));
-    EXPECT_EQ(zip.read(u"x\\y.txt"_s), QByteArray("backslash"));
+    EXPECT_EQ(zip.read(u"x_y.txt"_s), QByteArray("backslash"));
     EXPECT_EQ(zip.read(u"x/y.txt"_s), QByteArray("slash"));
     for (const auto &e : zip.entries())
         EXPECT_EQ(e.encryption, ZIP_EM_NONE) << e.name.toStdString();
@@ -351,6 +351,31 @@ TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
     progress.Clear();
     project->FileDelete(id);
     EXPECT_TRUE(project->UndecodableNames().isEmpty());
+}
+
+// Names legal on Linux that Windows extractors would read as a drive, a
+// server share or the root: "\" and ":" become "_" in the entry names.
+TEST_F(ArchiveBuilder, EntryNamesHoldNoDriveOrBackslash)
+{
+    TProject &p = generic(u"Win"_s,
+                          { u"w/\\evil.txt"_s, u"w/C:\\x.txt"_s, u"w/\\\\srv\\share\\y.txt"_s,
+                            u"w/sub/D:/z.txt"_s, u"w/..\\..\\up.txt"_s, u"w/plain.txt"_s });
+    QString root;
+    const QString codeZip = builder.BuildCodeZip(p, root);
+    EXPECT_EQ(root, sandbox.root() + u"/w/"_s);
+    EXPECT_EQ(lines(), QStringList { u"  Zipped 6 files"_s });
+    ZipReader zip(codeZip);
+    EXPECT_EQ(zip.names(),
+              (QStringList { u"_evil.txt"_s, u"C__x.txt"_s, u"__srv_share_y.txt"_s, u"sub/D_/z.txt"_s,
+                             u".._.._up.txt"_s, u"plain.txt"_s }));
+    EXPECT_EQ(zip.read(u"C__x.txt"_s), QByteArray("text of w/C:\\x.txt"));
+    EXPECT_EQ(zip.read(u"__srv_share_y.txt"_s), QByteArray("text of w/\\\\srv\\share\\y.txt"));
+    for (const QString &name : zip.names()) {
+        EXPECT_FALSE(name.contains(u'\\')) << name.toStdString();
+        EXPECT_FALSE(name.contains(u':')) << name.toStdString();
+        EXPECT_FALSE(name.startsWith(u'/')) << name.toStdString();
+        EXPECT_FALSE(name.split(u'/').contains(u".."_s)) << name.toStdString();
+    }
 }
 
 TEST(ArchiveNames, SafeFileNameFromTheTitle)
