@@ -142,16 +142,6 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     const QStringList lPaths = oProject.FilePaths();
     sRoot = CommonRoot(lPaths);
 
-    // Names that no path can hold were left out of the list: say so.
-    const QList<TUndecodableName> lUndecodable = oProject.UndecodableNames();
-    for (const TUndecodableName &name : lUndecodable) {
-        FProgress.AddProgressFmt(QStringLiteral("!  File name not valid UTF-8 skipped: %s in %s"),
-                                 { name.sName, name.sFolder });
-        if (DiagLog)
-            DiagLog->LogFmt(kWhere, QStringLiteral("File name not valid UTF-8 skipped: %s in %s"),
-                            { name.sName, name.sFolder }, lwError);
-    }
-
     oZip.Clear();
     oZip.SetZipFileName(sCodeZip);
     oZip.SetZipComment(ArchiveComment());
@@ -160,9 +150,10 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
         oZip.AddItem(sPath, sPath.startsWith(sRoot) ? sPath.mid(sRoot.size()) : sPath);
 
     oZip.OnSkipped = [this](const QString &sPath) {
-        FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sPath });
+        const QString sShown = ReadableFileName(sPath);
+        FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sShown });
         if (DiagLog)
-            DiagLog->LogFmt(kWhere, QStringLiteral("Missing file skipped: %s"), { sPath }, lwError);
+            DiagLog->LogFmt(kWhere, QStringLiteral("Missing file skipped: %s"), { sShown }, lwError);
     };
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
@@ -216,7 +207,7 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
         ZipError();
     } else if (!lMissing.isEmpty()) {
         QFile::remove(sDelivery);
-        const QString sMessage = QStringLiteral("Missing file: %1").arg(lMissing.first());
+        const QString sMessage = QStringLiteral("Missing file: %1").arg(ReadableFileName(lMissing.first()));
         if (OnAttendedError)
             OnAttendedError(sMessage);
         ReportZipError(sMessage);

@@ -40,8 +40,7 @@ public:
 
     // Writes RunTempDir() + "code.zip" with every file of the project, named by
     // its path relative to the common root (returned in sRoot). Missing files
-    // are skipped with a "!" line each, as are names found that are not valid
-    // UTF-8. Returns the archive's path.
+    // are skipped with a "!" line each. Returns the archive's path.
     QString BuildCodeZip(const TProject &oProject, QString &sRoot);
     // Writes the manifest to RunTempDir() + "readme.htm"; returns its path.
     QString WriteReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion);

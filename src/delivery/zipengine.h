@@ -22,6 +22,8 @@ struct TZipFileItem
 // - Entry names follow the ZIP format: "/" is the only separator, no leading
 //   "/", no "." or ".." segments. Every "\" and ":" becomes "_", so that
 //   Windows extractors find neither a separator nor a drive in a name.
+// - Names that are not UTF-8 on disk (DecodeFileName) reach their files and
+//   keep their bytes in the entry name, without the UTF-8 flag.
 // - The same file listed twice gives one entry; two different files with the
 //   same entry name make Add() fail rather than one replacing the other.
 // - Files are streamed from disk while the archive is written; archives and
