@@ -159,12 +159,11 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     oZip.OnSkipped = nullptr;
 
     if (!sRaised.isEmpty())
-        ReportZipError(sRaised);
-    else if (oZip.ErrorCode() != TZipEngine::ZipOk)
-        ZipError();
-    else
-        FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
-                                 { Plural(QStringLiteral("file"), oProject.FileCount()) });
+        ZipFailed(sRaised);
+    if (oZip.ErrorCode() != TZipEngine::ZipOk)
+        ZipFailed(oZip.ErrorMessage());
+    FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
+                             { Plural(QStringLiteral("file"), oProject.FileCount()) });
     return sCodeZip;
 }
 
@@ -201,16 +200,16 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
 
-    if (!sRaised.isEmpty()) {
-        ReportZipError(sRaised);
-    } else if (oZip.ErrorCode() != TZipEngine::ZipOk) {
-        ZipError();
-    } else if (!lMissing.isEmpty()) {
+    if (!sRaised.isEmpty())
+        ZipFailed(sRaised);
+    if (oZip.ErrorCode() != TZipEngine::ZipOk)
+        ZipFailed(oZip.ErrorMessage());
+    if (!lMissing.isEmpty()) {
         QFile::remove(sDelivery);
         const QString sMessage = QStringLiteral("Missing file: %1").arg(ReadableFileName(lMissing.first()));
         if (OnAttendedError)
             OnAttendedError(sMessage);
-        ReportZipError(sMessage);
+        ZipFailed(sMessage);
     }
     return sDelivery;
 }
@@ -226,14 +225,9 @@ QString TArchiveBuilder::RunAdd()
     return QString();
 }
 
-void TArchiveBuilder::ZipError()
+void TArchiveBuilder::ZipFailed(const QString &sMessage)
 {
-    ReportZipError(oZip.ErrorMessage());
-}
-
-void TArchiveBuilder::ReportZipError(const QString &sMessage)
-{
-    FProgress.AddProgressFmt(QStringLiteral("!  Error: %s"), { sMessage });
     if (DiagLog)
         DiagLog->LogFmt(kWhere, QStringLiteral("GenerateZip error: %s"), { sMessage }, lwError);
+    throw EZipError(sMessage);
 }

@@ -152,17 +152,23 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
     EXPECT_EQ(lines(), (QStringList { u"!  Missing file skipped: "_s + gone, u"  Zipped 3 files"_s }));
     EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"a.txt"_s, u"b.txt"_s }));
 
-    // Nothing left at all: an error, shown to the user first, and no archive.
+    // Nothing left at all: an error, shown to the user first and raised for
+    // the run to end the project with; no archive.
     progress.Clear();
     QStringList shown;
     builder.OnAttendedError = [&](const QString &s) { shown << s; };
     for (const QString &name : { u"m/a.txt"_s, u"m/b.txt"_s })
         QFile::remove(sandbox.root() + u"/"_s + name);
-    builder.BuildCodeZip(three, root);
-    ASSERT_EQ(lines().size(), 4);
-    EXPECT_EQ(lines().last(), u"!  Error: "_s + builder.Engine().ErrorMessage());
-    EXPECT_EQ(shown, QStringList { builder.Engine().ErrorMessage() });
-    EXPECT_NE(builder.Engine().ErrorMessage(), QString());
+    QString raised;
+    try {
+        builder.BuildCodeZip(three, root);
+    } catch (const EZipError &e) {
+        raised = e.Message();
+    }
+    EXPECT_EQ(raised, u"Nothing to zip: none of the listed files exists."_s);
+    EXPECT_EQ(lines().size(), 3);
+    EXPECT_FALSE(lines().join(u'|').contains(u"Zipped"_s));
+    EXPECT_EQ(shown, QStringList { raised });
     EXPECT_FALSE(QFileInfo::exists(RunTempDir() + u"code.zip"_s));
 }
 
@@ -219,9 +225,15 @@ TEST_F(ArchiveBuilder, DeliveryArchivesPerTask)
 TEST_F(ArchiveBuilder, DeliveryArchiveWithoutItsCodeIsAnError)
 {
     const QString manifest = sandbox.writeFile(u"readme.htm"_s, "<p>page</p>");
-    const QString delivery = builder.BuildDeliveryZip(manifest, u"pw"_s, RunTempDir() + u"code.zip"_s);
-    EXPECT_EQ(lines(), QStringList { u"!  Error: Missing file: "_s + RunTempDir() + u"code.zip"_s });
-    EXPECT_FALSE(QFileInfo::exists(delivery));
+    QString raised;
+    try {
+        builder.BuildDeliveryZip(manifest, u"pw"_s, RunTempDir() + u"code.zip"_s);
+    } catch (const EZipError &e) {
+        raised = e.Message();
+    }
+    EXPECT_EQ(raised, u"Missing file: "_s + RunTempDir() + u"code.zip"_s);
+    EXPECT_EQ(lines(), QStringList());
+    EXPECT_EQ(QDir(RunTempDir()).entryList(QDir::Files), QStringList());
 }
 
 TEST_F(ArchiveBuilder, LogRowsKeepTextsUnchanged)
