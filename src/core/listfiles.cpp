@@ -1,8 +1,6 @@
 #include "core/winutils.h"
 
-#include <QFile>
 #include <QSet>
-#include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
 #include <dirent.h>
@@ -17,12 +15,10 @@ namespace {
 
 struct Entry
 {
-    // The path to list or enter (the bare name without full paths); for an
-    // undecodable name, the escaped name after the prefix.
+    // The path to list or enter (the bare name without full paths).
     QString path;
     qsizetype nameStart;
     bool isDir;
-    bool undecodable;
     qint64 modified = kNoFileTime; // ms since the epoch, when already known
 
     QStringView name() const { return QStringView(path).mid(nameStart); }
@@ -33,22 +29,19 @@ qint64 ModifiedMSecs(const struct stat &st)
     return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
-// Decodes the name into out (whose buffer is reused from name to name), or
-// returns false when it does not survive the trip back unchanged (not valid
-// UTF-8). Plain ASCII, most names, needs no check.
-bool DecodeName(const char *raw, QString &out)
+// Decodes the name into out (whose buffer is reused from name to name).
+// Plain ASCII, most names, needs no check; any other name keeps its bytes
+// (DecodeFileName), so that a name that is not UTF-8 still names its file.
+void DecodeName(const char *raw, QString &out)
 {
     const char *p = raw;
     while (*p && uchar(*p) < 0x80)
         ++p;
     out.truncate(0);
-    if (!*p) {
+    if (!*p)
         out.append(QLatin1StringView(raw, p - raw));
-        return true;
-    }
-    const QByteArray bytes(raw);
-    out = QFile::decodeName(bytes);
-    return QFile::encodeName(out) == bytes;
+    else
+        out = DecodeFileName(QByteArrayView(raw, qstrlen(raw)));
 }
 
 struct DevIno
@@ -71,7 +64,6 @@ struct WalkRules
     bool recursive = false;
     bool fullPath = false;
     bool wantModified = false;
-    bool wantUndecodable = false;
     QStringList excludes;
 
     std::mutex visitedLock;
@@ -93,7 +85,6 @@ struct Found
 {
     QStringList files;
     QList<qint64> modified;
-    QList<TUndecodableName> undecodable;
 };
 
 class FileLister
@@ -110,7 +101,7 @@ public:
 
     void list(const QString &dir)
     {
-        const QByteArray encoded = QFile::encodeName(dir);
+        const QByteArray encoded = EncodeFileName(dir);
         DIR *handle = ::opendir(encoded.isEmpty() ? "." : encoded.constData());
         if (!handle)
             return; // unreadable folders are skipped
@@ -156,18 +147,15 @@ public:
             }
             if (isDir && !FRules.recursive)
                 continue;
-            const bool decoded = DecodeName(raw, FName);
+            DecodeName(raw, FName);
             // Files the mask does not take are of no further interest.
-            if (decoded && !isDir && !matches(FName))
+            if (!isDir && !matches(FName))
                 continue;
             // Each listed path is built once, here, and moved on from there.
-            Entry entry { prefix + (decoded ? FName : EscapeFileName(QByteArrayView(raw))), prefix.size(),
-                          isDir, !decoded, modified };
-            if (!decoded && !isDir && !matches(entry.name()))
-                continue;
+            Entry entry { prefix + FName, prefix.size(), isDir, modified };
             // The time of a file to be listed: one stat, by name in the
             // folder that is open anyway.
-            if (FRules.wantModified && !isDir && !entry.undecodable && entry.modified == kNoFileTime) {
+            if (FRules.wantModified && !isDir && entry.modified == kNoFileTime) {
                 struct stat st;
                 if (::fstatat(fd, raw, &st, 0) == 0 && S_ISREG(st.st_mode))
                     entry.modified = ModifiedMSecs(st);
@@ -184,7 +172,7 @@ public:
         // The folders to enter, in order; excluded ones are marked skipped.
         std::vector<QString> folders;
         for (Entry &entry : entries) {
-            if (!entry.isDir || entry.undecodable)
+            if (!entry.isDir)
                 continue;
             QString path = FRules.fullPath ? entry.path : dirPrefix + entry.path;
             if (isExcluded(path))
@@ -200,9 +188,7 @@ public:
 
         size_t folder = 0;
         for (Entry &entry : entries) {
-            if (entry.undecodable) {
-                reportUndecodable(dir, entry.name().toString());
-            } else if (entry.isDir) {
+            if (entry.isDir) {
                 if (entry.path.isEmpty())
                     continue;
                 if (subtrees.empty()) {
@@ -211,7 +197,6 @@ public:
                     Found &sub = subtrees[folder++];
                     FOut.files.append(std::move(sub.files));
                     FOut.modified.append(std::move(sub.modified));
-                    FOut.undecodable.append(std::move(sub.undecodable));
                 }
             } else {
                 FOut.files.append(std::move(entry.path));
@@ -262,16 +247,6 @@ private:
         return found;
     }
 
-    void reportUndecodable(const QString &dir, const QString &escaped)
-    {
-        if (FRules.wantUndecodable) {
-            QString folder = dir;
-            if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-                folder.chop(1);
-            FOut.undecodable.append({ folder, escaped });
-        }
-    }
-
     bool isExcluded(const QString &path) const
     {
         if (FRules.excludes.isEmpty())
@@ -301,23 +276,20 @@ private:
 
 } // namespace
 
-QString EscapeFileName(QByteArrayView raw)
+QString DecodeFileName(QByteArrayView raw)
 {
-    QString out;
-    qsizetype i = 0;
     const qsizetype n = raw.size();
-    const auto hex = [&out](uchar c) {
-        out += QLatin1String("\\x") + QString::number(c, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-    };
+    qsizetype i = 0;
+    while (i < n && uchar(raw[i]) < 0x80)
+        ++i;
+    QString out = QString::fromLatin1(raw.first(i));
+    if (i == n)
+        return out;
+    out.reserve(n);
     while (i < n) {
         const uchar c = uchar(raw[i]);
         if (c < 0x80) {
-            if (c < 0x20 || c == 0x7F)
-                hex(c);
-            else if (c == '\\')
-                out += QLatin1String("\\\\");
-            else
-                out += QLatin1Char(char(c));
+            out += QLatin1Char(char(c));
             ++i;
             continue;
         }
@@ -341,22 +313,74 @@ QString EscapeFileName(QByteArrayView raw)
         }
         ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
         if (!ok) {
-            hex(c);
+            out += QChar(char16_t(0xDC00 + c));
             ++i;
-            continue;
+        } else if (cp < 0x10000) {
+            out += QChar(char16_t(cp));
+            i += len;
+        } else {
+            out += QChar(QChar::highSurrogate(cp));
+            out += QChar(QChar::lowSurrogate(cp));
+            i += len;
         }
-        if (cp >= 0x80 && cp <= 0x9F)
-            hex(c), hex(uchar(raw[i + 1])); // C1 control characters
+    }
+    return out;
+}
+
+namespace {
+
+// An escaped byte of DecodeFileName at i (not the second half of a pair).
+bool IsRawByteAt(QStringView s, qsizetype i)
+{
+    const char16_t u = s[i].unicode();
+    return u >= 0xDC80 && u <= 0xDCFF && !(i > 0 && s[i - 1].isHighSurrogate());
+}
+
+} // namespace
+
+QByteArray EncodeFileName(QStringView sName)
+{
+    QByteArray out;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < sName.size(); ++i) {
+        if (!IsRawByteAt(sName, i))
+            continue;
+        out += sName.mid(from, i - from).toUtf8();
+        out += char(sName[i].unicode() - 0xDC00);
+        from = i + 1;
+    }
+    if (from == 0)
+        return sName.toUtf8();
+    out += sName.mid(from).toUtf8();
+    return out;
+}
+
+bool HasRawFileNameBytes(QStringView sName)
+{
+    for (qsizetype i = 0; i < sName.size(); ++i) {
+        if (IsRawByteAt(sName, i))
+            return true;
+    }
+    return false;
+}
+
+QString ReadableFileName(const QString &sName)
+{
+    if (!HasRawFileNameBytes(sName))
+        return sName;
+    QString out;
+    for (qsizetype i = 0; i < sName.size(); ++i) {
+        if (IsRawByteAt(sName, i))
+            out += QLatin1String("\\x")
+                + QString::number(sName[i].unicode() - 0xDC00, 16).toUpper().rightJustified(2, u'0');
         else
-            out += QString::fromUcs4(&cp, 1);
-        i += len;
+            out += sName[i];
     }
     return out;
 }
 
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable,
-               QList<qint64> *pModified)
+               bool bRecursive, bool bFullPath, QList<qint64> *pModified)
 {
     WalkRules rules;
     rules.mask = sMask.toLower();
@@ -364,7 +388,6 @@ void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, co
     rules.recursive = bRecursive;
     rules.fullPath = bFullPath;
     rules.wantModified = pModified != nullptr;
-    rules.wantUndecodable = pUndecodable != nullptr;
     if (!sExclude.isEmpty()) {
         // A blank entry (a doubled or trailing ";") matches every folder:
         // users write "dir;" to mean "no subfolders at all".
@@ -376,14 +399,12 @@ void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, co
     oList = std::move(found.files);
     if (pModified)
         *pModified = std::move(found.modified);
-    if (pUndecodable)
-        pUndecodable->append(std::move(found.undecodable));
 }
 
 qint64 FileModifiedMSecs(const QString &sFile)
 {
     struct stat st;
-    if (::stat(QFile::encodeName(sFile).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(EncodeFileName(sFile).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return kNoFileTime;
     return ModifiedMSecs(st);
 }

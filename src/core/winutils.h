@@ -109,18 +109,18 @@ QString LoadTextFile(const QString &sFileName);
 // file and the system's reason when it cannot be written (an existing file is
 // left intact then).
 bool SaveTextFile(const QString &sText, const QString &sFileName);
-// A directory entry whose name is not valid UTF-8: no QString path can name
-// it, so it is handed back apart for the caller to report.
-struct TUndecodableName
-{
-    QString sFolder; // the folder holding it
-    QString sName; // the name, escaped by EscapeFileName
-};
-
-// A raw file name as readable text: valid UTF-8 stays as it is, every byte of
-// an invalid sequence and every control character becomes "\xNN" (upper-case
-// hex), and a backslash becomes "\\" so that the escaping is unambiguous.
-QString EscapeFileName(QByteArrayView raw);
+// File names on Linux are bytes, not always UTF-8. These carry any name
+// through a QString and back unchanged: valid UTF-8 decodes as usual, and
+// every byte of an invalid sequence becomes the lone surrogate U+DC80 to
+// U+DCFF (Python's "surrogateescape"), which no decoded text holds
+// otherwise. Use EncodeFileName, not QFile::encodeName, to reach such a file.
+QString DecodeFileName(QByteArrayView raw);
+QByteArray EncodeFileName(QStringView sName);
+// True when the name holds such an escaped byte: it is not UTF-8 on disk.
+bool HasRawFileNameBytes(QStringView sName);
+// The name for messages and logs: each escaped byte shown as "\xNN"
+// (upper-case hex), everything else as it is.
+QString ReadableFileName(const QString &sName);
 
 // Fills oList (cleared first) with the files of sDir whose extension occurs in
 // sMask ("*" takes every file), entries of each folder in case-insensitive name
@@ -130,13 +130,11 @@ QString EscapeFileName(QByteArrayView raw);
 // bFullPath, otherwise bare names. Unreadable folders are skipped. Links to
 // folders are not entered (sDir itself may be one), links to files are
 // listed, and no folder is listed twice. Names that are not valid UTF-8 are
-// left out of oList and added to pUndecodable when it is given (files that
-// match the mask, and folders that would have been entered). With pModified,
+// listed as DecodeFileName gives them. With pModified,
 // it gets each listed file's modification time (FileModifiedMSecs), in step
 // with oList, read by one stat per file in the folder being listed.
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath, QList<TUndecodableName> *pUndecodable = nullptr,
-               QList<qint64> *pModified = nullptr);
+               bool bRecursive, bool bFullPath, QList<qint64> *pModified = nullptr);
 // A file's modification time in milliseconds since the epoch, links followed;
 // kNoFileTime when it is missing or not a regular file.
 qint64 FileModifiedMSecs(const QString &sFile);

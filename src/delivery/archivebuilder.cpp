@@ -161,16 +161,6 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     const QStringList lPaths = oProject.FilePaths();
     sRoot = CommonRoot(lPaths);
 
-    // Names that no path can hold were left out of the list: say so.
-    const QList<TUndecodableName> lUndecodable = oProject.UndecodableNames();
-    for (const TUndecodableName &name : lUndecodable) {
-        FProgress.AddProgressFmt(QStringLiteral("!  File name not valid UTF-8 skipped: %s in %s"),
-                                 { name.sName, name.sFolder });
-        if (DiagLog)
-            DiagLog->LogFmt(kWhere, QStringLiteral("File name not valid UTF-8 skipped: %s in %s"),
-                            { name.sName, name.sFolder }, lwError);
-    }
-
     oZip.Clear();
     oZip.SetZipFileName(sCodeZip);
     oZip.SetZipComment(ArchiveComment());
@@ -179,20 +169,20 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
         oZip.AddItem(sPath, sPath.startsWith(sRoot) ? sPath.mid(sRoot.size()) : sPath);
 
     oZip.OnSkipped = [this](const QString &sPath) {
-        FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sPath });
+        const QString sShown = ReadableFileName(sPath);
+        FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sShown });
         if (DiagLog)
-            DiagLog->LogFmt(kWhere, QStringLiteral("Missing file skipped: %s"), { sPath }, lwError);
+            DiagLog->LogFmt(kWhere, QStringLiteral("Missing file skipped: %s"), { sShown }, lwError);
     };
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
 
     if (!sRaised.isEmpty())
-        ReportZipError(sRaised);
-    else if (oZip.ErrorCode() != TZipEngine::ZipOk)
-        ZipError();
-    else
-        FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
-                                 { Plural(QStringLiteral("file"), oProject.FileCount()) });
+        ZipFailed(sRaised);
+    if (oZip.ErrorCode() != TZipEngine::ZipOk)
+        ZipFailed(oZip.ErrorMessage());
+    FProgress.AddProgressFmt(QStringLiteral("  Zipped %s"),
+                             { Plural(QStringLiteral("file"), oProject.FileCount()) });
     return sCodeZip;
 }
 
@@ -229,16 +219,16 @@ QString TArchiveBuilder::BuildDeliveryZip(const QString &sManifest, const QStrin
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
 
-    if (!sRaised.isEmpty()) {
-        ReportZipError(sRaised);
-    } else if (oZip.ErrorCode() != TZipEngine::ZipOk) {
-        ZipError();
-    } else if (!lMissing.isEmpty()) {
+    if (!sRaised.isEmpty())
+        ZipFailed(sRaised);
+    if (oZip.ErrorCode() != TZipEngine::ZipOk)
+        ZipFailed(oZip.ErrorMessage());
+    if (!lMissing.isEmpty()) {
         QFile::remove(sDelivery);
-        const QString sMessage = QStringLiteral("Missing file: %1").arg(lMissing.first());
+        const QString sMessage = QStringLiteral("Missing file: %1").arg(ReadableFileName(lMissing.first()));
         if (OnAttendedError)
             OnAttendedError(sMessage);
-        ReportZipError(sMessage);
+        ZipFailed(sMessage);
     }
     return sDelivery;
 }
@@ -254,14 +244,9 @@ QString TArchiveBuilder::RunAdd()
     return QString();
 }
 
-void TArchiveBuilder::ZipError()
+void TArchiveBuilder::ZipFailed(const QString &sMessage)
 {
-    ReportZipError(oZip.ErrorMessage());
-}
-
-void TArchiveBuilder::ReportZipError(const QString &sMessage)
-{
-    FProgress.AddProgressFmt(QStringLiteral("!  Error: %s"), { sMessage });
     if (DiagLog)
         DiagLog->LogFmt(kWhere, QStringLiteral("GenerateZip error: %s"), { sMessage }, lwError);
+    throw EZipError(sMessage);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/exceptions.h"
 #include "delivery/zipengine.h"
 
 #include <QSet>
@@ -10,15 +11,23 @@
 class TProject;
 class TProgressList;
 
+// An archive that could not be built: the engine's message. Nothing can be
+// delivered without it, so it ends the project (the delivery run turns it
+// into "!  Error: <message>" and "!  Fail").
+class EZipError : public Exception
+{
+    using Exception::Exception;
+};
+
 // Builds what a delivery sends for one project: the inner archive "code.zip"
 // of the project's sources, the manifest "readme.htm", and per send task the
 // delivery archive holding both ("code.zip" under the task's password). The
 // delivery run owns one and calls, per project: ProjectVersion, ArchiveName,
 // BuildCodeZip, WriteReadMe, then BuildDeliveryZip for every task.
 //
-// Progress lines and ZIP failures go to the progress list; ZIP failures are
-// also logged (source "TfrmGenerate"). A failed archive never stops the run:
-// the returned paths are valid names and later steps fail on their own.
+// Progress lines go to the progress list. A ZIP failure is shown to the user
+// (OnAttendedError), logged (source "TfrmGenerate") and raised as EZipError,
+// which ends the project at its first error; the run goes on with the next.
 class TArchiveBuilder
 {
 public:
@@ -41,33 +50,32 @@ public:
 
     // Writes RunTempDir() + "code.zip" with every file of the project, named by
     // its path relative to the common root (returned in sRoot). Missing files
-    // are skipped with a "!" line each, as are names found that are not valid
-    // UTF-8. Returns the archive's path.
+    // are skipped with a "!" line each. Returns the archive's path; raises
+    // EZipError when it cannot be written.
     QString BuildCodeZip(const TProject &oProject, QString &sRoot);
     // Writes the manifest to RunTempDir() + "readme.htm"; returns its path.
     QString WriteReadMe(const TProject &oProject, const QString &sRoot, const QString &sVersion);
     // Writes a new TempFileName(".zip") holding "code.zip" (stored, encrypted
     // with sPassword as eEncryption says unless the password is empty) and the
-    // manifest (never encrypted). Returns its path, also after a failure.
+    // manifest (never encrypted). Returns its path; raises EZipError when it
+    // cannot be written or a part is missing (no archive is left then).
     QString BuildDeliveryZip(const QString &sManifest, const QString &sPassword, const QString &sCodeZip,
                              TZipEncryption eEncryption = TZipEncryption::Traditional);
-
-    // "!  Error: %s" with the engine's message, and the diagnostics entry.
-    void ZipError();
 
     // "Bundlewick version " + AppVersion().
     static QString ArchiveComment();
 
     TZipEngine &Engine() { return oZip; }
 
-    // Shows an engine failure to the user before ZipError reports it (a
+    // Shows an engine failure to the user before it is raised (a
     // message box in the window, stderr on the command line). May be unset.
     std::function<void(const QString &sMessage)> OnAttendedError;
 
 private:
     // Runs the engine; the text of an error it raised, empty when none.
     QString RunAdd();
-    void ReportZipError(const QString &sMessage);
+    // The diagnostics entry "GenerateZip error: %s", then EZipError.
+    [[noreturn]] void ZipFailed(const QString &sMessage);
 
     TZipEngine oZip;
     TProgressList &FProgress;

@@ -271,15 +271,3 @@ QList<TLogRow> TLogQuery::Rows(const QList<int> &lIDs)
     }
     return rows;
 }
-
-QString LogCsvField(const QString &sText)
-{
-    // Line breaks too: unquoted they would end the record.
-    const bool bQuote = sText.contains(QLatin1Char(',')) || sText.contains(QLatin1Char('"'))
-        || sText.contains(QLatin1Char('\r')) || sText.contains(QLatin1Char('\n'));
-    if (!bQuote)
-        return sText;
-    QString s = sText;
-    s.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + s + QLatin1Char('"');
-}

@@ -98,8 +98,3 @@ public:
     // The rows of the ids, in the order of the ids; ids without a row are left out.
     static QList<TLogRow> Rows(const QList<int> &lIDs);
 };
-
-// A field of a CSV export: enclosed in double quotes, inner ones doubled,
-// when it holds a ",", a double quote, a carriage return or a line feed;
-// otherwise as it is.
-QString LogCsvField(const QString &sText);

@@ -1,9 +1,9 @@
 #include "zipengine.h"
 
+#include "core/winutils.h"
 #include "delivery/zipwriter.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
@@ -39,7 +39,7 @@ bool PathExists(const QString &sPath)
     if (sPath.isEmpty())
         return false;
     struct stat st;
-    if (::stat(QFile::encodeName(sPath).constData(), &st) == 0)
+    if (::stat(EncodeFileName(sPath).constData(), &st) == 0)
         return true;
     return errno != ENOENT && errno != ENOTDIR;
 }
@@ -53,22 +53,20 @@ QString ResolvePath(const QString &sPath)
 }
 
 // Entry name following the ZIP format: "/" between folders, no leading "/",
-// no "." or ".." segments. A backslash is kept as part of a name, so that
-// "a\\b" never takes the place of "a/b"; but as Windows extractors split
-// at it, a backslash-separated "." or ".." piece becomes "_".
+// no "." or ".." segments. Windows extractors split at "\" and take "C:" for
+// a drive, so names such as "\evil.txt", "C:\x.txt" or "\\srv\share\y.txt"
+// (legal on Linux) would land outside the folder extracted to: every "\"
+// and ":" becomes "_".
 QString CleanEntryName(const QString &sName)
 {
     QStringList lParts;
     const QStringList lAll = sName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString &sPart : lAll) {
+    for (QString sPart : lAll) {
         if (sPart == QLatin1String(".") || sPart == QLatin1String(".."))
             continue;
-        QStringList lPieces = sPart.split(QLatin1Char('\\'));
-        for (QString &sPiece : lPieces) {
-            if (sPiece == QLatin1String(".") || sPiece == QLatin1String(".."))
-                sPiece = QStringLiteral("_");
-        }
-        lParts << lPieces.join(QLatin1Char('\\'));
+        sPart.replace(QLatin1Char('\\'), QLatin1Char('_'));
+        sPart.replace(QLatin1Char(':'), QLatin1Char('_'));
+        lParts << sPart;
     }
     return lParts.join(QLatin1Char('/'));
 }
@@ -77,7 +75,7 @@ QString CleanEntryName(const QString &sName)
 // rather than surfacing as a failure in the middle of the archive.
 int CheckReadable(const QString &sPath, struct stat &info)
 {
-    const int fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(EncodeFileName(sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
     int iErr = 0;
@@ -165,17 +163,21 @@ int TZipEngine::Add()
         item.sEntryName = CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName()
                                                                        : fileItem.sEntryName);
         if (item.sEntryName.isEmpty())
-            return Fail(ZipInternalError, QStringLiteral("No entry name for the file %1.").arg(sPath));
+            return Fail(ZipInternalError,
+                        QStringLiteral("No entry name for the file %1.").arg(ReadableFileName(sPath)));
         if (const auto it = lByName.constFind(item.sEntryName); it != lByName.cend()) {
             if (lItems[size_t(it.value())].sPath == sPath)
                 continue; // the same file again
             return Fail(ZipDuplicateName,
                         QStringLiteral("Two files would be stored as %1: %2 and %3")
-                            .arg(item.sEntryName, lItems[size_t(it.value())].sPath, sPath));
+                            .arg(ReadableFileName(item.sEntryName),
+                                 ReadableFileName(lItems[size_t(it.value())].sPath),
+                                 ReadableFileName(sPath)));
         }
         if (const int iErr = CheckReadable(sPath, item.info))
-            return Fail(ZipReadError,
-                        QStringLiteral("Cannot read the file %1: %2").arg(sPath, ErrnoText(iErr)));
+            return Fail(
+                ZipReadError,
+                QStringLiteral("Cannot read the file %1: %2").arg(ReadableFileName(sPath), ErrnoText(iErr)));
         lByName.insert(item.sEntryName, qsizetype(lItems.size()));
         lItems.push_back(std::move(item));
     }

@@ -21,12 +21,13 @@ struct TZipFileItem
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
 // - Encryption is per item: the traditional PKWARE scheme unless the item
-//   asks for WinZip AES-256. File names are never parsed: a "<" or "\" in a
-//   name is just part of it.
-// - Entry names follow the ZIP format: no leading "/", no "." or ".."
-//   segments. A "\" stays part of a name (the format's separator is "/"),
-//   but a backslash-separated ".." or "." piece becomes "_", so extractors
-//   that split at "\" cannot be led out of their folder either.
+//   asks for WinZip AES-256. File names are never parsed: a "<" in a name is
+//   just part of it.
+// - Entry names follow the ZIP format: "/" is the only separator, no leading
+//   "/", no "." or ".." segments. Every "\" and ":" becomes "_", so that
+//   Windows extractors find neither a separator nor a drive in a name.
+// - Names that are not UTF-8 on disk (DecodeFileName) reach their files and
+//   keep their bytes in the entry name, without the UTF-8 flag.
 // - The same file listed twice gives one entry; two different files with the
 //   same entry name make Add() fail rather than one replacing the other.
 // - Files are streamed from disk while the archive is written; archives and

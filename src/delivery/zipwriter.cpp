@@ -1,5 +1,6 @@
 #include "zipwriter.h"
 
+#include "core/winutils.h"
 #include "delivery/zipengine.h"
 
 #include <QFile>
@@ -464,7 +465,7 @@ private:
         const TPlanned &item = *job.pItem;
         if (job.aes && job.bFirst && !DeriveAesKeys(*job.aes, item.pItem->sPassword.toUtf8()))
             return kEncryptFailed;
-        const int fd = ::open(QFile::encodeName(item.pItem->sPath).constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(EncodeFileName(item.pItem->sPath).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return errno;
         const TFd file(fd);
@@ -810,7 +811,7 @@ private:
         quint32 iCrc = 0;
         quint16 iFlags = 0;
         quint16 iNeeded = 20;
-        QByteArray sName; // UTF-8
+        QByteArray sName; // UTF-8, or the bytes of a name that is not
         bool bStore = false;
         bool bEncrypt = false;
         bool bZip64 = false; // ZIP64 sizes in the local header
@@ -959,7 +960,7 @@ private:
         FEntry.iHeader = FFile->Offset();
         FEntry.iCrc = job.iCrc;
         FEntry.bZip64 = item.iSize >= kZip64Threshold;
-        FEntry.sName = item.pItem->sEntryName.toUtf8();
+        FEntry.sName = EncodeFileName(item.pItem->sEntryName);
         FEntry.bStore = item.pItem->bStore;
         const bool bEncrypt = FEntry.bEncrypt = !item.pItem->sPassword.isEmpty();
         const bool bAes = bEncrypt && job.aes;
@@ -967,7 +968,9 @@ private:
             FEntry.iFlags |= 0x0001; // encrypted; the sizes are patched in like plain entries'
         else if (bEncrypt)
             FEntry.iFlags |= 0x0001 | 0x0008; // encrypted, sizes in a data descriptor
-        if (!IsAscii(FEntry.sName))
+        // A name that is not UTF-8 on disk keeps its bytes, unflagged, as
+        // Info-ZIP stores it on Linux.
+        if (!IsAscii(FEntry.sName) && !HasRawFileNameBytes(item.pItem->sEntryName))
             FEntry.iFlags |= 0x0800;
         FEntry.iNeeded = bAes ? 51 : FEntry.bZip64 ? 45 : (FEntry.bStore && !bEncrypt ? 10 : 20);
 
@@ -1206,7 +1209,7 @@ int TZipWriter::Write()
         TPlanned p;
         p.pItem = &item;
         struct stat st;
-        if (item.sPath.isEmpty() || ::stat(QFile::encodeName(item.sPath).constData(), &st) != 0) {
+        if (item.sPath.isEmpty() || ::stat(EncodeFileName(item.sPath).constData(), &st) != 0) {
             const int iErr = item.sPath.isEmpty() ? ENOENT : errno;
             if (iErr == ENOENT || iErr == ENOTDIR) {
                 if (OnSkipped)

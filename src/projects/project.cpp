@@ -65,15 +65,6 @@ void TProject::FileDelete(int iFileID)
         if (FFileList.at(i).iFileID == iFileID)
             RemoveAt(i);
     }
-    FUndecodable.removeIf([iFileID](const auto &item) { return item.first == iFileID; });
-}
-
-QList<TUndecodableName> TProject::UndecodableNames() const
-{
-    QList<TUndecodableName> names;
-    for (const auto &item : FUndecodable)
-        names.append(item.second);
-    return names;
 }
 
 QString TProject::FileList() const
@@ -101,9 +92,8 @@ void TProject::AddEntry(const QString &sEntry, int iFileID)
             AddUnique(path, iFileID, kNoFileTime);
         return;
     }
-    QList<TUndecodableName> undecodable;
     QList<qint64> modified;
-    QStringList paths = MatchWildCardList(sEntry, &undecodable, &modified);
+    QStringList paths = MatchWildCardList(sEntry, &modified);
     FFileList.reserve(FFileList.size() + paths.size());
     if (FFileList.isEmpty()) {
         // A listing holds no path twice, so the first entry needs no checks;
@@ -115,13 +105,6 @@ void TProject::AddEntry(const QString &sEntry, int iFileID)
     } else {
         for (qsizetype i = 0; i < paths.size(); ++i)
             AddUnique(paths.at(i), iFileID, modified.value(i, kNoFileTime));
-    }
-    for (const TUndecodableName &name : std::as_const(undecodable)) {
-        const bool known = std::any_of(FUndecodable.cbegin(), FUndecodable.cend(), [&](const auto &item) {
-            return item.second.sFolder == name.sFolder && item.second.sName == name.sName;
-        });
-        if (!known)
-            FUndecodable.append({ iFileID, name });
     }
 }
 

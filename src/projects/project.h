@@ -73,9 +73,6 @@ public:
     QStringList FilePaths() const;
     // The items in list order.
     const QList<TFileItem> &Items() const { return FFileList; }
-    // Names found by the wildcard entries that are not valid UTF-8 and so
-    // could not be listed; the archive builder reports them.
-    QList<TUndecodableName> UndecodableNames() const;
 
     const TAfterParseEvent &OnParse() const { return FAfterParse; }
     void SetOnParse(TAfterParseEvent oAfterParse) { FAfterParse = std::move(oAfterParse); }
@@ -117,8 +114,6 @@ private:
     // cheap on lists of many thousand files. Built on first need (FIndexed).
     mutable QHash<QString, int> FIndex;
     mutable bool FIndexed = true;
-    // Undecodable names with the id of the entry that found them.
-    QList<std::pair<int, TUndecodableName>> FUndecodable;
 };
 
 // Generic project: files added by hand only.

@@ -39,8 +39,7 @@ bool IsWildcardEntry(const QString &sEntry)
         || mask.contains(QLatin1Char(';'));
 }
 
-QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> *pUndecodable,
-                              QList<qint64> *pModified)
+QStringList MatchWildCardList(const QString &sWildcard, QList<qint64> *pModified)
 {
     if (pModified)
         pModified->clear();
@@ -71,7 +70,7 @@ QStringList MatchWildCardList(const QString &sWildcard, QList<TUndecodableName> 
     const QString mask = entry.sPath.mid(slash + 1);
 
     QStringList result;
-    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pUndecodable, pModified);
+    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pModified);
     return result;
 }
 

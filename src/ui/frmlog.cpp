@@ -3,6 +3,7 @@
 #include "core/exceptions.h"
 #include "core/settingkeys.h"
 #include "core/winutils.h"
+#include "delivery/logexport.h"
 #include "ui/busycursor.h"
 #include "ui/dialogs.h"
 #include "ui/logmodel.h"
@@ -20,7 +21,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -32,8 +32,6 @@ const QString kCaption = QStringLiteral("Bundlewick :: Log");
 constexpr int kHelpTopic = 40;
 constexpr int kDefaultWidth = 120;
 constexpr int kMinimumWidth = 50;
-// Rows read per query while an export walks the list.
-constexpr int kExportChunk = 1000;
 
 const QString kHintResult = QStringLiteral(
     "Success and Failure|Use these checkboxes to view deliveries which have succeeded or failed.\r\n");
@@ -77,45 +75,6 @@ QVBoxLayout *Column(QHBoxLayout *strip)
     column->setAlignment(Qt::AlignTop);
     strip->addLayout(column);
     return column;
-}
-
-// An export written piece by piece; an existing file is replaced only when
-// every piece was written.
-class TExportFile
-{
-public:
-    explicit TExportFile(const QString &sFileName)
-        : FFile(sFileName)
-    {
-        if (!FFile.open(QIODevice::WriteOnly))
-            Fail();
-    }
-    void Write(const QByteArray &data)
-    {
-        if (FFile.write(data) != data.size())
-            Fail();
-    }
-    void Commit()
-    {
-        if (!FFile.commit())
-            Fail();
-    }
-
-private:
-    [[noreturn]] void Fail()
-    {
-        throw EOSError(QStringLiteral("Cannot write \"%1\": %2").arg(FFile.fileName(), FFile.errorString()));
-    }
-    QSaveFile FFile;
-};
-
-// Calls fn with every row of the ids, reading them a chunk at a time.
-template<typename Fn> void ForEachRow(const QList<int> &lIDs, Fn fn)
-{
-    for (qsizetype i = 0; i < lIDs.size(); i += kExportChunk) {
-        for (const TLogRow &row : TLogQuery::Rows(lIDs.mid(i, kExportChunk)))
-            fn(row);
-    }
 }
 
 } // namespace
@@ -487,66 +446,30 @@ QList<int> TfrmLog::ShownColumns() const
 
 void TfrmLog::WriteCsv(const QString &sFileName) const
 {
-    const QList<int> columns = ShownColumns();
-    TExportFile file(sFileName);
-    // UTF-8 with a byte-order mark, so that spreadsheet programs take it as UTF-8.
-    QStringList fields;
-    for (const int iColumn : columns)
-        fields << LogColumnCaption(TLogColumn(iColumn));
-    file.Write("\xEF\xBB\xBF" + fields.join(QLatin1Char(',')).toUtf8() + "\r\n");
-    ForEachRow(FModel->Ids(), [&](const TLogRow &row) {
-        fields.clear();
-        for (const int iColumn : columns)
-            fields << LogCsvField(row.Text(TLogColumn(iColumn)));
-        file.Write(fields.join(QLatin1Char(',')).toUtf8() + "\r\n");
-    });
-    file.Commit();
+    QList<TLogColumn> columns;
+    for (const int iColumn : ShownColumns())
+        columns << TLogColumn(iColumn);
+    WriteLogCsv(sFileName, columns, FModel->Ids());
 }
 
 void TfrmLog::WriteHtml(const QString &sFileName) const
 {
-    const QList<int> columns = ShownColumns();
     const QHeaderView *header = listLog->horizontalHeader();
+    QList<TLogHtmlColumn> columns;
+    for (const int iColumn : ShownColumns())
+        columns << TLogHtmlColumn { TLogColumn(iColumn), header->sectionSize(iColumn) };
     const QPalette palette = listLog->palette();
     const QFont font = listLog->font();
-    auto align = [](int iColumn) {
-        return TLogColumn(iColumn) == TLogColumn::Files ? QStringLiteral("right") : QStringLiteral("left");
-    };
-    QString html;
-    html += QStringLiteral("<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
-                           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n"
-                           "<title>Bundlewick delivery log</title>\r\n<style>\r\n");
-    html += QStringLiteral(
-                "body { background: %1; color: %2; font-family: \"%3\", sans-serif; font-size: %4pt; }\r\n")
-                .arg(palette.color(QPalette::Base).name(), palette.color(QPalette::Text).name(),
-                     font.family().toHtmlEscaped())
-                .arg(font.pointSizeF() > 0 ? font.pointSizeF() : 10);
-    html += QStringLiteral("table { border-collapse: collapse; table-layout: fixed; }\r\n"
-                           "th { background: %1; color: %2; font-weight: normal; border: 1px solid %3; }\r\n"
-                           "td, th { padding: 2px 6px; white-space: nowrap; overflow: hidden; }\r\n"
-                           "tr:nth-child(even) td { background: %4; }\r\n")
-                .arg(palette.color(QPalette::Button).name(), palette.color(QPalette::ButtonText).name(),
-                     palette.color(QPalette::Mid).name(), palette.color(QPalette::AlternateBase).name());
-    html += QStringLiteral("</style>\r\n</head>\r\n<body>\r\n<table>\r\n<tr>");
-    for (const int iColumn : columns) {
-        html += QStringLiteral("<th style=\"width: %1px; text-align: %2\">%3</th>")
-                    .arg(header->sectionSize(iColumn))
-                    .arg(align(iColumn), LogColumnCaption(TLogColumn(iColumn)).toHtmlEscaped());
-    }
-    html += QStringLiteral("</tr>\r\n");
-    TExportFile file(sFileName);
-    file.Write(html.toUtf8());
-    ForEachRow(FModel->Ids(), [&](const TLogRow &row) {
-        QString sLine = QStringLiteral("<tr>");
-        for (const int iColumn : columns) {
-            // Escaped: a file name or recipient may hold "<" or "&".
-            sLine += QStringLiteral("<td style=\"text-align: %1\">%2</td>")
-                         .arg(align(iColumn), row.Text(TLogColumn(iColumn)).toHtmlEscaped());
-        }
-        file.Write((sLine + QStringLiteral("</tr>\r\n")).toUtf8());
-    });
-    file.Write("</table>\r\n</body>\r\n</html>\r\n");
-    file.Commit();
+    TLogHtmlStyle style;
+    style.Background = palette.color(QPalette::Base).name();
+    style.Text = palette.color(QPalette::Text).name();
+    style.HeaderBackground = palette.color(QPalette::Button).name();
+    style.HeaderText = palette.color(QPalette::ButtonText).name();
+    style.Grid = palette.color(QPalette::Mid).name();
+    style.AlternateBackground = palette.color(QPalette::AlternateBase).name();
+    style.FontFamily = font.family();
+    style.PointSize = font.pointSizeF();
+    WriteLogHtml(sFileName, columns, FModel->Ids(), style);
 }
 
 void TfrmLog::lblSaveCSVClick()

@@ -37,7 +37,8 @@ public:
     TLogModel *Model() const { return FModel; }
 
     // The export files as the list shows them now: the visible columns in
-    // display order, every row in the shown order. Raise EOSError when the
+    // display order, every row in the shown order (WriteLogCsv and
+    // WriteLogHtml of delivery/logexport.h). Raise EOSError when the
     // file cannot be written (an existing file is then left as it was).
     void WriteCsv(const QString &sFileName) const;
     void WriteHtml(const QString &sFileName) const;

@@ -489,27 +489,70 @@ TEST_F(ListFilesTest, SymlinkedFoldersAreNotEntered)
     EXPECT_EQ(list(graph, u"*.c"_s, QString(), true).size(), 30);
 }
 
-// Names that are not valid UTF-8 cannot be named by a path: they are handed
-// back apart, escaped, with their folder.
-TEST_F(ListFilesTest, UndecodableNamesHandedBack)
+// Names that are not valid UTF-8 are listed like any other, their bytes
+// kept in the path (DecodeFileName), so that the path still reaches the file.
+TEST_F(ListFilesTest, NamesThatAreNotUtf8AreListed)
 {
     const QByteArray dir = QFile::encodeName(root + u"/sub2"_s);
-    for (const QByteArray &name : { QByteArray("/bad\xff.pas"), QByteArray("/odd\xc3(\\.pas") }) {
+    ASSERT_EQ(::mkdir((dir + "/dir\x80").constData(), 0755), 0);
+    for (const QByteArray &name : { QByteArray("/bad\xff.pas"), QByteArray("/odd\xc3(\\.pas"),
+                                    QByteArray("/dir\x80/in.pas"), QByteArray("/skip\xfe.txt") }) {
         const int fd = ::open((dir + name).constData(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
-    ASSERT_EQ(::mkdir((dir + "/dir\x80").constData(), 0755), 0);
+    const timespec when[2] = { { 1500000000, 0 }, { 1500000000, 0 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "/bad\xff.pas").constData(), when, 0), 0);
+
     QStringList out;
-    QList<TUndecodableName> bad;
-    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, false, &bad);
-    EXPECT_EQ(out, (QStringList { u"f.pas"_s, u"e.PAS"_s }));
-    ASSERT_EQ(bad.size(), 3);
-    EXPECT_EQ(bad[0].sFolder, root + u"/sub2"_s);
-    EXPECT_EQ(bad[0].sName, u"bad\\xFF.pas"_s);
-    EXPECT_EQ(bad[1].sName, u"dir\\x80"_s);
-    EXPECT_EQ(bad[2].sName, u"odd\\xC3(\\\\.pas"_s);
-    EXPECT_EQ(EscapeFileName(QByteArray("caf\xc3\xa9\t\\x")), u"caf\u00e9\\x09\\\\x"_s);
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, false);
+    const QString bad = u"bad"_s + QChar(0xDCFF) + u".pas"_s;
+    const QString odd = u"odd"_s + QChar(0xDCC3) + u"(\\.pas"_s;
+    EXPECT_EQ(out, (QStringList { bad, u"f.pas"_s, u"in.pas"_s, u"e.PAS"_s, odd }));
+
+    QList<qint64> times;
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, u"deep"_s, true, true, &times);
+    const QString sub = root + u"/sub2/"_s;
+    const QString in = sub + u"dir"_s + QChar(0xDC80) + u"/in.pas"_s;
+    ASSERT_EQ(out, (QStringList { sub + bad, in, sub + u"e.PAS"_s, sub + odd }));
+    EXPECT_EQ(times.first(), 1500000000000);
+    EXPECT_EQ(FileModifiedMSecs(sub + bad), 1500000000000);
+    EXPECT_EQ(EncodeFileName(in), dir + "/dir\x80/in.pas");
+    EXPECT_EQ(ReadableFileName(in), sub + u"dir\\x80/in.pas"_s);
+    EXPECT_EQ(ReadableFileName(odd), u"odd\\xC3(\\.pas"_s);
+}
+
+// Any bytes make the trip through a QString and back unchanged; valid UTF-8
+// decodes as usual and is never taken for an escaped byte.
+TEST(WinUtilsFileNames, DecodeAndEncodeKeepEveryByte)
+{
+    const QByteArray samples[] = {
+        "plain.txt",
+        "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+        "latin1 caf\xe9",
+        "\xff\xfe\x80\xbf",
+        "\xc0\xaf overlong slash",
+        "\xed\xa0\x80 encoded surrogate",
+        "\xf4\x90\x80\x80 beyond U+10FFFF",
+        "cut at the end \xe2\x82",
+        "\xf0\x90\x82\x80\x80 pair then a stray byte",
+        QByteArray("nul\0inside", 10),
+        "",
+    };
+    for (const QByteArray &raw : samples) {
+        const QString name = DecodeFileName(raw);
+        EXPECT_EQ(EncodeFileName(name), raw) << raw.toHex().constData();
+        EXPECT_EQ(HasRawFileNameBytes(name), QString::fromUtf8(raw).toUtf8() != raw)
+            << raw.toHex().constData();
+    }
+    EXPECT_EQ(DecodeFileName("caf\xc3\xa9"), u"caf\u00e9"_s);
+    EXPECT_EQ(DecodeFileName("caf\xe9"), u"caf"_s + QChar(0xDCE9));
+    EXPECT_EQ(DecodeFileName("\xf0\x90\x82\x80\x80"), u"\U00010080"_s + QChar(0xDC80));
+    EXPECT_EQ(ReadableFileName(DecodeFileName("a\xff\\b\xc3\xa9")), u"a\\xFF\\b\u00e9"_s);
+    EXPECT_EQ(ReadableFileName(u"\U00010080"_s), u"\U00010080"_s);
+    EXPECT_FALSE(HasRawFileNameBytes(u"\U00010080"_s));
+    // Other lone surrogates are no name's bytes.
+    EXPECT_FALSE(HasRawFileNameBytes(QString(QChar(0xDC10))));
 }
 
 // Change counting reads the times while listing: one per listed file, in
@@ -528,7 +571,7 @@ TEST_F(ListFilesTest, ModificationTimesInStepWithTheNames)
 
     QStringList out;
     QList<qint64> times { 42 };
-    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, true, nullptr, &times);
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, true, &times);
     EXPECT_EQ(
         out,
         (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/f.pas"_s, root + u"/sub2/e.PAS"_s }));
@@ -539,7 +582,7 @@ TEST_F(ListFilesTest, ModificationTimesInStepWithTheNames)
 }
 
 // Subfolders are listed side by side on worker threads; the result must be
-// the same list, times and undecodable names as one walk in order, every time.
+// the same list and times as one walk in order, every time.
 TEST_F(ListFilesTest, SideBySideWalkKeepsTheOrder)
 {
     const QString wide = sandbox.root() + u"/wide"_s;
@@ -555,32 +598,41 @@ TEST_F(ListFilesTest, SideBySideWalkKeepsTheOrder)
          { "m.pas", "A.pas", "z.pas", "Beta/one.pas", "Beta/deep/two.pas", "beta2/three.pas", "c/four.pas",
            "c/x/y/five.pas", "d/six.pas", "e/Seven.pas", "e/f/eight.pas" })
         add(QString::fromLatin1(name));
-    for (const QByteArray &name : { QByteArray("/c/bad\xff.pas"), QByteArray("/e/f/odd\xfe.pas") }) {
-        const int fd = ::open((QFile::encodeName(wide) + name).constData(), O_CREAT | O_WRONLY, 0644);
+    // Names that are not UTF-8 keep their places.
+    for (const auto &[name, secs] : { std::pair { QByteArray("/c/bad\xff.pas"), 1600000100 },
+                                      std::pair { QByteArray("/e/f/odd\xfe.pas"), 1600000200 } }) {
+        const QByteArray raw = QFile::encodeName(wide) + name;
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
         ::close(fd);
+        const timespec when[2] = { { secs, 0 }, { secs, 0 } };
+        ASSERT_EQ(::utimensat(AT_FDCWD, raw.constData(), when, 0), 0);
     }
-    const QStringList expected { wide + u"/A.pas"_s,        wide + u"/Beta/deep/two.pas"_s,
-                                 wide + u"/Beta/one.pas"_s, wide + u"/beta2/three.pas"_s,
-                                 wide + u"/c/four.pas"_s,   wide + u"/c/x/y/five.pas"_s,
-                                 wide + u"/d/six.pas"_s,    wide + u"/e/f/eight.pas"_s,
-                                 wide + u"/e/Seven.pas"_s,  wide + u"/m.pas"_s,
+    const QString bad = wide + u"/c/bad"_s + QChar(0xDCFF) + u".pas"_s;
+    const QString odd = wide + u"/e/f/odd"_s + QChar(0xDCFE) + u".pas"_s;
+    const QStringList expected { wide + u"/A.pas"_s,
+                                 wide + u"/Beta/deep/two.pas"_s,
+                                 wide + u"/Beta/one.pas"_s,
+                                 wide + u"/beta2/three.pas"_s,
+                                 bad,
+                                 wide + u"/c/four.pas"_s,
+                                 wide + u"/c/x/y/five.pas"_s,
+                                 wide + u"/d/six.pas"_s,
+                                 wide + u"/e/f/eight.pas"_s,
+                                 odd,
+                                 wide + u"/e/Seven.pas"_s,
+                                 wide + u"/m.pas"_s,
                                  wide + u"/z.pas"_s };
     const QList<qint64> expectedTimes { 1600000002000, 1600000005000, 1600000004000, 1600000006000,
-                                        1600000007000, 1600000008000, 1600000009000, 1600000011000,
-                                        1600000010000, 1600000001000, 1600000003000 };
+                                        1600000100000, 1600000007000, 1600000008000, 1600000009000,
+                                        1600000011000, 1600000200000, 1600000010000, 1600000001000,
+                                        1600000003000 };
     for (int round = 0; round < 20; ++round) {
         QStringList out;
         QList<qint64> times;
-        QList<TUndecodableName> bad;
-        ListFiles(wide, u"*.pas"_s, out, u"skipped"_s, true, true, &bad, &times);
+        ListFiles(wide, u"*.pas"_s, out, u"skipped"_s, true, true, &times);
         ASSERT_EQ(out, expected) << "round " << round;
         ASSERT_EQ(times, expectedTimes) << "round " << round;
-        ASSERT_EQ(bad.size(), 2);
-        EXPECT_EQ(bad[0].sFolder, wide + u"/c"_s);
-        EXPECT_EQ(bad[0].sName, u"bad\\xFF.pas"_s);
-        EXPECT_EQ(bad[1].sFolder, wide + u"/e/f"_s);
-        EXPECT_EQ(bad[1].sName, u"odd\\xFE.pas"_s);
     }
     // An excluded folder is left out of the side-by-side walk too.
     QStringList out;

@@ -11,7 +11,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -150,17 +152,23 @@ TEST_F(ArchiveBuilder, SingleFileAndMissingFiles)
     EXPECT_EQ(lines(), (QStringList { u"!  Missing file skipped: "_s + gone, u"  Zipped 3 files"_s }));
     EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"a.txt"_s, u"b.txt"_s }));
 
-    // Nothing left at all: an error, shown to the user first, and no archive.
+    // Nothing left at all: an error, shown to the user first and raised for
+    // the run to end the project with; no archive.
     progress.Clear();
     QStringList shown;
     builder.OnAttendedError = [&](const QString &s) { shown << s; };
     for (const QString &name : { u"m/a.txt"_s, u"m/b.txt"_s })
         QFile::remove(sandbox.root() + u"/"_s + name);
-    builder.BuildCodeZip(three, root);
-    ASSERT_EQ(lines().size(), 4);
-    EXPECT_EQ(lines().last(), u"!  Error: "_s + builder.Engine().ErrorMessage());
-    EXPECT_EQ(shown, QStringList { builder.Engine().ErrorMessage() });
-    EXPECT_NE(builder.Engine().ErrorMessage(), QString());
+    QString raised;
+    try {
+        builder.BuildCodeZip(three, root);
+    } catch (const EZipError &e) {
+        raised = e.Message();
+    }
+    EXPECT_EQ(raised, u"Nothing to zip: none of the listed files exists."_s);
+    EXPECT_EQ(lines().size(), 3);
+    EXPECT_FALSE(lines().join(u'|').contains(u"Zipped"_s));
+    EXPECT_EQ(shown, QStringList { raised });
     EXPECT_FALSE(QFileInfo::exists(RunTempDir() + u"code.zip"_s));
 }
 
@@ -249,9 +257,15 @@ TEST_F(ArchiveBuilder, DeliveryArchiveWithAes)
 TEST_F(ArchiveBuilder, DeliveryArchiveWithoutItsCodeIsAnError)
 {
     const QString manifest = sandbox.writeFile(u"readme.htm"_s, "<p>page</p>");
-    const QString delivery = builder.BuildDeliveryZip(manifest, u"pw"_s, RunTempDir() + u"code.zip"_s);
-    EXPECT_EQ(lines(), QStringList { u"!  Error: Missing file: "_s + RunTempDir() + u"code.zip"_s });
-    EXPECT_FALSE(QFileInfo::exists(delivery));
+    QString raised;
+    try {
+        builder.BuildDeliveryZip(manifest, u"pw"_s, RunTempDir() + u"code.zip"_s);
+    } catch (const EZipError &e) {
+        raised = e.Message();
+    }
+    EXPECT_EQ(raised, u"Missing file: "_s + RunTempDir() + u"code.zip"_s);
+    EXPECT_EQ(lines(), QStringList());
+    EXPECT_EQ(QDir(RunTempDir()).entryList(QDir::Files), QStringList());
 }
 
 TEST_F(ArchiveBuilder, LogRowsKeepTextsUnchanged)
@@ -323,12 +337,12 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
               (QStringList { u"!  Missing file skipped: "_s + dir + u"main.c"_s, u"  Zipped 7 files"_s }));
     ZipReader zip(codeZip);
     EXPECT_EQ(zip.names(),
-              (QStringList { u"README"_s, u"readme"_s, u"a"_s, u"a<b.c"_s, u"x\\y.txt"_s, u"x/y.txt"_s }));
+              (QStringList { u"README"_s, u"readme"_s, u"a"_s, u"a<b.c"_s, u"x_y.txt"_s, u"x/y.txt"_s }));
     EXPECT_EQ(zip.read(u"README"_s), QByteArray("upper"));
     EXPECT_EQ(zip.read(u"readme"_s), QByteArray("lower"));
     EXPECT_EQ(zip.read(u"a"_s), QByteArray("plain a"));
     EXPECT_EQ(zip.read(u"a<b.c"_s), QByteArray("angle"));
-    EXPECT_EQ(zip.read(u"x\\y.txt"_s), QByteArray("backslash"));
+    EXPECT_EQ(zip.read(u"x_y.txt"_s), QByteArray("backslash"));
     EXPECT_EQ(zip.read(u"x/y.txt"_s), QByteArray("slash"));
     for (const auto &e : zip.entries())
         EXPECT_EQ(e.encryption, ZIP_EM_NONE) << e.name.toStdString();
@@ -350,39 +364,101 @@ TEST_F(ArchiveBuilder, CodeZipHoldsExactlyTheListedFiles)
     EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(), (QStringList { u"a<b"_s, u"c.txt"_s }));
 }
 
-TEST_F(ArchiveBuilder, UndecodableNamesAreReported)
+// Linux names are bytes: one that is not valid UTF-8 goes into the archive
+// with its bytes unchanged and without the UTF-8 flag, as Info-ZIP stores it;
+// a UTF-8 name keeps the flag. Folders with such names are entered too.
+TEST_F(ArchiveBuilder, NamesThatAreNotUtf8KeepTheirBytes)
 {
     const QString dir = sandbox.root() + u"/enc"_s;
     file(u"enc/good.txt"_s, "good");
     file(u"enc/sub/ok.txt"_s, "ok");
+    file(u"enc/\u00e9t\u00e9.txt"_s, "summer");
     const QByteArray base = QFile::encodeName(dir);
-    for (const QByteArray &name : { QByteArray("bad\xff.txt"), QByteArray("sub/caf\xe9\x01.txt") }) {
+    ASSERT_EQ(::mkdir((base + "/d\xe9j\xe0").constData(), 0755), 0);
+    for (const QByteArray &name :
+         { QByteArray("bad\xff.txt"), QByteArray("sub/caf\xe9\x01.txt"), QByteArray("d\xe9j\xe0/in.txt") }) {
         const QByteArray raw = base + '/' + name;
         const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(::write(fd, "x", 1), 1);
+        ASSERT_EQ(::write(fd, name.constData(), size_t(name.size())), name.size());
         ::close(fd);
     }
     const int id = addProject(pkGeneric, u"Enc"_s);
     addEntry(id, dir + u"/*.txt -r"_s);
     project = CreateProject(pkGeneric, id, u"Enc"_s, QString());
     project->Parse();
-    EXPECT_EQ(project->FilePaths(), (QStringList { dir + u"/good.txt"_s, dir + u"/sub/ok.txt"_s }));
+    ASSERT_EQ(project->FileCount(), 6);
+    // Never delivered: every file counts as changed, so each one's time was read.
+    EXPECT_EQ(project->ChangedFiles(), 6);
 
     QString root;
-    builder.BuildCodeZip(*project, root);
-    EXPECT_EQ(
-        lines(),
-        (QStringList { u"!  File name not valid UTF-8 skipped: bad\\xFF.txt in "_s + dir,
-                       u"!  File name not valid UTF-8 skipped: caf\\xE9\\x01.txt in "_s + dir + u"/sub"_s,
-                       u"  Zipped 2 files"_s }));
-    EXPECT_EQ(ZipReader(RunTempDir() + u"code.zip"_s).names(),
-              (QStringList { u"good.txt"_s, u"sub/ok.txt"_s }));
+    const QString codeZip = builder.BuildCodeZip(*project, root);
+    EXPECT_EQ(root, dir + u"/"_s);
+    EXPECT_EQ(lines(), QStringList { u"  Zipped 6 files"_s });
 
-    // Deleting the entry takes its reports with it.
-    progress.Clear();
-    project->FileDelete(id);
-    EXPECT_TRUE(project->UndecodableNames().isEmpty());
+    const std::vector<ZipReader::RawEntry> raw = ZipReader::rawEntries(codeZip);
+    const std::vector<std::pair<QByteArray, bool>> expected {
+        { "bad\xff.txt", false },         { "d\xe9j\xe0/in.txt", false }, { "good.txt", false },
+        { "sub/caf\xe9\x01.txt", false }, { "sub/ok.txt", false },        { "\xc3\xa9t\xc3\xa9.txt", true },
+    };
+    ASSERT_EQ(raw.size(), expected.size());
+    ZipReader zip(codeZip);
+    for (size_t i = 0; i < raw.size(); ++i) {
+        EXPECT_EQ(raw[i].name, expected[i].first) << i;
+        EXPECT_EQ(raw[i].localName, expected[i].first) << i;
+        EXPECT_EQ((raw[i].flags & 0x0800) != 0, expected[i].second) << i;
+        EXPECT_EQ(raw[i].localFlags & 0x0800, raw[i].flags & 0x0800) << i;
+    }
+    EXPECT_EQ(zip.readAt(0), QByteArray("bad\xff.txt"));
+    EXPECT_EQ(zip.readAt(1), QByteArray("d\xe9j\xe0/in.txt"));
+    EXPECT_EQ(zip.readAt(3), QByteArray("sub/caf\xe9\x01.txt"));
+    EXPECT_EQ(zip.read(u"\u00e9t\u00e9.txt"_s), QByteArray("summer"));
+
+    // The names and, for those that are not UTF-8, the flags are what
+    // Info-ZIP's zip stores for the same files.
+    const QString zipTool = u"/usr/bin/zip"_s;
+    if (!QFileInfo::exists(zipTool))
+        return;
+    const QString infoZip = sandbox.root() + u"/info.zip"_s;
+    QProcess zipRun;
+    zipRun.setWorkingDirectory(dir);
+    zipRun.start(zipTool, { u"-q"_s, u"-r"_s, u"-D"_s, infoZip, u"."_s });
+    ASSERT_TRUE(zipRun.waitForFinished(30000));
+    ASSERT_EQ(zipRun.exitCode(), 0) << zipRun.readAllStandardError().constData();
+    std::vector<std::pair<QByteArray, bool>> ours;
+    std::vector<std::pair<QByteArray, bool>> theirs;
+    for (const ZipReader::RawEntry &e : raw)
+        ours.push_back({ e.name, !HasRawFileNameBytes(DecodeFileName(e.name)) || (e.flags & 0x0800) != 0 });
+    for (const ZipReader::RawEntry &e : ZipReader::rawEntries(infoZip))
+        theirs.push_back({ e.name, !HasRawFileNameBytes(DecodeFileName(e.name)) || (e.flags & 0x0800) != 0 });
+    std::sort(ours.begin(), ours.end());
+    std::sort(theirs.begin(), theirs.end());
+    EXPECT_EQ(ours, theirs);
+}
+
+// Names legal on Linux that Windows extractors would read as a drive, a
+// server share or the root: "\" and ":" become "_" in the entry names.
+TEST_F(ArchiveBuilder, EntryNamesHoldNoDriveOrBackslash)
+{
+    TProject &p = generic(u"Win"_s,
+                          { u"w/\\evil.txt"_s, u"w/C:\\x.txt"_s, u"w/\\\\srv\\share\\y.txt"_s,
+                            u"w/sub/D:/z.txt"_s, u"w/..\\..\\up.txt"_s, u"w/plain.txt"_s });
+    QString root;
+    const QString codeZip = builder.BuildCodeZip(p, root);
+    EXPECT_EQ(root, sandbox.root() + u"/w/"_s);
+    EXPECT_EQ(lines(), QStringList { u"  Zipped 6 files"_s });
+    ZipReader zip(codeZip);
+    EXPECT_EQ(zip.names(),
+              (QStringList { u"_evil.txt"_s, u"C__x.txt"_s, u"__srv_share_y.txt"_s, u"sub/D_/z.txt"_s,
+                             u".._.._up.txt"_s, u"plain.txt"_s }));
+    EXPECT_EQ(zip.read(u"C__x.txt"_s), QByteArray("text of w/C:\\x.txt"));
+    EXPECT_EQ(zip.read(u"__srv_share_y.txt"_s), QByteArray("text of w/\\\\srv\\share\\y.txt"));
+    for (const QString &name : zip.names()) {
+        EXPECT_FALSE(name.contains(u'\\')) << name.toStdString();
+        EXPECT_FALSE(name.contains(u':')) << name.toStdString();
+        EXPECT_FALSE(name.startsWith(u'/')) << name.toStdString();
+        EXPECT_FALSE(name.split(u'/').contains(u".."_s)) << name.toStdString();
+    }
 }
 
 TEST(ArchiveNames, NamesClaimedTwiceAtOneDestinationAreNumbered)

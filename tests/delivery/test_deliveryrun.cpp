@@ -12,8 +12,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cstdio>
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -425,6 +429,74 @@ TEST_F(DeliveryRun, ErrorWhileCheckingNamesTheProject)
     EXPECT_EQ(l.mid(2), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
     EXPECT_EQ(result.iFailed, 1);
     db->ExecSQL(u"ALTER TABLE send_saved RENAME TO send"_s);
+}
+
+// A temporary folder that is full stops the project at its first error: one
+// error line and "!  Fail", nothing sent, no log row; the next project is
+// still tried (and here fits).
+TEST_F(DeliveryRun, FullTemporaryFolderStopsTheProjectAtItsFirstError)
+{
+    TProject *big = project(u"Big"_s, { u"huge.png"_s });
+    QFile::resize(sandbox.root() + u"/Big/huge.png"_s, 2 * 1024 * 1024); // stored as is: too big
+    TProject *small = project(u"Small"_s, { u"a.txt"_s });
+    fileTask(big, u"out"_s);
+    fileTask(small, u"out2"_s);
+    // A file size limit fails writes beyond it as a full disk would, root or
+    // not; the database stays well below it.
+    ASSERT_LT(QFileInfo(sandbox.path(u"bundlewick.sqlite"_s)).size(), 512 * 1024);
+    const QString codeZip = RunTempDir() + u"code.zip"_s;
+
+    TDeliveryRun run(progress);
+    QStringList shown;
+    run.Builder().OnAttendedError = [&](const QString &s) { shown << s; };
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 1024 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const TRunResult result = run.Run({ big, small });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    const QString sError = u"Cannot write the archive "_s + codeZip + u": Write error: File too large"_s;
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 10) << l.join(u'|').toStdString();
+    EXPECT_EQ(l.mid(0, 5),
+              QStringList({ u"Big"_s, u"!  Error: "_s + sError, u"!  Fail"_s, u" "_s, u"Small"_s }));
+    EXPECT_EQ(l[5], u"  Zipped 1 file"_s);
+    EXPECT_TRUE(l[6].startsWith(u"  Output saved to Small_"_s)) << l[6].toStdString();
+    EXPECT_EQ(l.mid(7), QStringList({ u"  Success"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_EQ(shown, QStringList { sError });
+    EXPECT_EQ(result.iFailed, 1);
+    EXPECT_EQ(result.iDelivered, 1);
+    EXPECT_EQ(sendDate(big), u"NULL"_s);
+    EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log"_s), 1);
+    EXPECT_EQ(QDir(sandbox.path(u"out"_s)).entryList(QDir::Files), QStringList());
+    EXPECT_TRUE(tempArchivesGone());
+}
+
+// A temporary folder that cannot be made at all: the same single error.
+TEST_F(DeliveryRun, UnusableTemporaryFolderStopsTheProject)
+{
+    TProject *p = project(u"Tool"_s, { u"a.txt"_s });
+    fileTask(p, u"out"_s);
+    const QString notAFolder = sandbox.writeFile(u"tmpfile"_s, "a file, not a folder");
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(notAFolder));
+    TDeliveryRun run(progress);
+    const TRunResult result = run.Run({ p });
+    qputenv("TMPDIR", oldTmp);
+
+    const QStringList l = lines();
+    ASSERT_EQ(l.size(), 5) << l.join(u'|').toStdString();
+    EXPECT_EQ(l[0], u"Tool"_s);
+    EXPECT_EQ(l[1],
+              u"!  Error: Cannot create the temporary folder \""_s + notAFolder + u"/bundlewick-"_s
+                  + QString::number(getuid()) + u"\": Not a directory."_s);
+    EXPECT_EQ(l.mid(2), QStringList({ u"!  Fail"_s, u" "_s, u"Generation complete."_s }));
+    EXPECT_EQ(result.iFailed, 1);
+    EXPECT_EQ(db->GetTableValue(u"SELECT COUNT(*) FROM log"_s), 0);
 }
 
 // An FTP task whose host is an SFTP server, logged into with the user's key:

@@ -239,20 +239,6 @@ TEST_F(LogQuery, FilterParameters)
     Params = nullptr;
 }
 
-TEST(LogCsv, FieldsWithCommasOrQuotesAreQuoted)
-{
-    EXPECT_EQ(LogCsvField(QStringLiteral("plain")), QStringLiteral("plain"));
-    EXPECT_EQ(LogCsvField(QStringLiteral("Ftp, Inc")), QStringLiteral("\"Ftp, Inc\""));
-    EXPECT_EQ(LogCsvField(QStringLiteral("say \"hi\"")), QStringLiteral("\"say \"\"hi\"\"\""));
-    EXPECT_EQ(LogCsvField(QString()), QString());
-}
-
-TEST(LogCsv, FieldsWithLineBreaksAreQuoted)
-{
-    EXPECT_EQ(LogCsvField(QStringLiteral("two\nlines")), QStringLiteral("\"two\nlines\""));
-    EXPECT_EQ(LogCsvField(QStringLiteral("old\r\nmac\r")), QStringLiteral("\"old\r\nmac\r\""));
-}
-
 TEST_F(LogQuery, UnsortedListIsInIdOrderWhateverIndexTheFilterUses)
 {
     addFive();

@@ -114,21 +114,24 @@ TEST(ZipEngine, BareNamesAndSafeNames)
     const QString evil = sb.writeFile(u"y/..\\..\\evil.txt"_s, "E");
     const QString archive = sb.path(u"bare.zip"_s);
 
-    // A backslash is part of a name, but never a way up for extractors
-    // that split at it.
+    // A backslash is no separator in the format: it becomes "_", so
+    // extractors that split at it find no way up.
     Engine zip(archive, Bare({ a, evil }));
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
-    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"a.pas"_s, u"_\\_\\evil.txt"_s }));
+    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"a.pas"_s, u".._.._evil.txt"_s }));
     EXPECT_TRUE(ZipReader(archive).comment().isEmpty());
 
-    // Entry names never start with "/" nor hold "..".
-    zip.SetItems({ { evil, u"/../x/..\\.\\evil.txt"_s, {} }, { a, u"./../deep//a.pas"_s, {} } });
+    // Entry names never start with "/" nor hold ".." or a drive.
+    zip.SetItems({ { evil, u"/../x/..\\.\\evil.txt"_s, {} },
+                   { a, u"./../deep//a.pas"_s, {} },
+                   { sb.writeFile(u"y/c.txt"_s, "C"), u"C:\\Windows/x:y/\\\\srv\\share\\c.txt"_s, {} } });
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
-    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"x/_\\_\\evil.txt"_s, u"deep/a.pas"_s }));
+    EXPECT_EQ(ZipReader(archive).names(),
+              QStringList({ u"x/.._._evil.txt"_s, u"deep/a.pas"_s, u"C__Windows/x_y/__srv_share_c.txt"_s }));
 }
 
-// Names are never parsed: "<" and "\" are ordinary characters, and two
-// files never share one entry.
+// Names are never parsed: "<" is an ordinary character, a "\" never takes
+// the place of a "/", and two files never share one entry.
 TEST(ZipEngine, NamesAreNotParsed)
 {
     TestSandbox sb;
@@ -144,10 +147,10 @@ TEST(ZipEngine, NamesAreNotParsed)
                  { slash, u"x/y"_s, {} } });
     ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
     ZipReader r(archive);
-    EXPECT_EQ(r.names(), QStringList({ u"a"_s, u"a<b.c"_s, u"x\\y"_s, u"x/y"_s }));
+    EXPECT_EQ(r.names(), QStringList({ u"a"_s, u"a<b.c"_s, u"x_y"_s, u"x/y"_s }));
     EXPECT_EQ(r.read(u"a"_s), QByteArray("plain"));
     EXPECT_EQ(r.read(u"a<b.c"_s), QByteArray("angle"));
-    EXPECT_EQ(r.read(u"x\\y"_s), QByteArray("back"));
+    EXPECT_EQ(r.read(u"x_y"_s), QByteArray("back"));
     EXPECT_EQ(r.read(u"x/y"_s), QByteArray("slash"));
 
     // Two different files under one name: a failure, not a silent loss.

@@ -95,6 +95,66 @@ public:
         return data;
     }
 
+    // The entries as the central directory records them: the name's bytes
+    // and the general purpose flags, with the local header's copies.
+    struct RawEntry
+    {
+        QByteArray name;
+        quint16 flags = 0;
+        QByteArray localName;
+        quint16 localFlags = 0;
+    };
+    // Archives without ZIP64 records; empty when the file is not one.
+    static std::vector<RawEntry> rawEntries(const QString &path)
+    {
+        std::vector<RawEntry> result;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return result;
+        const QByteArray z = f.readAll();
+        const auto u16 = [&z](qsizetype at) { return quint16(uchar(z[at]) | uchar(z[at + 1]) << 8); };
+        const auto u32 = [&](qsizetype at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+        const qsizetype end = z.lastIndexOf(QByteArray("PK\x05\x06", 4));
+        if (end < 0 || end + 22 > z.size())
+            return result;
+        qsizetype at = u32(end + 16);
+        for (int i = 0; i < u16(end + 10); ++i) {
+            if (at + 46 > z.size() || u32(at) != 0x02014b50)
+                return {};
+            RawEntry e;
+            e.flags = u16(at + 8);
+            e.name = z.mid(at + 46, u16(at + 28));
+            const qsizetype local = u32(at + 42);
+            if (local + 30 > z.size() || u32(local) != 0x04034b50)
+                return {};
+            e.localFlags = u16(local + 6);
+            e.localName = z.mid(local + 30, u16(local + 26));
+            result.push_back(e);
+            at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+        }
+        return result;
+    }
+
+    // The bytes of the entry at the index (names need not be UTF-8).
+    std::optional<QByteArray> readAt(zip_uint64_t index) const
+    {
+        if (!FZip)
+            return std::nullopt;
+        zip_file_t *f = zip_fopen_index(FZip, index, 0);
+        if (!f)
+            return std::nullopt;
+        QByteArray data;
+        char buf[65536];
+        zip_int64_t got;
+        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
+            data.append(buf, static_cast<qsizetype>(got));
+        const bool ok = got == 0;
+        zip_fclose(f);
+        if (!ok)
+            return std::nullopt;
+        return data;
+    }
+
     QString comment() const
     {
         if (!FZip)

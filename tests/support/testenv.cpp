@@ -5,10 +5,22 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
+#include <cstdio>
 #include <cstdlib>
+#include <ftw.h>
 #include <stdexcept>
 
 namespace bwtest {
+
+namespace {
+
+int RemoveEntry(const char *path, const struct stat *, int, struct FTW *)
+{
+    ::remove(path);
+    return 0; // go on whatever one entry did
+}
+
+} // namespace
 
 TestSandbox::TestSandbox()
 {
@@ -25,6 +37,10 @@ TestSandbox::TestSandbox()
 
 TestSandbox::~TestSandbox()
 {
+    // QTemporaryDir removes by QString names and so leaves behind files whose
+    // names are not UTF-8: remove the tree by its bytes first, depth first,
+    // links not followed.
+    ::nftw(QFile::encodeName(FDir.path()).constData(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
     for (const auto &[name, value] : FSaved) {
         if (value.first)
             qputenv(name.constData(), value.second);

@@ -20,7 +20,9 @@ namespace bwtest {
 
 // Points XDG_DATA_HOME, XDG_CONFIG_HOME, HOME, TMPDIR (and WINEPREFIX) at a
 // fresh temporary folder for the lifetime of the object, and restores the
-// previous values afterwards. Every test that touches the file system holds one.
+// previous values afterwards, and removes the folder with everything in it,
+// also names that are not UTF-8. Every test that touches the file system
+// holds one.
 class TestSandbox
 {
 public:
