@@ -7,6 +7,7 @@
 #include "delivery/hostkeytrust.h"
 #include "delivery/progress.h"
 #include "delivery/retention.h"
+#include "delivery/s3staging.h"
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/orrolog.h"
@@ -74,6 +75,7 @@ TDeliveryChannels::TDeliveryChannels(TProgressList &oProgress)
 {
     QObject::connect(&oFTP, &TNetClient::progress, &oFTP, [this](qint64 n) { FTPProgress(n); });
     QObject::connect(&oSMTP, &TNetClient::progress, &oSMTP, [this](qint64 n) { SMTPProgress(n); });
+    QObject::connect(&oS3, &TNetClient::progress, &oS3, [this](qint64 n) { FTPProgress(n); });
     QObject::connect(&oSMTP, &TNetClient::finished, &oSMTP, [this](bool ok) { SMTPDone(ok); });
 }
 
@@ -108,6 +110,23 @@ bool TDeliveryChannels::Upload(const TFTPSettings &oServer, const QString &sArch
     const TSshHostKey key = oFTP.HostKeyProblem();
     if (key.IsValid())
         FHostKeys = DistinctHostKeys(FHostKeys + QList<TSshHostKey> { key });
+    return false;
+}
+
+bool TDeliveryChannels::UploadS3(const TS3Settings &oServer, const QString &sArchive, const QString &sKey)
+{
+    oS3.Server = oServer;
+    FFTPProgress = 0;
+    const QString sServer = QStringLiteral("s3 ") + oServer.Endpoint.trimmed().toLower();
+    FSkipped = FSilentServers.contains(sServer);
+    if (FSkipped) {
+        oS3.Skip(kNoAnswerBefore);
+        return false;
+    }
+    if (oS3.Put(sArchive, sKey))
+        return true;
+    if (oS3.NoAnswer())
+        FSilentServers.insert(sServer);
     return false;
 }
 
@@ -212,6 +231,15 @@ bool TDeliveryChannels::EmailTask(int iSendID, const QString &sTitle, const QStr
     if (!FTPAvailable() || GetSendParam(iSendID, SendParam::EmailFTP) != QLatin1String("1"))
         return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName, false);
     const QString sStagingName = TStagingSettings::UniqueName(sArchiveName);
+    if (StagingKindSetting() == TStagingKind::S3) {
+        QString sLink;
+        if (!StageOnS3(*this, FProgress, TS3Settings::FromSettings(), sArchive, sStagingName,
+                       TaskRetention(iSendID), sLink))
+            return false;
+        if (!CheckLink(sLink, sArchive))
+            return false;
+        return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sLink, true);
+    }
     if (!SendAsFTP(-iSendID, sArchive, sStagingName))
         return false;
     const QString sLink = DownloadLink(sStagingName);
