@@ -6,6 +6,7 @@
 #include "delivery/sendtask.h"
 #include "ui/dialogs.h"
 #include "ui/frmquicksend.h"
+#include "ui/retentionchoice.h"
 #include "ui/torrolabel.h"
 
 #include <QCheckBox>
@@ -270,6 +271,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     listFilesClickCheck();
     edFilename->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     cbEmailRetain->setCurrentIndex(Setting::FTPRetention.Get(0));
+    LimitRetentionChoices(cbEmailRetain);
     const bool bStaging = FTPAvailable();
     cbEmailFTP->setChecked(bStaging && Setting::EmailFTP.Get());
     cbEmailFTP->setEnabled(bStaging);
