@@ -6,6 +6,7 @@
 #include "core/winutils.h"
 #include "delivery/connectiontest.h"
 #include "diagnostics/orrolog.h"
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 
 #include <QCheckBox>
@@ -50,7 +51,7 @@ TfrmEmail::TfrmEmail(QWidget *parent)
     lblNotSet->setObjectName(QStringLiteral("lblNotSet"));
     lblNotSet->setWordWrap(true);
     QPalette warn = lblNotSet->palette();
-    warn.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    warn.setColor(QPalette::WindowText, StatusColour(false, warn, QPalette::Window));
     lblNotSet->setPalette(warn);
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));

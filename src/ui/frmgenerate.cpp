@@ -5,6 +5,7 @@
 #include "core/settingkeys.h"
 #include "delivery/deliveryjob.h"
 #include "diagnostics/orrolog.h"
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
@@ -35,9 +36,9 @@ TLineStyle TProgressDelegate::LineStyle(const QModelIndex &index, const QPalette
     TLineStyle style;
     const QString sLine = index.data(Qt::DisplayRole).toString();
     if (sLine == kSuccess)
-        style.oColour = QColor(0, 128, 0);
+        style.oColour = StatusColour(true, palette);
     else if (sLine.startsWith(QLatin1Char('!')))
-        style.oColour = QColor(255, 0, 0);
+        style.oColour = StatusColour(false, palette);
     else
         style.oColour = palette.color(QPalette::Text);
     style.bBold = index.row() == 0

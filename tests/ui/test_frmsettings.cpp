@@ -376,7 +376,8 @@ private slots:
                            u"Uploaded and downloaded files match"_s, u"Test file deleted from server"_s }));
         QCOMPARE(result->text(), u"Test successful"_s);
         QVERIFY(result->isVisible());
-        QCOMPARE(result->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+        QCOMPARE(result->palette().color(QPalette::WindowText),
+                 QColor(0x00, 0x78, 0x00)); // 4.5:1 on the window colour
         QVERIFY(!child<QProgressBar>(frm, "pbAction")->isVisible());
         QCOMPARE(btn->text(), u"&Close"_s);
         QCOMPARE(QDir(home + u"/staging"_s).entryList(QDir::Files), QStringList());
@@ -401,13 +402,13 @@ private slots:
             QCOMPARE(stepLines(frm).last(), u"!Failed to download test file with HTTP"_s);
             QCOMPARE(child<QLabel>(frm, "lblResult")->text(), u"Test failed"_s);
             QCOMPARE(child<QLabel>(frm, "lblResult")->palette().color(QPalette::WindowText),
-                     QColor(255, 0, 0));
+                     QColor(0xd8, 0x00, 0x00));
             auto *list = child<QListWidget>(frm, "listActions");
             const int iRow = int(actionLines(frm).indexOf(u"!Failed to download test file with HTTP"_s));
             QCOMPARE(TActionDelegate::DrawnText(list->item(iRow)->text()),
                      u"Failed to download test file with HTTP"_s);
             QCOMPARE(TActionDelegate::LineColour(list->item(iRow)->text(), list->palette()),
-                     QColor(255, 0, 0));
+                     QColor(0xd8, 0x00, 0x00));
             QCOMPARE(QDir(home + u"/staging"_s).entryList(QDir::Files).size(), 1);
             // Escape after the run closes, as not successful.
             QTest::keyClick(&frm, Qt::Key_Escape);
