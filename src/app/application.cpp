@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/handover.h"
 #include "app/startup.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
@@ -94,12 +95,21 @@ public:
     }
     int AlreadyRunning() override
     {
+        // The running desktop program comes to the front; only a command
+        // running in a terminal, or a program that stopped responding,
+        // leaves the user with the message.
+        if (HandOverToRunningInstance(QStringList()))
+            return 0;
         TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
         return 0;
     }
     int Run() override
     {
         FMain = std::make_unique<TfrmMain>();
+        FHandOver = std::make_unique<THandOverServer>();
+        QObject::connect(FHandOver.get(), &THandOverServer::handedOver, FMain.get(), &TfrmMain::HandedOver);
+        if (!FHandOver->Listen())
+            std::fprintf(stderr, "Bundlewick: %s\n", FHandOver->ErrorText().toUtf8().constData());
         FMain->show();
         const int iResult = QCoreApplication::exec();
         return gFailed ? 1 : iResult;
@@ -109,10 +119,15 @@ public:
         TApplication::HandleException(error);
         return 1;
     }
-    void DestroyForms() override { FMain.reset(); }
+    void DestroyForms() override
+    {
+        FHandOver.reset();
+        FMain.reset();
+    }
 
 private:
     std::unique_ptr<TfrmMain> FMain;
+    std::unique_ptr<THandOverServer> FHandOver;
 };
 
 } // namespace

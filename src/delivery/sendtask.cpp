@@ -72,9 +72,9 @@ QString TSendTask::ListText() const
 {
     switch (Kind) {
     case skEmail:
-        return QStringLiteral("EMAIL to %1").arg(Destination());
+        return QStringLiteral("Email to %1").arg(Destination());
     case skFile:
-        return QStringLiteral("FILE as %1").arg(Destination());
+        return QStringLiteral("File to %1").arg(Destination());
     case skFTP:
         return QStringLiteral("FTP to %1").arg(Destination());
     default:

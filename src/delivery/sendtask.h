@@ -70,7 +70,7 @@ public:
     QString Destination() const;
     // The parameter that holds the destination; empty for an unknown kind.
     static QString DestinationParam(int iKind);
-    // The project editor's line for the task: "EMAIL to %s", "FILE as %s" or
+    // The project editor's line for the task: "Email to %s", "File to %s" or
     // "FTP to %s" with the destination; empty for an unknown kind.
     QString ListText() const;
     // E-mail task: the archive goes to the staging server and a link into the

@@ -54,7 +54,7 @@ const QString kHintGenerate
     = QStringLiteral("Zip and deliver|Process all the checked entries in your \r\nproject list. Each one "
                      "will have a zip\r\nfile "
                      "created and sent to the destinations\r\nspecified on the Project Editor's Send tab. ");
-const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete this project?");
+const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete the project \"%1\"?");
 
 // Room for counts of this size, so that the columns line up from row to row.
 const QString kWidestFiles = QStringLiteral("00000 files");
@@ -178,21 +178,37 @@ QSize TProjectDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
     return size;
 }
 
+QString TProjectDelegate::ToolTipText(const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    QStringList parts;
+    const TProject *oProject = ProjectOf(index);
+    if (oProject) {
+        const TRowLayout layout = Layout(option, index);
+        const QString sTitle = oProject->Title();
+        if (option.fontMetrics.horizontalAdvance(sTitle) > layout.title.width())
+            parts << sTitle.toHtmlEscaped();
+    }
+    const QString sReason = index.data(ReasonRole).toString();
+    if (!sReason.isEmpty())
+        parts << sReason.toHtmlEscaped();
+    const QString sError = index.data(ErrorRole).toString();
+    if (!sError.isEmpty())
+        parts << THints::Html(QStringLiteral("The project file could not be parsed completely|") + sError);
+    return parts.join(QStringLiteral("<br>"));
+}
+
 bool TProjectDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
                                  const QStyleOptionViewItem &option, const QModelIndex &index)
 {
-    // The list shows no hints of its own; only a parse error explains itself.
+    // The list shows no hints of its own; a row explains what it cannot show.
     if (event->type() != QEvent::ToolTip)
         return QStyledItemDelegate::helpEvent(event, view, option, index);
-    const QString sError = index.data(ErrorRole).toString();
-    if (sError.isEmpty()) {
+    const QString sText = ToolTipText(option, index);
+    if (sText.isEmpty()) {
         QToolTip::hideText();
         return true;
     }
-    QToolTip::showText(
-        event->globalPos(),
-        THints::Html(QStringLiteral("The project file could not be parsed completely|") + sError), view,
-        option.rect, 30000);
+    QToolTip::showText(event->globalPos(), sText, view, option.rect, 30000);
     return true;
 }
 
@@ -271,11 +287,25 @@ TfrmMain::TfrmMain(QWidget *parent)
 
     // Files dropped on the window start a quick send, once the drop is
     // over (the file manager waits for it to end).
-    TDropFilter::Install(this, false, [this](const QStringList &oPaths) {
-        QTimer::singleShot(0, this, [this, oPaths] { TfrmQuick::Execute(oPaths, this); });
-    });
+    TDropFilter::Install(this, false, [this](const QStringList &oPaths) { QuickSendLater(oPaths); });
     UpdateStates();
     tmProjects->start();
+}
+
+void TfrmMain::QuickSendLater(const QStringList &oPaths)
+{
+    QTimer::singleShot(0, this, [this, oPaths] { TfrmQuick::Execute(oPaths, this); });
+}
+
+void TfrmMain::HandedOver(const QStringList &oPaths)
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    if (!oPaths.isEmpty())
+        QuickSendLater(oPaths);
 }
 
 TfrmMain::~TfrmMain()
@@ -284,17 +314,14 @@ TfrmMain::~TfrmMain()
     listProjects->clear();
 }
 
-namespace {
-
-// The support message: the dialog when e-mail is set up; otherwise the
-// address on the clipboard and, on request, the desktop's mail program.
-void EmailSupport(QWidget *parent)
+void TfrmMain::EmailSupport(QWidget *parent, const QString &sAddress)
 {
+    if (sAddress.isEmpty())
+        return;
     if (DB && EmailAvailable()) {
-        TfrmEmail::Execute(parent);
+        TfrmEmail::Execute(parent, sAddress);
         return;
     }
-    const QString sAddress(ProductSupportEmail);
     if (QClipboard *clipboard = QGuiApplication::clipboard())
         clipboard->setText(sAddress);
     if (TDialogs::Confirm(
@@ -306,8 +333,6 @@ void EmailSupport(QWidget *parent)
                                  "as Thunderbird or Outlook): would you like that?")))
         SendMailTo(sAddress, QString(ProductSupportSubject), QString());
 }
-
-} // namespace
 
 void TfrmMain::BuildMenus()
 {
@@ -362,14 +387,17 @@ void TfrmMain::BuildMenus()
     mmHelpEmail
         = mmHelp->addAction(ThemeIcon("mail-send", QStyle::SP_ArrowRight), QStringLiteral("&Email support"));
     mmHelpEmail->setObjectName(QStringLiteral("mmHelpEmail"));
-    connect(mmHelpEmail, &QAction::triggered, this, [this] { EmailSupport(this); });
+    connect(mmHelpEmail, &QAction::triggered, this,
+            [this] { EmailSupport(this, QString(ProductSupportEmail)); });
+    // Only a build that names a support address offers to write to it.
+    mmHelpEmail->setVisible(!ProductSupportEmail.isEmpty());
     mmHelpLicense = mmHelp->addAction(ThemeIcon("text-x-generic", QStyle::SP_FileIcon),
                                       QStringLiteral("&License agreement"));
     mmHelpLicense->setObjectName(QStringLiteral("mmHelpLicense"));
     connect(mmHelp, &QMenu::aboutToShow, this, &TfrmMain::HideStartPanel);
     connect(mmAbout, &QAction::triggered, this, [this] { TfrmAbout::Execute(this); });
-    connect(mmContents, &QAction::triggered, this, [] { OpenURL(TFData::HelpAddress(kContentsTopic)); });
-    connect(mmHelpLicense, &QAction::triggered, this, [] { OpenURL(TFData::HelpAddress(kLicenseTopic)); });
+    connect(mmContents, &QAction::triggered, this, [] { ShowHelp(kContentsTopic); });
+    connect(mmHelpLicense, &QAction::triggered, this, [] { ShowHelp(kLicenseTopic); });
 }
 
 QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
@@ -413,7 +441,8 @@ QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
     layout->addWidget(Label1);
     layout->addWidget(btnCreate, 0, Qt::AlignLeft);
     layout->addSpacing(kFormMargin / 2);
-    layout->addLayout(line("Label2", QStringLiteral("Hide the popup hints in Settings\u00bbAppearance."),
+    layout->addLayout(line("Label2",
+                           QStringLiteral("Hide the popup hints in Options\u00bbSettings\u00bbGeneral."),
                            QStyle::SP_MessageBoxInformation));
     layout->addLayout(line("Label3", QStringLiteral("Press the F1 key on any screen for help."),
                            QStyle::SP_MessageBoxQuestion));
@@ -541,6 +570,13 @@ void TfrmMain::ApplyRules(QListWidgetItem *item)
         flags |= Qt::ItemIsUserCheckable;
     item->setFlags(flags);
     item->setData(TProjectDelegate::UsableRole, bUsable);
+    const bool bFiles = oProject->FileCount() > 0;
+    const bool bTasks = FProjects.SendTasks(iIndex) > 0;
+    item->setData(TProjectDelegate::ReasonRole,
+                  bFiles && bTasks ? QString()
+                      : bFiles     ? QStringLiteral("Cannot be delivered: no send tasks")
+                      : bTasks     ? QStringLiteral("Cannot be delivered: no files")
+                                   : QStringLiteral("Cannot be delivered: no files and no send tasks"));
     item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oProject));
     item->setText(oProject->Title());
     item->setCheckState(FProjects.InitiallyChecked(iIndex) ? Qt::Checked : Qt::Unchecked);
@@ -665,8 +701,8 @@ void TfrmMain::DeleteProject()
     QListWidgetItem *item = SelectedItem();
     if (!item)
         return;
-    if (TDialogs::Confirm(this, kTitle, kConfirmDelete)) {
-        TProject *oProject = ProjectAt(listProjects->row(item));
+    TProject *oProject = ProjectAt(listProjects->row(item));
+    if (TDialogs::Confirm(this, kTitle, kConfirmDelete.arg(oProject->Title()))) {
         TProjectList::DeleteProject(oProject->ProjectID());
         delete listProjects->takeItem(listProjects->row(item));
         FProjects.RemoveAt(FProjects.IndexOf(oProject));

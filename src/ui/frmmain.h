@@ -29,6 +29,12 @@ public:
     static constexpr int ProjectRole = Qt::UserRole;
     static constexpr int UsableRole = Qt::UserRole + 1;
     static constexpr int ErrorRole = Qt::UserRole + 2;
+    // Why a project cannot be delivered ("No files and no send tasks"); empty when it can.
+    static constexpr int ReasonRole = Qt::UserRole + 3;
+
+    // The tooltip of a row: the whole title when the row cuts it short, why
+    // the project is greyed, and what its parse met; empty when none applies.
+    static QString ToolTipText(const QStyleOptionViewItem &option, const QModelIndex &index);
 
     // Where the counts and the mark go, so that tests can check the layout.
     struct TRowLayout
@@ -75,6 +81,18 @@ public:
     void SelectAll(bool bChecked);
     void Generate();
     void UpdateStates();
+
+    // Opens quick send with these files once the current event is done
+    // (a drop's file manager waits for the drop to end).
+    void QuickSendLater(const QStringList &oPaths);
+    // Another start of the program handed over: comes to the front and
+    // opens quick send with the files it named, if any.
+    void HandedOver(const QStringList &oPaths);
+
+    // The support message to sAddress: the dialog when e-mail is set up;
+    // otherwise the address on the clipboard and, on request, the desktop's
+    // mail program. Nothing for an empty address.
+    static void EmailSupport(QWidget *parent, const QString &sAddress);
 
     // Help topics of the help menu.
     static constexpr int kHelpTopic = 16;

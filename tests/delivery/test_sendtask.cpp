@@ -129,13 +129,13 @@ TEST_F(SendTask, LoadProjectKeepsCreationOrder)
     const std::vector<TSendTask> tasks = TSendTask::LoadProject(3);
     ASSERT_EQ(tasks.size(), 3u);
     EXPECT_EQ(tasks[0].ID, iA);
-    EXPECT_EQ(tasks[0].ListText(), QStringLiteral("FILE as /out"));
+    EXPECT_EQ(tasks[0].ListText(), QStringLiteral("File to /out"));
     EXPECT_EQ(tasks[1].ID, iB);
     EXPECT_EQ(tasks[1].Kind, 7);
     EXPECT_EQ(tasks[1].Destination(), QString());
     EXPECT_EQ(tasks[1].ListText(), QString());
     EXPECT_EQ(tasks[2].ID, iC);
-    EXPECT_EQ(tasks[2].ListText(), QStringLiteral("EMAIL to ann@example.org"));
+    EXPECT_EQ(tasks[2].ListText(), QStringLiteral("Email to ann@example.org"));
     EXPECT_EQ(tasks[2].RetentionIndex(1), 1); // not a number
     EXPECT_FALSE(tasks[2].UsesStagingFTP()); // no EmailFTP row: attach
 }

@@ -22,6 +22,7 @@
 #include "ui/frmquicksend.h"
 #include "ui/frmsendeditor.h"
 #include "ui/frmsettings.h"
+#include "ui/help.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -258,6 +259,11 @@ int main(int argc, char **argv)
         bOk &= Save(frm, sOut, QStringLiteral("error"));
     }
     {
+        TfrmHelp frm;
+        frm.ShowTopic(28);
+        bOk &= Save(frm, sOut, QStringLiteral("help"));
+    }
+    {
         // The settings dialog, each tab, and a run of the FTP test against
         // local servers.
         const QString sHome = fx.sandbox->path(QStringLiteral("ftphome"));
@@ -315,7 +321,7 @@ int main(int argc, char **argv)
         bOk &= Save(warning, sOut, QStringLiteral("host-key-changed"));
     }
     {
-        TfrmEmail frm;
+        TfrmEmail frm(nullptr, QStringLiteral("support@example.org"));
         bOk &= Save(frm, sOut, QStringLiteral("support-email-not-set"));
     }
     {
