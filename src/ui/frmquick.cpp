@@ -153,7 +153,11 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     links->addWidget(lblSelectNone);
     links->addStretch(1);
     links->addWidget(cbZip);
-    auto *archive = new QGridLayout();
+    // In a panel of its own, so that hiding the fields leaves no gap.
+    pnlArchive = new QWidget(this);
+    pnlArchive->setObjectName(QStringLiteral("pnlArchive"));
+    auto *archive = new QGridLayout(pnlArchive);
+    archive->setContentsMargins(0, 0, 0, 0);
     archive->setHorizontalSpacing(kFormMargin);
     archive->setVerticalSpacing(2);
     archive->addWidget(lblFilename, 0, 0);
@@ -170,7 +174,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     main->setSpacing(kFormMargin / 2);
     main->addLayout(LabelledInput(Label1, listFiles), 1);
     main->addLayout(links);
-    main->addLayout(archive);
+    main->addWidget(pnlArchive);
     main->addLayout(LabelledInput(Label4, pgSend));
     main->addLayout(buttons);
 
@@ -454,6 +458,7 @@ void TfrmQuick::cbZipClick()
     for (QWidget *widget : { static_cast<QWidget *>(edFilename), static_cast<QWidget *>(edPassword),
                              static_cast<QWidget *>(lblFilename), static_cast<QWidget *>(lblPassword) })
         widget->setVisible(bName);
+    pnlArchive->setVisible(bName);
 }
 
 // --- Pages ----------------------------------------------------------------

@@ -72,6 +72,8 @@ bool Save(QWidget &window, const QString &sFolder, const QString &sName)
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return false;
+    // Fields shown or hidden since the last picture: lay out first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QString sFile = sFolder + QLatin1Char('/') + sName + QStringLiteral(".png");
     const bool bSaved = window.grab().save(sFile);
     std::printf("%s %s\n", bSaved ? "wrote" : "FAILED", qPrintable(sFile));
