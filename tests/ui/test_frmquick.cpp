@@ -114,8 +114,11 @@ private slots:
         QVERIFY(edFilename->isVisible());
         QVERIFY(QRegularExpression(u"^\\d{8}-\\d{6}$"_s).match(edFilename->text()).hasMatch());
 
-        // One ticked file: the zip box shows; unticked it hides the name.
+        // One ticked file: the zip box shows; unticked it hides the name,
+        // and the window closes up where the name was.
+        const int iTall = frm.height();
         list->item(1)->setCheckState(Qt::Unchecked);
+        QTRY_VERIFY(frm.height() < iTall - edFilename->height());
         QCOMPARE(texts(list), (QStringList { u"notes.txt"_s, u"notes.txt"_s }));
         QVERIFY(cbZip->isVisible());
         QVERIFY(!cbZip->isChecked());
@@ -123,6 +126,7 @@ private slots:
         QVERIFY(!child<QLineEdit>(frm, "edPassword")->isVisible());
         cbZip->click();
         QVERIFY(edFilename->isVisible());
+        QTRY_COMPARE(frm.height(), iTall);
         child<TorroLabel>(frm, "lblSelectNone")->clicked();
         QCOMPARE(frm.FileCount(), 0);
         child<TorroLabel>(frm, "lblSelectAll")->clicked();
