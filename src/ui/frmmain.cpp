@@ -223,9 +223,6 @@ QString TProjectDelegate::ToolTipText(const QStyleOptionViewItem &option, const 
     const QString sError = index.data(ErrorRole).toString();
     if (!sError.isEmpty())
         parts << THints::Html(QStringLiteral("The project file could not be parsed completely|") + sError);
-    const QString sLast = index.data(LastRole).toString();
-    if (!sLast.isEmpty())
-        parts << sLast.toHtmlEscaped();
     return parts.join(QStringLiteral("<br>"));
 }
 
