@@ -34,6 +34,12 @@ public:
     // ...", "Never sent") and whether it failed.
     static constexpr int LastRole = Qt::UserRole + 3;
     static constexpr int LastFailedRole = Qt::UserRole + 4;
+    // Why a project cannot be delivered ("No files and no send tasks"); empty when it can.
+    static constexpr int ReasonRole = Qt::UserRole + 5;
+
+    // The tooltip of a row: the whole title when the row cuts it short, why
+    // the project is greyed, and what its parse met; empty when none applies.
+    static QString ToolTipText(const QStyleOptionViewItem &option, const QModelIndex &index);
 
     // Where the counts and the mark go, so that tests can check the layout.
     struct TRowLayout
@@ -89,6 +95,15 @@ public:
     void FilterList(const QString &sText);
     // The last delivery text of a project, as its row shows it.
     static QString LastDeliveryText(const TProject *oProject, bool &bFailed);
+
+    // Another start of the program handed over: comes to the front and
+    // opens quick send with the files it named, if any.
+    void HandedOver(const QStringList &oPaths);
+
+    // The support message to sAddress: the dialog when e-mail is set up;
+    // otherwise the address on the clipboard and, on request, the desktop's
+    // mail program. Nothing for an empty address.
+    static void EmailSupport(QWidget *parent, const QString &sAddress);
 
     // Help topics of the help menu.
     static constexpr int kHelpTopic = 16;
