@@ -137,6 +137,32 @@ TEST(S3Client, MultipartUploadOfAFileLargerThanOnePart)
     EXPECT_TRUE(std::is_sorted(sent.cbegin(), sent.cend())) << QDebug::toString(sent).toStdString();
 }
 
+TEST(S3Client, StoppedMultipartUploadIsAbortedOnTheServer)
+{
+    bwtest::TestSandbox sandbox;
+    bwtest::S3Server server;
+    const QString local = sandbox.writeFile(QStringLiteral("tmp/Big.zip"), Pattern(400 * 1024));
+    TS3Client client;
+    client.Server = Settings(server);
+    client.SetPartSize(64 * 1024, true);
+    // The user stops the upload once the second part is under way.
+    std::atomic<bool> cancel { false };
+    client.SetCancelFlag(&cancel);
+    QObject::connect(&client, &TNetClient::progress, [&](qint64 bytes) {
+        if (bytes > 64 * 1024)
+            cancel = true;
+    });
+    EXPECT_FALSE(client.Put(local, QStringLiteral("links/Big.zip")));
+    EXPECT_EQ(client.ErrorText(), QStringLiteral("Aborted"));
+    EXPECT_TRUE(server.keys(QStringLiteral("bundlewick")).isEmpty());
+    // The upload was aborted: a request with the bare upload id, which only
+    // the abort (a DELETE) makes when no completion was sent. s3rver does
+    // not implement the abort and answers 405, so only the request shows.
+    const QByteArray log = server.log();
+    EXPECT_TRUE(log.contains("links/Big.zip?uploadId=")) << log.toStdString();
+    EXPECT_FALSE(log.contains("partNumber=7")) << log.toStdString();
+}
+
 TEST(S3Client, MissingBucketAndUnknownAccessKeyFailWithTheServersReason)
 {
     bwtest::TestSandbox sandbox;

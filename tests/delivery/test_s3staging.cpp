@@ -1,6 +1,7 @@
 #include "core/daycount.h"
 #include "delivery/channels.h"
 #include "delivery/progress.h"
+#include "delivery/quicksend.h"
 #include "delivery/retention.h"
 #include "delivery/s3staging.h"
 #include "deliverydb.h"
@@ -137,6 +138,61 @@ TEST_F(S3Staging, EmailTaskUploadsMailsAPresignedLinkAndRecordsTheObject)
               QStringList { QStringLiteral("1|%1|bundlewick|S3RVER|%2|%1|eu-central-1|bundlewick|%3|1")
                                 .arg(s3->endpoint(), kSecret, keys.first()) });
     EXPECT_NEAR(db->QueryDoubleFmt(QStringLiteral("SELECT expiry FROM retention"), {}) - now, 7.0, 0.01);
+}
+
+TEST_F(S3Staging, QuickSendLinksToTheObjectAndNoSecretReachesTheDiagnostics)
+{
+    startDiag();
+    bwtest::SmtpServer::Options options;
+    options.offerAuth = false;
+    bwtest::SmtpServer smtp(options);
+    smtpSettings(smtp.port());
+    const QString file = sandbox.writeFile(QStringLiteral("src/data.bin"), bytes);
+    TQuickSendOrder o;
+    o.Files = { file };
+    o.Page = 0; // e-mail
+    o.Subject = QStringLiteral("A file for you");
+    o.Recipient = QStringLiteral("ann@example.com");
+    o.Message = QStringLiteral("See {LINK}\r\n");
+    o.UseStaging = true;
+    o.Retention = 0; // a day
+    {
+        TQuickSender sender(o, progress);
+        ASSERT_TRUE(sender.Run()) << lines().join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_EQ(lines(),
+              (QStringList { QStringLiteral("  Sent to S3 bucket bundlewick"),
+                             QStringLiteral("  Email sent to ann@example.com"),
+                             QStringLiteral("Quick send successful") }));
+    const QStringList keys = s3->keys(QStringLiteral("bundlewick"));
+    ASSERT_EQ(keys.size(), 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^links/data_[A-Za-z0-9]{16}\\.bin$"))
+                    .match(keys.first())
+                    .hasMatch())
+        << keys.first().toStdString();
+    ASSERT_EQ(smtp.messages().size(), 1);
+    const QByteArray message = decoded(smtp.messages().at(0));
+    EXPECT_TRUE(message.contains("&X-Amz-Expires=86400&")) << message.toStdString();
+    EXPECT_FALSE(message.contains(kSecret.toUtf8()));
+    EXPECT_EQ(rows().size(), 1);
+
+    // A failure, then the diagnostics: no secret in either.
+    setting(QStringLiteral("S3 bucket"), QStringLiteral("gone"));
+    progress.Clear();
+    {
+        TQuickSender sender(o, progress);
+        EXPECT_FALSE(sender.Run());
+    }
+    EXPECT_EQ(lines().first(),
+              QStringLiteral("!  S3 upload failed: 404 NoSuchBucket: The specified bucket does not exist"));
+    for (const QString &line : lines())
+        EXPECT_FALSE(line.contains(kSecret));
+    if (diag) {
+        const QStringList events = diagEvents();
+        EXPECT_FALSE(events.isEmpty());
+        for (const QString &event : events)
+            EXPECT_FALSE(event.contains(kSecret)) << event.toStdString();
+    }
 }
 
 TEST_F(S3Staging, LongPeriodsNeedThePublicAddress)
