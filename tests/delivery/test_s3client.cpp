@@ -137,6 +137,44 @@ TEST(S3Client, MultipartUploadOfAFileLargerThanOnePart)
     EXPECT_TRUE(std::is_sorted(sent.cbegin(), sent.cend())) << QDebug::toString(sent).toStdString();
 }
 
+// Peak resident memory of this process so far, in KiB (VmHWM).
+qint64 PeakKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Parts of the default 16 MiB are streamed from disk: the peak memory
+// grows by far less than the file's size.
+TEST(S3Client, MultipartUploadKeepsMemoryFlat)
+{
+    bwtest::TestSandbox sandbox;
+    bwtest::S3Server server;
+    const QString local = sandbox.path(QStringLiteral("tmp/Large.zip"));
+    {
+        QFile file(local);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const QByteArray block = Pattern(1024 * 1024);
+        for (int i = 0; i < 80; ++i)
+            ASSERT_EQ(file.write(block), block.size());
+    }
+    TS3Client client;
+    client.Server = Settings(server);
+    ASSERT_EQ(client.PartSize(), 16 * 1024 * 1024);
+    const qint64 before = PeakKiB();
+    ASSERT_TRUE(client.Put(local, QStringLiteral("links/Large.zip"))) << client.ErrorText().toStdString();
+    const qint64 grown = PeakKiB() - before;
+    RecordProperty("PeakGrowthKiB", int(grown));
+    EXPECT_LT(grown, 24 * 1024) << "peak memory grew by " << grown << " KiB for an 80 MiB upload";
+    EXPECT_TRUE(server.log().contains("partNumber=5"));
+    EXPECT_EQ(server.keys(QStringLiteral("bundlewick")), QStringList { QStringLiteral("links/Large.zip") });
+}
+
 TEST(S3Client, StoppedMultipartUploadIsAbortedOnTheServer)
 {
     bwtest::TestSandbox sandbox;
