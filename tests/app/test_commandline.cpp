@@ -1,4 +1,4 @@
-#include "../delivery/zipreader.h"
+#include "support/zipreader.h"
 #include "app/commandline.h"
 #include "app/startup.h"
 #include "core/schema.h"

@@ -1,6 +1,6 @@
+#include "core/progress.h"
 #include "delivery/deliveryrun.h"
-#include "delivery/progress.h"
-#include "delivery/zipreader.h"
+#include "support/zipreader.h"
 #include "projects/project.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmsendeditor.h"
