@@ -1,9 +1,9 @@
 #include "data/fdata.h"
 
-#include "core/runtempdir.h"
 #include "core/globals.h"
 #include "core/productinfo.h"
 #include "core/regutils.h"
+#include "core/runtempdir.h"
 #include "core/schema.h"
 #include "core/settingkeys.h"
 #include "core/settings.h"

@@ -11,7 +11,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 class DeliveryLogRows : public ProjectDB
-{ };
+{
+};
 
 } // namespace
 

@@ -1,7 +1,7 @@
 #include "core/progress.h"
 #include "delivery/deliveryrun.h"
-#include "support/zipreader.h"
 #include "projects/project.h"
+#include "support/zipreader.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmsendeditor.h"
 #include "uitest.h"

@@ -3,9 +3,9 @@
 #include "core/regutils.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
-#include "support/zipreader.h"
 #include "diagnostics/diaglog.h"
 #include "support/testenv.h"
+#include "support/zipreader.h"
 #include "ui/dialogs.h"
 #include "ui/frmerror.h"
 

@@ -1,7 +1,7 @@
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
-#include "support/zipreader.h"
 #include "support/servers.h"
+#include "support/zipreader.h"
 #include "ui/frmmain.h"
 #include "ui/frmquick.h"
 #include "ui/frmquicksend.h"
