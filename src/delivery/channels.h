@@ -1,10 +1,10 @@
 #pragma once
 
-#include "delivery/ftpclient.h"
-#include "delivery/httpclient.h"
 #include "delivery/records.h"
-#include "delivery/s3client.h"
-#include "delivery/smtpclient.h"
+#include "network/ftpclient.h"
+#include "network/httpclient.h"
+#include "network/s3client.h"
+#include "network/smtpclient.h"
 
 struct TFTPSettings;
 struct TSMTPSettings;

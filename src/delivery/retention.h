@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/ftpclient.h"
-#include "delivery/s3settings.h"
+#include "network/ftpclient.h"
+#include "network/s3settings.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -101,10 +101,6 @@ private:
     bool FDeferred = false;
     int FTimeout = 15;
 };
-
-// The running expiry check, if any (UI thread): a delivery job cancels it
-// and starts once it ended.
-TJob *RunningExpiryCheck();
 
 // Creates the checker (owned by oData) and hooks it to the data module's
 // expiry timer.

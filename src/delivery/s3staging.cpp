@@ -1,10 +1,33 @@
 #include "delivery/s3staging.h"
 
+#include "core/progress.h"
 #include "core/settingkeys.h"
 #include "delivery/channels.h"
-#include "delivery/progress.h"
 #include "delivery/retention.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
+
+bool S3PeriodAllowed(const TS3Settings &oServer, int iPeriod)
+{
+    return iPeriod == rpDay || iPeriod == rpWeek || !oServer.PublicAddress.trimmed().isEmpty();
+}
+
+QString S3PeriodNote()
+{
+    return QStringLiteral("S3 links without a public download address last at most a week.");
+}
+
+QString S3Link(const TS3Settings &oServer, const QString &sKey, int iPeriod)
+{
+    if (iPeriod == rpDay || iPeriod == rpWeek) {
+        const QDateTime dtNow = QDateTime::currentDateTimeUtc();
+        // The link dies with the retention row: X-Amz-Expires is the period.
+        const int iSeconds = int(dtNow.secsTo(RetentionExpiry(dtNow, iPeriod)));
+        return oServer.PresignedLink(sKey, iSeconds, dtNow);
+    }
+    if (oServer.PublicAddress.trimmed().isEmpty())
+        return {};
+    return oServer.PublicLink(sKey);
+}
 
 TStagingKind StagingKindSetting()
 {
@@ -16,11 +39,11 @@ bool StageOnS3(TDeliveryChannels &oChannels, TProgressList &oProgress, const TS3
 {
     sLink.clear();
     const QString sKey = oServer.Key(sStagingName);
-    if (!oServer.PeriodAllowed(iPeriod)) {
+    if (!S3PeriodAllowed(oServer, iPeriod)) {
         oProgress.AddProgressFmt(
             QStringLiteral("!  S3 upload not made: %s Set the public download address in "
                            "Settings or keep the file a day or a week."),
-            { TS3Settings::PeriodNote() });
+            { S3PeriodNote() });
         return false;
     }
     const bool bSuccess = oChannels.UploadS3(oServer, sArchive, sKey);
@@ -31,7 +54,7 @@ bool StageOnS3(TDeliveryChannels &oChannels, TProgressList &oProgress, const TS3
     }
     if (bSuccess) {
         oProgress.AddProgressFmt(QStringLiteral("  Sent to S3 bucket %s"), { oServer.Bucket });
-        sLink = oServer.Link(sKey, iPeriod);
+        sLink = S3Link(oServer, sKey, iPeriod);
         return true;
     }
     const QString sError = oChannels.oS3.ErrorText();

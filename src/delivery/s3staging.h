@@ -1,11 +1,22 @@
 #pragma once
 
-#include "delivery/s3settings.h"
+#include "network/s3settings.h"
 
 #include <QString>
 
 class TDeliveryChannels;
 class TProgressList;
+
+// Whether an S3 link can last for retention period iPeriod (the choice
+// index): presigned links for a day and a week, the public address for
+// longer ones.
+bool S3PeriodAllowed(const TS3Settings &oServer, int iPeriod);
+// Why a period is not offered, for the note beside the choice.
+QString S3PeriodNote();
+// The link that is mailed for the object sKey kept for iPeriod: presigned
+// until the period ends, or the public address and the key; empty when the
+// period needs a public address and there is none.
+QString S3Link(const TS3Settings &oServer, const QString &sKey, int iPeriod);
 
 // The kind of staging server the settings choose ("Staging kind").
 TStagingKind StagingKindSetting();

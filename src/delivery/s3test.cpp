@@ -1,9 +1,10 @@
 #include "delivery/s3test.h"
 
-#include "core/winutils.h"
+#include "core/textfiles.h"
 #include "delivery/channels.h"
-#include "delivery/httpclient.h"
-#include "delivery/s3client.h"
+#include "delivery/s3staging.h"
+#include "network/httpclient.h"
+#include "network/s3client.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,9 +20,9 @@ bool RunS3RoundTrip(const TS3Settings &oServer, int iPeriod, const QString &sFil
         return false;
     }
     const QString sKey = oServer.Key(QFileInfo(sFileOne).fileName());
-    if (!oServer.PeriodAllowed(iPeriod)) {
+    if (!S3PeriodAllowed(oServer, iPeriod)) {
         line(QStringLiteral("!No download link for the default lifespan"));
-        line(QStringLiteral("    ") + TS3Settings::PeriodNote()
+        line(QStringLiteral("    ") + S3PeriodNote()
              + QStringLiteral(" Set the public download address, or a lifespan of one day or one week."));
         return false;
     }
@@ -48,7 +49,7 @@ bool RunS3RoundTrip(const TS3Settings &oServer, int iPeriod, const QString &sFil
         return false;
 
     // The link a recipient would get, fetched like any browser would.
-    const QString sLink = oServer.Link(sKey, iPeriod);
+    const QString sLink = S3Link(oServer, sKey, iPeriod);
     THTTPClient oHTTP;
     oHTTP.SetTimeout(30);
     oHTTP.SetCancelFlag(hooks.Cancel);

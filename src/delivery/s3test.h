@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/s3settings.h"
+#include "network/s3settings.h"
 
 #include <QString>
 #include <atomic>

@@ -3,9 +3,10 @@
 #include "core/globals.h"
 #include "core/settingkeys.h"
 #include "delivery/connectiontest.h"
+#include "delivery/s3staging.h"
 #include "ui/dialogs.h"
 #include "ui/frmftptest.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -178,7 +179,7 @@ TfrmSettings::TfrmSettings(QWidget *parent)
         connect(edit, &QLineEdit::textChanged, this, &TfrmSettings::UpdateS3Test);
     connect(cbRetain, &QComboBox::currentIndexChanged, this, &TfrmSettings::UpdateS3Test);
     connect(cbStagingKind, &QComboBox::currentIndexChanged, this, &TfrmSettings::UpdateS3Test);
-    connect(lblS3Test, &TorroLabel::clicked, this, &TfrmSettings::lblS3TestClick);
+    connect(lblS3Test, &TLinkLabel::clicked, this, &TfrmSettings::lblS3TestClick);
     for (QLineEdit *edit : { edEmailServer, edEmailUsername, edEmailPassword, edEmailFrom })
         connect(edit, &QLineEdit::textChanged, this, &TfrmSettings::UpdateEmailTest);
     connect(spinEmailPort, &QSpinBox::valueChanged, this, &TfrmSettings::UpdateEmailTest);
@@ -186,8 +187,8 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     connect(cbHidePasswords, &QCheckBox::toggled, this, &TfrmSettings::ApplyMask);
     connect(cbShowHints, &QCheckBox::toggled, this,
             [this](bool bChecked) { THints::SetWindowEnabled(this, bChecked); });
-    connect(lblEmailTest, &TorroLabel::clicked, this, &TfrmSettings::lblEmailTestClick);
-    connect(lblFTPTest, &TorroLabel::clicked, this, &TfrmSettings::lblFTPTestClick);
+    connect(lblEmailTest, &TLinkLabel::clicked, this, &TfrmSettings::lblEmailTestClick);
+    connect(lblFTPTest, &TLinkLabel::clicked, this, &TfrmSettings::lblFTPTestClick);
 }
 
 TfrmSettings::~TfrmSettings()
@@ -232,7 +233,7 @@ QWidget *TfrmSettings::BuildFTPPage()
     cbStagingKind->setObjectName(QStringLiteral("cbStagingKind"));
     cbStagingKind->addItems({ QStringLiteral("FTP server"), QStringLiteral("S3-compatible storage") });
     THints::SetHint(cbStagingKind, kHintStagingKind);
-    lblFTPTest = new TorroLabel(QStringLiteral("Test FTP settings"), tabFTP);
+    lblFTPTest = new TLinkLabel(QStringLiteral("Test FTP settings"), tabFTP);
     lblFTPTest->setObjectName(QStringLiteral("lblFTPTest"));
     lblFTPTest->setEnabled(false);
 
@@ -276,7 +277,7 @@ QWidget *TfrmSettings::BuildS3Page()
     THints::SetHint(cbS3PathStyle, kHintS3PathStyle);
     edS3PublicAddress = NewEdit(tabS3, "edS3PublicAddress", kHintS3PublicAddress);
     lblS3Retain = Note(tabS3, "lblS3Retain", QString());
-    lblS3Test = new TorroLabel(QStringLiteral("Test S3 settings"), tabS3);
+    lblS3Test = new TLinkLabel(QStringLiteral("Test S3 settings"), tabS3);
     lblS3Test->setObjectName(QStringLiteral("lblS3Test"));
     lblS3Test->setAccessibleName(QStringLiteral("Test S3 settings"));
     lblS3Test->setEnabled(false);
@@ -384,7 +385,7 @@ QWidget *TfrmSettings::BuildSMTPPage()
     cbEmailAllowPlainLogin->setObjectName(QStringLiteral("cbEmailAllowPlainLogin"));
     THints::SetHint(cbEmailAllowPlainLogin, kHintEmailAllowPlainLogin);
     edEmailFrom = NewEdit(tabSMTP, "edEmailFrom", kHintEmailFrom);
-    lblEmailTest = new TorroLabel(QStringLiteral("Send a test message"), tabSMTP);
+    lblEmailTest = new TLinkLabel(QStringLiteral("Send a test message"), tabSMTP);
     lblEmailTest->setObjectName(QStringLiteral("lblEmailTest"));
     lblEmailTest->setEnabled(false);
     THints::SetHint(lblEmailTest, kHintEmailTest);
@@ -555,7 +556,7 @@ void TfrmSettings::UpdateS3Test()
     const bool bPublic = !edS3PublicAddress->text().trimmed().isEmpty();
     lblS3Retain->setText(bPublic ? QStringLiteral("Links for a day or a week are signed; longer ones are the "
                                                   "public address and the key.")
-                                 : TS3Settings::PeriodNote()
+                                 : S3PeriodNote()
                                  + QStringLiteral(" Without a public download address, one month, one year "
                                                   "and forever cannot be chosen for S3 links."));
 }

@@ -14,7 +14,7 @@ class QSpinBox;
 class QTabWidget;
 class QWidget;
 class TSendMailJob;
-class TorroLabel;
+class TLinkLabel;
 
 // The settings dialog: the staging FTP server (and which kind of staging
 // server links use), general preferences, the SMTP account and the staging
@@ -88,7 +88,7 @@ private:
     QCheckBox *cbS3PathStyle = nullptr;
     QLineEdit *edS3PublicAddress = nullptr;
     QLabel *lblS3Retain = nullptr;
-    TorroLabel *lblS3Test = nullptr;
+    TLinkLabel *lblS3Test = nullptr;
     QLabel *lblFTP = nullptr;
     QLineEdit *edFTPHost = nullptr;
     QLineEdit *edFTPDirectory = nullptr;
@@ -96,7 +96,7 @@ private:
     QLineEdit *edFTPPassword = nullptr;
     QComboBox *cbRetain = nullptr;
     QLineEdit *edFTPHttpPath = nullptr;
-    TorroLabel *lblFTPTest = nullptr;
+    TLinkLabel *lblFTPTest = nullptr;
     QCheckBox *cbShowHints = nullptr;
     QCheckBox *cbHidePasswords = nullptr;
     QSpinBox *spinLogDays = nullptr;
@@ -109,7 +109,7 @@ private:
     QCheckBox *cbEmailLogin = nullptr;
     QCheckBox *cbEmailAllowPlainLogin = nullptr;
     QLineEdit *edEmailFrom = nullptr;
-    TorroLabel *lblEmailTest = nullptr;
+    TLinkLabel *lblEmailTest = nullptr;
     QPushButton *btnSave = nullptr;
     QPushButton *btnCancel = nullptr;
 };

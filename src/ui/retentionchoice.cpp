@@ -2,8 +2,8 @@
 
 #include "core/globals.h"
 #include "delivery/retention.h"
-#include "delivery/s3settings.h"
 #include "delivery/s3staging.h"
+#include "network/s3settings.h"
 
 #include <QComboBox>
 #include <QStandardItemModel>
@@ -18,11 +18,11 @@ void LimitRetentionChoices(QComboBox *cbRetain)
     static const char *const kChoices[] = { "one day", "one week", "one month", "one year", "forever" };
     for (int i = 0; i < model->rowCount() && i <= rpForever; ++i) {
         QStandardItem *item = model->item(i);
-        const bool bAllowed = !bS3 || s3.PeriodAllowed(i);
+        const bool bAllowed = !bS3 || S3PeriodAllowed(s3, i);
         item->setEnabled(bAllowed);
         item->setText(bAllowed ? QString::fromLatin1(kChoices[i])
                                : QString::fromLatin1(kChoices[i])
                               + QStringLiteral(" (needs the S3 public address)"));
-        item->setToolTip(bAllowed ? QString() : TS3Settings::PeriodNote());
+        item->setToolTip(bAllowed ? QString() : S3PeriodNote());
     }
 }

@@ -1,6 +1,6 @@
 #include "core/daycount.h"
+#include "core/progress.h"
 #include "delivery/channels.h"
-#include "delivery/progress.h"
 #include "delivery/quicksend.h"
 #include "delivery/retention.h"
 #include "delivery/s3staging.h"
@@ -95,6 +95,32 @@ QByteArray decoded(const QByteArray &message)
         out += text[i];
     }
     return out;
+}
+
+TEST(S3Links, PresignedForADayOrAWeekPublicAddressForLonger)
+{
+    TS3Settings s3;
+    s3.Endpoint = QStringLiteral("http://127.0.0.1:9000");
+    s3.Bucket = QStringLiteral("drops");
+    s3.PathStyle = true;
+    s3.AccessKeyId = QStringLiteral("AKID");
+    s3.SecretKey = QStringLiteral("do-not-show-me");
+    const QString day = S3Link(s3, QStringLiteral("a.zip"), 0);
+    EXPECT_TRUE(
+        day.startsWith(QStringLiteral("http://127.0.0.1:9000/drops/a.zip?X-Amz-Algorithm=AWS4-HMAC-SHA256")))
+        << day.toStdString();
+    EXPECT_TRUE(day.contains(QStringLiteral("&X-Amz-Expires=86400&"))) << day.toStdString();
+    EXPECT_TRUE(S3Link(s3, QStringLiteral("a.zip"), 1).contains(QStringLiteral("&X-Amz-Expires=604800&")));
+    EXPECT_FALSE(day.contains(QStringLiteral("do-not-show-me")));
+    // A month, a year or for ever only with a public address.
+    for (int period : { 2, 3, 4 }) {
+        EXPECT_FALSE(S3PeriodAllowed(s3, period));
+        EXPECT_TRUE(S3Link(s3, QStringLiteral("a.zip"), period).isEmpty());
+    }
+    s3.PublicAddress = QStringLiteral("https://cdn.example.com/drops");
+    EXPECT_TRUE(S3PeriodAllowed(s3, 2));
+    EXPECT_EQ(S3Link(s3, QStringLiteral("links/a b.zip"), 3),
+              QStringLiteral("https://cdn.example.com/drops/links/a%20b.zip"));
 }
 
 const QRegularExpression kStagedKey(QStringLiteral("^links/MyTool_1\\.2\\.3_[A-Za-z0-9]{16}\\.zip$"));
