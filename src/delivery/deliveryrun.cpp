@@ -10,6 +10,7 @@
 #include "delivery/sendtasks.h"
 #include "diagnostics/orrolog.h"
 #include "projects/project.h"
+#include "projects/projectstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -281,7 +282,6 @@ void TDeliveryRun::RecordAttempt(bool bSuccess, int iFileCount, int iKind, const
 void TDeliveryRun::RecordSendDate(int iProjectID, const QString &sTitle)
 {
     const double dNow = NowDays();
-    FChannels.Records().Write(QStringLiteral("the send date of %1").arg(sTitle), [=] {
-        DB->Exec(QStringLiteral("UPDATE projects SET senddate = ? WHERE id = ?"), { dNow, iProjectID });
-    });
+    FChannels.Records().Write(QStringLiteral("the send date of %1").arg(sTitle),
+                              [=] { TProjectStore::SetSendDate(iProjectID, dNow); });
 }

@@ -13,6 +13,7 @@
 #include "delivery/retention.h"
 #include "delivery/sendtask.h"
 #include "diagnostics/orrolog.h"
+#include "projects/projectstore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -201,9 +202,7 @@ QString QuickSend::PasswordSource(int iSendID)
 {
     const int iProject
         = int(DB->QueryInteger(QStringLiteral("SELECT id_projects FROM send WHERE id = ?"), { iSendID }));
-    const QString sTitle = iProject > 0
-        ? DB->QueryString(QStringLiteral("SELECT title FROM projects WHERE id = ?"), { iProject })
-        : QString();
+    const QString sTitle = iProject > 0 ? TProjectStore::Title(iProject) : QString();
     if (sTitle.isEmpty())
         return QStringLiteral("Password from an earlier quick send");
     return QStringLiteral("Password from the task of \u201c%1\u201d").arg(sTitle);

@@ -1,9 +1,8 @@
 #include "projects/project.h"
 
 #include "core/daycount.h"
-#include "core/globals.h"
-#include "core/sqlite.h"
 #include "projects/projectdelphi.h"
+#include "projects/projectstore.h"
 #include "projects/wildcard.h"
 
 #include <QDateTime>
@@ -32,15 +31,8 @@ TProject::~TProject() = default;
 
 void TProject::Parse()
 {
-    // LoadEntries
-    {
-        const auto table
-            = DB->Query(QStringLiteral("SELECT id, filename FROM files WHERE id_projects = ?"), { FID });
-        while (table && !table->Eof()) {
-            AddEntry(table->FieldAsString(1), int(table->FieldAsInteger(0)));
-            table->Next();
-        }
-    }
+    for (const TFileRow &row : TProjectStore::Files(FID))
+        AddEntry(row.FileName, row.ID);
     CountChanged();
     if (FAfterParse)
         FAfterParse(this);
@@ -50,17 +42,13 @@ void TProject::FileAdd(int iFileID)
 {
     // Only this project's rows: a newer entry of another project must not
     // slip into this list.
-    const auto table = DB->Query(
-        QStringLiteral("SELECT id, filename FROM files WHERE id >= ? AND id_projects = ?"), { iFileID, FID });
-    while (table && !table->Eof()) {
-        AddEntry(table->FieldAsString(1), int(table->FieldAsInteger(0)));
-        table->Next();
-    }
+    for (const TFileRow &row : TProjectStore::Files(FID, iFileID))
+        AddEntry(row.FileName, row.ID);
 }
 
 void TProject::FileDelete(int iFileID)
 {
-    DB->Exec(QStringLiteral("DELETE FROM files WHERE id = ?"), { iFileID });
+    TProjectStore::DeleteFile(iFileID);
     for (qsizetype i = FFileList.size() - 1; i >= 0; --i) {
         if (FFileList.at(i).iFileID == iFileID)
             RemoveAt(i);
@@ -112,7 +100,7 @@ void TProject::CountChanged(bool bFresh)
 {
     // The send date is converted once; file times are compared raw, which
     // keeps counting cheap on large trees.
-    const qint64 iSince = SendDateMSecs(ProjectSendDate(FID));
+    const qint64 iSince = SendDateMSecs(TProjectStore::SendDate(FID));
     FChangedFiles = 0;
     for (TFileItem &item : FFileList) {
         if (bFresh || item.iModified == kNoFileTime)
@@ -232,11 +220,6 @@ QString JoinCommaText(const QStringList &oItems)
         text += QLatin1Char('"') + quoted + QLatin1Char('"');
     }
     return text;
-}
-
-double ProjectSendDate(int iProjectID)
-{
-    return DB->QueryDouble(QStringLiteral("SELECT senddate FROM projects WHERE id = ?"), { iProjectID });
 }
 
 qint64 SendDateMSecs(double dSendDate)

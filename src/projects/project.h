@@ -138,9 +138,6 @@ QStringList SplitCommaText(const QString &sText);
 // The inverse for paths: every item quoted, quotes doubled, comma separated.
 QString JoinCommaText(const QStringList &oItems);
 
-// The project's last delivery as a day count; 0 when never delivered (NULL,
-// 0 or no row).
-double ProjectSendDate(int iProjectID);
 // The send date (days, local time; 0 when never sent) as milliseconds since
 // the epoch: a file whose FileModifiedMSecs is later has changed since.
 qint64 SendDateMSecs(double dSendDate);

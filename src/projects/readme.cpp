@@ -5,6 +5,7 @@
 #include "core/sqlformat.h"
 #include "core/winutils.h"
 #include "projects/project.h"
+#include "projects/projectstore.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -156,7 +157,7 @@ QString TReadMe::ChangedFilesRow() const
         return {};
     if (FProject.ChangedFiles() == 0)
         return QStringLiteral("        <tr><td class=\"tlabel\">CHANGED FILES</td><td>none</td></tr>\r\n");
-    const double dSendDate = ProjectSendDate(FProject.ProjectID());
+    const double dSendDate = TProjectStore::SendDate(FProject.ProjectID());
     if (dSendDate == 0)
         return {};
 
@@ -181,7 +182,7 @@ QString TReadMe::ChangedFilesRow() const
 
 QString TReadMe::LastArchiveRow() const
 {
-    const double dSendDate = ProjectSendDate(FProject.ProjectID());
+    const double dSendDate = TProjectStore::SendDate(FProject.ProjectID());
     if (dSendDate == 0)
         return {};
     return QStringLiteral("        <tr><td class=\"tlabel\">LAST ARCHIVE</td><td>") + Html(DayText(dSendDate))

@@ -527,7 +527,7 @@ void TfrmMain::CheckStartPanel()
 {
     if (FStartDone || !DB)
         return;
-    if (TProjectList::ProjectCount() == 0) {
+    if (TProjectStore::Count() == 0) {
         pnlStart->adjustSize();
         pnlStart->setVisible(true);
         pnlStart->raise();
@@ -785,7 +785,7 @@ void TfrmMain::DeleteProject()
         return;
     TProject *oProject = ProjectAt(listProjects->row(item));
     if (TDialogs::Confirm(this, kTitle, kConfirmDelete.arg(oProject->Title()))) {
-        TProjectList::DeleteProject(oProject->ProjectID());
+        TProjectStore::Delete(oProject->ProjectID());
         delete listProjects->takeItem(listProjects->row(item));
         FProjects.RemoveAt(FProjects.IndexOf(oProject));
     }
