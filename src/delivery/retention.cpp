@@ -43,14 +43,9 @@ TStagingUpload TStagingUpload::Of(const TFTPClient &oFTP)
     return TStagingUpload { oFTP.Host, oFTP.Directory, oFTP.RemoteFile, oFTP.Username, oFTP.Password };
 }
 
-void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload)
+void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload)
 {
-    const QString sPeriod = GetSendParam(iSendID, SendParam::EmailRetention);
-    bool ok = false;
-    int iPeriod = sPeriod.trimmed().toInt(&ok);
-    if (!ok)
-        iPeriod = 0;
-    SaveFileExpiry(oUpload, iPeriod);
+    SaveFileExpiry(oUpload, oTask.RetentionIndex(0));
 }
 
 QString StagingPlace(const QString &sHost, const QString &sDirectory, const QString &sFileName)

@@ -8,6 +8,7 @@
 class QTimer;
 class TFData;
 class TJob;
+class TSendTask;
 
 // Retention periods, the index of the choice lists.
 enum : int {
@@ -44,9 +45,9 @@ struct TStagingUpload
 // the FTP client does not take stays as it was written.
 QString StagingPlace(const QString &sHost, const QString &sDirectory, const QString &sFileName);
 
-// Records the staging upload in the retention table with the expiry e-mail
-// task iSendID's "EmailRetention" asks for.
-void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload);
+// Records the staging upload in the retention table with the expiry the
+// e-mail task's retention choice asks for (none when it is not a number).
+void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload);
 // The same with a period index; one row per place (StagingPlace).
 void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod);
 

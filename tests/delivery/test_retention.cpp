@@ -22,7 +22,7 @@ class Retention : public DeliveryDB
 {
 protected:
     // Records an upload as the client that made it would.
-    static void save(int iPeriod, const QString &sHost, const QString &sDir, const QString &sName,
+    void save(int iPeriod, const QString &sHost, const QString &sDir, const QString &sName,
                      const QString &sLogin = kUser, int iSendID = 0)
     {
         TFTPClient client;
@@ -32,7 +32,7 @@ protected:
         client.Password = kPass;
         client.RemoteFile = sName;
         if (iSendID)
-            SaveFileExpiry(iSendID, TStagingUpload::Of(client));
+            SaveFileExpiry(task(iSendID), TStagingUpload::Of(client));
         else
             SaveFileExpiry(TStagingUpload::Of(client), iPeriod);
     }
