@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -146,22 +147,12 @@ TfrmProjectEditor::TfrmProjectEditor(TProject *oProject, QWidget *parent)
     pgProject->addTab(tabFiles, QStringLiteral("&Files"));
     pgProject->addTab(tabSend, QStringLiteral("S&end"));
 
-    btnSave = new QPushButton(QStringLiteral("&Save"), this);
-    btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnSave->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setAutoDefault(false);
+    QDialogButtonBox *buttons = NewSaveCancelButtons(this, btnSave, btnCancel);
 
-    auto *buttons = new QHBoxLayout();
-    buttons->setSpacing(kFormMargin);
-    buttons->addStretch(1);
-    buttons->addWidget(btnSave);
-    buttons->addWidget(btnCancel);
     auto *main = new QVBoxLayout(this);
     SetFormMargins(main);
     main->addWidget(pgProject, 1);
-    main->addLayout(buttons);
+    main->addWidget(buttons);
 
     connect(btnSave, &QPushButton::clicked, this, &TfrmProjectEditor::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmProjectEditor::reject);
