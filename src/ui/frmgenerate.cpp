@@ -92,8 +92,14 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
 
     connect(FJob.get(), &TDeliveryJob::stateChanged, this, &TfrmGenerate::UpdateButtons);
     connect(FJob.get(), &TDeliveryJob::finished, this, &TfrmGenerate::RunFinished);
-    connect(FJob.get(), &TDeliveryJob::attendedError, this,
-            [this](const QString &sMessage) { TDialogs::Critical(this, windowTitle(), sMessage); });
+    // Shown once the job's report is over, not from inside it: the run goes
+    // on meanwhile, and its further reports (its end too) must not arrive in
+    // the box's event loop while the report that opened it is still running.
+    connect(FJob.get(), &TDeliveryJob::attendedError, this, [this](const QString &sMessage) {
+        QMetaObject::invokeMethod(
+            this, [this, sMessage] { TDialogs::Critical(this, windowTitle(), sMessage); },
+            Qt::QueuedConnection);
+    });
 
     resize(480, 400);
     UpdateButtons();
