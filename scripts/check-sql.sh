@@ -13,14 +13,14 @@ sql_owners=(
     core/sqlite.cpp           # the access layer (its error texts name statements by kind)
     core/schema.cpp           # creating and upgrading the tables
     core/settings.cpp         # settings
-    core/data/fdata.cpp       # pruning the log at start-up
+    data/fdata.cpp            # pruning the log at start-up
     projects/projectstore.cpp # projects, files
     delivery/sendtask.cpp     # send
     delivery/sendtasks.cpp    # sendparams, one row at a time
     delivery/deliverylog.cpp  # log: writing rows, the last delivery
     delivery/logquery.cpp     # log: the viewer's filtered reads
     delivery/retention.cpp    # retention
-    diagnostics/orrolog.cpp   # the diagnostics day files
+    diagnostics/diaglog.cpp   # the diagnostics day files
 )
 # Files allowed to include the SQLite C header.
 header_owners=(

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/winutils.h"
-
 #include <QString>
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/progress.h"
-#include "delivery/sshhostkey.h"
+#include "core/progress.h"
+#include "network/sshhostkey.h"
 #include "ui/progressdelegate.h"
 
 #include <QColor>
@@ -17,7 +17,7 @@ class QTimer;
 class TDeliveryJob;
 class TProject;
 struct TRunResult;
-class TorroLabel;
+class TLinkLabel;
 
 // The "Zip and deliver" window: runs the delivery of the projects it is given
 // as a background job (100 ms after it shows), shows the progress list, lets
@@ -84,9 +84,9 @@ private:
     QListWidget *listProgress = nullptr;
     QPushButton *btnAbort = nullptr;
     QPushButton *btnClose = nullptr;
-    TorroLabel *lblSave = nullptr;
-    TorroLabel *lblOpenFolder = nullptr;
-    TorroLabel *lblCopyLink = nullptr;
+    TLinkLabel *lblSave = nullptr;
+    TLinkLabel *lblOpenFolder = nullptr;
+    TLinkLabel *lblCopyLink = nullptr;
     QLabel *lblStatus = nullptr;
     QTimer *tmLaunch = nullptr;
 };

@@ -14,7 +14,7 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class TProject;
-class TorroLabel;
+class TLinkLabel;
 
 // Draws a project row: check box (none for a project that cannot be
 // delivered), title, and the file and change counts right-aligned in the
@@ -137,8 +137,8 @@ private:
     QLineEdit *edFilter = nullptr;
     QListWidget *listProjects = nullptr;
     QLabel *lblSelect = nullptr;
-    TorroLabel *lblSelectAll = nullptr;
-    TorroLabel *lblSelectNone = nullptr;
+    TLinkLabel *lblSelectAll = nullptr;
+    TLinkLabel *lblSelectNone = nullptr;
     QPushButton *btnGenerate = nullptr;
     QPushButton *btnQuick = nullptr;
     QPushButton *btnExit = nullptr;
