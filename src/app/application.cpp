@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "app/quickhandover.h"
+#include "app/handover.h"
 #include "app/startup.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
@@ -98,8 +98,11 @@ public:
     }
     int AlreadyRunning() override
     {
-        // The one place where files for quick send go to the running instance.
-        if (!FQuickFiles.isEmpty() && HandOverToRunningInstance(FQuickFiles))
+        // The running desktop program comes to the front (and opens quick
+        // send with the files named here); only a command
+        // running in a terminal, or a program that stopped responding,
+        // leaves the user with the message.
+        if (HandOverToRunningInstance(FQuickFiles))
             return 0;
         TDialogs::Warning(nullptr, kTitle, QString::fromUtf8(SecondInstanceMessage));
         return 0;
@@ -107,6 +110,10 @@ public:
     int Run() override
     {
         FMain = std::make_unique<TfrmMain>();
+        FHandOver = std::make_unique<THandOverServer>();
+        QObject::connect(FHandOver.get(), &THandOverServer::handedOver, FMain.get(), &TfrmMain::HandedOver);
+        if (!FHandOver->Listen())
+            std::fprintf(stderr, "Bundlewick: %s\n", FHandOver->ErrorText().toUtf8().constData());
         FMain->show();
         FMain->QuickSendFiles(FQuickFiles);
         const int iResult = QCoreApplication::exec();
@@ -117,11 +124,16 @@ public:
         TApplication::HandleException(error);
         return 1;
     }
-    void DestroyForms() override { FMain.reset(); }
+    void DestroyForms() override
+    {
+        FHandOver.reset();
+        FMain.reset();
+    }
 
 private:
     QStringList FQuickFiles;
     std::unique_ptr<TfrmMain> FMain;
+    std::unique_ptr<THandOverServer> FHandOver;
 };
 
 } // namespace

@@ -2,11 +2,14 @@
 
 #include <QLatin1String>
 
-// The product's own web addresses, each ending with "/".
-inline constexpr QLatin1String ProductWebSite("https://bundlewick.org/");
-// Base address of the online help; a topic is "<base>#<context>-en".
-inline constexpr QLatin1String ProductHelpSite("https://bundlewick.org/help/");
+// BW_WEB_SITE and BW_SUPPORT_EMAIL come from the build's options of the same
+// names; empty unless whoever builds the program runs a site or answers
+// mail for it. Every user of these leaves out what needs an empty one.
+#include "core/productconfig.h"
+
+// The product's web site, as the build gives it.
+inline constexpr QLatin1String ProductWebSite(BW_WEB_SITE);
 // Where the support e-mail goes.
-inline constexpr QLatin1String ProductSupportEmail("support@bundlewick.org");
+inline constexpr QLatin1String ProductSupportEmail(BW_SUPPORT_EMAIL);
 // The subject a support message starts with.
 inline constexpr QLatin1String ProductSupportSubject("About Bundlewick");

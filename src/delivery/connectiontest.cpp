@@ -31,8 +31,9 @@ QString TSendMailJob::TestSubject()
 QString TSendMailJob::TestBody()
 {
     return QStringLiteral("This is a test email message from Bundlewick. Your email settings are correctly "
-                          "configured.\r\n\r\nBundlewick :: ")
-        + QString(ProductWebSite) + QStringLiteral("\r\n");
+                          "configured.\r\n\r\nBundlewick")
+        + (ProductWebSite.isEmpty() ? QString() : QStringLiteral(" :: ") + QString(ProductWebSite))
+        + QStringLiteral("\r\n");
 }
 
 QString TSendMailJob::TestSuccessText(const QString &sRecipient)

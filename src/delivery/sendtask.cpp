@@ -83,10 +83,10 @@ QString TSendTask::ListText() const
     QString sText;
     switch (Kind) {
     case skEmail:
-        sText = QStringLiteral("EMAIL to %1").arg(Destination());
+        sText = QStringLiteral("Email to %1").arg(Destination());
         break;
     case skFile:
-        sText = QStringLiteral("FILE as %1").arg(Destination());
+        sText = QStringLiteral("File to %1").arg(Destination());
         break;
     case skFTP:
         sText = QStringLiteral("FTP to %1").arg(Destination());

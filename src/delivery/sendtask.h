@@ -81,7 +81,7 @@ public:
     QString Destination() const;
     // The parameter that holds the destination; empty for an unknown kind.
     static QString DestinationParam(int iKind);
-    // The project editor's line for the task: "EMAIL to %s", "FILE as %s" or
+    // The project editor's line for the task: "Email to %s", "File to %s" or
     // "FTP to %s" with the destination, followed by ", AES-256" or
     // ", traditional encryption" when the task has a password; empty for an
     // unknown kind.

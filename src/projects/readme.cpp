@@ -37,7 +37,7 @@ QString ShortVersion()
 QString HeadTemplate()
 {
     const QString logo = ProductWebSite + QLatin1String("images/icon128.png");
-    const QList<std::pair<int, QString>> lines = {
+    QList<std::pair<int, QString>> lines = {
         { 0, QStringLiteral("<!DOCTYPE html>") },
         { 0, QStringLiteral("<html>") },
         { 2, QStringLiteral("<head>") },
@@ -83,6 +83,16 @@ QString HeadTemplate()
         { 8, QStringLiteral("</div>") },
         { 6, QStringLiteral("</div>") },
     };
+    // Without a web site of the build the logo (which lives there) is left
+    // out and the credit is plain text.
+    if (ProductWebSite.isEmpty()) {
+        lines.removeIf([](const std::pair<int, QString> &line) {
+            return line.second.startsWith(QLatin1String("<img src="));
+        });
+        for (auto &line : lines)
+            if (line.second.startsWith(QLatin1String("<a href=\"\">")))
+                line.second = QStringLiteral("created with<br />Bundlewick %s");
+    }
     QString text;
     for (const auto &[indent, line] : lines)
         text += QString(indent, QLatin1Char(' ')) + line + CRLF;

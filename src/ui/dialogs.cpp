@@ -121,6 +121,11 @@ bool TDialogs::InputQuery(QWidget *parent, const QString &sTitle, const QString 
             SetPasswordMasked(edit, true);
     }
     dlg.setTextValue(sValue);
+    // Wide enough that the title bar shows the whole title, and an address
+    // fits in the box.
+    const QFontMetrics metrics(dlg.font());
+    dlg.setMinimumWidth(
+        qMax(metrics.horizontalAdvance(sTitle), metrics.horizontalAdvance(QLatin1Char('x')) * 40) + 120);
     if (dlg.exec() != QDialog::Accepted)
         return false;
     sValue = dlg.textValue();

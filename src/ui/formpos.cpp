@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -34,13 +35,32 @@ bool HasSystemMenuOnly(const QWidget *form)
         && !flags.testFlag(Qt::WindowMaximizeButtonHint);
 }
 
-QRect VirtualDesktop()
+// The frame the window manager puts around a window. Known only once a
+// window has been shown; a window not yet shown borrows the last one seen,
+// which is as good a guess as any before the manager has drawn it.
+QMargins gLastFrame;
+
+QMargins FrameOf(const QWidget *form)
 {
-    QRect desktop;
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    for (const QScreen *screen : screens)
-        desktop = desktop.united(screen->geometry());
-    return desktop;
+    if (const QWindow *window = form->windowHandle()) {
+        const QMargins frame = window->frameMargins();
+        if (!frame.isNull()) {
+            gLastFrame = frame;
+            return frame;
+        }
+    }
+    return gLastFrame;
+}
+
+// The screen a window at these bounds opens on: the one under its centre,
+// else the one under its top left corner, else the primary screen.
+QScreen *ScreenFor(const QRect &bounds)
+{
+    if (QScreen *screen = QGuiApplication::screenAt(bounds.center()))
+        return screen;
+    if (QScreen *screen = QGuiApplication::screenAt(bounds.topLeft()))
+        return screen;
+    return QGuiApplication::primaryScreen();
 }
 
 int WindowStateCode(const QWidget *form)
@@ -59,38 +79,47 @@ void LoadFormPos(TParams &params, QWidget *form)
     const QString name = form->objectName();
     const int currentWidth = form->width();
     const int currentHeight = form->height();
+    const bool bFixed = HasFixedSize(form) || HasSystemMenuOnly(form);
 
     int width = currentWidth;
     int height = currentHeight;
-    if (!HasFixedSize(form) && !HasSystemMenuOnly(form)) {
+    if (!bFixed) {
         width = params.GetInt(name + QLatin1String(" Width"), currentWidth);
         height = params.GetInt(name + QLatin1String(" Height"), currentHeight);
     }
 
-    QSize screen(currentWidth, currentHeight);
+    QRect available(0, 0, currentWidth, currentHeight);
     if (const QScreen *primary = QGuiApplication::primaryScreen())
-        screen = primary->availableGeometry().size();
-    int left = params.GetInt(name + QLatin1String(" Left"), (screen.width() - currentWidth) / 2);
-    int top = params.GetInt(name + QLatin1String(" Top"), (screen.height() - currentHeight) / 2);
+        available = primary->availableGeometry();
+    int left = params.GetInt(name + QLatin1String(" Left"),
+                             available.left() + (available.width() - currentWidth) / 2);
+    int top = params.GetInt(name + QLatin1String(" Top"),
+                            available.top() + (available.height() - currentHeight) / 2);
     const int state = params.GetInt(name + QLatin1String(" Window State"), 0);
 
-    const QRect desktop = VirtualDesktop();
-    if (desktop.isValid()) {
-        if (left < desktop.left())
-            left = 0;
-        if (desktop.left() + desktop.width() < left + width)
-            left = desktop.left() + desktop.width() - width;
-        if (top < desktop.top())
-            top = 0;
-        if (desktop.top() + desktop.height() < top + height)
-            top = desktop.top() + desktop.height() - height;
+    // The stored bounds are those of the window's contents (what
+    // QWidget::geometry() reports and setGeometry() takes): the frame is the
+    // window manager's, and placing the contents leaves it no room to drift.
+    // Whole, frame included, on the available part of the screen it opens
+    // on: a screen that got smaller or a larger scale factor would otherwise
+    // leave menus and buttons out of reach.
+    if (const QScreen *screen = ScreenFor(QRect(left, top, width, height)))
+        available = screen->availableGeometry();
+    const QMargins frame = FrameOf(form);
+    const QRect room = available.marginsRemoved(frame);
+    if (room.isValid()) {
+        if (!bFixed) {
+            width = qMax(qMin(width, room.width()), form->minimumWidth());
+            height = qMax(qMin(height, room.height()), form->minimumHeight());
+        }
+        left = qMax(qMin(left, room.right() + 1 - width), room.left());
+        top = qMax(qMin(top, room.bottom() + 1 - height), room.top());
     }
 
     // The normal bounds first, then the state: a maximized window restores
     // to its saved bounds.
     form->setWindowState(form->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-    form->move(left, top);
-    form->resize(width, height);
+    form->setGeometry(left, top, width, height);
     Qt::WindowStates windowState = form->windowState();
     if (state == 1)
         windowState |= Qt::WindowMinimized;
@@ -104,8 +133,9 @@ void SaveFormPos(TParams &params, QWidget *form)
 {
     const QString name = form->objectName();
     const int state = WindowStateCode(form);
+    FrameOf(form);
     // A maximized or minimized window stores the bounds it restores to.
-    QRect bounds(form->pos(), form->size());
+    QRect bounds = form->geometry();
     if (state != 0 && form->normalGeometry().isValid())
         bounds = form->normalGeometry();
 

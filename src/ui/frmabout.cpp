@@ -4,6 +4,7 @@
 #include "core/productinfo.h"
 #include "core/winutils.h"
 #include "ui/appicon.h"
+#include "ui/help.h"
 #include "ui/shellutils.h"
 
 #include <QHBoxLayout>
@@ -12,9 +13,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// The help topic that holds the licence agreement.
-constexpr int kLicenseTopic = 13;
 
 QLabel *Line(QWidget *parent, const char *sName, const QString &sText)
 {
@@ -37,7 +35,7 @@ TfrmAbout::TfrmAbout(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Bundlewick"));
-    SetHelpContext(kLicenseTopic);
+    SetHelpContext(kHelpLicenceTopic);
     setWindowIcon(AppIcon());
 
     auto *icon = new QLabel(this);
@@ -54,17 +52,18 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     auto *lblVersion = Line(this, "lblVersion", QStringLiteral("Version %1").arg(AppVersion()));
     auto *lblPurpose = Line(this, "lblPurpose",
                             QStringLiteral("Collects, zips and delivers the source code of your projects."));
+    // Shown only when the build names a web site.
     auto *lblWeb = Line(this, "lblWeb", Link(QString(ProductWebSite), QString(ProductWebSite)));
-    auto *lblLicence
-        = Line(this, "lblLicence",
-               LicenceLine().toHtmlEscaped().replace(
-                   QString(TFData::HelpAddress(kLicenseTopic)).toHtmlEscaped(),
-                   Link(TFData::HelpAddress(kLicenseTopic), TFData::HelpAddress(kLicenseTopic))));
-    for (QLabel *label : { lblWeb, lblLicence }) {
-        label->setTextFormat(Qt::RichText);
-        label->setOpenExternalLinks(false);
-        connect(label, &QLabel::linkActivated, this, [](const QString &sLink) { OpenURL(sLink); });
-    }
+    lblWeb->setVisible(!ProductWebSite.isEmpty());
+    auto *lblLicence = Line(this, "lblLicence",
+                            QStringLiteral("Licensed to you under the <a href=\"licence\">MIT licence</a>."));
+    lblWeb->setTextFormat(Qt::RichText);
+    lblWeb->setOpenExternalLinks(false);
+    connect(lblWeb, &QLabel::linkActivated, this, [](const QString &sLink) { OpenURL(sLink); });
+    // The licence text installed with the program, in the help window.
+    lblLicence->setTextFormat(Qt::RichText);
+    lblLicence->setOpenExternalLinks(false);
+    connect(lblLicence, &QLabel::linkActivated, this, [] { ShowHelp(kHelpLicenceTopic); });
     lblLicence->setWordWrap(true);
 
     auto *btnClose = new QPushButton(QStringLiteral("&Close"), this);
@@ -98,10 +97,4 @@ void TfrmAbout::Execute(QWidget *parent)
 {
     TfrmAbout frm(parent);
     frm.exec();
-}
-
-QString TfrmAbout::LicenceLine()
-{
-    return QStringLiteral("Licensed to you under the Bundlewick licence agreement: %1")
-        .arg(TFData::HelpAddress(kLicenseTopic));
 }

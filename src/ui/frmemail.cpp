@@ -6,6 +6,7 @@
 #include "core/winutils.h"
 #include "delivery/connectiontest.h"
 #include "diagnostics/orrolog.h"
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 
 #include <QCheckBox>
@@ -25,14 +26,15 @@ const QString kNotSet = QStringLiteral(
 
 } // namespace
 
-TfrmEmail::TfrmEmail(QWidget *parent)
+TfrmEmail::TfrmEmail(QWidget *parent, const QString &sTo)
     : TBaseDialog(parent)
+    , FTo(sTo)
     , FEmailSet(DB && EmailAvailable())
 {
     setObjectName(QStringLiteral("frmEmail"));
     setWindowTitle(QStringLiteral("Email support"));
 
-    lblTo = new QLabel(QStringLiteral("To: %1").arg(QString(ProductSupportEmail)), this);
+    lblTo = new QLabel(QStringLiteral("To: %1").arg(FTo), this);
     lblTo->setObjectName(QStringLiteral("lblTo"));
     lblTo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     edSubject = new QLineEdit(QString(ProductSupportSubject), this);
@@ -50,7 +52,7 @@ TfrmEmail::TfrmEmail(QWidget *parent)
     lblNotSet->setObjectName(QStringLiteral("lblNotSet"));
     lblNotSet->setWordWrap(true);
     QPalette warn = lblNotSet->palette();
-    warn.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    warn.setColor(QPalette::WindowText, StatusColour(false, warn, QPalette::Window));
     lblNotSet->setPalette(warn);
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
@@ -89,9 +91,9 @@ TfrmEmail::~TfrmEmail()
     FJob.reset();
 }
 
-void TfrmEmail::Execute(QWidget *parent)
+void TfrmEmail::Execute(QWidget *parent, const QString &sTo)
 {
-    TfrmEmail frm(parent);
+    TfrmEmail frm(parent, sTo);
     frm.exec();
 }
 
@@ -120,7 +122,7 @@ void TfrmEmail::btnSendClick()
 {
     if (FJob || !FEmailSet)
         return;
-    FJob = std::make_unique<TSendMailJob>(TSMTPSettings::FromSettings(), QString(ProductSupportEmail));
+    FJob = std::make_unique<TSendMailJob>(TSMTPSettings::FromSettings(), FTo);
     FJob->Subject = edSubject->text();
     FJob->Body = memMessage->toPlainText();
     FJob->DiagWhere = QStringLiteral("TfrmEmail");
@@ -144,15 +146,13 @@ void TfrmEmail::SendEnded()
     job->deleteLater();
     UpdateControls();
     if (bSuccess) {
-        TDialogs::Information(
-            this, windowTitle(),
-            QStringLiteral("Your message has been sent to %1.").arg(QString(ProductSupportEmail)));
+        TDialogs::Information(this, windowTitle(),
+                              QStringLiteral("Your message has been sent to %1.").arg(FTo));
         accept();
         return;
     }
     TDialogs::Critical(this, windowTitle(),
-                       QStringLiteral("Your message could not be sent to %1.\r\n\r\n%2")
-                           .arg(QString(ProductSupportEmail), sError));
+                       QStringLiteral("Your message could not be sent to %1.\r\n\r\n%2").arg(FTo, sError));
 }
 
 void TfrmEmail::done(int iResult)

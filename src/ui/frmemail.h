@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/productinfo.h"
 #include "ui/windowkit.h"
 
 #include <memory>
@@ -11,7 +12,8 @@ class QPlainTextEdit;
 class QPushButton;
 class TSendMailJob;
 
-// The support e-mail: a message to the product's support address, sent
+// The support e-mail: a message to the support address (the build's unless
+// another is given), sent
 // through the user's SMTP settings as a background job, optionally with the
 // current diagnostics file attached. While e-mail is not set up the dialog
 // says so and cannot send. Closing it mid-send cancels the message.
@@ -20,10 +22,10 @@ class TfrmEmail : public TBaseDialog
     Q_OBJECT
 
 public:
-    explicit TfrmEmail(QWidget *parent = nullptr);
+    explicit TfrmEmail(QWidget *parent = nullptr, const QString &sTo = QString(ProductSupportEmail));
     ~TfrmEmail() override;
 
-    static void Execute(QWidget *parent = nullptr);
+    static void Execute(QWidget *parent = nullptr, const QString &sTo = QString(ProductSupportEmail));
 
     bool Sending() const { return FJob != nullptr; }
     // The diagnostics file attached when the box is ticked (flushed first).
@@ -37,6 +39,7 @@ private:
     void SendEnded();
     void UpdateControls();
 
+    QString FTo;
     std::unique_ptr<TSendMailJob> FJob;
     bool FEmailSet = false;
 

@@ -100,6 +100,7 @@ TfrmError::TfrmError(QWidget *parent)
                    iWidth);
     memNotes = new QPlainTextEdit(kNotesPrompt, this);
     memNotes->setObjectName(QStringLiteral("memNotes"));
+    memNotes->setAccessibleName(QStringLiteral("What you were doing"));
     memNotes->setFixedSize(iWidth, fontMetrics().lineSpacing() * 6 + 12);
     btnClose = new QPushButton(QStringLiteral("&Close"), this);
     btnClose->setObjectName(QStringLiteral("btnClose"));

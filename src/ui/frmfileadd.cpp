@@ -123,6 +123,8 @@ TfrmFileAdd::TfrmFileAdd(TProject *oProject, QWidget *parent)
     lblFolderCount->setObjectName(QStringLiteral("lblFolderCount"));
     lblFolderCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblFolderCount->setCursor(Qt::ArrowCursor);
+    // Shows a count and does nothing on a click: no stop for the Tab key.
+    lblFolderCount->setFocusPolicy(Qt::NoFocus);
     // Room for a large count, so that the layout does not jump.
     lblFolderCount->setMinimumWidth(
         lblFolderCount->fontMetrics().horizontalAdvance(QStringLiteral("000000 matching files")));
@@ -208,6 +210,9 @@ TfrmFileAdd::TfrmFileAdd(TProject *oProject, QWidget *parent)
 
     connect(edMask, &QLineEdit::textChanged, this, &TfrmFileAdd::FolderChange);
     connect(edFolder, &QLineEdit::textChanged, this, &TfrmFileAdd::FolderChange);
+    // The subfolder options change what matches: count again.
+    connect(cbRecurse, &QCheckBox::toggled, this, &TfrmFileAdd::FolderChange);
+    connect(edExclude, &QLineEdit::textChanged, this, &TfrmFileAdd::FolderChange);
     connect(edFile, &QLineEdit::textChanged, this, &TfrmFileAdd::FileChange);
     new TClickFilter(edFile, [this] { FileChange(); });
     connect(rbSingle, &QRadioButton::clicked, this, &TfrmFileAdd::DataChange);

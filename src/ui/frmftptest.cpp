@@ -1,6 +1,7 @@
 #include "ui/frmftptest.h"
 
 #include "delivery/connectiontest.h"
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 #include "ui/frmsettings.h"
 #include "ui/hostkeyprompt.h"
@@ -24,7 +25,8 @@ QString TActionDelegate::DrawnText(const QString &sLine)
 
 QColor TActionDelegate::LineColour(const QString &sLine, const QPalette &palette)
 {
-    return sLine.startsWith(QLatin1Char('!')) ? QColor(255, 0, 0) : palette.color(QPalette::WindowText);
+    return sLine.startsWith(QLatin1Char('!')) ? StatusColour(false, palette)
+                                              : palette.color(QPalette::WindowText);
 }
 
 void TActionDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -193,7 +195,7 @@ void TfrmFTPTest::RunEnded()
     const bool bSuccess = FJob->Success();
     lblResult->setText(bSuccess ? QStringLiteral("Test successful") : QStringLiteral("Test failed"));
     QPalette palette = lblResult->palette();
-    palette.setColor(QPalette::WindowText, bSuccess ? QColor(0, 128, 0) : QColor(255, 0, 0));
+    palette.setColor(QPalette::WindowText, StatusColour(bSuccess, palette, QPalette::Window));
     lblResult->setPalette(palette);
     lblResult->show();
     btnAbort->setText(QStringLiteral("&Close"));

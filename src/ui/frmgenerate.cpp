@@ -6,6 +6,7 @@
 #include "core/winutils.h"
 #include "delivery/deliveryjob.h"
 #include "diagnostics/orrolog.h"
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
@@ -40,9 +41,9 @@ TLineStyle TProgressDelegate::LineStyle(const QModelIndex &index, const QPalette
     TLineStyle style;
     const QString sLine = index.data(Qt::DisplayRole).toString();
     if (sLine == kSuccess)
-        style.oColour = QColor(0, 128, 0);
+        style.oColour = StatusColour(true, palette);
     else if (sLine.startsWith(QLatin1Char('!')))
-        style.oColour = QColor(255, 0, 0);
+        style.oColour = StatusColour(false, palette);
     else
         style.oColour = palette.color(QPalette::Text);
     style.bBold = index.row() == 0

@@ -95,6 +95,7 @@ TfrmLog::TfrmLog(QWidget *parent)
 
     listLog = new QTableView(this);
     listLog->setObjectName(QStringLiteral("listLog"));
+    listLog->setAccessibleName(QStringLiteral("Delivery log"));
     listLog->setModel(FModel);
     listLog->setSelectionBehavior(QAbstractItemView::SelectRows);
     listLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -255,6 +256,8 @@ QFrame *TfrmLog::BuildFilters()
     }
     dtDateFrom->setObjectName(QStringLiteral("dtDateFrom"));
     dtDateTo->setObjectName(QStringLiteral("dtDateTo"));
+    dtDateFrom->setAccessibleName(QStringLiteral("From date"));
+    dtDateTo->setAccessibleName(QStringLiteral("To date"));
     dates->addWidget(cbDateFrom, 0, 0);
     dates->addWidget(dtDateFrom, 0, 1);
     dates->addWidget(cbDateTo, 1, 0);

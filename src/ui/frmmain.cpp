@@ -67,7 +67,7 @@ const QString kHintGenerate
 const QString kHintQuick = QStringLiteral(
     "Quick send|Pick files and send them at once by email, to a folder or to an FTP server, without a "
     "project. You can also drop files on this window.");
-const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete this project?");
+const QString kConfirmDelete = QStringLiteral("Are you sure you want to delete the project \"%1\"?");
 
 // Room for counts of this size, so that the columns line up from row to row.
 const QString kWidestFiles = QStringLiteral("00000 files");
@@ -213,25 +213,37 @@ QSize TProjectDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
     return size;
 }
 
+QString TProjectDelegate::ToolTipText(const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    QStringList parts;
+    const TProject *oProject = ProjectOf(index);
+    if (oProject) {
+        const TRowLayout layout = Layout(option, index);
+        const QString sTitle = oProject->Title();
+        if (option.fontMetrics.horizontalAdvance(sTitle) > layout.title.width())
+            parts << sTitle.toHtmlEscaped();
+    }
+    const QString sReason = index.data(ReasonRole).toString();
+    if (!sReason.isEmpty())
+        parts << sReason.toHtmlEscaped();
+    const QString sError = index.data(ErrorRole).toString();
+    if (!sError.isEmpty())
+        parts << THints::Html(QStringLiteral("The project file could not be parsed completely|") + sError);
+    return parts.join(QStringLiteral("<br>"));
+}
+
 bool TProjectDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
                                  const QStyleOptionViewItem &option, const QModelIndex &index)
 {
-    // The list shows no hints of its own; only a parse error explains itself.
+    // The list shows no hints of its own; a row explains what it cannot show.
     if (event->type() != QEvent::ToolTip)
         return QStyledItemDelegate::helpEvent(event, view, option, index);
-    const QString sError = index.data(ErrorRole).toString();
-    if (sError.isEmpty()) {
-        const QString sLast = index.data(LastRole).toString();
-        if (sLast.isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(event->globalPos(), sLast, view, option.rect, 10000);
+    const QString sText = ToolTipText(option, index);
+    if (sText.isEmpty()) {
+        QToolTip::hideText();
         return true;
     }
-    QToolTip::showText(
-        event->globalPos(),
-        THints::Html(QStringLiteral("The project file could not be parsed completely|") + sError), view,
-        option.rect, 30000);
+    QToolTip::showText(event->globalPos(), sText, view, option.rect, 30000);
     return true;
 }
 
@@ -332,6 +344,16 @@ TfrmMain::TfrmMain(QWidget *parent)
     tmProjects->start();
 }
 
+void TfrmMain::HandedOver(const QStringList &oPaths)
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    QuickSendFiles(oPaths);
+}
+
 TfrmMain::~TfrmMain()
 {
     FStatus->Cancel();
@@ -339,17 +361,14 @@ TfrmMain::~TfrmMain()
     listProjects->clear();
 }
 
-namespace {
-
-// The support message: the dialog when e-mail is set up; otherwise the
-// address on the clipboard and, on request, the desktop's mail program.
-void EmailSupport(QWidget *parent)
+void TfrmMain::EmailSupport(QWidget *parent, const QString &sAddress)
 {
+    if (sAddress.isEmpty())
+        return;
     if (DB && EmailAvailable()) {
-        TfrmEmail::Execute(parent);
+        TfrmEmail::Execute(parent, sAddress);
         return;
     }
-    const QString sAddress(ProductSupportEmail);
     if (QClipboard *clipboard = QGuiApplication::clipboard())
         clipboard->setText(sAddress);
     if (TDialogs::Confirm(
@@ -361,8 +380,6 @@ void EmailSupport(QWidget *parent)
                                  "as Thunderbird or Outlook): would you like that?")))
         SendMailTo(sAddress, QString(ProductSupportSubject), QString());
 }
-
-} // namespace
 
 void TfrmMain::BuildMenus()
 {
@@ -423,14 +440,17 @@ void TfrmMain::BuildMenus()
     mmHelpEmail
         = mmHelp->addAction(ThemeIcon("mail-send", QStyle::SP_ArrowRight), QStringLiteral("&Email support"));
     mmHelpEmail->setObjectName(QStringLiteral("mmHelpEmail"));
-    connect(mmHelpEmail, &QAction::triggered, this, [this] { EmailSupport(this); });
+    connect(mmHelpEmail, &QAction::triggered, this,
+            [this] { EmailSupport(this, QString(ProductSupportEmail)); });
+    // Only a build that names a support address offers to write to it.
+    mmHelpEmail->setVisible(!ProductSupportEmail.isEmpty());
     mmHelpLicense = mmHelp->addAction(ThemeIcon("text-x-generic", QStyle::SP_FileIcon),
                                       QStringLiteral("&License agreement"));
     mmHelpLicense->setObjectName(QStringLiteral("mmHelpLicense"));
     connect(mmHelp, &QMenu::aboutToShow, this, &TfrmMain::HideStartPanel);
     connect(mmAbout, &QAction::triggered, this, [this] { TfrmAbout::Execute(this); });
-    connect(mmContents, &QAction::triggered, this, [] { OpenURL(TFData::HelpAddress(kContentsTopic)); });
-    connect(mmHelpLicense, &QAction::triggered, this, [] { OpenURL(TFData::HelpAddress(kLicenseTopic)); });
+    connect(mmContents, &QAction::triggered, this, [] { ShowHelp(kContentsTopic); });
+    connect(mmHelpLicense, &QAction::triggered, this, [] { ShowHelp(kLicenseTopic); });
 }
 
 QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
@@ -474,7 +494,8 @@ QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
     layout->addWidget(Label1);
     layout->addWidget(btnCreate, 0, Qt::AlignLeft);
     layout->addSpacing(kFormMargin / 2);
-    layout->addLayout(line("Label2", QStringLiteral("Hide the popup hints in Settings\u00bbAppearance."),
+    layout->addLayout(line("Label2",
+                           QStringLiteral("Hide the popup hints in Options\u00bbSettings\u00bbGeneral."),
                            QStyle::SP_MessageBoxInformation));
     layout->addLayout(line("Label3", QStringLiteral("Press the F1 key on any screen for help."),
                            QStyle::SP_MessageBoxQuestion));
@@ -606,6 +627,14 @@ void TfrmMain::ApplyRules(QListWidgetItem *item, int iIndex, const TLastDelivery
     item->setFlags(flags);
     item->setData(TProjectDelegate::UsableRole, bUsable);
     item->setData(TProjectDelegate::CountedRole, bParsed);
+    // Nothing to explain until the counts are there.
+    const bool bFiles = oProject->FileCount() > 0;
+    const bool bTasks = FProjects.SendTasks(iIndex) > 0;
+    item->setData(TProjectDelegate::ReasonRole,
+                  !bParsed || (bFiles && bTasks) ? QString()
+                      : bFiles                   ? QStringLiteral("Cannot be delivered: no send tasks")
+                      : bTasks                   ? QStringLiteral("Cannot be delivered: no files")
+                               : QStringLiteral("Cannot be delivered: no files and no send tasks"));
     item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oProject));
     bool bFailed = false;
     const QString sLast = !bParsed ? QString()
@@ -842,8 +871,8 @@ void TfrmMain::DeleteProject()
     QListWidgetItem *item = SelectedItem();
     if (!item)
         return;
-    if (TDialogs::Confirm(this, kTitle, kConfirmDelete)) {
-        TProject *oProject = ProjectAt(listProjects->row(item));
+    TProject *oProject = ProjectAt(listProjects->row(item));
+    if (TDialogs::Confirm(this, kTitle, kConfirmDelete.arg(oProject->Title()))) {
         TProjectList::DeleteProject(oProject->ProjectID());
         FRows.remove(oProject->ProjectID());
         delete listProjects->takeItem(listProjects->row(item));

@@ -39,8 +39,14 @@ public:
     // ...", "Never sent") and whether it failed.
     static constexpr int LastRole = Qt::UserRole + 3;
     static constexpr int LastFailedRole = Qt::UserRole + 4;
+    // Why a project cannot be delivered ("No files and no send tasks"); empty when it can.
+    static constexpr int ReasonRole = Qt::UserRole + 5;
     // Whether the project's counts are known (they arrive after the rows).
-    static constexpr int CountedRole = Qt::UserRole + 5;
+    static constexpr int CountedRole = Qt::UserRole + 6;
+
+    // The tooltip of a row: the whole title when the row cuts it short, why
+    // the project is greyed, and what its parse met; empty when none applies.
+    static QString ToolTipText(const QStyleOptionViewItem &option, const QModelIndex &index);
 
     // Where the counts and the mark go, so that tests can check the layout.
     struct TRowLayout
@@ -100,6 +106,15 @@ public:
     // The last delivery text of a project, as its row shows it.
     static QString LastDeliveryText(const TProject *oProject, bool &bFailed);
     static QString LastDeliveryText(const TLastDelivery &oLast, bool &bFailed);
+
+    // Another start of the program handed over: comes to the front and
+    // opens quick send with the files it named, if any.
+    void HandedOver(const QStringList &oPaths);
+
+    // The support message to sAddress: the dialog when e-mail is set up;
+    // otherwise the address on the clipboard and, on request, the desktop's
+    // mail program. Nothing for an empty address.
+    static void EmailSupport(QWidget *parent, const QString &sAddress);
 
     // Help topics of the help menu.
     static constexpr int kHelpTopic = 16;

@@ -10,9 +10,11 @@
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
 #include "ui/busycursor.h"
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmsendeditor.h"
+#include "ui/shellutils.h"
 #include "ui/torrolabel.h"
 
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -180,6 +183,15 @@ QWidget *TfrmProjectEditor::BuildProjectPage()
     edTitle->setObjectName(QStringLiteral("edTitle"));
     THints::SetHint(edTitle, kHintTitle, kProjectEditorHintTime);
     Label1 = BuddyLabel(QStringLiteral("Project &name"), edTitle, page);
+    // Says why the Files and Send pages stay hidden for a title in use.
+    lblTitleTaken = new QLabel(QStringLiteral("This title is taken: another project has it."), page);
+    lblTitleTaken->setObjectName(QStringLiteral("lblTitleTaken"));
+    {
+        QPalette warn = lblTitleTaken->palette();
+        warn.setColor(QPalette::WindowText, StatusColour(false, warn, QPalette::Window));
+        lblTitleTaken->setPalette(warn);
+    }
+    lblTitleTaken->setVisible(false);
     Label1->setObjectName(QStringLiteral("Label1"));
 
     Label2 = Plain(QStringLiteral("Label2"), QStringLiteral("Project type"), page);
@@ -233,6 +245,7 @@ QWidget *TfrmProjectEditor::BuildProjectPage()
     auto *layout = new QVBoxLayout(page);
     SetFormMargins(layout);
     layout->addLayout(LabelledInput(Label1, edTitle));
+    layout->addWidget(lblTitleTaken);
     layout->addWidget(Label2);
     layout->addLayout(kindRow);
     layout->addLayout(LabelledInput(lblFile, fileRow));
@@ -275,6 +288,7 @@ QWidget *TfrmProjectEditor::BuildFilesPage()
     listFiles->setUniformItemSizes(true);
     listFiles->setItemDelegate(new TFileRowDelegate(listFiles));
     listFiles->setAccessibleName(QStringLiteral("Files"));
+    listFiles->installEventFilter(this);
     // A file manager's drop lands on the list's viewport.
     TDropFilter::InstallFilesAndFolders(listFiles->viewport(),
                                         [this](const QStringList &oPaths) { AddDropped(oPaths); });
@@ -321,6 +335,7 @@ QWidget *TfrmProjectEditor::BuildSendPage()
     listMethods = new QListWidget(page);
     listMethods->setObjectName(QStringLiteral("listMethods"));
     listMethods->setAccessibleName(QStringLiteral("Send methods"));
+    listMethods->installEventFilter(this);
 
     auto *links = new QHBoxLayout();
     links->setSpacing(kFormMargin / 2);
@@ -437,15 +452,21 @@ void TfrmProjectEditor::rbTypeClick()
     ProjectChange();
 }
 
+bool TfrmProjectEditor::TitleTaken() const
+{
+    const QString sTitle = edTitle->text().trimmed();
+    return !FProject && !sTitle.isEmpty()
+        && DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects WHERE title = '%s'"),
+                               { SQLEscape(sTitle) })
+        != 0;
+}
+
 bool TfrmProjectEditor::PagesAllowed() const
 {
     const QString sTitle = edTitle->text().trimmed();
     if (sTitle.isEmpty())
         return false;
-    if (!FProject
-        && DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects WHERE title = '%s'"),
-                               { SQLEscape(sTitle) })
-            != 0)
+    if (TitleTaken())
         return false;
     if (rbDelphi->isChecked() && !QFileInfo(edFile->text()).isFile())
         return false;
@@ -455,6 +476,7 @@ bool TfrmProjectEditor::PagesAllowed() const
 void TfrmProjectEditor::ProjectChange()
 {
     const bool bAllowed = PagesAllowed();
+    lblTitleTaken->setVisible(TitleTaken());
     pgProject->setTabVisible(kPageFiles, bAllowed);
     pgProject->setTabVisible(kPageSend, bAllowed);
 }
@@ -661,9 +683,54 @@ void TfrmProjectEditor::AddDropped(const QStringList &oPaths)
     ShowAddedFiles();
 }
 
+bool TfrmProjectEditor::eventFilter(QObject *watched, QEvent *event)
+{
+    // Return and F2 open the selected item, Delete deletes it; Return must
+    // not reach the dialog, where it would save and close the editor.
+    if ((watched == listFiles || watched == listMethods) && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool bOpen
+            = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_F2;
+        const bool bDelete = key->key() == Qt::Key_Delete;
+        if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+            if (watched == listMethods && bOpen) {
+                if (QListWidgetItem *item = listMethods->currentItem(); item && item->isSelected())
+                    EditSendTask(item->data(Qt::UserRole).toInt());
+                return true;
+            }
+            if (watched == listMethods && bDelete) {
+                lblSendDeleteClick();
+                return true;
+            }
+            if (watched == listFiles && bOpen) {
+                // A file entry has no editor of its own: open the file (or
+                // the folder) with the desktop's program for it.
+                if (QListWidgetItem *item = listFiles->currentItem(); item && item->isSelected()) {
+                    const QFileInfo info(item->text());
+                    if (info.isAbsolute() && info.exists())
+                        OpenDocument(info.absoluteFilePath());
+                }
+                return true;
+            }
+            if (watched == listFiles && bDelete) {
+                if (lblFileDelete->isEnabled())
+                    lblFileDeleteClick();
+                return true;
+            }
+        }
+    }
+    return TBaseDialog::eventFilter(watched, event);
+}
+
 void TfrmProjectEditor::lblFileDeleteClick()
 {
-    if (listFiles->selectedItems().isEmpty())
+    const QList<QListWidgetItem *> selected = listFiles->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QString sQuestion = selected.size() == 1
+        ? QStringLiteral("Remove \"%1\" from the project's files?").arg(selected.front()->text())
+        : QStringLiteral("Remove these %1 entries from the project's files?").arg(selected.size());
+    if (!TDialogs::Confirm(this, windowTitle(), sQuestion))
         return;
     for (int i = listFiles->count() - 1; i >= 0; --i) {
         QListWidgetItem *item = listFiles->item(i);
@@ -718,6 +785,9 @@ void TfrmProjectEditor::lblSendDeleteClick()
 {
     QListWidgetItem *item = listMethods->currentItem();
     if (!item || !item->isSelected())
+        return;
+    if (!TDialogs::Confirm(this, windowTitle(),
+                           QStringLiteral("Delete the send task \"%1\"?").arg(item->text())))
         return;
     const int id = item->data(Qt::UserRole).toInt();
     DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id = %d"), { id });

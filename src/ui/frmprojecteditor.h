@@ -66,6 +66,8 @@ public:
 
     // The page check: whether the Files and Send pages may show.
     bool PagesAllowed() const;
+    // A new project's title that another project already has.
+    bool TitleTaken() const;
     // Runs the store step: a new project is inserted and parsed, an existing
     // one gets the title as typed.
     void StoreProject();
@@ -83,6 +85,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *BuildProjectPage();
@@ -117,6 +120,7 @@ private:
     QWidget *tabSend = nullptr;
     QLabel *Label1 = nullptr;
     QLineEdit *edTitle = nullptr;
+    QLabel *lblTitleTaken = nullptr;
     QLabel *Label2 = nullptr;
     QRadioButton *rbDelphi = nullptr;
     QRadioButton *rbOther = nullptr;

@@ -169,7 +169,11 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     links->addWidget(lblSelectNone);
     links->addStretch(1);
     links->addWidget(cbZip);
-    auto *archive = new QGridLayout();
+    // In a panel of its own, so that hiding the fields leaves no gap.
+    pnlArchive = new QWidget(this);
+    pnlArchive->setObjectName(QStringLiteral("pnlArchive"));
+    auto *archive = new QGridLayout(pnlArchive);
+    archive->setContentsMargins(0, 0, 0, 0);
     archive->setHorizontalSpacing(kFormMargin);
     archive->setVerticalSpacing(2);
     archive->addWidget(lblFilename, 0, 0);
@@ -195,7 +199,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     main->setSpacing(kFormMargin / 2);
     main->addLayout(LabelledInput(Label1, listFiles), 1);
     main->addLayout(links);
-    main->addLayout(archive);
+    main->addWidget(pnlArchive);
     main->addLayout(LabelledInput(Label4, pgSend));
     main->addLayout(buttons);
 
@@ -484,12 +488,7 @@ void TfrmQuick::SetAllChecks(bool bChecked)
 void TfrmQuick::cbZipClick()
 {
     const bool bName = cbZip->isHidden() || cbZip->isChecked();
-    for (QWidget *widget :
-         { static_cast<QWidget *>(edFilename), static_cast<QWidget *>(edPassword),
-           static_cast<QWidget *>(lblFilename), static_cast<QWidget *>(lblPassword),
-           static_cast<QWidget *>(lblZipEncryption), static_cast<QWidget *>(cbZipEncryption),
-           static_cast<QWidget *>(lblZipEncryptionNote) })
-        widget->setVisible(bName);
+    pnlArchive->setVisible(bName);
     const bool bSource = bName && !lblPasswordFrom->text().isEmpty();
     lblPasswordFrom->setVisible(bSource);
     lblPasswordClear->setVisible(bSource);

@@ -76,6 +76,7 @@ private:
     TorroLabel *lblSelectNone = nullptr;
     QCheckBox *cbZip = nullptr;
     QLabel *lblFilename = nullptr;
+    QWidget *pnlArchive = nullptr;
     QLineEdit *edFilename = nullptr;
     QLabel *lblPassword = nullptr;
     QLineEdit *edPassword = nullptr;

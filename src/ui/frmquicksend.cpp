@@ -1,5 +1,6 @@
 #include "ui/frmquicksend.h"
 
+#include "ui/colours.h"
 #include "ui/dialogs.h"
 #include "ui/frmquick.h"
 #include "ui/help.h"
@@ -31,7 +32,8 @@ public:
         if (bFailure)
             sLine.remove(0, 1);
         painter->save();
-        painter->setPen(bFailure ? QColor(255, 0, 0) : option.palette.color(QPalette::WindowText));
+        painter->setPen(bFailure ? StatusColour(false, option.palette)
+                                 : option.palette.color(QPalette::WindowText));
         painter->setFont(option.font);
         const QRect rText = option.rect.adjusted(4, 1, 0, 0);
         painter->drawText(rText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,

@@ -327,6 +327,10 @@ void TfrmSendEditor::LoadTask()
            static_cast<QWidget *>(edEmailZipPassword), static_cast<QWidget *>(memEmailMessage) })
         field->installEventFilter(this);
 
+    // A new task keeps its upload as long as the settings say by default.
+    const int iDefault = Setting::FTPRetention.Get();
+    cbEmailRetain->setCurrentIndex(
+        iDefault >= 0 && iDefault < cbEmailRetain->count() ? iDefault : Setting::FTPRetention.Default());
     if (FMethodID <= 0)
         return;
     const std::optional<TSendTask> task = TSendTask::Load(FMethodID);
@@ -396,9 +400,16 @@ void TfrmSendEditor::EmailSet()
     QTimer::singleShot(0, this, [this] { TDialogs::Warning(this, windowTitle(), kEmailNotSet); });
 }
 
+void TfrmSendEditor::setVisible(bool bVisible)
+{
+    FOpening = bVisible;
+    TBaseDialog::setVisible(bVisible);
+    FOpening = false;
+}
+
 bool TfrmSendEditor::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::FocusIn) {
+    if (event->type() == QEvent::FocusIn && !FOpening) {
         // Only focus the user gave: not the focus a closing box hands back.
         switch (static_cast<QFocusEvent *>(event)->reason()) {
         case Qt::MouseFocusReason:
@@ -426,6 +437,14 @@ void TfrmSendEditor::showEvent(QShowEvent *event)
     const bool bMask = HidePasswords();
     for (QLineEdit *edit : { edEmailZipPassword, edFileZipPassword, edFTPZipPassword, edFTPPassword })
         SetPasswordMasked(edit, bMask);
+    // Typing starts in the page's first field (not a focus the user gave,
+    // so it does not count as asking for e-mail).
+    QLineEdit *first = edEmailRecipient;
+    if (pgMethod->currentIndex() == skFile)
+        first = edFileFolder;
+    else if (pgMethod->currentIndex() == skFTP)
+        first = edFTPHost;
+    first->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmSendEditor::btnFileFolderClick()

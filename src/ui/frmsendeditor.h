@@ -47,6 +47,11 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+
+public:
+    void setVisible(bool bVisible) override;
+
+protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -61,6 +66,9 @@ private:
 
     int FMethodID = 0;
     int FProjectID = 0;
+    // While showing: QDialog hands the first field a focus that looks like
+    // the Tab key's, which is not the user's.
+    bool FOpening = false;
     bool FEmailWarned = false;
 
     QTabWidget *pgMethod = nullptr;

@@ -122,6 +122,20 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     main->addLayout(buttons);
     // A fixed-size dialog, wide enough for two columns of fields.
     pgSettings->setMinimumWidth(qMax(520, fontMetrics().averageCharWidth() * 80));
+    // Wrapped texts make a page's height depend on its width, and the page
+    // control then asks the current page alone: every page as tall as the
+    // tallest keeps the dialog from changing height between tabs.
+    int iPageHeight = 0;
+    for (int i = 0; i < pgSettings->count(); ++i) {
+        const QWidget *page = pgSettings->widget(i);
+        const int iWidth = pgSettings->minimumWidth() - 2 * kFormMargin;
+        iPageHeight
+            = qMax(iPageHeight,
+                   page->hasHeightForWidth() ? page->heightForWidth(iWidth) : page->sizeHint().height());
+        iPageHeight = qMax(iPageHeight, page->minimumSizeHint().height());
+    }
+    for (int i = 0; i < pgSettings->count(); ++i)
+        pgSettings->widget(i)->setMinimumHeight(iPageHeight);
     main->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
@@ -199,7 +213,7 @@ QWidget *TfrmSettings::BuildFTPPage()
     grid->addLayout(Field(tabFTP, QStringLiteral("FTP &password"), edFTPPassword), 3, 1);
     grid->addLayout(Field(tabFTP, QStringLiteral("Default lifespan for server &files"), cbRetain, "Label3"),
                     4, 0);
-    grid->addLayout(Field(tabFTP, QStringLiteral("HTML do&wnload path"), edFTPHttpPath), 4, 1);
+    grid->addLayout(Field(tabFTP, QStringLiteral("HTTP do&wnload address"), edFTPHttpPath), 4, 1);
     grid->setRowStretch(5, 1);
     grid->addWidget(lblFTPTest, 6, 0, Qt::AlignLeft);
     return tabFTP;
@@ -418,7 +432,11 @@ void TfrmSettings::UpdateEmailTest()
 {
     // One test e-mail at a time: the link waits for the running one.
     lblEmailTest->setEnabled(EmailTestAllowed() && !FMailJob);
-    cbEmailAllowPlainLogin->setEnabled(cbEmailLogin->isChecked());
+    // The account matters only when the server is logged into.
+    for (QWidget *login :
+         { static_cast<QWidget *>(cbEmailAllowPlainLogin), static_cast<QWidget *>(edEmailUsername),
+           static_cast<QWidget *>(edEmailPassword) })
+        login->setEnabled(cbEmailLogin->isChecked());
 }
 
 void TfrmSettings::UpdateFTPTest()

@@ -1,8 +1,57 @@
 #include "ui/torrolabel.h"
 
+#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+#include <QTextDocumentFragment>
+
+namespace {
+
+// What a screen reader sees: a button named by the label's text, pressed
+// by its one action.
+class TorroLabelAccessible : public QAccessibleWidget
+{
+public:
+    explicit TorroLabelAccessible(TorroLabel *label)
+        : QAccessibleWidget(label, QAccessible::Button)
+    { }
+
+    QString text(QAccessible::Text t) const override
+    {
+        QString s = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && s.isEmpty()) {
+            const auto *label = static_cast<const TorroLabel *>(widget());
+            s = Qt::mightBeRichText(label->text())
+                ? QTextDocumentFragment::fromHtml(label->text()).toPlainText()
+                : label->text();
+            s.remove(QLatin1Char('&'));
+        }
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList { pressAction() } + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &sAction) override
+    {
+        if (sAction == pressAction())
+            static_cast<TorroLabel *>(widget())->Click();
+        else
+            QAccessibleWidget::doAction(sAction);
+    }
+};
+
+QAccessibleInterface *TorroLabelFactory(const QString &sClassName, QObject *object)
+{
+    if (sClassName == QLatin1String("TorroLabel") && object && object->isWidgetType())
+        return new TorroLabelAccessible(static_cast<TorroLabel *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 TorroLabel::TorroLabel(QWidget *parent)
     : TorroLabel(QString(), parent)
@@ -11,9 +60,46 @@ TorroLabel::TorroLabel(QWidget *parent)
 TorroLabel::TorroLabel(const QString &sText, QWidget *parent)
     : QLabel(sText, parent)
 {
+    static const bool bFactory = [] {
+        QAccessible::installFactory(TorroLabelFactory);
+        return true;
+    }();
+    Q_UNUSED(bFactory);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
+    // Room for the focus frame around the text.
+    setContentsMargins(3, 1, 3, 1);
     ApplyLinkColour();
+}
+
+void TorroLabel::Click()
+{
+    if (isEnabled())
+        Q_EMIT clicked();
+}
+
+void TorroLabel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = palette().color(backgroundRole());
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
+void TorroLabel::focusInEvent(QFocusEvent *event)
+{
+    QLabel::focusInEvent(event);
+    update();
+}
+
+void TorroLabel::focusOutEvent(QFocusEvent *event)
+{
+    QLabel::focusOutEvent(event);
+    update();
 }
 
 void TorroLabel::ApplyLinkColour()
@@ -68,8 +154,8 @@ void TorroLabel::mouseReleaseEvent(QMouseEvent *event)
     const bool bClick = FPressed && rect().contains(event->position().toPoint());
     FPressed = false;
     event->accept();
-    if (bClick && isEnabled())
-        Q_EMIT clicked();
+    if (bClick)
+        Click();
 }
 
 void TorroLabel::keyPressEvent(QKeyEvent *event)
@@ -77,7 +163,7 @@ void TorroLabel::keyPressEvent(QKeyEvent *event)
     if (isEnabled()
         && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
             || event->key() == Qt::Key_Enter)) {
-        Q_EMIT clicked();
+        Click();
         return;
     }
     QLabel::keyPressEvent(event);

@@ -4,7 +4,10 @@
 
 // A text label that looks and acts like a hyperlink: link-coloured text, the
 // hand pointer, underlined only while the pointer is over it, and a click
-// signal. Disabled, it shows greyed text and ignores clicks.
+// signal. Disabled, it shows greyed text and ignores clicks. It takes Tab
+// focus, shows the style's focus frame while it has it and clicks on Space
+// and Return; screen readers see a button named by its text, with a press
+// action.
 class TorroLabel : public QLabel
 {
     Q_OBJECT
@@ -12,6 +15,9 @@ class TorroLabel : public QLabel
 public:
     explicit TorroLabel(QWidget *parent = nullptr);
     explicit TorroLabel(const QString &sText, QWidget *parent = nullptr);
+
+    // Clicks it as the mouse does; nothing when disabled.
+    void Click();
 
 Q_SIGNALS:
     void clicked();
@@ -23,6 +29,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void ApplyLinkColour();

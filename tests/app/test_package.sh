@@ -38,6 +38,17 @@ fi
 expected="./usr/bin/bundlewick
 ./usr/share/applications/org.bundlewick.Bundlewick.desktop
 ./usr/share/bash-completion/completions/bundlewick
+./usr/share/bundlewick/LICENSE
+./usr/share/bundlewick/help/add-files.html
+./usr/share/bundlewick/help/delivery.html
+./usr/share/bundlewick/help/error.html
+./usr/share/bundlewick/help/index.html
+./usr/share/bundlewick/help/log.html
+./usr/share/bundlewick/help/main.html
+./usr/share/bundlewick/help/project-editor.html
+./usr/share/bundlewick/help/quick-send.html
+./usr/share/bundlewick/help/send-editor.html
+./usr/share/bundlewick/help/settings.html
 ./usr/share/doc/bundlewick/copyright
 ./usr/share/icons/hicolor/128x128/apps/org.bundlewick.Bundlewick.png
 ./usr/share/icons/hicolor/16x16/apps/org.bundlewick.Bundlewick.png

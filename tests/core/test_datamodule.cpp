@@ -304,7 +304,6 @@ TEST(DataModuleHelpers, IssetAndVersions)
     EXPECT_EQ(TFData::ShortAppVersion(QStringLiteral("1.0.5 build 7")), QStringLiteral("1 BETA"));
     EXPECT_EQ(TFData::ShortAppVersion(QStringLiteral("1.2.3 build 83")), QStringLiteral("1.2"));
     EXPECT_EQ(TFData::ShortAppVersion(QStringLiteral("2.3.10 build 1")), QStringLiteral("2.3"));
-    EXPECT_EQ(TFData::HelpAddress(120), QStringLiteral("https://bundlewick.org/help/#120-en"));
 }
 
 TEST(SingleInstance, SecondLockFailsUntilReleased)

@@ -70,7 +70,7 @@ TEST_F(LogExport, CsvOfTheIdsInTheirOrderWithTheColumnsGiven)
                          "When,Filename,Success,Destination\r\n"
                          "2026-03-10 08:00:00,'-x.zip,Yes,'@ftp.example.org\r\n"
                          "2026-03-09 21:59:59,Tool_1.0.zip,Yes,ann@example.org\r\n"
-                         "2026-03-09 22:00:00,'=cmd|' /C calc'!A0_1.0.zip,,\"/out, \"\"new\"\"\"\r\n"));
+                         "2026-03-09 22:00:00,'=cmd|' /C calc'!A0_1.0.zip,No,\"/out, \"\"new\"\"\"\r\n"));
 
     // Every column, as the viewer has them at first.
     WriteLogCsv(path,

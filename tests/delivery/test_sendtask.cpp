@@ -129,13 +129,13 @@ TEST_F(SendTask, LoadProjectKeepsCreationOrder)
     const std::vector<TSendTask> tasks = TSendTask::LoadProject(3);
     ASSERT_EQ(tasks.size(), 3u);
     EXPECT_EQ(tasks[0].ID, iA);
-    EXPECT_EQ(tasks[0].ListText(), QStringLiteral("FILE as /out, traditional encryption"));
+    EXPECT_EQ(tasks[0].ListText(), QStringLiteral("File to /out, traditional encryption"));
     EXPECT_EQ(tasks[1].ID, iB);
     EXPECT_EQ(tasks[1].Kind, 7);
     EXPECT_EQ(tasks[1].Destination(), QString());
     EXPECT_EQ(tasks[1].ListText(), QString());
     EXPECT_EQ(tasks[2].ID, iC);
-    EXPECT_EQ(tasks[2].ListText(), QStringLiteral("EMAIL to ann@example.org"));
+    EXPECT_EQ(tasks[2].ListText(), QStringLiteral("Email to ann@example.org"));
     EXPECT_EQ(tasks[2].RetentionIndex(1), 1); // not a number
     EXPECT_FALSE(tasks[2].UsesStagingFTP()); // no EmailFTP row: attach
 }
@@ -176,18 +176,18 @@ TEST_F(SendTask, ZipEncryptionIsTraditionalUnlessTheTaskSaysAes)
     EXPECT_EQ(paramRows(iID),
               QStringList({ QStringLiteral("FileFolder=/out"), QStringLiteral("Zip encryption=aes256") }));
     EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Aes256);
-    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("FILE as /out, AES-256"));
+    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("File to /out, AES-256"));
 
     task.SetEncryption(TZipEncryption::Traditional);
     task.Save();
     EXPECT_EQ(GetSendParam(iID, QStringLiteral("Zip encryption")), QStringLiteral("traditional"));
-    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("FILE as /out, traditional encryption"));
+    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("File to /out, traditional encryption"));
 
     // Without a password nothing is encrypted: the line names no scheme.
     task.SetEncryption(TZipEncryption::Aes256);
     task.ZipPassword.clear();
     task.Save();
-    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("FILE as /out"));
+    EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("File to /out"));
 
     // A value written by hand that is not exactly "aes256" is not AES.
     SetSendParam(iID, QStringLiteral("Zip encryption"), QStringLiteral("AES256"));

@@ -35,9 +35,8 @@ const char HeadLines[] = R"(<!DOCTYPE html>
       <div id="logowrap">
         <div id="logoouter">
           <div id="logo">
-            <img src="https://bundlewick.org/images/icon128.png" width="128" height="128" alt="Bundlewick" />
             <div id="logotext">
-              <a href="https://bundlewick.org/">created with<br />Bundlewick @PROGRAM@</a>
+              created with<br />Bundlewick @PROGRAM@
             </div>
           </div>
         </div>

@@ -22,6 +22,7 @@
 #include "ui/frmquicksend.h"
 #include "ui/frmsendeditor.h"
 #include "ui/frmsettings.h"
+#include "ui/help.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -71,6 +72,8 @@ bool Save(QWidget &window, const QString &sFolder, const QString &sName)
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return false;
+    // Fields shown or hidden since the last picture: lay out first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QString sFile = sFolder + QLatin1Char('/') + sName + QStringLiteral(".png");
     const bool bSaved = window.grab().save(sFile);
     std::printf("%s %s\n", bSaved ? "wrote" : "FAILED", qPrintable(sFile));
@@ -264,6 +267,11 @@ int main(int argc, char **argv)
         bOk &= Save(frm, sOut, QStringLiteral("error"));
     }
     {
+        TfrmHelp frm;
+        frm.ShowTopic(28);
+        bOk &= Save(frm, sOut, QStringLiteral("help"));
+    }
+    {
         // The settings dialog, each tab, and a run of the FTP test against
         // local servers.
         const QString sHome = fx.sandbox->path(QStringLiteral("ftphome"));
@@ -321,7 +329,7 @@ int main(int argc, char **argv)
         bOk &= Save(warning, sOut, QStringLiteral("host-key-changed"));
     }
     {
-        TfrmEmail frm;
+        TfrmEmail frm(nullptr, QStringLiteral("support@example.org"));
         bOk &= Save(frm, sOut, QStringLiteral("support-email-not-set"));
     }
     {

@@ -143,7 +143,8 @@ private slots:
         QCOMPARE(list->item(3)->text(), u"!  Unable to save output "_s + sArchive + sReason);
 
         const QColor text = list->palette().color(QPalette::Text);
-        const QColor red(255, 0, 0), green(0, 128, 0);
+        // 4.5:1 on the list's white.
+        const QColor red(0xe8, 0x00, 0x00), green(0x00, 0x88, 0x00);
         struct Expect
         {
             int row;
@@ -169,10 +170,10 @@ private slots:
         }
 
         // The drawn pixels follow the decision.
-        QVERIFY(hasColour(paintRow(list, 9), qRgb(0, 128, 0)));
-        QVERIFY(!hasColour(paintRow(list, 9), qRgb(255, 0, 0)));
-        QVERIFY(hasColour(paintRow(list, 4), qRgb(255, 0, 0)));
-        QVERIFY(!hasColour(paintRow(list, 1), qRgb(255, 0, 0)));
+        QVERIFY(hasColour(paintRow(list, 9), qRgb(0x00, 0x88, 0x00)));
+        QVERIFY(!hasColour(paintRow(list, 9), qRgb(0xe8, 0x00, 0x00)));
+        QVERIFY(hasColour(paintRow(list, 4), qRgb(0xe8, 0x00, 0x00)));
+        QVERIFY(!hasColour(paintRow(list, 1), qRgb(0xe8, 0x00, 0x00)));
 
         // The log row of the failed task keeps its failure line.
         QCOMPARE(FDb->QueryStringFmt(u"SELECT log FROM log WHERE success = 0"_s, {}),

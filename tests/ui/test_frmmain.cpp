@@ -443,7 +443,7 @@ private slots:
         TDialogs::PushAnswer(false);
         child<QAction>(frm, "mmProjectsDelete")->trigger();
         QCOMPARE(bwtest::ShownTexts(u"confirm"_s),
-                 QStringList { u"Are you sure you want to delete this project?"_s });
+                 QStringList { u"Are you sure you want to delete the project \"Alpha\"?"_s });
         QCOMPARE(view->count(), 2);
         QCOMPARE(count(u"SELECT COUNT(*) FROM projects"_s), 2);
         TDialogs::PushAnswer(true);
@@ -609,18 +609,50 @@ private slots:
         TfrmMain frm;
         QVERIFY(showFilled(frm));
         QStringList texts;
+        bool webShown = true;
         ModalDriver driver([&](QDialog *dialog) {
             QCOMPARE(dialog->objectName(), u"frmAbout"_s);
             for (const char *name : { "lblName", "lblVersion", "lblWeb", "lblLicence" })
                 texts.append(dialog->findChild<QLabel *>(QLatin1String(name))->text());
+            webShown = dialog->findChild<QLabel *>(u"lblWeb"_s)->isVisible();
         });
         child<QAction>(frm, "mmAbout")->trigger();
         QVERIFY(driver.ran());
         QCOMPARE(texts.size(), 4);
         QVERIFY(texts.at(0).startsWith(u"Bundlewick "_s));
         QVERIFY(texts.at(1).contains(AppVersion()));
-        QVERIFY(texts.at(2).contains(u"https://bundlewick.org/"_s));
-        QVERIFY(texts.at(3).contains(u"https://bundlewick.org/help/#13-en"_s));
+        // No web site in this build: its line is hidden; the licence is the shipped one.
+        QCOMPARE(texts.at(2), u"<a href=\"\"></a>"_s);
+        QVERIFY(!webShown);
+        QCOMPARE(texts.at(3), u"Licensed to you under the <a href=\"licence\">MIT licence</a>."_s);
+    }
+    void rowsExplainWhatTheyCannotShow()
+    {
+        const QString sLong = u"A project with a title far too long for the narrow window it is listed in"_s;
+        const int a = addProject(sLong);
+        addFile(a, u"/tmp/a.pas"_s);
+        addTask(a, u"/srv/a"_s);
+        addProject(u"Bare"_s);
+        const int f = addProject(u"Files only"_s);
+        addFile(f, u"/tmp/f.pas"_s);
+        const int t = addProject(u"Tasks only"_s);
+        addTask(t, u"/srv/t"_s);
+        TfrmMain frm;
+        QVERIFY(showFilled(frm));
+        frm.resize(400, 400);
+        QListWidget *view = list(frm);
+        QTRY_VERIFY(view->viewport()->width() < 380);
+        const auto tip = [&](int iRow) {
+            QStyleOptionViewItem option;
+            option.initFrom(view->viewport());
+            option.rect = view->visualItemRect(view->item(iRow));
+            return TProjectDelegate::ToolTipText(option, view->model()->index(iRow, 0));
+        };
+        QCOMPARE(view->item(0)->text(), sLong);
+        QCOMPARE(tip(0), sLong);
+        QCOMPARE(tip(1), u"Cannot be delivered: no files and no send tasks"_s);
+        QCOMPARE(tip(2), u"Cannot be delivered: no send tasks"_s);
+        QCOMPARE(tip(3), u"Cannot be delivered: no files"_s);
     }
 };
 

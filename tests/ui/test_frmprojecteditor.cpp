@@ -1,10 +1,12 @@
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
+#include "support/urlcatcher.h"
 #include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
 #include "ui/torrolabel.h"
 #include "uitest.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
 #include <QLabel>
@@ -144,8 +146,8 @@ private slots:
         TfrmProjectEditor frm(parser.get());
         frm.show();
         QCOMPARE(rows(child<QListWidget>(frm, "listMethods")),
-                 (QStringList { u"FILE as /srv/a, AES-256"_s, u"FILE as /srv/b, traditional encryption"_s,
-                                u"FILE as /srv/c"_s }));
+                 (QStringList { u"File to /srv/a, AES-256"_s, u"File to /srv/b, traditional encryption"_s,
+                                u"File to /srv/c"_s }));
     }
 
     void existingProjectOpensWithItsDetails()
@@ -160,13 +162,29 @@ private slots:
         QCOMPARE(child<QLabel>(frm, "lblEdited")->text(), u"2026-01-02 03:04:05"_s);
         QVERIFY(!child<QRadioButton>(frm, "rbDelphi")->isEnabled());
         QVERIFY(child<QLineEdit>(frm, "edFile")->isReadOnly());
-        QCOMPARE(rows(child<QListWidget>(frm, "listMethods")), QStringList { u"FILE as /srv/drop"_s });
+        QCOMPARE(rows(child<QListWidget>(frm, "listMethods")), QStringList { u"File to /srv/drop"_s });
         QCOMPARE(frm.HelpTopic(), 27);
         pages(frm)->setCurrentIndex(1);
         QCOMPARE(frm.HelpTopic(), 28);
         pages(frm)->setCurrentIndex(2);
         QCOMPARE(frm.HelpTopic(), 29);
         QVERIFY(child<TorroLabel>(frm, "lblSendAdd")->isEnabled());
+    }
+
+    void aTakenTitleSaysSo()
+    {
+        addProject(u"Taken"_s);
+        TfrmProjectEditor frm(nullptr);
+        frm.show();
+        auto *taken = child<QLabel>(frm, "lblTitleTaken");
+        QVERIFY(!taken->isVisible());
+        child<QLineEdit>(frm, "edTitle")->setText(u"Taken"_s);
+        QVERIFY(taken->isVisible());
+        QCOMPARE(taken->text(), u"This title is taken: another project has it."_s);
+        QVERIFY(!frm.PagesAllowed());
+        child<QLineEdit>(frm, "edTitle")->setText(u"Taken 2"_s);
+        QVERIFY(!taken->isVisible());
+        QVERIFY(frm.PagesAllowed());
     }
 
     void sendAddAlwaysOpensAnEmptyTask()
@@ -199,12 +217,70 @@ private slots:
         }
         QCOMPARE(iOpened, task);
         QCOMPARE(count(u"SELECT COUNT(*) FROM send"_s), 1);
-        // Delete takes the task and its parameters, without a question.
+        // Delete asks, naming the task, then takes the task and its parameters.
+        TDialogs::PushAnswer(false);
         QTest::mouseClick(child<TorroLabel>(frm, "lblSendDelete"), Qt::LeftButton);
+        QCOMPARE(methods->count(), 1);
+        TDialogs::PushAnswer(true);
+        QTest::mouseClick(child<TorroLabel>(frm, "lblSendDelete"), Qt::LeftButton);
+        QCOMPARE(bwtest::ShownTexts(u"confirm"_s),
+                 QStringList(2, u"Delete the send task \"File to /srv/drop\"?"_s));
         QCOMPARE(methods->count(), 0);
         QCOMPARE(count(u"SELECT COUNT(*) FROM send"_s), 0);
         QCOMPARE(count(u"SELECT COUNT(*) FROM sendparams"_s), 0);
-        QVERIFY(TDialogs::Shown().isEmpty());
+    }
+
+    void listKeysOpenAndDeleteInsteadOfClosing()
+    {
+        const int id = addProject(u"Keys"_s);
+        const int task = addTask(id, u"/srv/drop"_s);
+        auto parser = CreateProject(0, id, u"Keys"_s, QString());
+        parser->Parse();
+        TfrmProjectEditor frm(parser.get());
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        pages(frm)->setCurrentIndex(2);
+        auto *methods = child<QListWidget>(frm, "listMethods");
+        methods->setFocus();
+        methods->setCurrentRow(0);
+        for (const Qt::Key key : { Qt::Key_Return, Qt::Key_F2 }) {
+            int iOpened = -1;
+            ModalDriver driver(
+                [&](QDialog *dialog) { iOpened = qobject_cast<TfrmSendEditor *>(dialog)->MethodID(); });
+            QTest::keyClick(methods, key);
+            QTRY_VERIFY(driver.ran());
+            QCOMPARE(iOpened, task);
+            // The editor is still open: Return did not save and close it.
+            QVERIFY(frm.isVisible());
+            QCOMPARE(frm.result(), 0);
+        }
+        TDialogs::PushAnswer(true);
+        QTest::keyClick(methods, Qt::Key_Delete);
+        QCOMPARE(bwtest::ShownTexts(u"confirm"_s),
+                 QStringList { u"Delete the send task \"File to /srv/drop\"?"_s });
+        QCOMPARE(methods->count(), 0);
+        QVERIFY(frm.isVisible());
+
+        // In the file list Delete asks about the entry by its name too.
+        const QString sFile = FFx->sandbox->writeFile(u"k/a.txt"_s, "a");
+        pages(frm)->setCurrentIndex(1);
+        auto *list = child<QListWidget>(frm, "listFiles");
+        dropUrls(list->viewport(), { sFile });
+        list->setFocus();
+        list->setCurrentRow(0);
+        TDialogs::Clear();
+        TDialogs::PushAnswer(false);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(bwtest::ShownTexts(u"confirm"_s),
+                 QStringList { u"Remove \"%1\" from the project's files?"_s.arg(sFile) });
+        QCOMPARE(list->count(), 1);
+        // Return opens the file with the desktop's program, and the editor stays.
+        bwtest::UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(u"file"_s, &catcher, "open");
+        QTest::keyClick(list, Qt::Key_Return);
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(catcher.urls, QStringList { QUrl::fromLocalFile(sFile).toString() });
+        QVERIFY(frm.isVisible());
     }
 
     void filesPageViewsDropsAndDeletes()
@@ -243,6 +319,7 @@ private slots:
         QTest::mouseClick(child<TorroLabel>(frm, "lblFilesAdded"), Qt::LeftButton);
         list->setCurrentRow(1);
         QVERIFY(child<TorroLabel>(frm, "lblFileDelete")->isEnabled());
+        TDialogs::PushAnswer(true);
         QTest::mouseClick(child<TorroLabel>(frm, "lblFileDelete"), Qt::LeftButton);
         QCOMPARE(rows(list), QStringList { sSingle });
         QCOMPARE(frm.Project()->FileCount(), 1);

@@ -86,7 +86,7 @@ class TestFrmQuick : public QObject
         painter.end();
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                if ((image.pixel(x, y) & 0xFFFFFF) == 0xFF0000)
+                if ((image.pixel(x, y) & 0xFFFFFF) == 0xD80000) // 4.5:1 on the window colour
                     return true;
         return false;
     }
@@ -116,8 +116,11 @@ private slots:
         QVERIFY(edFilename->isVisible());
         QVERIFY(QRegularExpression(u"^\\d{8}-\\d{6}$"_s).match(edFilename->text()).hasMatch());
 
-        // One ticked file: the zip box shows; unticked it hides the name.
+        // One ticked file: the zip box shows; unticked it hides the name,
+        // and the window closes up where the name was.
+        const int iTall = frm.height();
         list->item(1)->setCheckState(Qt::Unchecked);
+        QTRY_VERIFY(frm.height() < iTall - edFilename->height());
         QCOMPARE(texts(list), (QStringList { u"notes.txt"_s, u"notes.txt"_s }));
         QVERIFY(cbZip->isVisible());
         QVERIFY(!cbZip->isChecked());
@@ -125,6 +128,7 @@ private slots:
         QVERIFY(!child<QLineEdit>(frm, "edPassword")->isVisible());
         cbZip->click();
         QVERIFY(edFilename->isVisible());
+        QTRY_COMPARE(frm.height(), iTall);
         child<TorroLabel>(frm, "lblSelectNone")->clicked();
         QCOMPARE(frm.FileCount(), 0);
         child<TorroLabel>(frm, "lblSelectAll")->clicked();

@@ -67,6 +67,18 @@ private slots:
     }
     void cleanup() { FFx.reset(); }
 
+    void newTaskStartsAtTheSettingsRetentionWithTheFirstFieldFocused()
+    {
+        SetSetting(u"FTP retention"_s, u"3"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        QCOMPARE(child<QComboBox>(frm, "cbEmailRetain")->currentText(), u"one year"_s);
+        QTRY_COMPARE(QApplication::focusWidget(), child<QLineEdit>(frm, "edEmailRecipient"));
+        // Focus given by the program does not count as asking for e-mail.
+        QVERIFY(TDialogs::Shown().isEmpty());
+    }
+
     void newTaskShowsEveryPageWithDefaults()
     {
         TfrmSendEditor frm(0, FProject, u"Tool"_s);
@@ -87,7 +99,8 @@ private slots:
         QVERIFY(!child<QCheckBox>(frm, "cbEmailFTP")->isChecked());
         QVERIFY(!child<QLabel>(frm, "lblEmailRetain")->isVisible());
         QVERIFY(!child<QComboBox>(frm, "cbEmailRetain")->isVisible());
-        QCOMPARE(child<QComboBox>(frm, "cbEmailRetain")->currentIndex(), -1);
+        // The settings' default lifespan ("FTP retention", one week when unset).
+        QCOMPARE(child<QComboBox>(frm, "cbEmailRetain")->currentIndex(), 1);
         QCOMPARE(child<QLabel>(frm, "lblEmailLink")->text(), u"Tags: {PROJECT} {VERSION}"_s);
         QVERIFY(frm.width() >= 400 && frm.height() >= 400);
 
@@ -325,7 +338,8 @@ private slots:
             TfrmSendEditor second(0, FProject, u"Tool"_s);
             second.show();
             QVERIFY(QTest::qWaitForWindowActive(&second));
-            edit(second, "edEmailRecipient")->setFocus(Qt::TabFocusReason);
+            // The recipient has the focus from the start: Tab on to the subject.
+            edit(second, "edEmailSubject")->setFocus(Qt::TabFocusReason);
             QTRY_COMPARE(bwtest::ShownTexts(u"warning"_s).size(), 1);
         }
         setUpEmail();
@@ -369,7 +383,7 @@ private slots:
         QVERIFY(driver.ran());
         QVERIFY(id > 0);
         QCOMPARE(GetSendParam(id, u"EmailRecipient"_s), u"a@b.example"_s);
-        QCOMPARE(GetSendParam(id, u"EmailRetention"_s), u"-1"_s);
+        QCOMPARE(GetSendParam(id, u"EmailRetention"_s), u"1"_s);
         QCOMPARE(GetSendParam(id, u"EmailFTP"_s), u"0"_s);
 
         bwtest::ModalDriver cancel([](QDialog *dialog) {

@@ -172,11 +172,6 @@ QString TFData::ShortAppVersion(const QString &sVersion)
     return iSecond < 0 ? sVersion : sVersion.left(iSecond);
 }
 
-QString TFData::HelpAddress(int iContext)
-{
-    return QStringLiteral("%1#%2-en").arg(QLatin1String(ProductHelpSite)).arg(iContext);
-}
-
 QString TFData::GetSetting(const QString &sName) const
 {
     return ::GetSetting(sName);

@@ -48,8 +48,6 @@ public:
     static bool Isset(int iValue) { return iValue != NotSet; }
     // "1.0.5 build 7" gives "1 BETA", "1.2.3 build 83" gives "1.2".
     static QString ShortAppVersion(const QString &sVersion = AppVersion());
-    // The online help's address of a topic: "<help site>#<context>-en".
-    static QString HelpAddress(int iContext);
 
     // Settings of the main database (core/settings.h).
     QString GetSetting(const QString &sName) const;
@@ -67,7 +65,6 @@ public Q_SLOTS:
     void tmExpireTimer();
 
 private:
-
     void DataModuleCreate();
     void DataModuleDestroy();
     void UpdateSchema();

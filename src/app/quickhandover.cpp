@@ -1,6 +1,0 @@
-#include "app/quickhandover.h"
-
-bool HandOverToRunningInstance(const QStringList & /*files*/)
-{
-    return false;
-}
