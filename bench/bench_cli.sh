@@ -128,7 +128,8 @@ measure() {
     for ((i = 0; i < deliver_runs; i++)); do
         local t0 t1 kb
         t0=$(date +%s%N)
-        kb=$( { /usr/bin/time -f '%M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 )
+        /usr/bin/time -f '%M' -o "$sandbox/rss" "$@" >/dev/null 2>&1
+        kb=$(tail -1 "$sandbox/rss")
         t1=$(date +%s%N)
         rows+=("$(( (t1 - t0) / 1000 )) $kb")
     done

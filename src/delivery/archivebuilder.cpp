@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -188,6 +191,11 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
             oZip.AddItem(sPath, sEntry);
     }
 
+#if defined(__GLIBC__)
+    // Collecting a large tree freed much on the listing threads' heaps, which
+    // the allocator keeps; the archive's work must not come on top of it.
+    malloc_trim(0);
+#endif
     oZip.OnSkipped = [this](const QString &sPath) {
         const QString sShown = ReadableFileName(sPath);
         FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sShown });

@@ -587,7 +587,10 @@ private:
     int ReadSmall(TBatchFile &f)
     {
         const TPlanned &item = *f.pItem;
-        const int fd = ::open(EncodeFileName(item.pItem->sPath).constData(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: a pipe put in the file's place since the listing
+        // must fail, not hang.
+        const int fd
+            = ::open(EncodeFileName(item.pItem->sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return errno;
         const TFd file(fd);
