@@ -11,12 +11,12 @@
 //
 //   bench_codezip [work folder] [megabytes] [small files]
 
+#include "archive/archivebuilder.h"
+#include "archive/zipwriter.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
-#include "delivery/archivebuilder.h"
-#include "delivery/progress.h"
-#include "delivery/zipwriter.h"
 #include "projects/project.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Lists 100,000 files in 5,000 folders with ListFiles and with find(1) and
 // prints both times (best of five, warm cache).
 #include "benchtree.h"
-#include "core/winutils.h"
+#include "core/listfiles.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

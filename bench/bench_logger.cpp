@@ -1,5 +1,5 @@
-// Caller's cost of TorroLog::Log and the writer's sustained rate into the day file.
-#include "diagnostics/orrolog.h"
+// Caller's cost of TDiagLog::Log and the writer's sustained rate into the day file.
+#include "diagnostics/diaglog.h"
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -12,7 +12,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void waitEmpty(const TorroLog &log)
+void waitEmpty(const TDiagLog &log)
 {
     while (log.Waiting() > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -20,7 +20,7 @@ void waitEmpty(const TorroLog &log)
 
 void callerCost(const QString &dir)
 {
-    TorroLog log(dir, QStringLiteral("information"), QStringLiteral("bench"));
+    TDiagLog log(dir, QStringLiteral("information"), QStringLiteral("bench"));
     constexpr int kBatches = 50;
     constexpr int kBatch = 4000; // below the ring's size: no call waits for room
     const QString where = QStringLiteral("TFData");
@@ -49,7 +49,7 @@ void callerCost(const QString &dir)
 void sustained(const QString &dir, int threads)
 {
     constexpr int kTotal = 400000;
-    TorroLog log(dir, QStringLiteral("information"), QStringLiteral("bench"));
+    TDiagLog log(dir, QStringLiteral("information"), QStringLiteral("bench"));
     const auto t0 = Clock::now();
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)

@@ -11,7 +11,7 @@
 // entry count. A failing round keeps its folder and prints the seed that
 // repeats it. Not a test: CI does not run it.
 
-#include "delivery/zipwriter.h"
+#include "archive/zipwriter.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,7 +4,6 @@
 #include "app/startup.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
-#include "core/winutils.h"
 #include "delivery/errorreport.h"
 #include "delivery/retention.h"
 #include "ui/appicon.h"

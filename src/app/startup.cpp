@@ -1,13 +1,14 @@
 #include "app/startup.h"
 
 #include "core/appfolders.h"
-#include "core/data/fdata.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/regutils.h"
+#include "core/runtempdir.h"
 #include "core/winutils.h"
+#include "data/fdata.h"
 #include "delivery/retention.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "core/winutils.h"
+#include "core/listfiles.h"
 
 #include <QSet>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "regutils.h"
 
 #include "core/exceptions.h"
-#include "core/winutils.h"
+#include "core/runtempdir.h"
 
 #include <QDir>
 #include <QFile>

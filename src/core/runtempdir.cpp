@@ -6,6 +6,8 @@
 // when the process ends in any way, so a folder whose lock can be taken
 // belongs to a run that is gone, whatever pid has been reused since.
 
+#include "core/runtempdir.h"
+
 #include "core/exceptions.h"
 #include "core/winutils.h"
 

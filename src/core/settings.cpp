@@ -3,7 +3,6 @@
 #include "core/globals.h"
 #include "core/settingkeys.h"
 #include "core/sqlite.h"
-#include "core/winutils.h"
 
 QString GetSetting(const QString &sName)
 {

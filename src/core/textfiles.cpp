@@ -1,5 +1,6 @@
+#include "core/textfiles.h"
+
 #include "core/exceptions.h"
-#include "core/winutils.h"
 
 #include <QFile>
 #include <QFileInfo>

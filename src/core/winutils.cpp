@@ -1,6 +1,7 @@
 #include "core/winutils.h"
 
 #include "core/exceptions.h"
+#include "core/runtempdir.h"
 #include "core/version.h"
 
 #include <QCoreApplication>
@@ -52,33 +53,11 @@ void ReplaceAll(QString &s, const QString &sFind, const QString &sReplace)
     s = result;
 }
 
-int LastPos(const QString &sSub, const QString &s)
-{
-    if (sSub.isEmpty())
-        return 0;
-    return int(s.lastIndexOf(sSub) + 1);
-}
-
 QString Plural(const QString &sNoun, int iCount)
 {
     if (iCount == 1)
         return QStringLiteral("%1 %2").arg(iCount).arg(sNoun);
     return QStringLiteral("%1 %2s").arg(iCount).arg(sNoun);
-}
-
-QString IfThenStr(bool bCondition, const QString &sTrue, const QString &sFalse)
-{
-    return bCondition ? sTrue : sFalse;
-}
-
-int IfThenInt(bool bCondition, int iTrue, int iFalse)
-{
-    return bCondition ? iTrue : iFalse;
-}
-
-bool IfThenBool(bool bCondition, bool bTrue, bool bFalse)
-{
-    return bCondition ? bTrue : bFalse;
 }
 
 bool IsValidEmail(const QString &s)
@@ -106,6 +85,8 @@ static bool isSeparator(QChar c)
     return c == QLatin1Char('/') || c == QLatin1Char('\\');
 }
 
+namespace {
+
 void AppendPath(QString &sDest, const QString &sTail)
 {
     if (sDest.trimmed().isEmpty() || sTail.trimmed().isEmpty())
@@ -129,6 +110,8 @@ void AppendPath(QString &sDest, const QString &sTail)
             sDest.replace(QLatin1Char('/'), QLatin1Char('\\'));
     }
 }
+
+} // namespace
 
 QString JoinPath(const QString &sHead, const QString &sTail)
 {
@@ -241,12 +224,6 @@ void DeleteTempFiles()
         ::unlink(QFile::encodeName(file).constData()); // failures (already gone, ...) do not matter
 }
 
-QStringList TempFileList()
-{
-    QMutexLocker lock(&g_tempMutex);
-    return g_tempFiles;
-}
-
 QString SpecialFolder(int iFolder)
 {
     QStandardPaths::StandardLocation location;
@@ -298,30 +275,6 @@ QString CurrentComputerName()
 }
 
 // --- Events ---------------------------------------------------------------
-
-void Delay(int iMilliseconds)
-{
-    if (!QCoreApplication::instance()) {
-        // No event loop to serve: nothing but the wait itself is left.
-        if (iMilliseconds > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(iMilliseconds));
-        return;
-    }
-    if (iMilliseconds <= 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return;
-    }
-    QElapsedTimer timer;
-    timer.start();
-    qint64 remaining = iMilliseconds;
-    while (remaining > 0) {
-        // A local loop waits for events instead of spinning; the timer ends it.
-        QEventLoop loop;
-        QTimer::singleShot(std::chrono::milliseconds(remaining), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::AllEvents);
-        remaining = iMilliseconds - timer.elapsed();
-    }
-}
 
 QString ShellErrorText(int iCode)
 {

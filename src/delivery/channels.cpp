@@ -1,15 +1,16 @@
 #include "delivery/channels.h"
 
+#include "core/progress.h"
+#include "core/runtempdir.h"
 #include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/winutils.h"
 #include "delivery/connection.h"
-#include "delivery/hostkeytrust.h"
-#include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
+#include "network/hostkeytrust.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "delivery/ftpclient.h"
-#include "delivery/httpclient.h"
 #include "delivery/records.h"
-#include "delivery/smtpclient.h"
+#include "network/ftpclient.h"
+#include "network/httpclient.h"
+#include "network/smtpclient.h"
 
 struct TFTPSettings;
 struct TSMTPSettings;

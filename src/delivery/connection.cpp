@@ -2,8 +2,8 @@
 
 #include "core/settingkeys.h"
 #include "core/winutils.h"
-#include "delivery/ftpclient.h"
 #include "delivery/sendtask.h"
+#include "network/ftpclient.h"
 
 #include <QRandomGenerator>
 

@@ -2,11 +2,12 @@
 
 #include "core/exceptions.h"
 #include "core/productinfo.h"
+#include "core/textfiles.h"
 #include "core/winutils.h"
 #include "delivery/channels.h"
-#include "delivery/ftpclient.h"
-#include "delivery/httpclient.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
+#include "network/ftpclient.h"
+#include "network/httpclient.h"
 
 #include <QFileInfo>
 

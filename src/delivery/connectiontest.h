@@ -2,8 +2,8 @@
 
 #include "core/job.h"
 #include "delivery/connection.h"
-#include "delivery/smtpclient.h"
-#include "delivery/sshhostkey.h"
+#include "network/smtpclient.h"
+#include "network/sshhostkey.h"
 
 #include <QList>
 #include <QString>

@@ -1,68 +1,10 @@
 #include "delivery/deliveryjob.h"
 
-#include "delivery/progress.h"
-#include "delivery/retention.h"
+#include "core/progress.h"
+#include "delivery/deliverygate.h"
 
 #include <QMetaObject>
 #include <vector>
-
-namespace {
-
-// Owner (UI) thread only.
-int g_deliveries = 0;
-
-struct TWaiter
-{
-    QPointer<QObject> context;
-    std::function<void()> fn;
-};
-std::vector<TWaiter> g_waiters;
-
-void DeliveryEnded()
-{
-    if (--g_deliveries > 0)
-        return;
-    std::vector<TWaiter> waiters;
-    waiters.swap(g_waiters);
-    for (TWaiter &waiter : waiters) {
-        if (waiter.context)
-            QMetaObject::invokeMethod(waiter.context.data(), std::move(waiter.fn), Qt::QueuedConnection);
-    }
-}
-
-} // namespace
-
-int RunningDeliveries()
-{
-    return g_deliveries;
-}
-
-void BeginDelivery(TJob *context, std::function<void()> fnLaunch)
-{
-    ++g_deliveries;
-    // An expiry check must not overlap a delivery: it stops at once (its
-    // transfer is cancelled, it runs again after the delivery).
-    if (TJob *expiry = RunningExpiryCheck()) {
-        expiry->Cancel();
-        QObject::connect(expiry, &TJob::ended, context, fnLaunch, Qt::SingleShotConnection);
-        QObject::connect(expiry, &QObject::destroyed, context, fnLaunch, Qt::SingleShotConnection);
-        return;
-    }
-    fnLaunch();
-}
-
-void EndDelivery()
-{
-    DeliveryEnded();
-}
-
-void WhenNoDelivery(QObject *context, std::function<void()> fn)
-{
-    if (g_deliveries == 0)
-        QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
-    else
-        g_waiters.push_back(TWaiter { context, std::move(fn) });
-}
 
 TDeliveryJob::TDeliveryJob(const QList<TProject *> &listProjects, TProgressList &oProgress, QObject *parent)
     : TJob(parent)
@@ -75,7 +17,7 @@ TDeliveryJob::~TDeliveryJob()
     Stop();
     if (FCounted) {
         FCounted = false;
-        DeliveryEnded();
+        EndDelivery();
     }
 }
 
@@ -124,7 +66,7 @@ void TDeliveryJob::Completed()
         FResult.bStopped = true; // an error ended the run: it did not succeed
     if (FCounted) {
         FCounted = false;
-        DeliveryEnded();
+        EndDelivery();
     }
     Q_EMIT stateChanged();
     Q_EMIT finished(FResult);

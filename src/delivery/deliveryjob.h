@@ -69,14 +69,3 @@ private:
     TRunResult FThreadResult; // written on the job's thread, read after the join
     bool FCounted = false;
 };
-
-// How many delivery jobs are running (UI thread).
-int RunningDeliveries();
-// For other jobs that deliver (quick send), on the UI thread: counts a
-// delivery from now until EndDelivery(), and calls fnLaunch on context's
-// thread once no expiry check runs (a running one is cancelled first).
-void BeginDelivery(TJob *context, std::function<void()> fnLaunch);
-void EndDelivery();
-// Calls fn on context's thread once no delivery job runs: soon when none runs
-// now. Dropped when context goes first.
-void WhenNoDelivery(QObject *context, std::function<void()> fn);

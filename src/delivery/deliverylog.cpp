@@ -1,8 +1,7 @@
-#include "deliverylog.h"
+#include "delivery/deliverylog.h"
 
 #include "core/globals.h"
 #include "core/sqlite.h"
-#include "core/winutils.h"
 #include "delivery/sendtasks.h"
 
 void SaveLog(bool bSuccess, int iSource, int iFileCount, int iMethod, const QString &sFileName,

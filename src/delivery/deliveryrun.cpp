@@ -3,12 +3,12 @@
 #include "core/daycount.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "core/sqlite.h"
 #include "delivery/deliverylog.h"
-#include "delivery/progress.h"
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 #include "projects/project.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/archivebuilder.h"
+#include "archive/archivebuilder.h"
 #include "delivery/channels.h"
 
 #include <QList>

@@ -1,14 +1,15 @@
 #include "delivery/errorreport.h"
 
+#include "archive/zipengine.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/regutils.h"
+#include "core/runtempdir.h"
 #include "core/settingkeys.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
-#include "delivery/ftpclient.h"
-#include "delivery/zipengine.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
+#include "network/ftpclient.h"
 
 #include <QCoreApplication>
 #include <QFile>

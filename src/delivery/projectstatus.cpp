@@ -1,7 +1,7 @@
 #include "delivery/projectstatus.h"
 
+#include "archive/archivebuilder.h"
 #include "core/threaddb.h"
-#include "delivery/archivebuilder.h"
 #include "delivery/deliveryrun.h"
 #include "projects/project.h"
 

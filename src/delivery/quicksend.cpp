@@ -1,18 +1,19 @@
 #include "delivery/quicksend.h"
 
+#include "archive/archivebuilder.h"
 #include "core/globals.h"
+#include "core/progress.h"
+#include "core/runtempdir.h"
 #include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
-#include "delivery/archivebuilder.h"
 #include "delivery/connection.h"
-#include "delivery/deliveryjob.h"
+#include "delivery/deliverygate.h"
 #include "delivery/deliverylog.h"
-#include "delivery/progress.h"
 #include "delivery/retention.h"
 #include "delivery/sendtask.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 
 #include <QFile>
 #include <QFileInfo>

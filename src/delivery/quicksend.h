@@ -1,9 +1,9 @@
 #pragma once
 
+#include "archive/zipengine.h"
 #include "core/job.h"
 #include "delivery/channels.h"
 #include "delivery/sendtasks.h"
-#include "delivery/zipengine.h"
 
 #include <QList>
 #include <QString>

@@ -3,9 +3,9 @@
 #include "core/dbwait.h"
 #include "core/exceptions.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "core/sqlite.h"
-#include "delivery/progress.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 
 TDeliveryRecords::TDeliveryRecords(TProgressList &oProgress)
     : FProgress(oProgress)

@@ -1,18 +1,19 @@
 #include "delivery/retention.h"
 
-#include "core/data/fdata.h"
 #include "core/daycount.h"
 #include "core/dbwait.h"
 #include "core/globals.h"
 #include "core/job.h"
 #include "core/settingkeys.h"
 #include "core/sqlite.h"
+#include "core/textfiles.h"
 #include "core/winutils.h"
+#include "data/fdata.h"
 #include "delivery/connection.h"
-#include "delivery/deliveryjob.h"
+#include "delivery/deliverygate.h"
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 
 #include <QFile>
 #include <QHash>
@@ -171,15 +172,7 @@ private:
     const int FTimeout;
 };
 
-// The checker's running job (UI thread).
-TJob *g_runningCheck = nullptr;
-
 } // namespace
-
-TJob *RunningExpiryCheck()
-{
-    return g_runningCheck;
-}
 
 TExpiryChecker::TExpiryChecker(QObject *parent)
     : QObject(parent)
@@ -187,8 +180,8 @@ TExpiryChecker::TExpiryChecker(QObject *parent)
 
 TExpiryChecker::~TExpiryChecker()
 {
-    if (g_runningCheck == FJob)
-        g_runningCheck = nullptr;
+    if (RunningExpiryCheck() == FJob)
+        SetRunningExpiryCheck(nullptr);
     delete FJob; // cancels and joins
 }
 
@@ -215,7 +208,7 @@ void TExpiryChecker::StartCheck()
     }
     FJob = new TExpiryJob(FTimeout, this);
     connect(FJob, &TJob::ended, this, &TExpiryChecker::CheckEnded);
-    g_runningCheck = FJob;
+    SetRunningExpiryCheck(FJob);
     FJob->Start();
 }
 
@@ -224,8 +217,8 @@ void TExpiryChecker::CheckEnded()
     const bool bCancelled = FJob->Cancelled();
     if (!FJob->ErrorText().isEmpty())
         Diag(QStringLiteral("tmExpireTimer error: %s"), { FJob->ErrorText() }, lwError);
-    if (g_runningCheck == FJob)
-        g_runningCheck = nullptr;
+    if (RunningExpiryCheck() == FJob)
+        SetRunningExpiryCheck(nullptr);
     // Called from the job's own signal: it goes once that has returned.
     FJob->deleteLater();
     FJob = nullptr;

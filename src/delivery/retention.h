@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/ftpclient.h"
+#include "network/ftpclient.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -92,10 +92,6 @@ private:
     bool FDeferred = false;
     int FTimeout = 15;
 };
-
-// The running expiry check, if any (UI thread): a delivery job cancels it
-// and starts once it ended.
-TJob *RunningExpiryCheck();
 
 // Creates the checker (owned by oData) and hooks it to the data module's
 // expiry timer.

@@ -2,7 +2,6 @@
 
 #include "core/globals.h"
 #include "core/sqlite.h"
-#include "core/winutils.h"
 
 namespace SendParam {
 

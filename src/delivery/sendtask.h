@@ -1,7 +1,7 @@
 #pragma once
 
+#include "archive/zipencryption.h"
 #include "delivery/sendtasks.h"
-#include "delivery/zipencryption.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/zipencryption.h"
+#include "archive/zipencryption.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "projects/librarydelphi.h"
 
-#include "core/winutils.h"
+#include "core/textfiles.h"
 #include "projects/wineregistry.h"
 
 #include <QDir>

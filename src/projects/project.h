@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/winutils.h"
+#include "core/listfiles.h"
 
 #include <QHash>
 #include <QList>

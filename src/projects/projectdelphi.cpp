@@ -1,8 +1,8 @@
 #include "projects/projectdelphi.h"
 
 #include "core/exceptions.h"
-#include "core/winutils.h"
-#include "diagnostics/orrolog.h"
+#include "core/textfiles.h"
+#include "diagnostics/diaglog.h"
 #include "projects/librarydelphi.h"
 #include "projects/wineprefix.h"
 

@@ -1,8 +1,10 @@
 #include "projects/readme.h"
 
 #include "core/daycount.h"
+#include "core/listfiles.h"
 #include "core/productinfo.h"
 #include "core/sqlformat.h"
+#include "core/textfiles.h"
 #include "core/winutils.h"
 #include "projects/project.h"
 

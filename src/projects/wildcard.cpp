@@ -1,6 +1,6 @@
 #include "projects/wildcard.h"
 
-#include "core/winutils.h"
+#include "core/listfiles.h"
 
 #include <QDir>
 #include <QFileInfo>

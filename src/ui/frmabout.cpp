@@ -1,8 +1,8 @@
 #include "ui/frmabout.h"
 
-#include "core/data/fdata.h"
 #include "core/productinfo.h"
 #include "core/winutils.h"
+#include "data/fdata.h"
 #include "ui/appicon.h"
 #include "ui/help.h"
 #include "ui/shellutils.h"

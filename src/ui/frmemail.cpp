@@ -5,7 +5,7 @@
 #include "core/settings.h"
 #include "core/winutils.h"
 #include "delivery/connectiontest.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 #include "ui/colours.h"
 #include "ui/dialogs.h"
 

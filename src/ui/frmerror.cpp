@@ -1,11 +1,11 @@
 #include "ui/frmerror.h"
 
-#include "core/data/fdata.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/settingkeys.h"
+#include "data/fdata.h"
 #include "delivery/errorreport.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 #include "ui/dialogs.h"
 
 #include <QApplication>

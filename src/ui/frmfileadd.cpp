@@ -6,7 +6,7 @@
 #include "projects/fileentries.h"
 #include "projects/project.h"
 #include "ui/dialogs.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -119,7 +119,7 @@ TfrmFileAdd::TfrmFileAdd(TProject *oProject, QWidget *parent)
     Label1 = BuddyLabel(QStringLiteral("Mas&k"), edMask, this);
     Label1->setObjectName(QStringLiteral("Label1"));
 
-    lblFolderCount = new TorroLabel(QStringLiteral("0 matching files"), this);
+    lblFolderCount = new TLinkLabel(QStringLiteral("0 matching files"), this);
     lblFolderCount->setObjectName(QStringLiteral("lblFolderCount"));
     lblFolderCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblFolderCount->setCursor(Qt::ArrowCursor);

@@ -8,7 +8,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class TProject;
-class TorroLabel;
+class TLinkLabel;
 class TWildcardCounter;
 
 // The "Add files" dialog of the project editor: adds chosen files as
@@ -69,7 +69,7 @@ private:
     QRadioButton *rbMultiple = nullptr;
     QLabel *Label1 = nullptr;
     QLineEdit *edMask = nullptr;
-    TorroLabel *lblFolderCount = nullptr;
+    TLinkLabel *lblFolderCount = nullptr;
     QLabel *Label2 = nullptr;
     QLineEdit *edFolder = nullptr;
     QPushButton *btnFolder = nullptr;

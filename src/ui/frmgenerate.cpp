@@ -5,14 +5,14 @@
 #include "core/settingkeys.h"
 #include "core/winutils.h"
 #include "delivery/deliveryjob.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 #include "ui/colours.h"
 #include "ui/dialogs.h"
 #include "ui/formpos.h"
 #include "ui/help.h"
 #include "ui/hostkeyprompt.h"
+#include "ui/linklabel.h"
 #include "ui/shellutils.h"
-#include "ui/torrolabel.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -112,14 +112,14 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
         button->setAutoDefault(false);
         button->resize(qMax(90, button->sizeHint().width()), button->sizeHint().height());
     }
-    lblSave = new TorroLabel(QStringLiteral("Save log"), this);
+    lblSave = new TLinkLabel(QStringLiteral("Save log"), this);
     lblSave->setObjectName(QStringLiteral("lblSave"));
     lblSave->adjustSize();
     lblSave->move(16, 0);
-    lblOpenFolder = new TorroLabel(QStringLiteral("Open folder"), this);
+    lblOpenFolder = new TLinkLabel(QStringLiteral("Open folder"), this);
     lblOpenFolder->setObjectName(QStringLiteral("lblOpenFolder"));
     lblOpenFolder->adjustSize();
-    lblCopyLink = new TorroLabel(QStringLiteral("Copy link"), this);
+    lblCopyLink = new TLinkLabel(QStringLiteral("Copy link"), this);
     lblCopyLink->setObjectName(QStringLiteral("lblCopyLink"));
     lblCopyLink->adjustSize();
     lblStatus = new QLabel(this);
@@ -137,9 +137,9 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
     connect(tmLaunch, &QTimer::timeout, this, &TfrmGenerate::tmLaunchTimer);
     connect(btnAbort, &QPushButton::clicked, this, &TfrmGenerate::btnAbortClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmGenerate::RequestClose);
-    connect(lblSave, &TorroLabel::clicked, this, &TfrmGenerate::lblSaveClick);
-    connect(lblOpenFolder, &TorroLabel::clicked, this, &TfrmGenerate::lblOpenFolderClick);
-    connect(lblCopyLink, &TorroLabel::clicked, this, &TfrmGenerate::lblCopyLinkClick);
+    connect(lblSave, &TLinkLabel::clicked, this, &TfrmGenerate::lblSaveClick);
+    connect(lblOpenFolder, &TLinkLabel::clicked, this, &TfrmGenerate::lblOpenFolderClick);
+    connect(lblCopyLink, &TLinkLabel::clicked, this, &TfrmGenerate::lblCopyLinkClick);
     connect(listProgress, &QListWidget::itemSelectionChanged, this, &TfrmGenerate::UpdateButtons);
     connect(&FProgress, &TProgressList::lineAppended, this, &TfrmGenerate::LineAppended);
     connect(&FProgress, &TProgressList::lineChanged, this, &TfrmGenerate::LineChanged);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/progress.h"
-#include "delivery/sshhostkey.h"
+#include "core/progress.h"
+#include "network/sshhostkey.h"
 
 #include <QColor>
 #include <QDialog>
@@ -16,7 +16,7 @@ class QTimer;
 class TDeliveryJob;
 class TProject;
 struct TRunResult;
-class TorroLabel;
+class TLinkLabel;
 
 // How one progress line is drawn.
 struct TLineStyle
@@ -108,9 +108,9 @@ private:
     QListWidget *listProgress = nullptr;
     QPushButton *btnAbort = nullptr;
     QPushButton *btnClose = nullptr;
-    TorroLabel *lblSave = nullptr;
-    TorroLabel *lblOpenFolder = nullptr;
-    TorroLabel *lblCopyLink = nullptr;
+    TLinkLabel *lblSave = nullptr;
+    TLinkLabel *lblOpenFolder = nullptr;
+    TLinkLabel *lblCopyLink = nullptr;
     QLabel *lblStatus = nullptr;
     QTimer *tmLaunch = nullptr;
 };

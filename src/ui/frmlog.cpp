@@ -6,9 +6,9 @@
 #include "delivery/logexport.h"
 #include "ui/busycursor.h"
 #include "ui/dialogs.h"
+#include "ui/linklabel.h"
 #include "ui/logmodel.h"
 #include "ui/shellutils.h"
-#include "ui/torrolabel.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -145,10 +145,10 @@ TfrmLog::TfrmLog(QWidget *parent)
     save->setSpacing(8);
     lblSaveAs = new QLabel(QStringLiteral("Save as"), pnlSave);
     lblSaveAs->setObjectName(QStringLiteral("lblSaveAs"));
-    lblSaveCSV = new TorroLabel(QStringLiteral("CSV"), pnlSave);
+    lblSaveCSV = new TLinkLabel(QStringLiteral("CSV"), pnlSave);
     lblSaveCSV->setObjectName(QStringLiteral("lblSaveCSV"));
     THints::SetHint(lblSaveCSV, kHintCSV);
-    lblSaveHTML = new TorroLabel(QStringLiteral("HTML"), pnlSave);
+    lblSaveHTML = new TLinkLabel(QStringLiteral("HTML"), pnlSave);
     lblSaveHTML->setObjectName(QStringLiteral("lblSaveHTML"));
     THints::SetHint(lblSaveHTML, kHintHTML);
     save->addWidget(lblSaveAs);
@@ -168,8 +168,8 @@ TfrmLog::TfrmLog(QWidget *parent)
     resize(minimumSize().expandedTo(QSize(900, 520)));
 
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
-    connect(lblSaveCSV, &TorroLabel::clicked, this, &TfrmLog::lblSaveCSVClick);
-    connect(lblSaveHTML, &TorroLabel::clicked, this, &TfrmLog::lblSaveHTMLClick);
+    connect(lblSaveCSV, &TLinkLabel::clicked, this, &TfrmLog::lblSaveCSVClick);
+    connect(lblSaveHTML, &TLinkLabel::clicked, this, &TfrmLog::lblSaveHTMLClick);
 
     // A new opening shows up to today: yesterday's "To" would hide what was
     // delivered since.
@@ -268,7 +268,7 @@ QFrame *TfrmLog::BuildFilters()
     auto *actions = new QVBoxLayout();
     actions->setSpacing(4);
     actions->setAlignment(Qt::AlignTop);
-    lblAll = new TorroLabel(QStringLiteral("Show all"), pnlFilters);
+    lblAll = new TLinkLabel(QStringLiteral("Show all"), pnlFilters);
     lblAll->setObjectName(QStringLiteral("lblAll"));
     lblAll->setAlignment(Qt::AlignCenter);
     THints::SetHint(lblAll, kHintAll);
@@ -300,7 +300,7 @@ QFrame *TfrmLog::BuildFilters()
         FilterChange();
     });
     connect(btnFilter, &QPushButton::clicked, this, &TfrmLog::btnFilterClick);
-    connect(lblAll, &TorroLabel::clicked, this, &TfrmLog::lblAllClick);
+    connect(lblAll, &TLinkLabel::clicked, this, &TfrmLog::lblAllClick);
     return pnlFilters;
 }
 

@@ -11,7 +11,7 @@ class QLineEdit;
 class QPushButton;
 class QTableView;
 class TLogModel;
-class TorroLabel;
+class TLinkLabel;
 
 // The delivery log viewer: every delivery attempt, narrowed by the filter
 // strip (result, source, part of the file name, method, dates), sorted by a
@@ -85,12 +85,12 @@ private:
     QDateEdit *dtDateFrom = nullptr;
     QCheckBox *cbDateTo = nullptr;
     QDateEdit *dtDateTo = nullptr;
-    TorroLabel *lblAll = nullptr;
+    TLinkLabel *lblAll = nullptr;
     QPushButton *btnFilter = nullptr;
     QTableView *listLog = nullptr;
     QFrame *pnlSave = nullptr;
     QLabel *lblSaveAs = nullptr;
-    TorroLabel *lblSaveCSV = nullptr;
-    TorroLabel *lblSaveHTML = nullptr;
+    TLinkLabel *lblSaveCSV = nullptr;
+    TLinkLabel *lblSaveHTML = nullptr;
     QPushButton *btnClose = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "ui/frmmain.h"
 
-#include "core/data/fdata.h"
+#include "archive/archivebuilder.h"
 #include "core/globals.h"
 #include "core/productinfo.h"
 #include "core/regutils.h"
@@ -8,7 +8,7 @@
 #include "core/settings.h"
 #include "core/threaddb.h"
 #include "core/winutils.h"
-#include "delivery/archivebuilder.h"
+#include "data/fdata.h"
 #include "delivery/deliverylog.h"
 #include "delivery/projectstatus.h"
 #include "projects/project.h"
@@ -25,8 +25,8 @@
 #include "ui/frmquick.h"
 #include "ui/frmsettings.h"
 #include "ui/help.h"
+#include "ui/linklabel.h"
 #include "ui/shellutils.h"
-#include "ui/torrolabel.h"
 #include "ui/windowkit.h"
 
 #include <QAction>
@@ -279,10 +279,10 @@ TfrmMain::TfrmMain(QWidget *parent)
 
     lblSelect = new QLabel(QStringLiteral("Select"), central);
     lblSelect->setObjectName(QStringLiteral("lblSelect"));
-    lblSelectAll = new TorroLabel(QStringLiteral("All"), central);
+    lblSelectAll = new TLinkLabel(QStringLiteral("All"), central);
     lblSelectAll->setObjectName(QStringLiteral("lblSelectAll"));
     THints::SetHint(lblSelectAll, kHintAll);
-    lblSelectNone = new TorroLabel(QStringLiteral("None"), central);
+    lblSelectNone = new TLinkLabel(QStringLiteral("None"), central);
     lblSelectNone->setObjectName(QStringLiteral("lblSelectNone"));
     THints::SetHint(lblSelectNone, kHintNone);
     btnGenerate = new QPushButton(QStringLiteral("&Zip and deliver"), central);
@@ -328,8 +328,8 @@ TfrmMain::TfrmMain(QWidget *parent)
     auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [] { ShowHelp(kHelpTopic); });
 
-    connect(lblSelectAll, &TorroLabel::clicked, this, [this] { SelectAll(true); });
-    connect(lblSelectNone, &TorroLabel::clicked, this, [this] { SelectAll(false); });
+    connect(lblSelectAll, &TLinkLabel::clicked, this, [this] { SelectAll(true); });
+    connect(lblSelectNone, &TLinkLabel::clicked, this, [this] { SelectAll(false); });
     connect(btnGenerate, &QPushButton::clicked, this, &TfrmMain::Generate);
     connect(btnQuick, &QPushButton::clicked, this, &TfrmMain::QuickSend);
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
@@ -461,7 +461,7 @@ QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
     panel->setAutoFillBackground(true);
     panel->setBackgroundRole(QPalette::Base);
 
-    auto *lblStart = new TorroLabel(QStringLiteral("Get started by creating your first project"), panel);
+    auto *lblStart = new TLinkLabel(QStringLiteral("Get started by creating your first project"), panel);
     lblStart->setObjectName(QStringLiteral("lblStart"));
     QFont big = lblStart->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);
@@ -500,7 +500,7 @@ QWidget *TfrmMain::BuildStartPanel(QWidget *parent)
     layout->addLayout(line("Label3", QStringLiteral("Press the F1 key on any screen for help."),
                            QStyle::SP_MessageBoxQuestion));
 
-    connect(lblStart, &TorroLabel::clicked, this, [this] {
+    connect(lblStart, &TLinkLabel::clicked, this, [this] {
         HideStartPanel();
         AddProject();
     });

@@ -14,8 +14,8 @@
 #include "ui/dialogs.h"
 #include "ui/frmfileadd.h"
 #include "ui/frmsendeditor.h"
+#include "ui/linklabel.h"
 #include "ui/shellutils.h"
-#include "ui/torrolabel.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -63,9 +63,9 @@ const QString kHintSendEdit = QStringLiteral("Edit|Edit the selected send task."
 
 enum { kPageProject = 0, kPageFiles = 1, kPageSend = 2 };
 
-TorroLabel *Link(const QString &sName, const QString &sText, const QString &sHint, QWidget *parent)
+TLinkLabel *Link(const QString &sName, const QString &sText, const QString &sHint, QWidget *parent)
 {
-    auto *label = new TorroLabel(sText, parent);
+    auto *label = new TLinkLabel(sText, parent);
     label->setObjectName(sName);
     THints::SetHint(label, sHint, kProjectEditorHintTime);
     return label;
@@ -311,10 +311,10 @@ QWidget *TfrmProjectEditor::BuildFilesPage()
     layout->addWidget(lblParseError);
     layout->addWidget(listFiles, 1);
 
-    connect(lblFilesAll, &TorroLabel::clicked, this, &TfrmProjectEditor::ShowAllFiles);
-    connect(lblFilesAdded, &TorroLabel::clicked, this, &TfrmProjectEditor::ShowAddedFiles);
-    connect(lblFileAdd, &TorroLabel::clicked, this, &TfrmProjectEditor::lblFileAddClick);
-    connect(lblFileDelete, &TorroLabel::clicked, this, &TfrmProjectEditor::lblFileDeleteClick);
+    connect(lblFilesAll, &TLinkLabel::clicked, this, &TfrmProjectEditor::ShowAllFiles);
+    connect(lblFilesAdded, &TLinkLabel::clicked, this, &TfrmProjectEditor::ShowAddedFiles);
+    connect(lblFileAdd, &TLinkLabel::clicked, this, &TfrmProjectEditor::lblFileAddClick);
+    connect(lblFileDelete, &TLinkLabel::clicked, this, &TfrmProjectEditor::lblFileDeleteClick);
     connect(listFiles, &QListWidget::itemSelectionChanged, this, &TfrmProjectEditor::FileSelectionChanged);
     connect(listFiles, &QListWidget::currentRowChanged, this, &TfrmProjectEditor::FileSelectionChanged);
     return page;
@@ -352,14 +352,14 @@ QWidget *TfrmProjectEditor::BuildSendPage()
 
     // "Add" always starts an empty task; only "Edit" and a double-click
     // open the selected one.
-    connect(lblSendAdd, &TorroLabel::clicked, this, [this] { EditSendTask(0); });
-    connect(lblSendEdit, &TorroLabel::clicked, this, [this] {
+    connect(lblSendAdd, &TLinkLabel::clicked, this, [this] { EditSendTask(0); });
+    connect(lblSendEdit, &TLinkLabel::clicked, this, [this] {
         if (QListWidgetItem *item = listMethods->currentItem(); item && item->isSelected())
             EditSendTask(item->data(Qt::UserRole).toInt());
     });
     connect(listMethods, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem *item) { EditSendTask(item->data(Qt::UserRole).toInt()); });
-    connect(lblSendDelete, &TorroLabel::clicked, this, &TfrmProjectEditor::lblSendDeleteClick);
+    connect(lblSendDelete, &TLinkLabel::clicked, this, &TfrmProjectEditor::lblSendDeleteClick);
     connect(listMethods, &QListWidget::itemSelectionChanged, this, &TfrmProjectEditor::SendSelectionChanged);
     return page;
 }

@@ -13,7 +13,7 @@ class QRadioButton;
 class QTabWidget;
 class TEntryCounts;
 class TProject;
-class TorroLabel;
+class TLinkLabel;
 
 // Draws a row of the project editor's file list: its text, and in the
 // "Added files" view the entry's file count right-aligned.
@@ -130,18 +130,18 @@ private:
     QLabel *lblEditedCaption = nullptr;
     QLabel *lblEdited = nullptr;
     QLabel *Label3 = nullptr;
-    TorroLabel *lblFilesAll = nullptr;
-    TorroLabel *lblFilesAdded = nullptr;
+    TLinkLabel *lblFilesAll = nullptr;
+    TLinkLabel *lblFilesAdded = nullptr;
     QLabel *lblFiles = nullptr;
-    TorroLabel *lblFileAdd = nullptr;
-    TorroLabel *lblFileDelete = nullptr;
+    TLinkLabel *lblFileAdd = nullptr;
+    TLinkLabel *lblFileDelete = nullptr;
     QLabel *lblFileCount = nullptr;
     QLabel *lblParseError = nullptr;
     QListWidget *listFiles = nullptr;
     QLabel *Label5 = nullptr;
-    TorroLabel *lblSendAdd = nullptr;
-    TorroLabel *lblSendDelete = nullptr;
-    TorroLabel *lblSendEdit = nullptr;
+    TLinkLabel *lblSendAdd = nullptr;
+    TLinkLabel *lblSendDelete = nullptr;
+    TLinkLabel *lblSendEdit = nullptr;
     QListWidget *listMethods = nullptr;
     QPushButton *btnSave = nullptr;
     QPushButton *btnCancel = nullptr;

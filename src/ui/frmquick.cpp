@@ -6,7 +6,7 @@
 #include "delivery/sendtask.h"
 #include "ui/dialogs.h"
 #include "ui/frmquicksend.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -111,10 +111,10 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     listFiles->setObjectName(QStringLiteral("listFiles"));
     listFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     Label1 = NewLabel(this, "Label1", QStringLiteral("Files to send"), listFiles);
-    lblSelectAll = new TorroLabel(QStringLiteral("All"), this);
+    lblSelectAll = new TLinkLabel(QStringLiteral("All"), this);
     lblSelectAll->setObjectName(QStringLiteral("lblSelectAll"));
     THints::SetHint(lblSelectAll, kHintAll);
-    lblSelectNone = new TorroLabel(QStringLiteral("None"), this);
+    lblSelectNone = new TLinkLabel(QStringLiteral("None"), this);
     lblSelectNone->setObjectName(QStringLiteral("lblSelectNone"));
     THints::SetHint(lblSelectNone, kHintNone);
     cbZip = new QCheckBox(QStringLiteral("Zip this file"), this);
@@ -138,7 +138,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     small.setItalic(true);
     lblPasswordFrom->setFont(small);
     lblPasswordFrom->setVisible(false);
-    lblPasswordClear = new TorroLabel(QStringLiteral("Clear"), this);
+    lblPasswordClear = new TLinkLabel(QStringLiteral("Clear"), this);
     lblPasswordClear->setObjectName(QStringLiteral("lblPasswordClear"));
     lblPasswordClear->setAccessibleName(QStringLiteral("Clear the password"));
     lblPasswordClear->setVisible(false);
@@ -227,8 +227,8 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
         if (!FFilling)
             listFilesClickCheck();
     });
-    connect(lblSelectAll, &TorroLabel::clicked, this, [this] { SetAllChecks(true); });
-    connect(lblSelectNone, &TorroLabel::clicked, this, [this] { SetAllChecks(false); });
+    connect(lblSelectAll, &TLinkLabel::clicked, this, [this] { SetAllChecks(true); });
+    connect(lblSelectNone, &TLinkLabel::clicked, this, [this] { SetAllChecks(false); });
     connect(cbZip, &QCheckBox::toggled, this, [this] {
         cbZipClick();
         DataChange();
@@ -236,7 +236,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     connect(edFilename, &QLineEdit::textChanged, this, &TfrmQuick::DataChange);
     // A password the user types or clears is the user's own.
     connect(edPassword, &QLineEdit::textEdited, this, &TfrmQuick::HidePasswordSource);
-    connect(lblPasswordClear, &TorroLabel::clicked, this, [this] {
+    connect(lblPasswordClear, &TLinkLabel::clicked, this, [this] {
         edPassword->clear();
         HidePasswordSource();
         edPassword->setFocus(Qt::OtherFocusReason);

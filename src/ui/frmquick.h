@@ -12,7 +12,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QWidget;
-class TorroLabel;
+class TLinkLabel;
 class TfrmQuickSend;
 
 // Quick send: the files dropped on the program, the archive's name, password
@@ -72,8 +72,8 @@ private:
 
     QLabel *Label1 = nullptr;
     QListWidget *listFiles = nullptr;
-    TorroLabel *lblSelectAll = nullptr;
-    TorroLabel *lblSelectNone = nullptr;
+    TLinkLabel *lblSelectAll = nullptr;
+    TLinkLabel *lblSelectNone = nullptr;
     QCheckBox *cbZip = nullptr;
     QLabel *lblFilename = nullptr;
     QWidget *pnlArchive = nullptr;
@@ -85,7 +85,7 @@ private:
     QLabel *lblZipEncryptionNote = nullptr;
     // Says where a password filled in from a suggestion came from.
     QLabel *lblPasswordFrom = nullptr;
-    TorroLabel *lblPasswordClear = nullptr;
+    TLinkLabel *lblPasswordClear = nullptr;
     QLabel *Label4 = nullptr;
     QTabWidget *pgSend = nullptr;
     QWidget *tabEmail = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/progress.h"
+#include "core/progress.h"
 #include "delivery/quicksend.h"
 
 #include <QDialog>

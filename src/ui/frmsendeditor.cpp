@@ -4,7 +4,6 @@
 #include "core/regutils.h"
 #include "core/settingkeys.h"
 #include "core/settings.h"
-#include "core/winutils.h"
 #include "delivery/sendtask.h"
 #include "ui/dialogs.h"
 

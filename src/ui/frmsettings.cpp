@@ -5,7 +5,7 @@
 #include "delivery/connectiontest.h"
 #include "ui/dialogs.h"
 #include "ui/frmftptest.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -158,8 +158,8 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     connect(cbHidePasswords, &QCheckBox::toggled, this, &TfrmSettings::ApplyMask);
     connect(cbShowHints, &QCheckBox::toggled, this,
             [this](bool bChecked) { THints::SetWindowEnabled(this, bChecked); });
-    connect(lblEmailTest, &TorroLabel::clicked, this, &TfrmSettings::lblEmailTestClick);
-    connect(lblFTPTest, &TorroLabel::clicked, this, &TfrmSettings::lblFTPTestClick);
+    connect(lblEmailTest, &TLinkLabel::clicked, this, &TfrmSettings::lblEmailTestClick);
+    connect(lblFTPTest, &TLinkLabel::clicked, this, &TfrmSettings::lblFTPTestClick);
 }
 
 TfrmSettings::~TfrmSettings()
@@ -200,7 +200,7 @@ QWidget *TfrmSettings::BuildFTPPage()
     cbRetain->setPlaceholderText(QStringLiteral(" "));
     THints::SetHint(cbRetain, kHintRetain);
     edFTPHttpPath = NewEdit(tabFTP, "edFTPHttpPath", kHintHttpPath);
-    lblFTPTest = new TorroLabel(QStringLiteral("Test FTP settings"), tabFTP);
+    lblFTPTest = new TLinkLabel(QStringLiteral("Test FTP settings"), tabFTP);
     lblFTPTest->setObjectName(QStringLiteral("lblFTPTest"));
     lblFTPTest->setEnabled(false);
 
@@ -305,7 +305,7 @@ QWidget *TfrmSettings::BuildSMTPPage()
     cbEmailAllowPlainLogin->setObjectName(QStringLiteral("cbEmailAllowPlainLogin"));
     THints::SetHint(cbEmailAllowPlainLogin, kHintEmailAllowPlainLogin);
     edEmailFrom = NewEdit(tabSMTP, "edEmailFrom", kHintEmailFrom);
-    lblEmailTest = new TorroLabel(QStringLiteral("Send a test message"), tabSMTP);
+    lblEmailTest = new TLinkLabel(QStringLiteral("Send a test message"), tabSMTP);
     lblEmailTest->setObjectName(QStringLiteral("lblEmailTest"));
     lblEmailTest->setEnabled(false);
     THints::SetHint(lblEmailTest, kHintEmailTest);

@@ -14,7 +14,7 @@ class QSpinBox;
 class QTabWidget;
 class QWidget;
 class TSendMailJob;
-class TorroLabel;
+class TLinkLabel;
 
 // The settings dialog: the staging FTP server, general preferences and the
 // SMTP account, each on a tab. The values are written only by Save; the
@@ -79,7 +79,7 @@ private:
     QLineEdit *edFTPPassword = nullptr;
     QComboBox *cbRetain = nullptr;
     QLineEdit *edFTPHttpPath = nullptr;
-    TorroLabel *lblFTPTest = nullptr;
+    TLinkLabel *lblFTPTest = nullptr;
     QCheckBox *cbShowHints = nullptr;
     QCheckBox *cbHidePasswords = nullptr;
     QSpinBox *spinLogDays = nullptr;
@@ -92,7 +92,7 @@ private:
     QCheckBox *cbEmailLogin = nullptr;
     QCheckBox *cbEmailAllowPlainLogin = nullptr;
     QLineEdit *edEmailFrom = nullptr;
-    TorroLabel *lblEmailTest = nullptr;
+    TLinkLabel *lblEmailTest = nullptr;
     QPushButton *btnSave = nullptr;
     QPushButton *btnCancel = nullptr;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/hostkeytrust.h"
+#include "network/hostkeytrust.h"
 
 class QWidget;
 

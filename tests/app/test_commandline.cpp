@@ -1,10 +1,10 @@
-#include "../delivery/zipreader.h"
 #include "app/commandline.h"
 #include "app/startup.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "support/servers.h"
 #include "support/testenv.h"
+#include "support/zipreader.h"
 
 #include <QDir>
 #include <QElapsedTimer>

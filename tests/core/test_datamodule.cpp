@@ -1,11 +1,11 @@
 #include "app/startup.h"
 #include "core/appfolders.h"
-#include "core/data/fdata.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
-#include "diagnostics/orrolog.h"
+#include "data/fdata.h"
+#include "diagnostics/diaglog.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>

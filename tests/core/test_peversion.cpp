@@ -1,4 +1,4 @@
-#include "core/winutils.h"
+#include "core/peversion.h"
 #include "support/pebuilder.h"
 #include "support/testenv.h"
 

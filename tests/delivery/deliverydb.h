@@ -4,7 +4,7 @@
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 #include "support/testenv.h"
 
 #include <QFile>
@@ -18,7 +18,7 @@ class DeliveryDB : public ::testing::Test
 protected:
     bwtest::TestSandbox sandbox;
     std::unique_ptr<TSQLiteDatabase> db;
-    std::unique_ptr<TorroLog> log;
+    std::unique_ptr<TDiagLog> log;
     bool diag = false; // DiagLog is set: diagnostics can be checked
 
     void SetUp() override
@@ -48,7 +48,7 @@ protected:
 #ifdef BW_TSAN
         return diag = false;
 #endif
-        log = std::make_unique<TorroLog>(sandbox.path(QStringLiteral("diag")) + QLatin1Char('/'),
+        log = std::make_unique<TDiagLog>(sandbox.path(QStringLiteral("diag")) + QLatin1Char('/'),
                                          QStringLiteral("information"), QString());
         DiagLog = log.get();
         return diag = true;
@@ -60,7 +60,7 @@ protected:
         log->LogFlush();
         TSQLiteDatabase file(log->LogFile());
         auto table = file.GetTable(QStringLiteral("SELECT why, `where`, what FROM events WHERE `where` <> '' "
-                                                  "AND `where` NOT LIKE 'Torro%' ORDER BY id"));
+                                                  "AND `where` NOT LIKE 'TDiagLog%' ORDER BY id"));
         QStringList out;
         while (!table->Eof()) {
             out << QStringLiteral("%1|%2|%3")

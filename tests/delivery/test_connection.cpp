@@ -1,9 +1,9 @@
 #include "core/settingkeys.h"
 #include "delivery/connection.h"
-#include "delivery/ftpclient.h"
 #include "delivery/sendtask.h"
-#include "delivery/smtpclient.h"
 #include "deliverydb.h"
+#include "network/ftpclient.h"
+#include "network/smtpclient.h"
 
 #include <QRegularExpression>
 #include <QSet>

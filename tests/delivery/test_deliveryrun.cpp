@@ -1,21 +1,22 @@
 #include "../projects/projectdb.h"
-#include "core/data/fdata.h"
 #include "core/daycount.h"
+#include "core/progress.h"
+#include "core/runtempdir.h"
 #include "core/winutils.h"
+#include "data/fdata.h"
 #include "delivery/deliveryrun.h"
-#include "delivery/progress.h"
 #include "delivery/sendtasks.h"
 #include "projects/project.h"
 #include "support/servers.h"
-#include "zipreader.h"
+#include "support/zipreader.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 

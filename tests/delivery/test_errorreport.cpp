@@ -1,12 +1,12 @@
+#include "archive/zipengine.h"
 #include "core/globals.h"
 #include "core/regutils.h"
 #include "core/settingkeys.h"
 #include "core/sqlite.h"
 #include "delivery/errorreport.h"
-#include "delivery/zipengine.h"
 #include "deliverydb.h"
 #include "support/servers.h"
-#include "zipreader.h"
+#include "support/zipreader.h"
 
 #include <QDir>
 #include <QFile>

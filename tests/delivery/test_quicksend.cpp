@@ -1,12 +1,13 @@
 #include "core/daycount.h"
+#include "core/progress.h"
+#include "core/runtempdir.h"
 #include "core/threaddb.h"
 #include "core/winutils.h"
-#include "delivery/progress.h"
 #include "delivery/quicksend.h"
 #include "deliverydb.h"
 #include "support/dblock.h"
 #include "support/servers.h"
-#include "zipreader.h"
+#include "support/zipreader.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
+#include "core/progress.h"
 #include "core/threaddb.h"
 #include "delivery/deliverylog.h"
-#include "delivery/progress.h"
 #include "delivery/records.h"
 #include "deliverydb.h"
 #include "support/dblock.h"

@@ -1,5 +1,4 @@
 #include "core/daycount.h"
-#include "core/winutils.h"
 #include "projectdb.h"
 #include "projects/project.h"
 #include "projects/readme.h"

@@ -5,8 +5,8 @@
 //   bw_screenshots OUTPUT_FOLDER [--dark] [--font-scale FACTOR]
 
 #include "core/settings.h"
-#include "delivery/hostkeytrust.h"
 #include "delivery/sendtasks.h"
+#include "network/hostkeytrust.h"
 #include "projects/project.h"
 #include "support/servers.h"
 #include "ui/frmabout.h"

@@ -3,9 +3,9 @@
 #include "core/regutils.h"
 #include "core/schema.h"
 #include "core/sqlite.h"
-#include "delivery/zipreader.h"
-#include "diagnostics/orrolog.h"
+#include "diagnostics/diaglog.h"
 #include "support/testenv.h"
+#include "support/zipreader.h"
 #include "ui/dialogs.h"
 #include "ui/frmerror.h"
 
@@ -86,7 +86,7 @@ private slots:
         DB = new TSQLiteDatabase(AppDataDir + u"bundlewick.sqlite"_s);
         Params = new TParams(u"SOFTWARE\\orro{}\\Bundlewick"_s, ParamsFileName());
         Params->SetInt(u"frmLog Left"_s, 4);
-        DiagLog = new TorroLog(AppDataDir, u"information"_s, u"test"_s);
+        DiagLog = new TDiagLog(AppDataDir, u"information"_s, u"test"_s);
 
         TfrmError::Execute(u"boom"_s);
 

@@ -1,6 +1,6 @@
 #include "projects/project.h"
 #include "ui/frmfileadd.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(frm.windowTitle(), u"Add files :: Tool"_s);
         QCOMPARE(frm.HelpTopic(), 20);
         QVERIFY(child<QRadioButton>(frm, "rbSingle")->isChecked());
-        QCOMPARE(child<TorroLabel>(frm, "lblFolderCount")->text(), QString());
+        QCOMPARE(child<TLinkLabel>(frm, "lblFolderCount")->text(), QString());
         QVERIFY(!child<QPushButton>(frm, "btnAdd")->isEnabled());
         QVERIFY(!child<QPushButton>(frm, "btnAnother")->isEnabled());
         QVERIFY(child<QPushButton>(frm, "btnAnother")->isDefault());
@@ -116,7 +116,7 @@ private slots:
         TfrmFileAdd frm(FProject.get());
         frm.SetCountDelay(0);
         frm.show();
-        auto *lblCount = child<TorroLabel>(frm, "lblFolderCount");
+        auto *lblCount = child<TLinkLabel>(frm, "lblFolderCount");
         auto *btnAdd = child<QPushButton>(frm, "btnAdd");
         setText(frm, "edFolder", FSrc);
         QVERIFY(child<QRadioButton>(frm, "rbMultiple")->isChecked());
@@ -158,11 +158,11 @@ private slots:
         QTest::keyClicks(child<QLineEdit>(frm, "edMask"), u"*.h"_s);
         QCOMPARE(frm.FolderCount(), 0);
         QTRY_VERIFY(!frm.Counting());
-        QCOMPARE(child<TorroLabel>(frm, "lblFolderCount")->text(), u"1 matching file"_s);
+        QCOMPARE(child<TLinkLabel>(frm, "lblFolderCount")->text(), u"1 matching file"_s);
         setText(frm, "edFolder", FSrc + u"/missing"_s);
         QCOMPARE(frm.FolderCount(), 0);
         QVERIFY(!frm.Counting());
-        QCOMPARE(child<TorroLabel>(frm, "lblFolderCount")->text(), QString());
+        QCOMPARE(child<TLinkLabel>(frm, "lblFolderCount")->text(), QString());
         QVERIFY(!child<QPushButton>(frm, "btnAdd")->isEnabled());
     }
 

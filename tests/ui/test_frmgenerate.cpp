@@ -10,7 +10,7 @@
 #include "support/testenv.h"
 #include "ui/dialogs.h"
 #include "ui/frmgenerate.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -113,7 +113,7 @@ private slots:
         auto *list = child<QListWidget>(frm, "listProgress");
         auto *btnAbort = child<QPushButton>(frm, "btnAbort");
         auto *btnClose = child<QPushButton>(frm, "btnClose");
-        auto *lblSave = child<TorroLabel>(frm, "lblSave");
+        auto *lblSave = child<TLinkLabel>(frm, "lblSave");
         QVERIFY(list && btnAbort && btnClose && lblSave);
         QCOMPARE(frm.windowTitle(), u"Bundlewick :: Zip and deliver"_s);
 
@@ -189,8 +189,8 @@ private slots:
         frm.resize(360, 300);
         QTRY_VERIFY(list->horizontalScrollBar()->maximum() > 0);
         // Open folder: the last archive saved, or the selected line's.
-        auto *lblOpenFolder = child<TorroLabel>(frm, "lblOpenFolder");
-        auto *lblCopyLink = child<TorroLabel>(frm, "lblCopyLink");
+        auto *lblOpenFolder = child<TLinkLabel>(frm, "lblOpenFolder");
+        auto *lblCopyLink = child<TLinkLabel>(frm, "lblCopyLink");
         QVERIFY(lblOpenFolder->isEnabled());
         QVERIFY(!lblCopyLink->isEnabled()); // no staging link in this run
         QCOMPARE(frm.TargetFile(), FSandbox->root() + u"/out2/"_s + list->item(8)->text().mid(18));
@@ -228,7 +228,7 @@ private slots:
         // Never shown, so nothing runs: the lines are the test's.
         TfrmGenerate frm({});
         auto *list = child<QListWidget>(frm, "listProgress");
-        auto *lblCopyLink = child<TorroLabel>(frm, "lblCopyLink");
+        auto *lblCopyLink = child<TLinkLabel>(frm, "lblCopyLink");
         frm.Progress().AddProgress(u"Tool"_s);
         QVERIFY(!lblCopyLink->isEnabled());
         const QString sLink = u"https://dl.example.com/q/Tool_1.0_k3J9x2Qa7PzLm4Tc.zip"_s;
@@ -238,7 +238,7 @@ private slots:
         QCOMPARE(list->item(1)->text(), u"  Email sent to ann@example.com"_s);
         QCOMPARE(list->item(1)->toolTip(), u"Email sent to ann@example.com\nwith the link "_s + sLink);
         QVERIFY(lblCopyLink->isEnabled());
-        QVERIFY(!child<TorroLabel>(frm, "lblOpenFolder")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblOpenFolder")->isEnabled());
         Q_EMIT lblCopyLink->clicked();
         QCOMPARE(QGuiApplication::clipboard()->text(), sLink);
         // The link stays out of the saved log.
@@ -314,9 +314,9 @@ private slots:
 
     void linkLabel()
     {
-        TorroLabel label(u"Save log"_s);
+        TLinkLabel label(u"Save log"_s);
         int iClicks = 0;
-        connect(&label, &TorroLabel::clicked, [&] { ++iClicks; });
+        connect(&label, &TLinkLabel::clicked, [&] { ++iClicks; });
         label.resize(100, 20);
         label.show();
         QCOMPARE(label.cursor().shape(), Qt::PointingHandCursor);

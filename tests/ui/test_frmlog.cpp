@@ -1,8 +1,8 @@
 #include "core/settingkeys.h"
 #include "core/winutils.h"
 #include "ui/frmlog.h"
+#include "ui/linklabel.h"
 #include "ui/logmodel.h"
-#include "ui/torrolabel.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -186,7 +186,7 @@ private slots:
         // Show all: every box, no name, no dates, applied at once.
         child<QLineEdit>(frm, "edFilename")->setText(u"zip"_s);
         box(frm, "cbDateTo")->setChecked(true);
-        QTest::mouseClick(child<TorroLabel>(frm, "lblAll"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblAll"), Qt::LeftButton);
         QCOMPARE(child<QLineEdit>(frm, "edFilename")->text(), QString());
         QVERIFY(!box(frm, "cbDateTo")->isChecked());
         QVERIFY(!child<QPushButton>(frm, "btnFilter")->isEnabled());
@@ -305,7 +305,7 @@ private slots:
         header->moveSection(header->visualIndex(int(TLogColumn::When)), 0);
         const QString sFile = FFx->sandbox->path(u"out/log.csv"_s);
         TDialogs::PushFileName(sFile);
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
         const QByteArray csv = readFile(sFile);
         QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
         const QString text = QString::fromUtf8(csv.mid(3));
@@ -330,7 +330,7 @@ private slots:
         QTest::mouseClick(child<QPushButton>(frm, "btnFilter"), Qt::LeftButton);
         const QString sHtml = FFx->sandbox->path(u"out/log.htm"_s);
         TDialogs::PushFileName(sHtml);
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveHTML"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSaveHTML"), Qt::LeftButton);
         const QString html = QString::fromUtf8(readFile(sHtml));
         QVERIFY(html.contains(u"charset=utf-8"_s));
         QVERIFY(html.contains(u"&lt;b&gt;&amp;.zip"_s));
@@ -418,18 +418,18 @@ private slots:
         QDir().mkpath(home);
         TfrmLog frm;
         frm.show();
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
         QCOMPARE(bwtest::ShownTexts(u"save"_s), QStringList { home + u"/Bundlewick log.csv"_s });
         // The documents folder once it exists; an export folder that went away is passed over.
         QDir().mkpath(home + u"/Documents"_s);
         Params->SetStr(u"Log output folder"_s, FFx->sandbox->root() + u"/gone"_s);
         TDialogs::Clear();
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveHTML"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSaveHTML"), Qt::LeftButton);
         QCOMPARE(bwtest::ShownTexts(u"save"_s), QStringList { home + u"/Documents/Bundlewick log.htm"_s });
         // The folder of the last export, which exists.
         Params->SetStr(u"Log output folder"_s, FFx->sandbox->root());
         TDialogs::Clear();
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSaveCSV"), Qt::LeftButton);
         QCOMPARE(bwtest::ShownTexts(u"save"_s),
                  QStringList { FFx->sandbox->root() + u"/Bundlewick log.csv"_s });
     }

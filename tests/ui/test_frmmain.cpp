@@ -5,7 +5,7 @@
 #include "ui/frmprojecteditor.h"
 #include "ui/frmquick.h"
 #include "ui/frmsendeditor.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 #include "uitest.h"
 
 #include <QAction>
@@ -93,8 +93,8 @@ private slots:
         QCOMPARE(panel->x(), l.left() + (l.width() - panel->width()) / 2);
         QCOMPARE(panel->y(), l.top() + (l.height() - panel->height()) / 2);
         QVERIFY(!child<QPushButton>(frm, "btnGenerate")->isEnabled());
-        QVERIFY(!child<TorroLabel>(frm, "lblSelectAll")->isEnabled());
-        QVERIFY(!child<TorroLabel>(frm, "lblSelectNone")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblSelectAll")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblSelectNone")->isEnabled());
         // Still centred after a resize; gone for good once the user chose.
         frm.resize(frm.width() + 120, frm.height() + 60);
         QTRY_COMPARE(panel->x(), list(frm)->geometry().left() + (list(frm)->width() - panel->width()) / 2);
@@ -124,12 +124,12 @@ private slots:
         QVERIFY(child<QAction>(frm, "mmProjectsEdit")->isEnabled());
         QVERIFY(child<QAction>(frm, "mmProjectsDelete")->isEnabled());
         // "All" checks it, and delivery then receives it.
-        QVERIFY(child<TorroLabel>(frm, "lblSelectAll")->isEnabled());
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSelectAll"), Qt::LeftButton);
+        QVERIFY(child<TLinkLabel>(frm, "lblSelectAll")->isEnabled());
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSelectAll"), Qt::LeftButton);
         QCOMPARE(item->checkState(), Qt::Checked);
         QVERIFY(child<QPushButton>(frm, "btnGenerate")->isEnabled());
-        QVERIFY(!child<TorroLabel>(frm, "lblSelectAll")->isEnabled());
-        QVERIFY(child<TorroLabel>(frm, "lblSelectNone")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblSelectAll")->isEnabled());
+        QVERIFY(child<TLinkLabel>(frm, "lblSelectNone")->isEnabled());
     }
 
     void singularCountsAndRowLayout()
@@ -162,8 +162,8 @@ private slots:
         QTest::keyClick(view, Qt::Key_Space);
         QCOMPARE(item->checkState(), Qt::Unchecked);
         QVERIFY(!child<QPushButton>(frm, "btnGenerate")->isEnabled());
-        QVERIFY(!child<TorroLabel>(frm, "lblSelectNone")->isEnabled());
-        QVERIFY(child<TorroLabel>(frm, "lblSelectAll")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblSelectNone")->isEnabled());
+        QVERIFY(child<TLinkLabel>(frm, "lblSelectAll")->isEnabled());
     }
 
     void parseErrorCarriesAMark()
@@ -325,9 +325,9 @@ private slots:
         QTest::keyClicks(filter, u"ALPHA"_s);
         QCOMPARE(shown(), (QStringList { u"Alpha Tool"_s, u"alphabet"_s }));
         // None and All act on the shown rows; Zip and deliver sends only those.
-        child<TorroLabel>(frm, "lblSelectNone")->clicked();
+        child<TLinkLabel>(frm, "lblSelectNone")->clicked();
         QCOMPARE(view->item(2)->checkState(), Qt::Checked); // Beta, hidden, keeps its tick
-        child<TorroLabel>(frm, "lblSelectAll")->clicked();
+        child<TLinkLabel>(frm, "lblSelectAll")->clicked();
         view->item(1)->setCheckState(Qt::Unchecked);
         QList<QStringList> lines;
         {
@@ -555,7 +555,7 @@ private slots:
                     QTRY_VERIFY_WITH_TIMEOUT(btnAdd->isEnabled(), 10000);
                     QTest::mouseClick(btnAdd, Qt::LeftButton);
                 });
-                QTest::mouseClick(dialog->findChild<TorroLabel *>(u"lblFileAdd"_s), Qt::LeftButton);
+                QTest::mouseClick(dialog->findChild<TLinkLabel *>(u"lblFileAdd"_s), Qt::LeftButton);
                 QVERIFY(add.ran());
             }
             auto *files = dialog->findChild<QListWidget *>(u"listFiles"_s);
@@ -569,7 +569,7 @@ private slots:
                     sendEditor->findChild<QLineEdit *>(u"edFileFolder"_s)->setText(sOut);
                     QTest::mouseClick(sendEditor->findChild<QPushButton *>(u"btnSave"_s), Qt::LeftButton);
                 });
-                QTest::mouseClick(dialog->findChild<TorroLabel *>(u"lblSendAdd"_s), Qt::LeftButton);
+                QTest::mouseClick(dialog->findChild<TLinkLabel *>(u"lblSendAdd"_s), Qt::LeftButton);
                 QVERIFY(send.ran());
             }
             QCOMPARE(dialog->findChild<QListWidget *>(u"listMethods"_s)->count(), 1);

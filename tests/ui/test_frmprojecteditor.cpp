@@ -1,9 +1,10 @@
+#include "core/winutils.h"
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
 #include "support/urlcatcher.h"
 #include "ui/frmprojecteditor.h"
 #include "ui/frmsendeditor.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 #include "uitest.h"
 
 #include <QDesktopServices>
@@ -168,7 +169,7 @@ private slots:
         QCOMPARE(frm.HelpTopic(), 28);
         pages(frm)->setCurrentIndex(2);
         QCOMPARE(frm.HelpTopic(), 29);
-        QVERIFY(child<TorroLabel>(frm, "lblSendAdd")->isEnabled());
+        QVERIFY(child<TLinkLabel>(frm, "lblSendAdd")->isEnabled());
     }
 
     void aTakenTitleSaysSo()
@@ -197,32 +198,32 @@ private slots:
         frm.show();
         pages(frm)->setCurrentIndex(2);
         auto *methods = child<QListWidget>(frm, "listMethods");
-        QVERIFY(!child<TorroLabel>(frm, "lblSendEdit")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblSendEdit")->isEnabled());
         methods->setCurrentRow(0);
-        QVERIFY(child<TorroLabel>(frm, "lblSendEdit")->isEnabled());
-        QVERIFY(child<TorroLabel>(frm, "lblSendDelete")->isEnabled());
+        QVERIFY(child<TLinkLabel>(frm, "lblSendEdit")->isEnabled());
+        QVERIFY(child<TLinkLabel>(frm, "lblSendDelete")->isEnabled());
         int iOpened = -1;
         {
             ModalDriver driver(
                 [&](QDialog *dialog) { iOpened = qobject_cast<TfrmSendEditor *>(dialog)->MethodID(); });
-            QTest::mouseClick(child<TorroLabel>(frm, "lblSendAdd"), Qt::LeftButton);
+            QTest::mouseClick(child<TLinkLabel>(frm, "lblSendAdd"), Qt::LeftButton);
             QVERIFY(driver.ran());
         }
         QCOMPARE(iOpened, 0);
         {
             ModalDriver driver(
                 [&](QDialog *dialog) { iOpened = qobject_cast<TfrmSendEditor *>(dialog)->MethodID(); });
-            QTest::mouseClick(child<TorroLabel>(frm, "lblSendEdit"), Qt::LeftButton);
+            QTest::mouseClick(child<TLinkLabel>(frm, "lblSendEdit"), Qt::LeftButton);
             QVERIFY(driver.ran());
         }
         QCOMPARE(iOpened, task);
         QCOMPARE(count(u"SELECT COUNT(*) FROM send"_s), 1);
         // Delete asks, naming the task, then takes the task and its parameters.
         TDialogs::PushAnswer(false);
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSendDelete"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSendDelete"), Qt::LeftButton);
         QCOMPARE(methods->count(), 1);
         TDialogs::PushAnswer(true);
-        QTest::mouseClick(child<TorroLabel>(frm, "lblSendDelete"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblSendDelete"), Qt::LeftButton);
         QCOMPARE(bwtest::ShownTexts(u"confirm"_s),
                  QStringList(2, u"Delete the send task \"File to /srv/drop\"?"_s));
         QCOMPARE(methods->count(), 0);
@@ -310,17 +311,17 @@ private slots:
         dropUrls(list->viewport(), { sSingle, sTree });
         QCOMPARE(list->count(), 2);
 
-        QTest::mouseClick(child<TorroLabel>(frm, "lblFilesAll"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblFilesAll"), Qt::LeftButton);
         QCOMPARE(list->count(), 3);
         QCOMPARE(child<QLabel>(frm, "lblFileCount")->text(), u"3 files"_s);
         list->setCurrentRow(0);
-        QVERIFY(!child<TorroLabel>(frm, "lblFileDelete")->isEnabled());
+        QVERIFY(!child<TLinkLabel>(frm, "lblFileDelete")->isEnabled());
 
-        QTest::mouseClick(child<TorroLabel>(frm, "lblFilesAdded"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblFilesAdded"), Qt::LeftButton);
         list->setCurrentRow(1);
-        QVERIFY(child<TorroLabel>(frm, "lblFileDelete")->isEnabled());
+        QVERIFY(child<TLinkLabel>(frm, "lblFileDelete")->isEnabled());
         TDialogs::PushAnswer(true);
-        QTest::mouseClick(child<TorroLabel>(frm, "lblFileDelete"), Qt::LeftButton);
+        QTest::mouseClick(child<TLinkLabel>(frm, "lblFileDelete"), Qt::LeftButton);
         QCOMPARE(rows(list), QStringList { sSingle });
         QCOMPARE(frm.Project()->FileCount(), 1);
         QCOMPARE(count(u"SELECT COUNT(*) FROM files"_s), 1);

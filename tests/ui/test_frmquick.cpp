@@ -1,11 +1,11 @@
 #include "core/settings.h"
 #include "delivery/sendtasks.h"
-#include "delivery/zipreader.h"
 #include "support/servers.h"
+#include "support/zipreader.h"
 #include "ui/frmmain.h"
 #include "ui/frmquick.h"
 #include "ui/frmquicksend.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 #include "uitest.h"
 
 #include <QAbstractItemView>
@@ -129,9 +129,9 @@ private slots:
         cbZip->click();
         QVERIFY(edFilename->isVisible());
         QTRY_COMPARE(frm.height(), iTall);
-        child<TorroLabel>(frm, "lblSelectNone")->clicked();
+        child<TLinkLabel>(frm, "lblSelectNone")->clicked();
         QCOMPARE(frm.FileCount(), 0);
-        child<TorroLabel>(frm, "lblSelectAll")->clicked();
+        child<TLinkLabel>(frm, "lblSelectAll")->clicked();
         QCOMPARE(frm.FileCount(), 2);
 
         // Every disabled Send says why beside it.
@@ -173,7 +173,7 @@ private slots:
         child<QLineEdit>(frm, "edEmailSubject")->clear();
         QCOMPARE(lblSendWhy->text(), u"Enter a subject"_s);
         // Nothing ticked.
-        child<TorroLabel>(frm, "lblSelectNone")->clicked();
+        child<TLinkLabel>(frm, "lblSelectNone")->clicked();
         QCOMPARE(lblSendWhy->text(), u"Tick a file to send"_s);
     }
 
@@ -243,7 +243,7 @@ private slots:
         QCOMPARE(edPassword->text(), u"zip'pw"_s);
         // Never filled silently: the note names the task, and Clear takes it out.
         auto *lblPasswordFrom = child<QLabel>(frm, "lblPasswordFrom");
-        auto *lblPasswordClear = child<TorroLabel>(frm, "lblPasswordClear");
+        auto *lblPasswordClear = child<TLinkLabel>(frm, "lblPasswordClear");
         // (One file sent as itself needs no password: the note shows with the field.)
         QVERIFY(!lblPasswordFrom->isVisible());
         child<QCheckBox>(frm, "cbZip")->click();

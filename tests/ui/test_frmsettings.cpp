@@ -2,13 +2,13 @@
 #include "core/settingkeys.h"
 #include "core/settings.h"
 #include "delivery/connectiontest.h"
-#include "delivery/smtpclient.h"
+#include "network/smtpclient.h"
 #include "support/servers.h"
 #include "ui/frmemail.h"
 #include "ui/frmftptest.h"
 #include "ui/frmmain.h"
 #include "ui/frmsettings.h"
-#include "ui/torrolabel.h"
+#include "ui/linklabel.h"
 #include "ui/windowkit.h"
 #include "uitest.h"
 
@@ -51,7 +51,7 @@ class TestFrmSettings : public QObject
     }
     static QLineEdit *edit(QWidget &frm, const char *name) { return child<QLineEdit>(frm, name); }
     static QCheckBox *check(QWidget &frm, const char *name) { return child<QCheckBox>(frm, name); }
-    static TorroLabel *link(QWidget &frm, const char *name) { return child<TorroLabel>(frm, name); }
+    static TLinkLabel *link(QWidget &frm, const char *name) { return child<TLinkLabel>(frm, name); }
     // Every row of the settings table as name=value, in insertion order.
     QStringList rows() const
     {
@@ -161,7 +161,7 @@ private slots:
     void testLinksFollowTheirRules()
     {
         TfrmSettings frm;
-        TorroLabel *email = link(frm, "lblEmailTest");
+        TLinkLabel *email = link(frm, "lblEmailTest");
         // Without a login: server, from address and port suffice.
         edit(frm, "edEmailServer")->setText(u"smtp.example.org"_s);
         edit(frm, "edEmailFrom")->setText(u"ann@example.com"_s);
@@ -182,7 +182,7 @@ private slots:
         edit(frm, "edEmailPassword")->setText(u"pw"_s);
         QVERIFY(email->isEnabled());
 
-        TorroLabel *ftp = link(frm, "lblFTPTest");
+        TLinkLabel *ftp = link(frm, "lblFTPTest");
         edit(frm, "edFTPHost")->setText(u"  "_s); // blanks count here
         QVERIFY(!ftp->isEnabled());
         edit(frm, "edFTPHttpPath")->setText(u"http://example.org/s/"_s);
@@ -278,7 +278,7 @@ private slots:
         bwtest::SmtpServer server(options);
         TfrmSettings frm;
         fillSMTP(frm, server.port());
-        TorroLabel *lbl = link(frm, "lblEmailTest");
+        TLinkLabel *lbl = link(frm, "lblEmailTest");
 
         // Cancel in the input box: nothing happens.
         lbl->clicked();
