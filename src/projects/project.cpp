@@ -77,22 +77,22 @@ void TProject::AddEntry(const QString &sEntry, int iFileID)
             return;
         const QString path = QDir::cleanPath(sEntry);
         if (!QFileInfo(path).isDir())
-            AddUnique(path, iFileID, kNoFileTime);
+            AddUnique(path, iFileID, {});
         return;
     }
-    QList<qint64> modified;
-    QStringList paths = MatchWildCardList(sEntry, &modified);
+    QList<TFileFacts> facts;
+    QStringList paths = MatchWildCardList(sEntry, &facts);
     FFileList.reserve(FFileList.size() + paths.size());
     if (FFileList.isEmpty()) {
         // A listing holds no path twice, so the first entry needs no checks;
         // the index waits until something asks for it.
         for (qsizetype i = 0; i < paths.size(); ++i)
-            FFileList.append({ std::move(paths[i]), iFileID, modified.value(i, kNoFileTime) });
+            FFileList.append({ std::move(paths[i]), iFileID, facts.value(i) });
         FIndex.clear();
         FIndexed = FFileList.isEmpty();
     } else {
         for (qsizetype i = 0; i < paths.size(); ++i)
-            AddUnique(paths.at(i), iFileID, modified.value(i, kNoFileTime));
+            AddUnique(paths.at(i), iFileID, facts.value(i));
     }
 }
 
@@ -103,17 +103,25 @@ void TProject::CountChanged(bool bFresh)
     const qint64 iSince = SendDateMSecs(TProjectStore::SendDate(FID));
     FChangedFiles = 0;
     for (TFileItem &item : FFileList) {
-        if (bFresh || item.iModified == kNoFileTime)
-            item.iModified = FileModifiedMSecs(item.Path());
-        if (item.iModified != kNoFileTime && item.iModified > iSince)
+        if (bFresh || !item.oFacts.Known())
+            item.oFacts = FileFacts(item.Path());
+        if (item.oFacts.iModified != kNoFileTime && item.oFacts.iModified > iSince)
             ++FChangedFiles;
     }
+    FFactsTime = QDateTime::currentMSecsSinceEpoch();
 }
 
-void TProject::AddItem(const QString &sText, int iFileID, qint64 iModified)
+qint64 TProject::FactsAge() const
+{
+    if (FFactsTime == 0)
+        return std::numeric_limits<qint64>::max();
+    return QDateTime::currentMSecsSinceEpoch() - FFactsTime;
+}
+
+void TProject::AddItem(const QString &sText, int iFileID, const TFileFacts &oFacts)
 {
     EnsureIndex();
-    FFileList.append({ sText, iFileID, iModified });
+    FFileList.append({ sText, iFileID, oFacts });
     ++FIndex[sText];
 }
 
@@ -123,7 +131,7 @@ bool TProject::HasItemText(const QString &sText) const
     return FIndex.contains(sText);
 }
 
-void TProject::AddUnique(const QString &sText, int iFileID, qint64 iModified)
+void TProject::AddUnique(const QString &sText, int iFileID, const TFileFacts &oFacts)
 {
     EnsureIndex();
     // One hash lookup: a new text gets a count of 0 here.
@@ -131,7 +139,7 @@ void TProject::AddUnique(const QString &sText, int iFileID, qint64 iModified)
     if (iCount > 0)
         return;
     iCount = 1;
-    FFileList.append({ sText, iFileID, iModified });
+    FFileList.append({ sText, iFileID, oFacts });
 }
 
 void TProject::EnsureIndex() const

@@ -86,6 +86,29 @@ void TProjectList::ParseAt(int iIndex)
     item.iSendTasks = TProjectStore::SendTaskCount(item.oProject->ProjectID());
 }
 
+bool TProjectList::Parsed(int iIndex) const
+{
+    return FItems.at(size_t(iIndex)).bParsed;
+}
+
+void TProjectList::Adopt(int iIndex, std::unique_ptr<TProject> oProject, int iSendTasks)
+{
+    TItem &item = FItems.at(size_t(iIndex));
+    item.oProject = std::move(oProject);
+    item.iSendTasks = iSendTasks;
+    item.bParsed = true;
+}
+
+std::vector<TProjectRow> TProjectList::Rows() const
+{
+    std::vector<TProjectRow> rows;
+    rows.reserve(FItems.size());
+    for (const TItem &item : FItems)
+        rows.push_back({ item.oProject->ProjectID(), item.oProject->Kind(), item.oProject->Title(),
+                         item.oProject->ProjectFile() });
+    return rows;
+}
+
 void TProjectList::SortByTitle()
 {
     std::stable_sort(FItems.begin(), FItems.end(), [](const TItem &a, const TItem &b) {
@@ -163,11 +186,7 @@ QList<TProject *> TProjectList::Due(bool bAll) const
 
 QList<TProject *> TProjectList::Titled(const QStringList &lTitles) const
 {
-    std::vector<TProjectRow> rows;
-    rows.reserve(FItems.size());
-    for (const TItem &item : FItems)
-        rows.push_back({ item.oProject->ProjectID(), item.oProject->Kind(), item.oProject->Title(),
-                         item.oProject->ProjectFile() });
+    const std::vector<TProjectRow> rows = Rows();
     QList<TProject *> selected;
     for (const QString &sTitle : lTitles) {
         const QList<int> matches = MatchTitle(rows, sTitle);

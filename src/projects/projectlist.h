@@ -66,6 +66,14 @@ public:
     void Parse();
     // Parses one project (again, if it was) and re-reads its send task count.
     void ParseAt(int iIndex);
+    // Whether the project at iIndex was parsed (or adopted).
+    bool Parsed(int iIndex) const;
+    // Replaces the unparsed object at iIndex by one of the same project parsed
+    // elsewhere (a worker thread), with its send task count; the old object
+    // is freed.
+    void Adopt(int iIndex, std::unique_ptr<TProject> oProject, int iSendTasks);
+    // The listed projects as rows, in list order.
+    std::vector<TProjectRow> Rows() const;
     // Stable sort by title, ignoring case: the main window's order.
     void SortByTitle();
 

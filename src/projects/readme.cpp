@@ -168,7 +168,7 @@ QString TReadMe::ChangedFilesRow() const
     QString names;
     for (const TFileItem &item : FProject.Items()) {
         const QString path = item.Path();
-        const qint64 iModified = item.iModified != kNoFileTime ? item.iModified : FileModifiedMSecs(path);
+        const qint64 iModified = item.oFacts.Known() ? item.oFacts.iModified : FileModifiedMSecs(path);
         if (iModified == kNoFileTime || iModified <= iSince)
             continue;
         if (!names.isEmpty())

@@ -366,7 +366,7 @@ TEST(ZipWriter, MissingFilesSkippedDuplicatesReplaced)
     EXPECT_EQ(zip.SuccessCount(), 2);
     ZipReader reader(archive);
     EXPECT_EQ(reader.names(), QStringList({ u"b.pas"_s, u"a.pas"_s }));
-    EXPECT_EQ(reader.read(u"b.pas"_s), "second b");
+    EXPECT_EQ(reader.read(u"b.pas"_s), QByteArray("second b"));
 
     Writer none(archive);
     none.AddFile(gone, u"gone.pas"_s);
@@ -773,4 +773,99 @@ TEST(ZipWriter, AesEntryOver4GiB)
               0)
         << out.constData();
     EXPECT_EQ(ReadAll(dir + u"/after.png"_s), Noise(1000, 9));
+}
+
+// Files a listing has seen go in by what it learned, many to a batch; the
+// archive is the same byte for byte as when the writer looks at each file.
+TEST(ZipWriter, ListedFactsGiveTheSameArchive)
+{
+    TestSandbox sb;
+    Tree tree(sb);
+    for (int i = 0; i < 150; ++i)
+        tree.add(sb, u"small/f%1.pas"_s.arg(i, 3, 10, QLatin1Char('0')), QByteArray::number(i * 7));
+    std::vector<TZipWriterItem> listed = tree.items;
+    for (TZipWriterItem &item : listed)
+        item.oFacts = FileFacts(item.sPath);
+    QByteArray bytes[2];
+    for (const bool bListed : { false, true }) {
+        const QString archive = sb.path(bListed ? u"out/listed.zip"_s : u"out/plain.zip"_s);
+        Writer zip(archive);
+        zip.SetItems(bListed ? listed : tree.items);
+        zip.SetThreadCount(2);
+        zip.SetEncryptionSeed(42);
+        ASSERT_EQ(zip.Write(), 0) << qPrintable(zip.ErrorMessage());
+        EXPECT_EQ(zip.SuccessCount(), 160);
+        bytes[bListed] = ReadAll(archive);
+    }
+    EXPECT_TRUE(bytes[0] == bytes[1]);
+    ZipReader reader(sb.path(u"out/listed.zip"_s));
+    EXPECT_EQ(reader.read(u"small/f000.pas"_s), QByteArray("0"));
+    EXPECT_EQ(reader.read(u"small/f149.pas"_s), QByteArray("1043"));
+    EXPECT_EQ(reader.read(u"Units/empty.inc"_s), QByteArray(""));
+    EXPECT_EQ(reader.names().size(), 160);
+}
+
+// A listed file that changed before it was read goes in as it is then, with
+// its size and CRC; one that is gone is skipped; a larger one that changed
+// fails the archive rather than going in cut or padded.
+TEST(ZipWriter, ListedFilesThatChangedSinceTheListing)
+{
+    TestSandbox sb;
+    const QString archive = sb.path(u"out/code.zip"_s);
+    ASSERT_TRUE(QDir().mkpath(sb.path(u"out"_s)));
+    std::vector<TZipWriterItem> items;
+    for (int i = 0; i < 200; ++i) {
+        const QString name = u"f%1.pas"_s.arg(i, 3, 10, QLatin1Char('0'));
+        const QString path = sb.writeFile(u"src/"_s + name, QByteArray::number(i));
+        items.push_back(
+            TZipWriterItem::ForFile(path, name, {}, TZipEncryption::Traditional, FileFacts(path)));
+    }
+    sb.writeFile(u"src/f010.pas"_s, "grown since the listing");
+    sb.writeFile(u"src/f020.pas"_s, "");
+    sb.writeFile(u"src/f040.pas"_s, "xy"); // the same size, other bytes
+    const QString gone = sb.path(u"src/f030.pas"_s);
+    ASSERT_TRUE(QFile::remove(gone));
+
+    Writer zip(archive);
+    zip.SetThreadCount(2);
+    zip.SetItems(items);
+    ASSERT_EQ(zip.Write(), 0) << qPrintable(zip.ErrorMessage());
+    EXPECT_EQ(zip.skipped, QStringList { gone });
+    EXPECT_EQ(zip.SuccessCount(), 199);
+    ZipReader reader(archive);
+    ASSERT_TRUE(reader.isOpen());
+    EXPECT_EQ(reader.names().size(), 199);
+    EXPECT_FALSE(reader.entry(u"f030.pas"_s).has_value());
+    EXPECT_EQ(reader.entry(u"f010.pas"_s)->size, 23u);
+    EXPECT_EQ(reader.read(u"f010.pas"_s), QByteArray("grown since the listing"));
+    EXPECT_EQ(reader.entry(u"f020.pas"_s)->size, 0u);
+    EXPECT_EQ(reader.read(u"f020.pas"_s), QByteArray(""));
+    EXPECT_EQ(reader.read(u"f040.pas"_s), QByteArray("xy"));
+    EXPECT_EQ(reader.read(u"f199.pas"_s), QByteArray("199"));
+    // Info-ZIP checks every CRC and size against the data.
+    if (QFileInfo::exists(u"/usr/bin/unzip"_s)) {
+        QByteArray out;
+        EXPECT_EQ(RunTool(u"/usr/bin/unzip"_s, { u"-tq"_s, archive }, &out), 0) << out.constData();
+    }
+
+    // Every listed file gone: nothing to zip, nothing left behind.
+    for (const TZipWriterItem &item : items)
+        QFile::remove(item.sPath);
+    ASSERT_TRUE(QFile::remove(archive));
+    Writer none(archive);
+    none.SetItems(items);
+    EXPECT_EQ(none.Write(), TZipWriter::ZipNothingToDo);
+    EXPECT_EQ(none.ErrorMessage(), u"Nothing to zip: none of the listed files exists."_s);
+    EXPECT_EQ(FolderEntries(sb.path(u"out"_s)), QStringList());
+
+    // Beyond the batch size: read in one piece against the listed size.
+    const QString big = sb.writeFile(u"src/big.pas"_s, Lines("big", 10000));
+    const TFileFacts facts = FileFacts(big);
+    sb.writeFile(u"src/big.pas"_s, Lines("big", 9000));
+    Writer changed(archive);
+    changed.SetItems({ TZipWriterItem::ForFile(big, u"big.pas"_s, {}, TZipEncryption::Traditional, facts) });
+    EXPECT_EQ(changed.Write(), TZipWriter::ZipReadError);
+    EXPECT_EQ(changed.ErrorMessage(),
+              u"Cannot read the file %1: the file changed while it was being zipped"_s.arg(big));
+    EXPECT_EQ(FolderEntries(sb.path(u"out"_s)), QStringList());
 }
