@@ -290,6 +290,30 @@ TEST(ZipWriter, RandomTreesAtPieceBoundaries)
     }
 }
 
+// A sparse file of kBigSize bytes ending in "tail\n", or empty with the
+// reason when this file system cannot hold one.
+constexpr quint64 kBigSize = (4ull << 30) + 12345;
+QString SparseBigFile(TestSandbox &sb, QString &why)
+{
+    struct statvfs fs
+    {
+    };
+    if (::statvfs(QFile::encodeName(sb.root()).constData(), &fs) != 0
+        || quint64(fs.f_bavail) * fs.f_frsize < (256ull << 20)) {
+        why = u"not enough free disk space"_s;
+        return QString();
+    }
+    const QString big = sb.path(u"big.dat"_s);
+    QFile f(big);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(kBigSize))) {
+        why = u"cannot make a sparse file here"_s;
+        return QString();
+    }
+    f.seek(qint64(kBigSize) - 5);
+    f.write("tail\n");
+    return big;
+}
+
 // An entry over 4 GiB needs ZIP64 sizes; a sparse file costs no disk space
 // and deflates to a few megabytes.
 TEST(ZipWriter, EntryOver4GiB)
@@ -298,22 +322,11 @@ TEST(ZipWriter, EntryOver4GiB)
     GTEST_SKIP() << "too slow under the sanitizers";
 #endif
     TestSandbox sb;
-    struct statvfs fs
-    {
-    };
-    if (::statvfs(QFile::encodeName(sb.root()).constData(), &fs) != 0
-        || quint64(fs.f_bavail) * fs.f_frsize < (256ull << 20))
-        GTEST_SKIP() << "not enough free disk space";
-    const quint64 size = (4ull << 30) + 12345;
-    const QString big = sb.path(u"big.dat"_s);
-    {
-        QFile f(big);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        if (!f.resize(qint64(size)))
-            GTEST_SKIP() << "cannot make a sparse file here";
-        f.seek(qint64(size) - 5);
-        f.write("tail\n");
-    }
+    const quint64 size = kBigSize;
+    QString why;
+    const QString big = SparseBigFile(sb, why);
+    if (big.isEmpty())
+        GTEST_SKIP() << why.toStdString();
     const QString small = sb.writeFile(u"after.txt"_s, Lines("after", 10));
     const QString archive = sb.path(u"out/big.zip"_s);
     Writer zip(archive);
@@ -732,22 +745,11 @@ TEST(ZipWriter, AesEntryOver4GiB)
     GTEST_SKIP() << "too slow under the sanitizers";
 #endif
     TestSandbox sb;
-    struct statvfs fs
-    {
-    };
-    if (::statvfs(QFile::encodeName(sb.root()).constData(), &fs) != 0
-        || quint64(fs.f_bavail) * fs.f_frsize < (256ull << 20))
-        GTEST_SKIP() << "not enough free disk space";
-    const quint64 size = (4ull << 30) + 12345;
-    const QString big = sb.path(u"big.dat"_s);
-    {
-        QFile f(big);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        if (!f.resize(qint64(size)))
-            GTEST_SKIP() << "cannot make a sparse file here";
-        f.seek(qint64(size) - 5);
-        f.write("tail\n");
-    }
+    const quint64 size = kBigSize;
+    QString why;
+    const QString big = SparseBigFile(sb, why);
+    if (big.isEmpty())
+        GTEST_SKIP() << why.toStdString();
     const QString archive = sb.path(u"out/big.zip"_s);
     Writer zip(archive);
     zip.AddFile(big, u"big.dat"_s, u"pw"_s, TZipEncryption::Aes256);
