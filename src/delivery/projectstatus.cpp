@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QPromise>
-#include <QThreadPool>
 
 namespace {
 
@@ -26,6 +25,18 @@ TProjectStatusJob::TProjectStatusJob(QObject *parent)
 TProjectStatusJob::~TProjectStatusJob()
 {
     Cancel();
+    for (TWorker &worker : FWorkers)
+        worker.Thread.join();
+}
+
+void TProjectStatusJob::JoinFinishedWorkers()
+{
+    std::erase_if(FWorkers, [](TWorker &worker) {
+        if (!worker.Done->load())
+            return false;
+        worker.Thread.join();
+        return true;
+    });
 }
 
 void TProjectStatusJob::Cancel()
@@ -40,6 +51,7 @@ void TProjectStatusJob::Cancel()
 void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow> lRows)
 {
     Cancel();
+    JoinFinishedWorkers();
     const quint64 iGeneration = FGeneration;
     FBusy = true;
     FStop = std::make_shared<std::atomic_bool>(false);
@@ -59,7 +71,8 @@ void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow>
     });
     watcher->setFuture(promise->future());
     promise->start();
-    QThreadPool::globalInstance()->start([promise, sDatabase, lRows = std::move(lRows), stop = FStop] {
+    auto done = std::make_shared<std::atomic_bool>(false);
+    FWorkers.push_back({ std::thread([promise, sDatabase, lRows = std::move(lRows), stop = FStop, done] {
         try {
             const TThreadDatabase db(sDatabase);
             auto batch = std::make_shared<TProjectStatusBatch>();
@@ -94,5 +107,7 @@ void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow>
             // No connection: the window parses what it uses.
         }
         promise->finish();
-    });
+        done->store(true);
+    }),
+                          done });
 }

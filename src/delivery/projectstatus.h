@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class TProject;
@@ -38,7 +39,7 @@ class TProjectStatusJob : public QObject
 
 public:
     explicit TProjectStatusJob(QObject *parent = nullptr);
-    // A worker still running stops at its next project.
+    // Waits for the workers, which stop at their next project.
     ~TProjectStatusJob() override;
 
     // Starts on the rows, in their order, over the database file sDatabase; a
@@ -57,4 +58,13 @@ private:
     quint64 FGeneration = 0;
     bool FBusy = false;
     std::shared_ptr<std::atomic_bool> FStop;
+    // Threads of our own rather than the pool's: a pooled thread takes its
+    // work through locks the thread checker cannot see.
+    struct TWorker
+    {
+        std::thread Thread;
+        std::shared_ptr<std::atomic_bool> Done;
+    };
+    std::vector<TWorker> FWorkers;
+    void JoinFinishedWorkers();
 };
