@@ -5,6 +5,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$here/build}; shift || true
 "$here/scripts/deps.sh"
+# SQL belongs to the tables' owners; checked before the long build.
+"$here/scripts/check-sql.sh" "$here"
 "$here/scripts/build.sh" "$dir" "$@"
 # The S3-compatible test server, pinned by tests/s3/package-lock.json.
 if ! cmp -s "$here/tests/s3/package-lock.json" "$dir/s3rver/package-lock.json" \

@@ -13,10 +13,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 
 const QString kWhere = QStringLiteral("TfrmGenerate");
+
+// Facts counted longer ago than this are read again before zipping: the main
+// window counts at start, maybe hours before the delivery.
+constexpr qint64 kFreshFacts = 10000;
 
 // sPath itself when it exists, else a file of its folder whose name differs
 // only in letter case (programs built on Windows), else empty.
@@ -167,10 +174,31 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     oZip.Clear();
     oZip.SetZipFileName(sCodeZip);
     oZip.SetZipComment(ArchiveComment());
+    oZip.Items().reserve(lPaths.size());
+    // What the count learned of each file goes along, so that the engine
+    // opens every file once, to read it, and asks nothing else.
+    const bool bFresh = oProject.FactsAge() <= kFreshFacts;
+    const QList<TFileItem> &lItems = oProject.Items();
     // Each file under its path below the root; every path starts with it.
-    for (const QString &sPath : lPaths)
-        oZip.AddItem(sPath, sPath.startsWith(sRoot) ? sPath.mid(sRoot.size()) : sPath);
+    // The names are views into the paths, which outlive the engine's items
+    // (cleared below): a tree of many files needs no second string per file.
+    for (qsizetype i = 0; i < lPaths.size(); ++i) {
+        const QString &sPath = lPaths.at(i);
+        const QString sEntry = sPath.startsWith(sRoot)
+            ? QString::fromRawData(sPath.constData() + sRoot.size(), sPath.size() - sRoot.size())
+            : sPath;
+        const TFileFacts oFacts = bFresh ? lItems.at(i).oFacts : FileFacts(sPath);
+        if (oFacts.Known())
+            oZip.AddListedItem(sPath, sEntry, oFacts);
+        else
+            oZip.AddItem(sPath, sEntry);
+    }
 
+#if defined(__GLIBC__)
+    // Collecting a large tree freed much on the listing threads' heaps, which
+    // the allocator keeps; the archive's work must not come on top of it.
+    malloc_trim(0);
+#endif
     oZip.OnSkipped = [this](const QString &sPath) {
         const QString sShown = ReadableFileName(sPath);
         FProgress.AddProgressFmt(QStringLiteral("!  Missing file skipped: %s"), { sShown });
@@ -179,6 +207,8 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     };
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
+    // The entry names point into lPaths.
+    oZip.Items().clear();
 
     if (!sRaised.isEmpty())
         ZipFailed(sRaised);

@@ -22,16 +22,6 @@ QString ErrnoText(int iErr)
     return QString::fromLocal8Bit(std::strerror(iErr));
 }
 
-// A file ready to go into the archive.
-struct TZipItem
-{
-    QString sPath;
-    QString sEntryName;
-    QString sPassword; // empty: not encrypted
-    TZipEncryption eEncryption = TZipEncryption::Traditional;
-    struct stat info;
-};
-
 // Only a path that is really absent counts as missing; one that cannot be
 // examined (no permission, a symlink loop) exists but will fail to read.
 bool PathExists(const QString &sPath)
@@ -59,6 +49,21 @@ QString ResolvePath(const QString &sPath)
 // and ":" becomes "_".
 QString CleanEntryName(const QString &sName)
 {
+    // Most names need nothing done: no "\\" or ":", no leading or doubled
+    // "/", no "." or ".." segment, no trailing "/".
+    bool bClean = !sName.isEmpty() && sName.front() != u'/' && sName.back() != u'/';
+    for (qsizetype i = 0; bClean && i < sName.size(); ++i) {
+        const QChar c = sName.at(i);
+        if (c == u'\\' || c == u':')
+            bClean = false;
+        else if (c == u'.' && (i == 0 || sName.at(i - 1) == u'/'))
+            bClean = false; // maybe "." or "..": the slow way decides
+        else if (c == u'/' && sName.at(i - 1) == u'/')
+            bClean = false;
+    }
+    if (bClean)
+        return sName;
+
     QStringList lParts;
     const QStringList lAll = sName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (QString sPart : lAll) {
@@ -73,8 +78,9 @@ QString CleanEntryName(const QString &sName)
 
 // Opens the file as the archive will, so that an unreadable file is named now
 // rather than surfacing as a failure in the middle of the archive.
-int CheckReadable(const QString &sPath, struct stat &info)
+int CheckReadable(const QString &sPath)
 {
+    struct stat info;
     const int fd = ::open(EncodeFileName(sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
@@ -134,21 +140,24 @@ int TZipEngine::Add()
         return Fail(ZipNoArchiveName, QStringLiteral("No archive file name given."));
     const QString sArchive = QFileInfo(FZipFileName).absoluteFilePath();
 
-    std::vector<TZipItem> lItems;
+    // Straight into the writer's items: a tree of many files is listed once.
+    std::vector<TZipWriterItem> lItems;
+    lItems.reserve(size_t(FItems.size()));
     QHash<QString, qsizetype> lByName; // entry name -> index in lItems
+    lByName.reserve(FItems.size());
     for (const TZipFileItem &fileItem : std::as_const(FItems)) {
-        const QString sPath = ResolvePath(fileItem.sPath);
-        if (sPath.isEmpty() || !PathExists(sPath)) {
+        // A listed file is examined when it is read, not before.
+        const bool bListed = fileItem.oFacts.Known() && QDir::isAbsolutePath(fileItem.sPath);
+        const QString sPath = bListed ? fileItem.sPath : ResolvePath(fileItem.sPath);
+        if (!bListed && (sPath.isEmpty() || !PathExists(sPath))) {
             if (OnSkipped)
                 OnSkipped(sPath.isEmpty() ? fileItem.sPath : sPath);
             continue;
         }
-        TZipItem item;
-        item.sPath = sPath;
-        item.sPassword = fileItem.sPassword;
-        item.eEncryption = fileItem.eEncryption;
-        item.sEntryName = CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName()
-                                                                       : fileItem.sEntryName);
+        TZipWriterItem item = TZipWriterItem::ForFile(
+            sPath,
+            CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName() : fileItem.sEntryName),
+            fileItem.sPassword, fileItem.eEncryption, bListed ? fileItem.oFacts : TFileFacts());
         if (item.sEntryName.isEmpty())
             return Fail(ZipInternalError,
                         QStringLiteral("No entry name for the file %1.").arg(ReadableFileName(sPath)));
@@ -161,7 +170,7 @@ int TZipEngine::Add()
                                  ReadableFileName(lItems[size_t(it.value())].sPath),
                                  ReadableFileName(sPath)));
         }
-        if (const int iErr = CheckReadable(sPath, item.info))
+        if (const int iErr = bListed ? 0 : CheckReadable(sPath))
             return Fail(
                 ZipReadError,
                 QStringLiteral("Cannot read the file %1: %2").arg(ReadableFileName(sPath), ErrnoText(iErr)));
@@ -177,12 +186,8 @@ int TZipEngine::Add()
     TZipWriter writer;
     writer.SetZipFileName(sArchive);
     writer.SetZipComment(FZipComment);
-    std::vector<TZipWriterItem> lWriterItems;
-    lWriterItems.reserve(lItems.size());
-    for (const TZipItem &item : lItems)
-        lWriterItems.push_back(
-            TZipWriterItem::ForFile(item.sPath, item.sEntryName, item.sPassword, item.eEncryption));
-    writer.SetItems(std::move(lWriterItems));
+    lByName.clear();
+    writer.SetItems(std::move(lItems));
     // A file that vanished after the check above is skipped like any missing file.
     writer.OnSkipped = OnSkipped;
     if (writer.Write() != TZipWriter::ZipOk)

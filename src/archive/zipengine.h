@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/zipencryption.h"
+#include "core/listfiles.h"
 
 #include <QList>
 #include <QString>
@@ -13,6 +14,10 @@ struct TZipFileItem
     QString sEntryName; // its name in the archive ("/" between folders); empty: the file's name
     QString sPassword; // encrypts this entry alone; empty: not encrypted
     TZipEncryption eEncryption = TZipEncryption::Traditional; // how, with a password
+    // What a listing learned of the file (an absolute path), when it did: the
+    // file is then opened only to be read (TZipWriter says how a file that
+    // changed since is handled).
+    TFileFacts oFacts = {};
 };
 
 // Writes ZIP archives (through TZipWriter, on every core). Set the archive
@@ -71,7 +76,12 @@ public:
                  const QString &sPassword = QString(),
                  TZipEncryption eEncryption = TZipEncryption::Traditional)
     {
-        FItems.append({ sPath, sEntryName, sPassword, eEncryption });
+        FItems.append({ sPath, sEntryName, sPassword, eEncryption, {} });
+    }
+    // A file a listing has seen, with what it learned.
+    void AddListedItem(const QString &sPath, const QString &sEntryName, const TFileFacts &oFacts)
+    {
+        FItems.append({ sPath, sEntryName, QString(), TZipEncryption::Traditional, oFacts });
     }
 
     // Back to a fresh engine: every setting cleared, results reset, callbacks kept.

@@ -30,6 +30,9 @@ namespace {
 
 constexpr quint64 kChunk = 1 << 20; // piece of a large file
 constexpr quint64 kWholeLimit = 4 << 20; // files up to this size are compressed in one piece
+constexpr quint64 kSmallFile = 64 << 10; // listed files up to this size go in batches
+constexpr size_t kBatchFiles = 64; // at most so many files in a batch
+constexpr quint64 kBatchBytes = 256 << 10; // and about so many bytes
 constexpr quint64 kDictionary = 32 << 10; // deflate window carried into the next chunk
 constexpr int kLevel = 6; // as zip and gzip by default
 // Entries from this size on get ZIP64 sizes in their local header: deflate
@@ -309,6 +312,12 @@ void Set64(char *p, quint64 v)
     Set32(p + 4, quint32(v >> 32));
 }
 
+// Whole seconds of a time in milliseconds since the epoch, rounded down.
+time_t SecondsOf(qint64 iMSecs)
+{
+    return time_t(iMSecs >= 0 ? iMSecs / 1000 : -((-iMSecs + 999) / 1000));
+}
+
 // DOS date (high half) and time (low half) of a file time, in local time.
 quint32 DosDateTime(time_t t)
 {
@@ -354,6 +363,22 @@ struct TPlanned
     ino_t iIno = 0;
     quint32 iDosTime = 0;
     quint32 iMode = 0;
+    bool bListed = false; // the facts came from a listing; dev and ino are not known
+};
+
+// One file of a batch: its results, valid with the batch's.
+struct TBatchFile
+{
+    TPlanned *pItem = nullptr;
+    size_t iOutStart = 0; // its data in the batch's output
+    size_t iOutSize = 0;
+    quint32 iCrc = 0;
+    int iErr = 0;
+    // The file had another size than listed: what it has now.
+    bool bChanged = false;
+    quint64 iSize = 0;
+    quint32 iDosTime = 0;
+    quint32 iMode = 0;
 };
 
 // One piece of work for a compressing thread: a whole file, or a chunk.
@@ -373,6 +398,9 @@ struct TJob
     quint64 iOutOffset = 0;
     bool bHasOffset = true;
     TJob *pNext = nullptr; // the entry's next piece, once handed out
+    // A batch of small whole files (pItem is the first); out holds their
+    // data one after the other.
+    std::vector<TBatchFile> batch;
     // Results, valid once bDone is set (under the writer's mutex).
     std::vector<quint8> out;
     quint64 iOutSize = 0; // set with bCompressed
@@ -435,7 +463,7 @@ public:
     void Run(TJob &job) noexcept
     {
         try {
-            job.iErr = Process(job);
+            job.iErr = job.batch.empty() ? Process(job) : ProcessBatch(job);
         } catch (const std::bad_alloc &) {
             job.iErr = kNoMemory;
         } catch (...) {
@@ -471,7 +499,8 @@ private:
         struct stat st;
         if (::fstat(fd, &st) != 0)
             return errno;
-        if (quint64(st.st_size) != item.iSize || st.st_ino != item.iIno || st.st_dev != item.iDev)
+        if (quint64(st.st_size) != item.iSize
+            || (!item.bListed && (st.st_ino != item.iIno || st.st_dev != item.iDev)))
             return kChanged;
 
         const bool bDeflate = !item.pItem->bStore;
@@ -508,18 +537,92 @@ private:
 
     int DeflateWhole(TJob &job, const quint8 *pData)
     {
+        job.out.clear();
+        return DeflateAppend(job.out, pData, size_t(job.iLength));
+    }
+
+    // Deflates n bytes in one piece and appends them to out.
+    int DeflateAppend(std::vector<quint8> &out, const quint8 *pData, size_t n)
+    {
         if (!FCompressor) {
             FCompressor = libdeflate_alloc_compressor(kLevel);
             if (!FCompressor)
                 return kNoMemory;
         }
-        const size_t n = size_t(job.iLength);
-        job.out.resize(libdeflate_deflate_compress_bound(FCompressor, n));
+        const size_t iStart = out.size();
+        out.resize(iStart + libdeflate_deflate_compress_bound(FCompressor, n));
         const size_t iOut
-            = libdeflate_deflate_compress(FCompressor, pData, n, job.out.data(), job.out.size());
+            = libdeflate_deflate_compress(FCompressor, pData, n, out.data() + iStart, out.size() - iStart);
         if (iOut == 0)
             return kDeflateFailed;
-        job.out.resize(iOut);
+        out.resize(iStart + iOut);
+        return 0;
+    }
+
+    // Every file of the batch: one open, reads to its end, compression into
+    // the batch's output. A file's failure stays with the file; the writer
+    // decides what it means.
+    int ProcessBatch(TJob &job)
+    {
+        job.out.clear();
+        for (TBatchFile &f : job.batch) {
+            f.iErr = ReadSmall(f);
+            if (f.iErr)
+                continue;
+            f.iCrc = quint32(libdeflate_crc32(0, FInput.data(), FInput.size()));
+            f.iOutStart = job.out.size();
+            if (f.pItem->pItem->bStore)
+                job.out.insert(job.out.end(), FInput.begin(), FInput.end());
+            else if ((f.iErr = DeflateAppend(job.out, FInput.data(), FInput.size())))
+                continue;
+            f.iOutSize = job.out.size() - f.iOutStart;
+        }
+        return 0;
+    }
+
+    // Reads the whole file into FInput as it is now. The listed size only
+    // sizes the buffer: a file that changed since it was listed is read as it
+    // is, and its size, time and mode are taken anew.
+    int ReadSmall(TBatchFile &f)
+    {
+        const TPlanned &item = *f.pItem;
+        // Not blocking: a pipe put in the file's place since the listing
+        // must fail, not hang.
+        const int fd
+            = ::open(EncodeFileName(item.pItem->sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        const TFd file(fd);
+        // One byte more than listed, so that an unchanged file is read by one
+        // call: a short read of a regular file is its end.
+        size_t iCap = size_t(item.iSize) + 1;
+        size_t n = 0;
+        FInput.resize(iCap);
+        for (;;) {
+            const ssize_t r = ::read(fd, FInput.data() + n, iCap - n);
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            n += size_t(r);
+            if (r == 0 || n < iCap)
+                break;
+            if (iCap > kWholeLimit)
+                return kChanged; // grew too far to go in one piece
+            iCap *= 2;
+            FInput.resize(iCap);
+        }
+        FInput.resize(n);
+        f.iSize = n;
+        if (n != item.iSize) {
+            struct stat st;
+            if (::fstat(fd, &st) != 0)
+                return errno;
+            f.bChanged = true;
+            f.iDosTime = DosDateTime(st.st_mtime);
+            f.iMode = quint32(st.st_mode) & 0xFFFF;
+        }
         return 0;
     }
 
@@ -730,6 +833,12 @@ public:
     void Run(TArchiveFile &file)
     {
         FFile = &file;
+        // The central directory's size is about known: grown by doubling it
+        // would hold up to twice the memory at the end.
+        size_t iCentral = 0;
+        for (const TPlanned &item : FPlan)
+            iCentral += 46 + size_t(item.pItem->sEntryName.size());
+        FCentral.reserve(iCentral + iCentral / 16);
         StartWorkers();
         size_t iNext = 0; // next item to hand out
         quint64 iNextOffset = 0; // within it
@@ -737,6 +846,10 @@ public:
         for (;;) {
             while (iNext < FPlan.size()
                    && (FJobs.empty() || (iInFlight < FBudget && FJobs.size() < FMaxJobs))) {
+                if (iNextOffset == 0 && IsBatchable(FPlan[iNext])) {
+                    iInFlight += HandOutBatch(iNext);
+                    continue;
+                }
                 const TPlanned &item = FPlan[iNext];
                 auto job = std::make_unique<TJob>();
                 job->pItem = &item;
@@ -779,13 +892,23 @@ public:
                 throw TFailure { TZipWriter::ZipReadError,
                                  QStringLiteral("Cannot read the file %1: %2")
                                      .arg(job.pItem->pItem->sPath, ReadErrorText(job.iErr)) };
-            WriteJob(job);
+            if (job.batch.empty())
+                WriteJob(job);
+            else
+                WriteBatch(job);
             iInFlight -= job.iLength;
             FJobs.pop_front();
         }
         StopWorkers();
+        // Every file vanished after it was listed.
+        if (FEntries == 0)
+            throw TFailure { TZipWriter::ZipNothingToDo,
+                             QStringLiteral("Nothing to zip: none of the listed files exists.") };
         WriteDirectory();
     }
+
+    // Entries in the archive.
+    quint64 Entries() const { return FEntries; }
 
 private:
     TZipWriter &FOwner;
@@ -933,11 +1056,71 @@ private:
         return bQueued;
     }
 
+    static bool IsBatchable(const TPlanned &item)
+    {
+        return item.bListed && item.iSize <= kSmallFile && item.pItem->sPassword.isEmpty();
+    }
+
+    // Hands out the batchable items from iNext on as one job (at least one
+    // item); returns the bytes in it.
+    quint64 HandOutBatch(size_t &iNext)
+    {
+        auto job = std::make_unique<TJob>();
+        job->pItem = &FPlan[iNext];
+        job->bFirst = job->bLast = true;
+        quint64 iBytes = 0;
+        while (iNext < FPlan.size() && job->batch.size() < kBatchFiles && iBytes < kBatchBytes
+               && IsBatchable(FPlan[iNext])) {
+            TBatchFile f;
+            f.pItem = &FPlan[iNext++];
+            iBytes += f.pItem->iSize;
+            job->batch.push_back(f);
+        }
+        job->iLength = iBytes;
+        {
+            std::lock_guard lock(FOwner.FSync->Mutex);
+            FQueue.push_back(job.get());
+        }
+        FJobs.push_back(std::move(job));
+        FOwner.FSync->WorkReady.notify_one();
+        return iBytes;
+    }
+
+    // The files of a batch, each a whole entry. A file that is gone since it
+    // was listed is skipped like any missing file.
+    void WriteBatch(TJob &job)
+    {
+        for (const TBatchFile &f : job.batch) {
+            TPlanned &item = *f.pItem;
+            if (f.iErr == ENOENT || f.iErr == ENOTDIR) {
+                if (FOwner.OnSkipped)
+                    FOwner.OnSkipped(item.pItem->sPath);
+                continue;
+            }
+            if (f.iErr)
+                throw TFailure { TZipWriter::ZipReadError,
+                                 QStringLiteral("Cannot read the file %1: %2")
+                                     .arg(item.pItem->sPath, ReadErrorText(f.iErr)) };
+            if (f.bChanged) {
+                item.iSize = f.iSize;
+                item.iDosTime = f.iDosTime;
+                item.iMode = f.iMode;
+            }
+            BeginEntry(item, true, f.iOutSize, f.iCrc, nullptr);
+            FFile->Write(job.out.data() + f.iOutStart, f.iOutSize);
+            FEntry.iCompressed += f.iOutSize;
+            if (FOwner.OnProgress)
+                FOwner.OnProgress(item.pItem->sPath, item.iSize);
+            EndEntry(item, true);
+        }
+        job.out = {};
+    }
+
     void WriteJob(TJob &job)
     {
         const TPlanned &item = *job.pItem;
         if (job.bFirst)
-            BeginEntry(item, job);
+            BeginEntry(item, job.bLast, job.out.size(), job.iCrc, job.aes.get());
         else if (!FEntry.mac)
             FEntry.iCrc = quint32(crc32_combine(FEntry.iCrc, job.iCrc, z_off_t(job.iLength)));
         if (FEntry.cipher)
@@ -953,16 +1136,18 @@ private:
             EndEntry(item, job.bFirst);
     }
 
-    void BeginEntry(const TPlanned &item, const TJob &job)
+    // The entry's local header (and encryption header); bWhole: its data is
+    // in one piece of iOutSize bytes with the CRC iCrc.
+    void BeginEntry(const TPlanned &item, bool bWhole, size_t iOutSize, quint32 iCrc, const TAesKeys *aes)
     {
         FEntry = TEntry();
         FEntry.iHeader = FFile->Offset();
-        FEntry.iCrc = job.iCrc;
+        FEntry.iCrc = iCrc;
         FEntry.bZip64 = item.iSize >= kZip64Threshold;
         FEntry.sName = EncodeFileName(item.pItem->sEntryName);
         FEntry.bStore = item.pItem->bStore;
         const bool bEncrypt = FEntry.bEncrypt = !item.pItem->sPassword.isEmpty();
-        const bool bAes = bEncrypt && job.aes;
+        const bool bAes = bEncrypt && aes;
         if (bAes)
             FEntry.iFlags |= 0x0001; // encrypted; the sizes are patched in like plain entries'
         else if (bEncrypt)
@@ -975,9 +1160,9 @@ private:
 
         // Known now only for an unencrypted or AES file in one piece; else
         // patched in later, or left to the data descriptor. AE-2 has CRC 0.
-        const bool bKnown = job.bFirst && job.bLast && (!bEncrypt || bAes);
-        const quint64 iComp = bKnown ? job.out.size() + (bAes ? kAesHead + kAesMac : 0) : 0;
-        const quint32 iCrc = bKnown ? job.iCrc : 0;
+        const bool bKnown = bWhole && (!bEncrypt || bAes);
+        const quint64 iComp = bKnown ? iOutSize + (bAes ? kAesHead + kAesMac : 0) : 0;
+        const quint32 iHeaderCrc = bKnown ? iCrc : 0;
         const quint64 iSize = bKnown ? item.iSize : 0;
 
         std::string h;
@@ -986,7 +1171,7 @@ private:
         Put16(h, FEntry.iFlags);
         Put16(h, bAes ? kAesMethod : FEntry.bStore ? 0 : 8);
         Put32(h, item.iDosTime);
-        Put32(h, iCrc);
+        Put32(h, iHeaderCrc);
         Put32(h, FEntry.bZip64 ? kMax32 : quint32(iComp));
         Put32(h, FEntry.bZip64 ? kMax32 : quint32(iSize));
         Put16(h, quint32(FEntry.sName.size()));
@@ -1003,9 +1188,9 @@ private:
         FFile->Write(h);
 
         if (bAes) {
-            FEntry.mac = std::make_unique<TAesMac>(*job.aes, item.pItem->sPath);
-            FFile->Write(job.aes->salt.data(), kAesSalt);
-            FFile->Write(job.aes->verifier.data(), kAesVerifier);
+            FEntry.mac = std::make_unique<TAesMac>(*aes, item.pItem->sPath);
+            FFile->Write(aes->salt.data(), kAesSalt);
+            FFile->Write(aes->verifier.data(), kAesVerifier);
             FEntry.iCompressed += kAesHead;
         } else if (bEncrypt) {
             FEntry.cipher = std::make_unique<TPkwareCipher>(item.pItem->sPassword.toUtf8());
@@ -1183,10 +1368,52 @@ bool IsStoredExtension(const QString &sFilename)
 
 // --- TZipWriter ----------------------------------------------------------------
 
-TZipWriterItem TZipWriterItem::ForFile(const QString &sPath, const QString &sEntryName,
-                                       const QString &sPassword, TZipEncryption eEncryption)
+namespace {
+
+// A later item replaces an earlier one of the same name in its place. Found
+// by sorting positions rather than through a hash of the names: a tree of
+// many files costs a few bytes per file here, not a hash node.
+void MergeSameNames(std::vector<TPlanned> &lPlan)
 {
-    return { sPath, sEntryName, sPassword, IsStoredExtension(sEntryName), eEncryption };
+    std::vector<quint32> lOrder(lPlan.size());
+    for (size_t i = 0; i < lOrder.size(); ++i)
+        lOrder[i] = quint32(i);
+    const auto Name = [&lPlan](quint32 i) -> const QString & { return lPlan[i].pItem->sEntryName; };
+    std::stable_sort(lOrder.begin(), lOrder.end(),
+                     [&Name](quint32 a, quint32 b) { return QStringView(Name(a)) < QStringView(Name(b)); });
+    bool bAny = false;
+    std::vector<bool> lDropped;
+    for (size_t i = 0; i < lOrder.size();) {
+        size_t j = i + 1;
+        while (j < lOrder.size() && Name(lOrder[j]) == Name(lOrder[i]))
+            ++j;
+        if (j - i > 1) {
+            if (!bAny)
+                lDropped.assign(lPlan.size(), false);
+            bAny = true;
+            lPlan[lOrder[i]] = lPlan[lOrder[j - 1]];
+            for (size_t k = i + 1; k < j; ++k)
+                lDropped[lOrder[k]] = true;
+        }
+        i = j;
+    }
+    if (!bAny)
+        return;
+    size_t iKept = 0;
+    for (size_t i = 0; i < lPlan.size(); ++i) {
+        if (!lDropped[i])
+            lPlan[iKept++] = lPlan[i];
+    }
+    lPlan.resize(iKept);
+}
+
+} // namespace
+
+TZipWriterItem TZipWriterItem::ForFile(const QString &sPath, const QString &sEntryName,
+                                       const QString &sPassword, TZipEncryption eEncryption,
+                                       const TFileFacts &oFacts)
+{
+    return { sPath, sEntryName, sPassword, IsStoredExtension(sEntryName), eEncryption, oFacts };
 }
 
 int TZipWriter::Fail(int iCode, const QString &sMessage)
@@ -1224,11 +1451,17 @@ int TZipWriter::Write()
     // replaces an earlier one of the same name in its place.
     std::vector<TPlanned> lPlan;
     lPlan.reserve(FItems.size());
-    QHash<QString, size_t> lByName;
-    lByName.reserve(qsizetype(FItems.size()));
     for (const TZipWriterItem &item : std::as_const(FItems)) {
         TPlanned p;
         p.pItem = &item;
+        if (item.oFacts.Known() && !item.sPath.isEmpty()) {
+            p.iSize = quint64(item.oFacts.iSize);
+            p.iDosTime = DosDateTime(SecondsOf(item.oFacts.iModified));
+            p.iMode = item.oFacts.iMode & 0xFFFF;
+            p.bListed = true;
+            lPlan.push_back(p);
+            continue;
+        }
         struct stat st;
         if (item.sPath.isEmpty() || ::stat(EncodeFileName(item.sPath).constData(), &st) != 0) {
             const int iErr = item.sPath.isEmpty() ? ENOENT : errno;
@@ -1249,15 +1482,9 @@ int TZipWriter::Write()
         p.iIno = st.st_ino;
         p.iDosTime = DosDateTime(st.st_mtime);
         p.iMode = quint32(st.st_mode) & 0xFFFF;
-        const auto it = lByName.constFind(item.sEntryName);
-        if (it != lByName.constEnd()) {
-            lPlan[*it] = std::move(p);
-        } else {
-            lByName.insert(item.sEntryName, lPlan.size());
-            lPlan.push_back(std::move(p));
-        }
+        lPlan.push_back(p);
     }
-    lByName.clear();
+    MergeSameNames(lPlan);
     if (lPlan.empty())
         return Fail(ZipNothingToDo, QStringLiteral("Nothing to zip: none of the listed files exists."));
 
@@ -1273,13 +1500,15 @@ int TZipWriter::Write()
     try {
         TArchiveFile file(sArchive);
         quint64 iSize = 0;
+        quint64 iEntries = 0;
         {
             TZipWriterRun run(*this, lPlan);
             run.Run(file);
             iSize = file.Offset();
+            iEntries = run.Entries();
         }
         file.Commit();
-        FSuccessCount = int(lPlan.size());
+        FSuccessCount = int(iEntries);
         FArchiveSize = iSize;
     } catch (const TFailure &failure) {
         return Fail(failure.iCode, failure.sMessage);

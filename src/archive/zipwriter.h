@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/zipencryption.h"
+#include "core/listfiles.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -23,12 +24,16 @@ struct TZipWriterItem
     QString sPassword; // encrypted with this password; empty: not encrypted
     bool bStore = false; // stored as is instead of deflated
     TZipEncryption eEncryption = TZipEncryption::Traditional; // with a password: how
+    // What a listing already learned of the file; when known, the file is not
+    // examined again before it is read (see TZipWriter).
+    TFileFacts oFacts = {};
 
     // An item whose compression follows the stored-extension rule of the
     // entry name (IsStoredExtension).
     static TZipWriterItem ForFile(const QString &sPath, const QString &sEntryName,
                                   const QString &sPassword = QString(),
-                                  TZipEncryption eEncryption = TZipEncryption::Traditional);
+                                  TZipEncryption eEncryption = TZipEncryption::Traditional,
+                                  const TFileFacts &oFacts = {});
 };
 
 // Writes a ZIP archive from an ordered list of files, compressing on a pool
@@ -54,6 +59,14 @@ struct TZipWriterItem
 // - ZIP64 records where sizes, offsets or the entry count need them.
 // - Entries carry the file's modification time (local DOS time) and its Unix
 //   permissions; names are flagged UTF-8 when they are not plain ASCII.
+// - Small files without a password are read and compressed in batches, many
+//   files to one piece of work, so that a tree of many tiny files does not
+//   cost a hand-over between threads per file.
+// - An item with known facts (size, time, mode from a listing) is opened
+//   once, when it is read, and not examined before. A small one that turns
+//   out to have another size than listed goes in as it is on disk then, with
+//   its time and mode read again; a larger one fails Write() as a changed
+//   file. One that is gone by then is skipped like a missing file.
 // - A listed file that does not exist is skipped and reported through
 //   OnSkipped. Any other failure (a file that cannot be read, changes size or
 //   vanishes while it is zipped, an archive that cannot be written, a full

@@ -19,7 +19,7 @@ struct Entry
     QString path;
     qsizetype nameStart;
     bool isDir;
-    qint64 modified = kNoFileTime; // ms since the epoch, when already known
+    TFileFacts facts; // when already known
 
     QStringView name() const { return QStringView(path).mid(nameStart); }
 };
@@ -27,6 +27,11 @@ struct Entry
 qint64 ModifiedMSecs(const struct stat &st)
 {
     return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+}
+
+TFileFacts FactsOf(const struct stat &st)
+{
+    return { ModifiedMSecs(st), qint64(st.st_size), quint32(st.st_mode) };
 }
 
 // Decodes the name into out (whose buffer is reused from name to name).
@@ -63,7 +68,7 @@ struct WalkRules
     bool all = false;
     bool recursive = false;
     bool fullPath = false;
-    bool wantModified = false;
+    bool wantFacts = false;
     QStringList excludes;
 
     std::mutex visitedLock;
@@ -84,7 +89,7 @@ struct WalkRules
 struct Found
 {
     QStringList files;
-    QList<qint64> modified;
+    QList<TFileFacts> facts;
 };
 
 class FileLister
@@ -123,7 +128,7 @@ public:
             if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0)))
                 continue;
             bool isDir = false;
-            qint64 modified = kNoFileTime;
+            TFileFacts facts;
             if (d->d_type == DT_DIR) {
                 isDir = true;
             } else if (d->d_type != DT_REG) {
@@ -143,7 +148,7 @@ public:
                 } else if (!S_ISREG(st.st_mode)) {
                     continue; // devices, pipes and sockets are no source files
                 }
-                modified = ModifiedMSecs(st);
+                facts = FactsOf(st);
             }
             if (isDir && !FRules.recursive)
                 continue;
@@ -152,13 +157,13 @@ public:
             if (!isDir && !matches(FName))
                 continue;
             // Each listed path is built once, here, and moved on from there.
-            Entry entry { prefix + FName, prefix.size(), isDir, modified };
-            // The time of a file to be listed: one stat, by name in the
-            // folder that is open anyway.
-            if (FRules.wantModified && !isDir && entry.modified == kNoFileTime) {
+            Entry entry { prefix + FName, prefix.size(), isDir, facts };
+            // What a delivery needs of a file to be listed: one stat, by name
+            // in the folder that is open anyway.
+            if (FRules.wantFacts && !isDir && !entry.facts.Known()) {
                 struct stat st;
                 if (::fstatat(fd, raw, &st, 0) == 0 && S_ISREG(st.st_mode))
-                    entry.modified = ModifiedMSecs(st);
+                    entry.facts = FactsOf(st);
             }
             entries.push_back(std::move(entry));
         }
@@ -196,12 +201,12 @@ public:
                 } else {
                     Found &sub = subtrees[folder++];
                     FOut.files.append(std::move(sub.files));
-                    FOut.modified.append(std::move(sub.modified));
+                    FOut.facts.append(std::move(sub.facts));
                 }
             } else {
                 FOut.files.append(std::move(entry.path));
-                if (FRules.wantModified)
-                    FOut.modified.append(entry.modified);
+                if (FRules.wantFacts)
+                    FOut.facts.append(entry.facts);
             }
         }
     }
@@ -380,14 +385,14 @@ QString ReadableFileName(const QString &sName)
 }
 
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath, QList<qint64> *pModified)
+               bool bRecursive, bool bFullPath, QList<TFileFacts> *pFacts)
 {
     WalkRules rules;
     rules.mask = sMask.toLower();
     rules.all = sMask == QLatin1String("*");
     rules.recursive = bRecursive;
     rules.fullPath = bFullPath;
-    rules.wantModified = pModified != nullptr;
+    rules.wantFacts = pFacts != nullptr;
     if (!sExclude.isEmpty()) {
         // A blank entry (a doubled or trailing ";") matches every folder:
         // users write "dir;" to mean "no subfolders at all".
@@ -397,14 +402,19 @@ void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, co
     Found found;
     FileLister(rules, found, bRecursive).list(sDir);
     oList = std::move(found.files);
-    if (pModified)
-        *pModified = std::move(found.modified);
+    if (pFacts)
+        *pFacts = std::move(found.facts);
+}
+
+TFileFacts FileFacts(const QString &sFile)
+{
+    struct stat st;
+    if (::stat(EncodeFileName(sFile).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return FactsOf(st);
 }
 
 qint64 FileModifiedMSecs(const QString &sFile)
 {
-    struct stat st;
-    if (::stat(EncodeFileName(sFile).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return kNoFileTime;
-    return ModifiedMSecs(st);
+    return FileFacts(sFile).iModified;
 }

@@ -21,6 +21,19 @@ bool HasRawFileNameBytes(QStringView sName);
 // (upper-case hex), everything else as it is.
 QString ReadableFileName(const QString &sName);
 
+inline constexpr qint64 kNoFileTime = std::numeric_limits<qint64>::min();
+
+// What one stat of a regular file tells (links followed): enough to count it
+// as changed and to zip it without asking the file system again.
+struct TFileFacts
+{
+    qint64 iModified = kNoFileTime; // ms since the epoch; kNoFileTime when not read or no regular file
+    qint64 iSize = -1; // bytes; -1 when not read or no regular file
+    quint32 iMode = 0; // st_mode
+
+    bool Known() const { return iSize >= 0; }
+};
+
 // Fills oList (cleared first) with the files of sDir whose extension occurs in
 // sMask ("*" takes every file), entries of each folder in case-insensitive name
 // order, hidden files included. With bRecursive, subfolders are listed at their
@@ -29,12 +42,14 @@ QString ReadableFileName(const QString &sName);
 // bFullPath, otherwise bare names. Unreadable folders are skipped. Links to
 // folders are not entered (sDir itself may be one), links to files are
 // listed, and no folder is listed twice. Names that are not valid UTF-8 are
-// listed as DecodeFileName gives them. With pModified,
-// it gets each listed file's modification time (FileModifiedMSecs), in step
-// with oList, read by one stat per file in the folder being listed.
+// listed as DecodeFileName gives them. With pFacts, it gets each listed
+// file's time, size and mode (FileFacts), in step with oList, read by one
+// stat per file in the folder being listed.
 void ListFiles(const QString &sDir, const QString &sMask, QStringList &oList, const QString &sExclude,
-               bool bRecursive, bool bFullPath, QList<qint64> *pModified = nullptr);
+               bool bRecursive, bool bFullPath, QList<TFileFacts> *pFacts = nullptr);
+// One stat of the file, links followed; nothing known when it is missing or
+// not a regular file.
+TFileFacts FileFacts(const QString &sFile);
 // A file's modification time in milliseconds since the epoch, links followed;
 // kNoFileTime when it is missing or not a regular file.
 qint64 FileModifiedMSecs(const QString &sFile);
-inline constexpr qint64 kNoFileTime = std::numeric_limits<qint64>::min();

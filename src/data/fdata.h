@@ -56,7 +56,7 @@ public:
     bool FTPAvailable() const;
     bool ShowHints() const;
 
-    // Still to come here: GetSendParam/SetSendParam (send tasks), SaveLog
+    // Kept by their owners instead: send tasks (TSendTask), SaveLog
     // (delivery log), SaveFileExpiry (retention), MatchWildCardCount and
     // MatchWildCardList (file entries), ReportZip (error report).
 

@@ -165,9 +165,10 @@ bool TDeliveryChannels::Mail(const TSMTPSettings &oServer, const QString &sTo, c
     return FEmailProgress == 1;
 }
 
-bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName)
+bool TDeliveryChannels::SendAsFile(const TSendTask &oTask, const QString &sArchive,
+                                   const QString &sArchiveName)
 {
-    const QString sFolder = GetSendParam(iSendID, SendParam::FileFolder);
+    const QString sFolder = oTask.Param(SendParam::FileFolder);
     QString sError;
     if (sFolder.isEmpty())
         sError = QStringLiteral("no folder is set");
@@ -184,15 +185,27 @@ bool TDeliveryChannels::SendAsFile(int iSendID, const QString &sArchive, const Q
     return false;
 }
 
-bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName)
+bool TDeliveryChannels::SendAsFTP(const TSendTask &oTask, const QString &sArchive,
+                                  const QString &sArchiveName)
 {
-    const TFTPSettings server = iSendID < 0 ? TFTPSettings::Staging() : TFTPSettings::FromTask(iSendID);
-    const bool bSuccess = Upload(server, sArchive, sArchiveName);
+    return UploadTo(TFTPSettings::FromTask(oTask), nullptr, sArchive, sArchiveName);
+}
+
+bool TDeliveryChannels::SendToStaging(const TSendTask &oEmailTask, const QString &sArchive,
+                                      const QString &sArchiveName)
+{
+    return UploadTo(TFTPSettings::Staging(), &oEmailTask, sArchive, sArchiveName);
+}
+
+bool TDeliveryChannels::UploadTo(const TFTPSettings &oServer, const TSendTask *pStagingFor,
+                                 const QString &sArchive, const QString &sArchiveName)
+{
+    const bool bSuccess = Upload(oServer, sArchive, sArchiveName);
 
     // Recorded even after a failure: a partial upload may have been left,
     // and the expiry check drops the row once it finds no file.
-    if (iSendID < 0 && !FSkipped)
-        RecordStagingUpload(-iSendID);
+    if (pStagingFor && !FSkipped)
+        RecordStagingUpload(*pStagingFor);
 
     if (bSuccess) {
         FProgress.AddProgressFmt(QStringLiteral("  Sent via FTP to %s"), { oFTP.Host });
@@ -205,11 +218,11 @@ bool TDeliveryChannels::SendAsFTP(int iSendID, const QString &sArchive, const QS
     return bSuccess;
 }
 
-void TDeliveryChannels::RecordStagingUpload(int iSendID)
+void TDeliveryChannels::RecordStagingUpload(const TSendTask &oTask)
 {
     const TStagingUpload upload = TStagingUpload::Of(oFTP);
     FRecords.Write(QStringLiteral("the expiry of %1 on %2").arg(upload.FileName, upload.Host),
-                   [iSendID, upload] { SaveFileExpiry(iSendID, upload); });
+                   [oTask, upload] { SaveFileExpiry(oTask, upload); });
 }
 
 void TDeliveryChannels::FTPProgress(qint64 iBytes)
@@ -226,27 +239,27 @@ QString TDeliveryChannels::DownloadLink(const QString &sArchiveName)
     return TStagingSettings::FromSettings().DownloadLink(sArchiveName);
 }
 
-bool TDeliveryChannels::EmailTask(int iSendID, const QString &sTitle, const QString &sVersion,
+bool TDeliveryChannels::EmailTask(const TSendTask &oTask, const QString &sTitle, const QString &sVersion,
                                   const QString &sArchive, const QString &sArchiveName)
 {
-    if (!FTPAvailable() || GetSendParam(iSendID, SendParam::EmailFTP) != QLatin1String("1"))
-        return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sArchiveName, false);
+    if (!FTPAvailable() || !oTask.UsesStagingFTP())
+        return SendAsEmail(oTask, sTitle, sVersion, sArchive, sArchiveName, false);
     const QString sStagingName = TStagingSettings::UniqueName(sArchiveName);
     if (StagingKindSetting() == TStagingKind::S3) {
         QString sLink;
         if (!StageOnS3(*this, FProgress, TS3Settings::FromSettings(), sArchive, sStagingName,
-                       TaskRetention(iSendID), sLink))
+                       oTask.RetentionIndex(0), sLink))
             return false;
         if (!CheckLink(sLink, sArchive))
             return false;
-        return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sLink, true);
+        return SendAsEmail(oTask, sTitle, sVersion, sArchive, sLink, true);
     }
-    if (!SendAsFTP(-iSendID, sArchive, sStagingName))
+    if (!SendToStaging(oTask, sArchive, sStagingName))
         return false;
     const QString sLink = DownloadLink(sStagingName);
     if (!CheckLink(sLink, sArchive))
         return false;
-    return SendAsEmail(iSendID, sTitle, sVersion, sArchive, sLink, true);
+    return SendAsEmail(oTask, sTitle, sVersion, sArchive, sLink, true);
 }
 
 bool TDeliveryChannels::CheckLink(const QString &sLink, const QString &sArchive)
@@ -259,7 +272,7 @@ bool TDeliveryChannels::CheckLink(const QString &sLink, const QString &sArchive)
     return false;
 }
 
-bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion,
+bool TDeliveryChannels::SendAsEmail(const TSendTask &oTask, const QString &sTitle, const QString &sVersion,
                                     const QString &sArchive, const QString &sLinkOrName, bool bLink)
 {
     // The attachment's copy goes once the message is sent or has failed.
@@ -284,10 +297,9 @@ bool TDeliveryChannels::SendAsEmail(int iSendID, const QString &sTitle, const QS
         copy.sPath = sTarget;
     }
 
-    const QString sTo = GetSendParam(iSendID, SendParam::EmailRecipient);
-    const QString sSubject = ReplaceSubject(GetSendParam(iSendID, SendParam::EmailSubject), sTitle, sVersion);
-    const QString sBody
-        = ReplaceBody(GetSendParam(iSendID, SendParam::EmailMessage), sTitle, sVersion, sLinkOrName);
+    const QString sTo = oTask.Param(SendParam::EmailRecipient);
+    const QString sSubject = ReplaceSubject(oTask.Param(SendParam::EmailSubject), sTitle, sVersion);
+    const QString sBody = ReplaceBody(oTask.Param(SendParam::EmailMessage), sTitle, sVersion, sLinkOrName);
     Mail(TSMTPSettings::FromSettings(), sTo, sSubject, sBody, copy.sPath, bLink ? QString() : sLinkOrName);
 
     if (FEmailProgress == 1) {

@@ -18,6 +18,7 @@ struct TSMTPSettings;
 #include <initializer_list>
 
 class TProgressList;
+class TSendTask;
 
 // How the channels report besides their result lines: the diagnostics
 // source, the entry of a failed SMTP command, and the counter lines. The
@@ -44,26 +45,27 @@ public:
     TDeliveryChannels(const TDeliveryChannels &) = delete;
     TDeliveryChannels &operator=(const TDeliveryChannels &) = delete;
 
-    // Copies the archive into the task's "FileFolder" as sArchiveName; a
-    // failure line gives the reason.
-    bool SendAsFile(int iSendID, const QString &sArchive, const QString &sArchiveName);
-    // Uploads the archive as sArchiveName. A negative id uploads to the
-    // staging server of the settings for the e-mail task -iSendID and records
-    // the upload for expiry; a positive one uses FTP task iSendID's server.
-    bool SendAsFTP(int iSendID, const QString &sArchive, const QString &sArchiveName);
+    // Copies the archive into the task's folder as sArchiveName; a failure
+    // line gives the reason.
+    bool SendAsFile(const TSendTask &oTask, const QString &sArchive, const QString &sArchiveName);
+    // Uploads the archive as sArchiveName to the FTP task's server.
+    bool SendAsFTP(const TSendTask &oTask, const QString &sArchive, const QString &sArchiveName);
+    // Uploads the archive as sArchiveName to the staging server of the
+    // settings for the e-mail task and records the upload for expiry.
+    bool SendToStaging(const TSendTask &oEmailTask, const QString &sArchive, const QString &sArchiveName);
     // The web address of a staging upload: "FTP http path" joined with the
     // name, "http://" put in front when it has no http(s) scheme.
     static QString DownloadLink(const QString &sArchiveName);
-    // Sends e-mail task iSendID; sLinkOrName is the download link when
+    // Sends the e-mail task; sLinkOrName is the download link when
     // bLink is set, otherwise the archive name under which a copy of
     // sArchive is attached (the copy is removed after sending).
-    bool SendAsEmail(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,
-                     const QString &sLinkOrName, bool bLink);
+    bool SendAsEmail(const TSendTask &oTask, const QString &sTitle, const QString &sVersion,
+                     const QString &sArchive, const QString &sLinkOrName, bool bLink);
     // The whole e-mail task: a staging upload under a name of its own and a
     // link when the task asks for it and a staging server is set, an
     // attachment otherwise. The link is tried before it is mailed.
-    bool EmailTask(int iSendID, const QString &sTitle, const QString &sVersion, const QString &sArchive,
-                   const QString &sArchiveName);
+    bool EmailTask(const TSendTask &oTask, const QString &sTitle, const QString &sVersion,
+                   const QString &sArchive, const QString &sArchiveName);
 
     // Whether sLink serves sArchive; a failure line says why when not, and
     // then nobody should be sent the link.
@@ -133,8 +135,11 @@ public:
 
 private:
     void FTPProgress(qint64 iBytes);
-    // Records the staging upload just made for e-mail task iSendID.
-    void RecordStagingUpload(int iSendID);
+    // The upload and its result line, for SendAsFTP and SendToStaging.
+    bool UploadTo(const TFTPSettings &oServer, const TSendTask *pStagingFor, const QString &sArchive,
+                  const QString &sArchiveName);
+    // Records the staging upload just made for the e-mail task.
+    void RecordStagingUpload(const TSendTask &oTask);
     void SMTPProgress(qint64 iBytes);
     void SMTPDone(bool bSuccess);
 

@@ -63,17 +63,6 @@ TFTPSettings TFTPSettings::FromTask(const TSendTask &oTask)
     return ftp;
 }
 
-TFTPSettings TFTPSettings::FromTask(int iSendID)
-{
-    TFTPSettings ftp;
-    ftp.Host = GetSendParam(iSendID, SendParam::FTPHost);
-    ftp.Directory = GetSendParam(iSendID, SendParam::FTPDirectory);
-    ftp.Username = GetSendParam(iSendID, SendParam::FTPLogin);
-    ftp.Password = GetSendParam(iSendID, SendParam::FTPPassword);
-    ftp.CertificatesFile = Setting::TLSCertificates.Get();
-    return ftp;
-}
-
 TStagingSettings TStagingSettings::FromSettings()
 {
     TStagingSettings staging;

@@ -64,8 +64,6 @@ struct TFTPSettings
     static TFTPSettings Staging();
     // An FTP task's "FTPHost", "FTPDirectory", "FTPLogin", "FTPPassword".
     static TFTPSettings FromTask(const TSendTask &oTask);
-    // The same read from the database for task iSendID.
-    static TFTPSettings FromTask(int iSendID);
 
     // Sets server, directory and login of an FTP client.
     template<class TClient> void ApplyTo(TClient &oClient) const

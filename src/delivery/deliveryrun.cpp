@@ -4,12 +4,12 @@
 #include "core/exceptions.h"
 #include "core/globals.h"
 #include "core/progress.h"
-#include "core/sqlite.h"
 #include "delivery/deliverylog.h"
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/diaglog.h"
 #include "projects/project.h"
+#include "projects/projectstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,49 +39,19 @@ public:
     QString sManifest;
 };
 
-struct TSendRow
-{
-    int iID = 0;
-    int iKind = 0;
-    QString sPassword;
-};
-
-// The send parameter that names where a task of this kind delivers to (the
-// log's destination); empty for kinds the run does not know.
-QString DestinationParam(int iKind)
-{
-    switch (iKind) {
-    case skEmail:
-        return QStringLiteral("EmailRecipient");
-    case skFile:
-        return QStringLiteral("FileFolder");
-    case skFTP:
-        return QStringLiteral("FTPHost");
-    default:
-        return QString();
-    }
-}
-
 // Tells the places archives land apart, for names unique within a run: the
 // folder, the FTP server and its directory, or the recipients.
-QString DestinationKey(int iSendID, int iKind, const QString &sDestination)
+QString DestinationKey(const TSendTask &oTask)
 {
-    QString sPlace = sDestination.trimmed();
-    if (iKind == skFile)
+    QString sPlace = oTask.Destination().trimmed();
+    if (oTask.Kind == skFile)
         sPlace = QDir::cleanPath(QDir::fromNativeSeparators(sPlace));
-    else if (iKind == skFTP)
-        sPlace
-            += QLatin1Char('\n') + QDir::cleanPath(GetSendParam(iSendID, SendParam::FTPDirectory).trimmed());
-    return QString::number(iKind) + QLatin1Char('\n') + sPlace;
+    else if (oTask.Kind == skFTP)
+        sPlace += QLatin1Char('\n') + QDir::cleanPath(oTask.Param(SendParam::FTPDirectory).trimmed());
+    return QString::number(oTask.Kind) + QLatin1Char('\n') + sPlace;
 }
 
 } // namespace
-
-int SendTaskCount(int iProjectID)
-{
-    return int(
-        DB->QueryInteger(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = ?"), { iProjectID }));
-}
 
 TDeliveryRun::TDeliveryRun(TProgressList &oProgress)
     : FProgress(oProgress)
@@ -169,7 +139,7 @@ void TDeliveryRun::ProjectError(const TProject &oProject, const std::exception_p
 bool TDeliveryRun::CheckProject(const TProject &oProject)
 {
     const bool bNoFiles = oProject.FileCount() <= 0;
-    const bool bNoTasks = SendTaskCount(oProject.ProjectID()) == 0;
+    const bool bNoTasks = TProjectStore::SendTaskCount(oProject.ProjectID()) == 0;
     if (!bNoFiles && !bNoTasks)
         return true;
     FProgress.AddProgress(oProject.Title());
@@ -196,30 +166,21 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
         temp.sManifest = FBuilder.WriteReadMe(oProject, sRoot, sVersion);
 
         // Read the tasks first: the channels run other statements while they wait.
-        std::vector<TSendRow> tasks;
-        {
-            auto table
-                = DB->Query(QStringLiteral("SELECT id, type, zippassword FROM send WHERE id_projects = ?"),
-                            { oProject.ProjectID() });
-            for (; table && !table->Eof(); table->Next())
-                tasks.push_back({ int(table->FieldAsInteger(0)), int(table->FieldAsInteger(1)),
-                                  table->FieldAsString(2) });
-        }
+        std::vector<TSendTask> tasks = TSendTask::LoadProject(oProject.ProjectID(), false);
 
-        for (const TSendRow &task : tasks) {
+        for (TSendTask &task : tasks) {
             if (Cancelled()) {
                 bAllSucceeded = false;
                 break;
             }
-            const QString sDestParam = DestinationParam(task.iKind);
-            if (sDestParam.isEmpty()) {
+            if (TSendTask::DestinationParam(task.Kind).isEmpty()) {
                 // Nothing was sent: never report it as delivered. No log row
                 // either, as the log knows no such method.
                 FProgress.AddProgressFmt(QStringLiteral("!  Unknown send method %d: nothing sent"),
-                                         { task.iKind });
+                                         { task.Kind });
                 if (DiagLog)
                     DiagLog->LogFmt(kWhere, QStringLiteral("Unknown send method %d in send task id=%d"),
-                                    { task.iKind, task.iID }, lwError);
+                                    { task.Kind, task.ID }, lwError);
                 bAllSucceeded = false;
                 continue;
             }
@@ -230,15 +191,16 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
             QString sName = sArchiveName;
             bool bSuccess = false;
             try {
-                sDestination = GetSendParam(task.iID, sDestParam);
-                sName = FNames.Claim(DestinationKey(task.iID, task.iKind, sDestination), sArchiveName);
-                const QString sArchive = FBuilder.BuildDeliveryZip(
-                    temp.sManifest, task.sPassword, temp.sCodeZip, SendTaskEncryption(task.iID));
-                bSuccess = RunTask(task.iID, task.iKind, oProject.Title(), sVersion, sArchive, sName);
+                task.LoadParams();
+                sDestination = task.Destination();
+                sName = FNames.Claim(DestinationKey(task), sArchiveName);
+                const QString sArchive = FBuilder.BuildDeliveryZip(temp.sManifest, task.ZipPassword,
+                                                                   temp.sCodeZip, task.Encryption());
+                bSuccess = RunTask(task, oProject.Title(), sVersion, sArchive, sName);
             } catch (...) {
                 TaskError(std::current_exception());
             }
-            RecordAttempt(bSuccess, oProject.FileCount(), task.iKind, sName, sDestination,
+            RecordAttempt(bSuccess, oProject.FileCount(), task.Kind, sName, sDestination,
                           FProgress.FailureSince(iFirstLine));
             bAllSucceeded = bAllSucceeded && bSuccess;
         }
@@ -250,14 +212,14 @@ bool TDeliveryRun::DeliverProject(const TProject &oProject)
     return bAllSucceeded;
 }
 
-bool TDeliveryRun::RunTask(int iSendID, int iKind, const QString &sTitle, const QString &sVersion,
+bool TDeliveryRun::RunTask(const TSendTask &oTask, const QString &sTitle, const QString &sVersion,
                            const QString &sArchive, const QString &sArchiveName)
 {
-    if (iKind == skEmail)
-        return FChannels.EmailTask(iSendID, sTitle, sVersion, sArchive, sArchiveName);
-    if (iKind == skFile)
-        return FChannels.SendAsFile(iSendID, sArchive, sArchiveName);
-    return FChannels.SendAsFTP(iSendID, sArchive, sArchiveName);
+    if (oTask.Kind == skEmail)
+        return FChannels.EmailTask(oTask, sTitle, sVersion, sArchive, sArchiveName);
+    if (oTask.Kind == skFile)
+        return FChannels.SendAsFile(oTask, sArchive, sArchiveName);
+    return FChannels.SendAsFTP(oTask, sArchive, sArchiveName);
 }
 
 void TDeliveryRun::TaskError(const std::exception_ptr &error)
@@ -281,7 +243,6 @@ void TDeliveryRun::RecordAttempt(bool bSuccess, int iFileCount, int iKind, const
 void TDeliveryRun::RecordSendDate(int iProjectID, const QString &sTitle)
 {
     const double dNow = NowDays();
-    FChannels.Records().Write(QStringLiteral("the send date of %1").arg(sTitle), [=] {
-        DB->Exec(QStringLiteral("UPDATE projects SET senddate = ? WHERE id = ?"), { dNow, iProjectID });
-    });
+    FChannels.Records().Write(QStringLiteral("the send date of %1").arg(sTitle),
+                              [=] { TProjectStore::SetSendDate(iProjectID, dNow); });
 }

@@ -11,6 +11,7 @@
 
 class TProject;
 class TProgressList;
+class TSendTask;
 
 // What a run did, for the front ends' summaries and exit statuses.
 struct TRunResult
@@ -87,7 +88,7 @@ private:
     // One task through its channel; true when it was delivered. An error
     // before or during the transfer (nothing delivered then: the writes
     // after a delivery do not throw) fails the task with an "!  Error:" line.
-    bool RunTask(int iSendID, int iKind, const QString &sTitle, const QString &sVersion,
+    bool RunTask(const TSendTask &oTask, const QString &sTitle, const QString &sVersion,
                  const QString &sArchive, const QString &sArchiveName);
     void TaskError(const std::exception_ptr &error);
     // The delivery log row of one attempt and the send date of a delivered
@@ -109,6 +110,3 @@ private:
     const std::atomic<bool> *FStop = nullptr;
     const std::atomic<bool> *FCancel = nullptr;
 };
-
-// "SELECT COUNT(id) FROM send WHERE id_projects = %d".
-int SendTaskCount(int iProjectID);

@@ -6,7 +6,6 @@
 #include "core/runtempdir.h"
 #include "core/settingkeys.h"
 #include "core/settings.h"
-#include "core/sqlite.h"
 #include "core/winutils.h"
 #include "delivery/connection.h"
 #include "delivery/deliverygate.h"
@@ -15,6 +14,7 @@
 #include "delivery/s3staging.h"
 #include "delivery/sendtask.h"
 #include "diagnostics/diaglog.h"
+#include "projects/projectstore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -143,11 +143,8 @@ QList<TQuickSuggestion> QuickSend::Suggestions(const QString &sParam, const QStr
 {
     QList<TQuickSuggestion> list;
     QSet<QString> seen;
-    const auto table
-        = DB->Query(QStringLiteral("SELECT value, id_send FROM sendparams WHERE name = ? AND value LIKE ?"),
-                    { sParam, QLatin1Char('%') + sText + QLatin1Char('%') });
-    for (; !table->Eof(); table->Next()) {
-        const QString sValue = table->FieldAsString(0).trimmed();
+    for (const auto &[iSendID, sStored] : TSendTask::FindParam(sParam, sText)) {
+        const QString sValue = sStored.trimmed();
         // LIKE takes "_" and "%" in the typed text as wildcards: keep only
         // values that really contain it.
         if (sValue.isEmpty() || !sValue.contains(sText.trimmed(), Qt::CaseInsensitive))
@@ -155,57 +152,48 @@ QList<TQuickSuggestion> QuickSend::Suggestions(const QString &sParam, const QStr
         if (seen.contains(sValue.toLower()))
             continue;
         seen.insert(sValue.toLower());
-        list.append(TQuickSuggestion { sValue, int(table->FieldAsInteger(1)) });
+        list.append(TQuickSuggestion { sValue, iSendID });
     }
     return list;
 }
 
 namespace {
 
-QString SuggestionParam(int iSendID, const QString &sName)
+// The picked task as stored; an empty one when it is gone.
+TSendTask Suggested(int iSendID)
 {
-    return DB->QueryString(QStringLiteral("SELECT value FROM sendparams WHERE name = ? AND id_send = ?"),
-                           { sName, iSendID });
-}
-
-QString SuggestionPassword(int iSendID)
-{
-    return DB->QueryString(QStringLiteral("SELECT zippassword FROM send WHERE id = ?"), { iSendID });
+    return TSendTask::Load(iSendID).value_or(TSendTask());
 }
 
 } // namespace
 
 TQuickRecipientPick QuickSend::PickRecipient(int iSendID)
 {
+    const TSendTask task = Suggested(iSendID);
     TQuickRecipientPick pick;
-    pick.ZipPassword = SuggestionPassword(iSendID);
-    pick.ZipEncryption = SendParam::EncryptionOf(SuggestionParam(iSendID, SendParam::ZipEncryption));
-    pick.UseStaging = SuggestionParam(iSendID, SendParam::EmailFTP) == QLatin1String("1");
-    bool ok = false;
-    pick.Retention = SuggestionParam(iSendID, SendParam::EmailRetention).trimmed().toInt(&ok);
-    if (!ok)
-        pick.Retention = 1;
+    pick.ZipPassword = task.ZipPassword;
+    pick.ZipEncryption = task.Encryption();
+    pick.UseStaging = task.UsesStagingFTP();
+    pick.Retention = task.RetentionIndex(1);
     return pick;
 }
 
 TQuickHostPick QuickSend::PickHost(int iSendID)
 {
+    const TSendTask task = Suggested(iSendID);
     TQuickHostPick pick;
-    pick.Directory = SuggestionParam(iSendID, SendParam::FTPDirectory);
-    pick.Login = SuggestionParam(iSendID, SendParam::FTPLogin);
-    pick.Password = SuggestionParam(iSendID, SendParam::FTPPassword);
-    pick.ZipPassword = SuggestionPassword(iSendID);
-    pick.ZipEncryption = SendParam::EncryptionOf(SuggestionParam(iSendID, SendParam::ZipEncryption));
+    pick.Directory = task.Param(SendParam::FTPDirectory);
+    pick.Login = task.Param(SendParam::FTPLogin);
+    pick.Password = task.Param(SendParam::FTPPassword);
+    pick.ZipPassword = task.ZipPassword;
+    pick.ZipEncryption = task.Encryption();
     return pick;
 }
 
 QString QuickSend::PasswordSource(int iSendID)
 {
-    const int iProject
-        = int(DB->QueryInteger(QStringLiteral("SELECT id_projects FROM send WHERE id = ?"), { iSendID }));
-    const QString sTitle = iProject > 0
-        ? DB->QueryString(QStringLiteral("SELECT title FROM projects WHERE id = ?"), { iProject })
-        : QString();
+    const int iProject = Suggested(iSendID).ProjectID;
+    const QString sTitle = iProject > 0 ? TProjectStore::Title(iProject) : QString();
     if (sTitle.isEmpty())
         return QStringLiteral("Password from an earlier quick send");
     return QStringLiteral("Password from the task of \u201c%1\u201d").arg(sTitle);
@@ -218,9 +206,7 @@ bool QuickSend::Remember(const TQuickSendOrder &oOrder)
         return false;
     const QString sName = bEmail ? SendParam::EmailRecipient : SendParam::FTPHost;
     const QString sValue = bEmail ? oOrder.Recipient : oOrder.FTPHost;
-    const int iKnown = DB->QueryInteger(
-        QStringLiteral("SELECT id FROM sendparams WHERE name = ? AND value = ?"), { sName, sValue });
-    if (iKnown > 0)
+    if (TSendTask::ParamStored(sName, sValue))
         return false;
     TSendTask entry(0, bEmail ? skEmail : skFTP);
     entry.ZipPassword = oOrder.ZipPassword;

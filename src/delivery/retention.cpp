@@ -64,17 +64,9 @@ TStagingUpload TStagingUpload::OfS3(const TS3Settings &oServer, const QString &s
     return upload;
 }
 
-int TaskRetention(int iSendID)
+void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload)
 {
-    const QString sPeriod = GetSendParam(iSendID, SendParam::EmailRetention);
-    bool ok = false;
-    const int iPeriod = sPeriod.trimmed().toInt(&ok);
-    return ok ? iPeriod : 0;
-}
-
-void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload)
-{
-    SaveFileExpiry(oUpload, TaskRetention(iSendID));
+    SaveFileExpiry(oUpload, oTask.RetentionIndex(0));
 }
 
 namespace {

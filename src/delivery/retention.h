@@ -9,6 +9,7 @@
 class QTimer;
 class TFData;
 class TJob;
+class TSendTask;
 
 // Retention periods, the index of the choice lists.
 enum : int {
@@ -43,19 +44,15 @@ struct TStagingUpload
     static TStagingUpload OfS3(const TS3Settings &oServer, const QString &sKey);
 };
 
-// The retention period e-mail task iSendID asks for ("EmailRetention"; 0
-// when absent or not a number).
-int TaskRetention(int iSendID);
-
 // The place of a staging upload as one text to compare: scheme, host name
 // in lower case and port (21 for FTP and FTPS, 22 for SFTP when none is
 // given), the directory without a trailing "/", and the file name. A host
 // the FTP client does not take stays as it was written.
 QString StagingPlace(const QString &sHost, const QString &sDirectory, const QString &sFileName);
 
-// Records the staging upload in the retention table with the expiry e-mail
-// task iSendID's "EmailRetention" asks for.
-void SaveFileExpiry(int iSendID, const TStagingUpload &oUpload);
+// Records the staging upload in the retention table with the expiry the
+// e-mail task's retention choice asks for (none when it is not a number).
+void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload);
 // The same with a period index; one row per place (StagingPlace).
 void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod);
 

@@ -139,7 +139,7 @@ std::optional<TSendTask> TSendTask::Load(int iSendID)
     return task;
 }
 
-std::vector<TSendTask> TSendTask::LoadProject(int iProjectID)
+std::vector<TSendTask> TSendTask::LoadProject(int iProjectID, bool bParams)
 {
     std::vector<TSendTask> tasks;
     {
@@ -152,8 +152,10 @@ std::vector<TSendTask> TSendTask::LoadProject(int iProjectID)
             tasks.push_back(std::move(task));
         }
     }
-    for (TSendTask &task : tasks)
-        task.LoadParams();
+    if (bParams) {
+        for (TSendTask &task : tasks)
+            task.LoadParams();
+    }
     return tasks;
 }
 
@@ -183,4 +185,22 @@ void TSendTask::Delete(int iSendID)
     DB->Exec(QStringLiteral("DELETE FROM send WHERE id = ?"), { iSendID });
     DB->Exec(QStringLiteral("DELETE FROM sendparams WHERE id_send = ?"), { iSendID });
     transaction.Commit();
+}
+
+QList<std::pair<int, QString>> TSendTask::FindParam(const QString &sName, const QString &sText)
+{
+    QList<std::pair<int, QString>> found;
+    auto table
+        = DB->Query(QStringLiteral("SELECT value, id_send FROM sendparams WHERE name = ? AND value LIKE ?"),
+                    { sName, QLatin1Char('%') + sText + QLatin1Char('%') });
+    for (; table && !table->Eof(); table->Next())
+        found.append({ int(table->FieldAsInteger(1)), table->FieldAsString(0) });
+    return found;
+}
+
+bool TSendTask::ParamStored(const QString &sName, const QString &sValue)
+{
+    return DB->QueryInteger(QStringLiteral("SELECT id FROM sendparams WHERE name = ? AND value = ?"),
+                            { sName, sValue })
+        > 0;
 }

@@ -102,18 +102,26 @@ public:
     // The task with that id and all its parameters; nothing when there is no
     // such row.
     static std::optional<TSendTask> Load(int iSendID);
-    // The tasks of a project, in creation order, with their parameters.
-    static std::vector<TSendTask> LoadProject(int iProjectID);
+    // The tasks of a project, in creation order, with their parameters
+    // unless bParams is false (LoadParams reads them later).
+    static std::vector<TSendTask> LoadProject(int iProjectID, bool bParams = true);
+    // Reads the task's parameters (again).
+    void LoadParams();
     // A stored task: updates its password; a new one (ID <= 0): inserts its
     // row and sets ID. Then writes every parameter (one row per name).
     void Save();
     // Deletes the task's row and its parameters.
     static void Delete(int iSendID);
 
+    // Quick send's address book: (task id, value) of every parameter named
+    // sName whose value is LIKE "%sText%" (ASCII case ignored; "_" and "%"
+    // in sText act as wildcards), in the order the database returns them.
+    static QList<std::pair<int, QString>> FindParam(const QString &sName, const QString &sText);
+    // Whether any task has a parameter sName with exactly this value.
+    static bool ParamStored(const QString &sName, const QString &sValue);
+
     bool operator==(const TSendTask &) const = default;
 
 private:
-    void LoadParams();
-
     QList<std::pair<QString, QString>> FParams;
 };

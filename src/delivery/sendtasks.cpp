@@ -8,17 +8,6 @@
 #include <QStringList>
 #include <utility>
 
-QString GetSendParam(int iSendID, const QString &sName)
-{
-    return DB->QueryString(QStringLiteral("SELECT value FROM sendparams WHERE id_send = ? AND name = ?"),
-                           { iSendID, sName });
-}
-
-TZipEncryption SendTaskEncryption(int iSendID)
-{
-    return SendParam::EncryptionOf(GetSendParam(iSendID, SendParam::ZipEncryption));
-}
-
 void SetSendParam(int iSendID, const QString &sName, const QString &sValue)
 {
     const int id = DB->QueryInteger(

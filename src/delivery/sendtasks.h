@@ -12,13 +12,8 @@ enum TSendKind : int {
     skFTP = 2,
 };
 
-// The value of one parameter of a send task, empty when it has no row.
-QString GetSendParam(int iSendID, const QString &sName);
 // Writes one parameter, keeping at most one row per task and name.
 void SetSendParam(int iSendID, const QString &sName, const QString &sValue);
-// How the task's password protects its code archive (parameter "Zip
-// encryption"): traditional unless it says "aes256".
-TZipEncryption SendTaskEncryption(int iSendID);
 
 // Every "{PROJECT}" and "{VERSION}" replaced (case-sensitive). Inserted text
 // is never searched again, so a title holding "{VERSION}" keeps it.

@@ -179,8 +179,6 @@ struct TS3Exchange
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(Timeout));
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(Timeout));
         session.SetIdleTimeout(Timeout);
         if (!Server.CertificatesFile.isEmpty())
             curl_easy_setopt(curl, CURLOPT_CAINFO, QFile::encodeName(Server.CertificatesFile).constData());

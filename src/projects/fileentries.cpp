@@ -1,9 +1,8 @@
 #include "projects/fileentries.h"
 
-#include "core/globals.h"
-#include "core/sqlite.h"
 #include "core/winutils.h"
 #include "projects/project.h"
+#include "projects/projectstore.h"
 #include "projects/wildcard.h"
 
 #include <QDir>
@@ -46,10 +45,7 @@ QString BuildWildcardEntry(const TWildcardInput &input, const TProject &project)
     // A path part that names a file of the list would add that file again.
     if (project.FilePaths().contains(sPath))
         return {};
-    const int id = DB->QueryIntegerFmt(
-        QStringLiteral("SELECT id FROM files WHERE filename = '%s' AND id_projects = %d"),
-        { SQLEscape(sPath), project.ProjectID() });
-    if (id >= 1)
+    if (TProjectStore::HasFile(project.ProjectID(), sPath))
         return {};
     return sEntry;
 }
@@ -91,10 +87,7 @@ bool ValidFilePaths(const QStringList &oPaths)
 
 int StoreFileEntry(int iProjectID, const QString &sEntry)
 {
-    DB->ExecSQLFmt(QStringLiteral("INSERT INTO files (id, id_projects, filename, modified) VALUES (NULL, %d, "
-                                  "'%s', DATETIME('NOW'))"),
-                   { iProjectID, SQLEscape(sEntry) });
-    return int(DB->LastInsertRowID());
+    return TProjectStore::AddFile(iProjectID, sEntry);
 }
 
 int StoreFileEntries(int iProjectID, const QStringList &oPaths)

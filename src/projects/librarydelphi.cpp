@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -30,6 +31,14 @@ std::unique_ptr<TLibraryDelphi> &SharedLibrary()
 {
     static std::unique_ptr<TLibraryDelphi> instance;
     return instance;
+}
+
+// The main window parses on a worker while the window itself may parse a
+// project the user opened: one lookup at a time.
+std::mutex &LibraryLock()
+{
+    static std::mutex lock;
+    return lock;
 }
 
 } // namespace
@@ -175,6 +184,7 @@ QString TLibraryDelphi::Lookup(const QString &sAtom)
 
 QString TLibraryDelphi::Execute(const QString &sAtom)
 {
+    const std::lock_guard<std::mutex> guard(LibraryLock());
     std::unique_ptr<TLibraryDelphi> &instance = SharedLibrary();
     if (!instance)
         instance = std::make_unique<TLibraryDelphi>();
@@ -183,5 +193,6 @@ QString TLibraryDelphi::Execute(const QString &sAtom)
 
 void TLibraryDelphi::Reset()
 {
+    const std::lock_guard<std::mutex> guard(LibraryLock());
     SharedLibrary().reset();
 }

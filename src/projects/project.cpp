@@ -1,9 +1,8 @@
 #include "projects/project.h"
 
 #include "core/daycount.h"
-#include "core/globals.h"
-#include "core/sqlite.h"
 #include "projects/projectdelphi.h"
+#include "projects/projectstore.h"
 #include "projects/wildcard.h"
 
 #include <QDateTime>
@@ -32,15 +31,8 @@ TProject::~TProject() = default;
 
 void TProject::Parse()
 {
-    // LoadEntries
-    {
-        const auto table
-            = DB->Query(QStringLiteral("SELECT id, filename FROM files WHERE id_projects = ?"), { FID });
-        while (table && !table->Eof()) {
-            AddEntry(table->FieldAsString(1), int(table->FieldAsInteger(0)));
-            table->Next();
-        }
-    }
+    for (const TFileRow &row : TProjectStore::Files(FID))
+        AddEntry(row.FileName, row.ID);
     CountChanged();
     if (FAfterParse)
         FAfterParse(this);
@@ -50,17 +42,13 @@ void TProject::FileAdd(int iFileID)
 {
     // Only this project's rows: a newer entry of another project must not
     // slip into this list.
-    const auto table = DB->Query(
-        QStringLiteral("SELECT id, filename FROM files WHERE id >= ? AND id_projects = ?"), { iFileID, FID });
-    while (table && !table->Eof()) {
-        AddEntry(table->FieldAsString(1), int(table->FieldAsInteger(0)));
-        table->Next();
-    }
+    for (const TFileRow &row : TProjectStore::Files(FID, iFileID))
+        AddEntry(row.FileName, row.ID);
 }
 
 void TProject::FileDelete(int iFileID)
 {
-    DB->Exec(QStringLiteral("DELETE FROM files WHERE id = ?"), { iFileID });
+    TProjectStore::DeleteFile(iFileID);
     for (qsizetype i = FFileList.size() - 1; i >= 0; --i) {
         if (FFileList.at(i).iFileID == iFileID)
             RemoveAt(i);
@@ -89,22 +77,22 @@ void TProject::AddEntry(const QString &sEntry, int iFileID)
             return;
         const QString path = QDir::cleanPath(sEntry);
         if (!QFileInfo(path).isDir())
-            AddUnique(path, iFileID, kNoFileTime);
+            AddUnique(path, iFileID, {});
         return;
     }
-    QList<qint64> modified;
-    QStringList paths = MatchWildCardList(sEntry, &modified);
+    QList<TFileFacts> facts;
+    QStringList paths = MatchWildCardList(sEntry, &facts);
     FFileList.reserve(FFileList.size() + paths.size());
     if (FFileList.isEmpty()) {
         // A listing holds no path twice, so the first entry needs no checks;
         // the index waits until something asks for it.
         for (qsizetype i = 0; i < paths.size(); ++i)
-            FFileList.append({ std::move(paths[i]), iFileID, modified.value(i, kNoFileTime) });
+            FFileList.append({ std::move(paths[i]), iFileID, facts.value(i) });
         FIndex.clear();
         FIndexed = FFileList.isEmpty();
     } else {
         for (qsizetype i = 0; i < paths.size(); ++i)
-            AddUnique(paths.at(i), iFileID, modified.value(i, kNoFileTime));
+            AddUnique(paths.at(i), iFileID, facts.value(i));
     }
 }
 
@@ -112,20 +100,28 @@ void TProject::CountChanged(bool bFresh)
 {
     // The send date is converted once; file times are compared raw, which
     // keeps counting cheap on large trees.
-    const qint64 iSince = SendDateMSecs(ProjectSendDate(FID));
+    const qint64 iSince = SendDateMSecs(TProjectStore::SendDate(FID));
     FChangedFiles = 0;
     for (TFileItem &item : FFileList) {
-        if (bFresh || item.iModified == kNoFileTime)
-            item.iModified = FileModifiedMSecs(item.Path());
-        if (item.iModified != kNoFileTime && item.iModified > iSince)
+        if (bFresh || !item.oFacts.Known())
+            item.oFacts = FileFacts(item.Path());
+        if (item.oFacts.iModified != kNoFileTime && item.oFacts.iModified > iSince)
             ++FChangedFiles;
     }
+    FFactsTime = QDateTime::currentMSecsSinceEpoch();
 }
 
-void TProject::AddItem(const QString &sText, int iFileID, qint64 iModified)
+qint64 TProject::FactsAge() const
+{
+    if (FFactsTime == 0)
+        return std::numeric_limits<qint64>::max();
+    return QDateTime::currentMSecsSinceEpoch() - FFactsTime;
+}
+
+void TProject::AddItem(const QString &sText, int iFileID, const TFileFacts &oFacts)
 {
     EnsureIndex();
-    FFileList.append({ sText, iFileID, iModified });
+    FFileList.append({ sText, iFileID, oFacts });
     ++FIndex[sText];
 }
 
@@ -135,7 +131,7 @@ bool TProject::HasItemText(const QString &sText) const
     return FIndex.contains(sText);
 }
 
-void TProject::AddUnique(const QString &sText, int iFileID, qint64 iModified)
+void TProject::AddUnique(const QString &sText, int iFileID, const TFileFacts &oFacts)
 {
     EnsureIndex();
     // One hash lookup: a new text gets a count of 0 here.
@@ -143,7 +139,7 @@ void TProject::AddUnique(const QString &sText, int iFileID, qint64 iModified)
     if (iCount > 0)
         return;
     iCount = 1;
-    FFileList.append({ sText, iFileID, iModified });
+    FFileList.append({ sText, iFileID, oFacts });
 }
 
 void TProject::EnsureIndex() const
@@ -232,11 +228,6 @@ QString JoinCommaText(const QStringList &oItems)
         text += QLatin1Char('"') + quoted + QLatin1Char('"');
     }
     return text;
-}
-
-double ProjectSendDate(int iProjectID)
-{
-    return DB->QueryDouble(QStringLiteral("SELECT senddate FROM projects WHERE id = ?"), { iProjectID });
 }
 
 qint64 SendDateMSecs(double dSendDate)

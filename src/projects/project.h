@@ -21,9 +21,10 @@ struct TFileItem
 {
     QString sText;
     int iFileID = 0;
-    // The file's modification time (FileModifiedMSecs) as read while the
-    // entries were collected; kNoFileTime when not read.
-    qint64 iModified = kNoFileTime;
+    // The file's time, size and mode as read while the entries were collected
+    // (or counted); nothing known when not read or not a regular file. A
+    // delivery zips the file by these without asking again.
+    TFileFacts oFacts;
 
     // The whole text for a collected item, the text after the first "="
     // for a parsed one.
@@ -73,6 +74,9 @@ public:
     QStringList FilePaths() const;
     // The items in list order.
     const QList<TFileItem> &Items() const { return FFileList; }
+    // How long ago (ms) the items' facts were last counted; a delivery reads
+    // facts again that are older than a few seconds.
+    qint64 FactsAge() const;
 
     const TAfterParseEvent &OnParse() const { return FAfterParse; }
     void SetOnParse(TAfterParseEvent oAfterParse) { FAfterParse = std::move(oAfterParse); }
@@ -87,12 +91,12 @@ protected:
     // differ only in case are different files here.
     void AddEntry(const QString &sEntry, int iFileID);
     // Recomputes ChangedFiles against the project's send date, from the
-    // times read while collecting unless bFresh (or none was read).
+    // facts read while collecting unless bFresh (or none were read).
     void CountChanged(bool bFresh = false);
 
     // Appends an item as it is (no duplicate check); for the Delphi parser's
     // "name=path" items, with id 0.
-    void AddItem(const QString &sText, int iFileID = 0, qint64 iModified = kNoFileTime);
+    void AddItem(const QString &sText, int iFileID = 0, const TFileFacts &oFacts = {});
     // Whether an item's whole text equals sText.
     bool HasItemText(const QString &sText) const;
 
@@ -104,10 +108,11 @@ protected:
     QString FTitle;
 
 private:
-    void AddUnique(const QString &sText, int iFileID, qint64 iModified);
+    void AddUnique(const QString &sText, int iFileID, const TFileFacts &oFacts);
     void RemoveAt(qsizetype i);
 
     QList<TFileItem> FFileList;
+    qint64 FFactsTime = 0; // QDateTime::currentMSecsSinceEpoch() of the last count; 0: never
     void EnsureIndex() const;
 
     // Item texts -> how many items hold them, so that duplicate checks stay
@@ -138,9 +143,6 @@ QStringList SplitCommaText(const QString &sText);
 // The inverse for paths: every item quoted, quotes doubled, comma separated.
 QString JoinCommaText(const QStringList &oItems);
 
-// The project's last delivery as a day count; 0 when never delivered (NULL,
-// 0 or no row).
-double ProjectSendDate(int iProjectID);
 // The send date (days, local time; 0 when never sent) as milliseconds since
 // the epoch: a file whose FileModifiedMSecs is later has changed since.
 qint64 SendDateMSecs(double dSendDate);

@@ -1,7 +1,5 @@
 #include "projects/projectlist.h"
 
-#include "core/globals.h"
-#include "core/sqlite.h"
 #include "projects/project.h"
 
 #include <QHash>
@@ -9,34 +7,6 @@
 
 TProjectList::TProjectList() = default;
 TProjectList::~TProjectList() = default;
-
-std::vector<TProjectRow> TProjectList::ReadRows()
-{
-    std::vector<TProjectRow> rows;
-    auto table = DB->GetTable(QStringLiteral("SELECT id, type, title, filename FROM projects"));
-    for (; table && !table->Eof(); table->Next())
-        rows.push_back({ int(table->FieldAsInteger(0)), int(table->FieldAsInteger(1)),
-                         table->FieldAsString(2), table->FieldAsString(3) });
-    return rows;
-}
-
-int TProjectList::ProjectCount()
-{
-    return int(DB->QueryInteger(QStringLiteral("SELECT COUNT(id) FROM projects"), {}));
-}
-
-void TProjectList::DeleteProject(int iProjectID)
-{
-    // All or nothing: a failure half-way must not leave orphaned rows.
-    TTransaction transaction(*DB);
-    DB->Exec(
-        QStringLiteral("DELETE FROM sendparams WHERE id_send IN (SELECT id FROM send WHERE id_projects = ?)"),
-        { iProjectID });
-    DB->Exec(QStringLiteral("DELETE FROM send WHERE id_projects = ?"), { iProjectID });
-    DB->Exec(QStringLiteral("DELETE from files WHERE id_projects = ?"), { iProjectID });
-    DB->Exec(QStringLiteral("DELETE from projects WHERE id = ?"), { iProjectID });
-    transaction.Commit();
-}
 
 QList<int> TProjectList::MatchTitle(const std::vector<TProjectRow> &rows, const QString &sTitle)
 {
@@ -57,12 +27,6 @@ std::unique_ptr<TProject> TProjectList::Create(const TProjectRow &row)
     return CreateProject(row.Kind, row.ID, row.Title, row.FileName);
 }
 
-int TProjectList::CountSendTasks(int iProjectID)
-{
-    return int(
-        DB->QueryInteger(QStringLiteral("SELECT COUNT(id) FROM send WHERE id_projects = ?"), { iProjectID }));
-}
-
 void TProjectList::Clear()
 {
     FItems.clear();
@@ -70,7 +34,7 @@ void TProjectList::Clear()
 
 void TProjectList::Load()
 {
-    const std::vector<TProjectRow> rows = ReadRows();
+    const std::vector<TProjectRow> rows = TProjectStore::Rows();
     Clear();
     FItems.reserve(rows.size());
     for (const TProjectRow &row : rows)
@@ -79,7 +43,7 @@ void TProjectList::Load()
 
 QList<TProject *> TProjectList::LoadTitled(const QStringList &lTitles)
 {
-    const std::vector<TProjectRow> rows = ReadRows();
+    const std::vector<TProjectRow> rows = TProjectStore::Rows();
     QList<QList<int>> matches;
     for (const QString &sTitle : lTitles) {
         matches << MatchTitle(rows, sTitle);
@@ -119,7 +83,30 @@ void TProjectList::ParseAt(int iIndex)
     TItem &item = FItems.at(size_t(iIndex));
     item.oProject->Parse();
     item.bParsed = true;
-    item.iSendTasks = CountSendTasks(item.oProject->ProjectID());
+    item.iSendTasks = TProjectStore::SendTaskCount(item.oProject->ProjectID());
+}
+
+bool TProjectList::Parsed(int iIndex) const
+{
+    return FItems.at(size_t(iIndex)).bParsed;
+}
+
+void TProjectList::Adopt(int iIndex, std::unique_ptr<TProject> oProject, int iSendTasks)
+{
+    TItem &item = FItems.at(size_t(iIndex));
+    item.oProject = std::move(oProject);
+    item.iSendTasks = iSendTasks;
+    item.bParsed = true;
+}
+
+std::vector<TProjectRow> TProjectList::Rows() const
+{
+    std::vector<TProjectRow> rows;
+    rows.reserve(FItems.size());
+    for (const TItem &item : FItems)
+        rows.push_back({ item.oProject->ProjectID(), item.oProject->Kind(), item.oProject->Title(),
+                         item.oProject->ProjectFile() });
+    return rows;
 }
 
 void TProjectList::SortByTitle()
@@ -156,7 +143,7 @@ int TProjectList::Append(std::unique_ptr<TProject> oProject, bool bParsed)
 {
     TItem item { std::move(oProject) };
     item.bParsed = bParsed;
-    item.iSendTasks = CountSendTasks(item.oProject->ProjectID());
+    item.iSendTasks = TProjectStore::SendTaskCount(item.oProject->ProjectID());
     FItems.push_back(std::move(item));
     return Count() - 1;
 }
@@ -174,7 +161,7 @@ int TProjectList::SendTasks(int iIndex) const
 void TProjectList::RefreshSendTasks(int iIndex)
 {
     TItem &item = FItems.at(size_t(iIndex));
-    item.iSendTasks = CountSendTasks(item.oProject->ProjectID());
+    item.iSendTasks = TProjectStore::SendTaskCount(item.oProject->ProjectID());
 }
 
 bool TProjectList::InitiallyChecked(int iIndex) const
@@ -199,11 +186,7 @@ QList<TProject *> TProjectList::Due(bool bAll) const
 
 QList<TProject *> TProjectList::Titled(const QStringList &lTitles) const
 {
-    std::vector<TProjectRow> rows;
-    rows.reserve(FItems.size());
-    for (const TItem &item : FItems)
-        rows.push_back({ item.oProject->ProjectID(), item.oProject->Kind(), item.oProject->Title(),
-                         item.oProject->ProjectFile() });
+    const std::vector<TProjectRow> rows = Rows();
     QList<TProject *> selected;
     for (const QString &sTitle : lTitles) {
         const QList<int> matches = MatchTitle(rows, sTitle);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/exceptions.h"
+#include "projects/projectstore.h"
 
 #include <QList>
 #include <QString>
@@ -9,15 +10,6 @@
 #include <vector>
 
 class TProject;
-
-// A row of the projects table, before any object is made of it.
-struct TProjectRow
-{
-    int ID = 0;
-    int Kind = 0; // pkGeneric, pkDelphi
-    QString Title;
-    QString FileName;
-};
 
 // A title that names no project.
 class ENoSuchProject : public Exception
@@ -48,7 +40,8 @@ private:
 //   const QList<TProject *> selected = named.LoadTitled({ "MyTool" }); // reads and makes only MyTool
 //   named.Parse();
 //
-// The list owns its project objects. Database failures raise ESQLiteException.
+// The list owns its project objects; the rows are read through TProjectStore.
+// Database failures raise ESQLiteException.
 class TProjectList
 {
 public:
@@ -57,13 +50,6 @@ public:
     TProjectList(const TProjectList &) = delete;
     TProjectList &operator=(const TProjectList &) = delete;
 
-    // "SELECT id, type, title, filename FROM projects", in the order returned.
-    static std::vector<TProjectRow> ReadRows();
-    // "SELECT COUNT(id) FROM projects".
-    static int ProjectCount();
-    // Deletes a project with its send tasks' parameters, its send tasks and
-    // its file entries, each by its own statement in that order.
-    static void DeleteProject(int iProjectID);
     // A title matches exactly; when no project matches a title exactly, the
     // ones that match it ignoring case do. Rows in their order.
     static QList<int> MatchTitle(const std::vector<TProjectRow> &rows, const QString &sTitle);
@@ -80,6 +66,14 @@ public:
     void Parse();
     // Parses one project (again, if it was) and re-reads its send task count.
     void ParseAt(int iIndex);
+    // Whether the project at iIndex was parsed (or adopted).
+    bool Parsed(int iIndex) const;
+    // Replaces the unparsed object at iIndex by one of the same project parsed
+    // elsewhere (a worker thread), with its send task count; the old object
+    // is freed.
+    void Adopt(int iIndex, std::unique_ptr<TProject> oProject, int iSendTasks);
+    // The listed projects as rows, in list order.
+    std::vector<TProjectRow> Rows() const;
     // Stable sort by title, ignoring case: the main window's order.
     void SortByTitle();
 
@@ -94,7 +88,7 @@ public:
     // project editor, already parsed) and appends it; returns its index.
     int Append(std::unique_ptr<TProject> oProject, bool bParsed = true);
     // Frees the object and drops it from the list (the rows stay: see
-    // DeleteProject).
+    // TProjectStore::Delete).
     void RemoveAt(int iIndex);
 
     // Number of send tasks of the project at iIndex, as read when it was last
@@ -123,7 +117,6 @@ private:
 
     void Clear();
     static std::unique_ptr<TProject> Create(const TProjectRow &row);
-    static int CountSendTasks(int iProjectID);
 
     std::vector<TItem> FItems;
 };

@@ -7,6 +7,7 @@
 #include "core/textfiles.h"
 #include "core/winutils.h"
 #include "projects/project.h"
+#include "projects/projectstore.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -158,7 +159,7 @@ QString TReadMe::ChangedFilesRow() const
         return {};
     if (FProject.ChangedFiles() == 0)
         return QStringLiteral("        <tr><td class=\"tlabel\">CHANGED FILES</td><td>none</td></tr>\r\n");
-    const double dSendDate = ProjectSendDate(FProject.ProjectID());
+    const double dSendDate = TProjectStore::SendDate(FProject.ProjectID());
     if (dSendDate == 0)
         return {};
 
@@ -167,7 +168,7 @@ QString TReadMe::ChangedFilesRow() const
     QString names;
     for (const TFileItem &item : FProject.Items()) {
         const QString path = item.Path();
-        const qint64 iModified = item.iModified != kNoFileTime ? item.iModified : FileModifiedMSecs(path);
+        const qint64 iModified = item.oFacts.Known() ? item.oFacts.iModified : FileModifiedMSecs(path);
         if (iModified == kNoFileTime || iModified <= iSince)
             continue;
         if (!names.isEmpty())
@@ -183,7 +184,7 @@ QString TReadMe::ChangedFilesRow() const
 
 QString TReadMe::LastArchiveRow() const
 {
-    const double dSendDate = ProjectSendDate(FProject.ProjectID());
+    const double dSendDate = TProjectStore::SendDate(FProject.ProjectID());
     if (dSendDate == 0)
         return {};
     return QStringLiteral("        <tr><td class=\"tlabel\">LAST ARCHIVE</td><td>") + Html(DayText(dSendDate))

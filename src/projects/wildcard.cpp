@@ -39,15 +39,15 @@ bool IsWildcardEntry(const QString &sEntry)
         || mask.contains(QLatin1Char(';'));
 }
 
-QStringList MatchWildCardList(const QString &sWildcard, QList<qint64> *pModified)
+QStringList MatchWildCardList(const QString &sWildcard, QList<TFileFacts> *pFacts)
 {
-    if (pModified)
-        pModified->clear();
+    if (pFacts)
+        pFacts->clear();
     const QFileInfo info(sWildcard);
     if (!sWildcard.isEmpty() && info.isFile()) {
         const QString path = QDir::cleanPath(info.absoluteFilePath());
-        if (pModified)
-            pModified->append(FileModifiedMSecs(path));
+        if (pFacts)
+            pFacts->append(FileFacts(path));
         return { path };
     }
     // A single file that is gone yields nothing: its name is no mask, or a
@@ -70,7 +70,7 @@ QStringList MatchWildCardList(const QString &sWildcard, QList<qint64> *pModified
     const QString mask = entry.sPath.mid(slash + 1);
 
     QStringList result;
-    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pModified);
+    ListFiles(folder, mask, result, entry.sExclude, entry.bRecursive, true, pFacts);
     return result;
 }
 

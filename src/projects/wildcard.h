@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/listfiles.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,8 +26,8 @@ bool IsWildcardEntry(const QString &sEntry);
 // The absolute, normalised paths the entry text yields, depth first in
 // listing order; for the text of an existing file that path alone. A missing
 // file, or a missing folder, yields nothing. Names that are not valid UTF-8
-// are listed as DecodeFileName gives them. pModified gets the files'
-// modification times in step with the paths (FileModifiedMSecs).
-QStringList MatchWildCardList(const QString &sWildcard, QList<qint64> *pModified = nullptr);
+// are listed as DecodeFileName gives them. pFacts gets the files' times,
+// sizes and modes in step with the paths (FileFacts).
+QStringList MatchWildCardList(const QString &sWildcard, QList<TFileFacts> *pFacts = nullptr);
 // The number of paths MatchWildCardList yields.
 int MatchWildCardCount(const QString &sWildcard);

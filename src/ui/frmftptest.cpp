@@ -5,6 +5,7 @@
 #include "ui/dialogs.h"
 #include "ui/frmsettings.h"
 #include "ui/hostkeyprompt.h"
+#include "ui/progressdelegate.h"
 #include "ui/windowkit.h"
 
 #include <QHBoxLayout>
@@ -15,40 +16,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-
-// --- TActionDelegate ------------------------------------------------------
-
-QString TActionDelegate::DrawnText(const QString &sLine)
-{
-    return sLine.startsWith(QLatin1Char('!')) ? sLine.mid(1) : sLine;
-}
-
-QColor TActionDelegate::LineColour(const QString &sLine, const QPalette &palette)
-{
-    return sLine.startsWith(QLatin1Char('!')) ? StatusColour(false, palette)
-                                              : palette.color(QPalette::WindowText);
-}
-
-void TActionDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                            const QModelIndex &index) const
-{
-    const QString sLine = index.data(Qt::DisplayRole).toString();
-    painter->save();
-    painter->fillRect(option.rect, option.palette.window());
-    painter->setFont(option.font);
-    painter->setPen(LineColour(sLine, option.palette));
-    painter->drawText(option.rect.adjusted(4, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                      DrawnText(sLine));
-    painter->restore();
-}
-
-QSize TActionDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
-{
-    const QFontMetrics metrics(option.font);
-    // 13-pixel lines at the usual font, taller with a larger one.
-    return QSize(metrics.horizontalAdvance(DrawnText(index.data(Qt::DisplayRole).toString())) + 8,
-                 qMax(13, metrics.height() + 1));
-}
 
 // --- TfrmFTPTest ----------------------------------------------------------
 
@@ -63,7 +30,7 @@ TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings, TStagingKind eKind)
 
     listActions = new QListWidget(this);
     listActions->setObjectName(QStringLiteral("listActions"));
-    listActions->setItemDelegate(new TActionDelegate(listActions));
+    listActions->setItemDelegate(new TProgressLineDelegate(false, listActions));
     listActions->setFrameShape(QFrame::NoFrame);
     listActions->setSelectionMode(QAbstractItemView::NoSelection);
     listActions->setFocusPolicy(Qt::NoFocus);

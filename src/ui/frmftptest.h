@@ -14,24 +14,6 @@ class QTimer;
 class TFTPTestJob;
 class TfrmSettings;
 
-// Draws an action line: failure lines ("!" in front) red without their
-// marker, the others in the window's text colour.
-class TActionDelegate : public QStyledItemDelegate
-{
-    Q_OBJECT
-
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    // The text drawn and its colour.
-    static QString DrawnText(const QString &sLine);
-    static QColor LineColour(const QString &sLine, const QPalette &palette);
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override;
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
-};
-
 // The staging server test: one second after it opens, runs the FTP test job
 // (over the S3 storage when opened for S3)
 // over the settings view's fields as typed and shows its lines, then the

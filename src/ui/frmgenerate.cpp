@@ -27,61 +27,6 @@
 #include <QShortcut>
 #include <QTimer>
 
-namespace {
-
-const QString kSuccess = QStringLiteral("  Success");
-const QString kSeparator = QStringLiteral(" ");
-
-} // namespace
-
-// --- TProgressDelegate ----------------------------------------------------
-
-TLineStyle TProgressDelegate::LineStyle(const QModelIndex &index, const QPalette &palette)
-{
-    TLineStyle style;
-    const QString sLine = index.data(Qt::DisplayRole).toString();
-    if (sLine == kSuccess)
-        style.oColour = StatusColour(true, palette);
-    else if (sLine.startsWith(QLatin1Char('!')))
-        style.oColour = StatusColour(false, palette);
-    else
-        style.oColour = palette.color(QPalette::Text);
-    style.bBold = index.row() == 0
-        || index.sibling(index.row() - 1, 0).data(Qt::DisplayRole).toString() == kSeparator;
-    style.sText = sLine.startsWith(QLatin1Char('!')) ? sLine.mid(1) : sLine;
-    // A line is drawn as one line; a trailing line break stays in the saved log only.
-    while (style.sText.endsWith(QLatin1Char('\n')) || style.sText.endsWith(QLatin1Char('\r')))
-        style.sText.chop(1);
-    return style;
-}
-
-void TProgressDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                              const QModelIndex &index) const
-{
-    const TLineStyle style = LineStyle(index, option.palette);
-    painter->save();
-    const bool bSelected = option.state & QStyle::State_Selected;
-    painter->fillRect(option.rect, bSelected ? option.palette.highlight() : option.palette.base());
-    QFont font = option.font;
-    font.setBold(style.bBold);
-    painter->setFont(font);
-    // Red and green keep their colour; plain lines follow the selection.
-    painter->setPen(bSelected && style.oColour == option.palette.color(QPalette::Text)
-                        ? option.palette.color(QPalette::HighlightedText)
-                        : style.oColour);
-    const QRect rText = option.rect.adjusted(4, 1, 0, 0);
-    painter->drawText(rText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, style.sText);
-    painter->restore();
-}
-
-QSize TProgressDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
-{
-    QFont font = option.font;
-    font.setBold(true);
-    const QFontMetrics metrics(font);
-    return QSize(metrics.horizontalAdvance(LineStyle(index, option.palette).sText) + 8, metrics.height() + 2);
-}
-
 // --- TfrmGenerate ---------------------------------------------------------
 
 TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *parent)
@@ -95,7 +40,7 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
 
     listProgress = new QListWidget(this);
     listProgress->setObjectName(QStringLiteral("listProgress"));
-    listProgress->setItemDelegate(new TProgressDelegate(listProgress));
+    listProgress->setItemDelegate(new TProgressLineDelegate(true, listProgress));
     // A line is selected to act on it; long lines scroll sideways, and each
     // shows whole as its tooltip.
     listProgress->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -147,8 +92,14 @@ TfrmGenerate::TfrmGenerate(const QList<TProject *> &listProjects, QWidget *paren
 
     connect(FJob.get(), &TDeliveryJob::stateChanged, this, &TfrmGenerate::UpdateButtons);
     connect(FJob.get(), &TDeliveryJob::finished, this, &TfrmGenerate::RunFinished);
-    connect(FJob.get(), &TDeliveryJob::attendedError, this,
-            [this](const QString &sMessage) { TDialogs::Critical(this, windowTitle(), sMessage); });
+    // Shown once the job's report is over, not from inside it: the run goes
+    // on meanwhile, and its further reports (its end too) must not arrive in
+    // the box's event loop while the report that opened it is still running.
+    connect(FJob.get(), &TDeliveryJob::attendedError, this, [this](const QString &sMessage) {
+        QMetaObject::invokeMethod(
+            this, [this, sMessage] { TDialogs::Critical(this, windowTitle(), sMessage); },
+            Qt::QueuedConnection);
+    });
 
     resize(480, 400);
     UpdateButtons();
@@ -175,7 +126,8 @@ bool TfrmGenerate::CanClose() const
 
 TLineStyle TfrmGenerate::LineStyle(int iRow) const
 {
-    return TProgressDelegate::LineStyle(listProgress->model()->index(iRow, 0), listProgress->palette());
+    return TProgressLineDelegate::LineStyle(listProgress->model()->index(iRow, 0), listProgress->palette(),
+                                            true);
 }
 
 void TfrmGenerate::UpdateButtons()

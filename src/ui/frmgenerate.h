@@ -2,6 +2,7 @@
 
 #include "core/progress.h"
 #include "network/sshhostkey.h"
+#include "ui/progressdelegate.h"
 
 #include <QColor>
 #include <QDialog>
@@ -17,31 +18,6 @@ class TDeliveryJob;
 class TProject;
 struct TRunResult;
 class TLinkLabel;
-
-// How one progress line is drawn.
-struct TLineStyle
-{
-    QColor oColour;
-    bool bBold = false;
-    QString sText; // without the "!" marker and without line breaks
-};
-
-// Draws the progress lines: "  Success" green, failure lines red without
-// their "!", project titles (the first line and every line after a " "
-// separator) bold.
-class TProgressDelegate : public QStyledItemDelegate
-{
-    Q_OBJECT
-
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    static TLineStyle LineStyle(const QModelIndex &index, const QPalette &palette);
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override;
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
-};
 
 // The "Zip and deliver" window: runs the delivery of the projects it is given
 // as a background job (100 ms after it shows), shows the progress list, lets

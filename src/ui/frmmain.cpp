@@ -6,9 +6,11 @@
 #include "core/regutils.h"
 #include "core/settingkeys.h"
 #include "core/settings.h"
+#include "core/threaddb.h"
 #include "core/winutils.h"
 #include "data/fdata.h"
 #include "delivery/deliverylog.h"
+#include "delivery/projectstatus.h"
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
 #include "ui/appicon.h"
@@ -51,6 +53,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <exception>
 
 namespace {
 
@@ -121,8 +124,9 @@ TProjectDelegate::TRowLayout TProjectDelegate::Layout(const QStyleOptionViewItem
     // Both counts right-aligned inside the row: changes at the right edge,
     // files in a column before them.
     const TProject *oProject = ProjectOf(index);
-    const QString sFiles = oProject ? FilesText(oProject) : QString();
-    const QString sChanges = oProject ? ChangesText(oProject) : QString();
+    const bool bCounted = oProject && index.data(CountedRole).toBool();
+    const QString sFiles = bCounted ? FilesText(oProject) : QString();
+    const QString sChanges = bCounted ? ChangesText(oProject) : QString();
     const int iChangesWidth = qMax(fm.horizontalAdvance(kWidestChanges), fm.horizontalAdvance(sChanges));
     const int iFilesWidth = qMax(fm.horizontalAdvance(kWidestFiles), fm.horizontalAdvance(sFiles));
     layout.changes = QRect(r.right() - 8 - iChangesWidth + 1, r.top(), iChangesWidth, r.height());
@@ -195,8 +199,10 @@ void TProjectDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         painter->drawText(layout.last, Qt::AlignRight | Qt::AlignVCenter, index.data(LastRole).toString());
         painter->setPen(option.palette.color(group, bSelected ? QPalette::HighlightedText : QPalette::Text));
     }
-    painter->drawText(layout.files, Qt::AlignRight | Qt::AlignVCenter, FilesText(oProject));
-    painter->drawText(layout.changes, Qt::AlignRight | Qt::AlignVCenter, ChangesText(oProject));
+    if (index.data(CountedRole).toBool()) {
+        painter->drawText(layout.files, Qt::AlignRight | Qt::AlignVCenter, FilesText(oProject));
+        painter->drawText(layout.changes, Qt::AlignRight | Qt::AlignVCenter, ChangesText(oProject));
+    }
     painter->restore();
 }
 
@@ -309,6 +315,10 @@ TfrmMain::TfrmMain(QWidget *parent)
 
     BuildMenus();
 
+    FStatus = new TProjectStatusJob(this);
+    connect(FStatus, &TProjectStatusJob::found, this, &TfrmMain::StatusFound);
+    connect(FStatus, &TProjectStatusJob::finished, this, &TfrmMain::FillDone);
+
     tmProjects = new QTimer(this);
     tmProjects->setObjectName(QStringLiteral("tmProjects"));
     tmProjects->setSingleShot(true);
@@ -346,6 +356,7 @@ void TfrmMain::HandedOver(const QStringList &oPaths)
 
 TfrmMain::~TfrmMain()
 {
+    FStatus->Cancel();
     // The items refer to the objects: drop them first.
     listProjects->clear();
 }
@@ -527,7 +538,7 @@ void TfrmMain::CheckStartPanel()
 {
     if (FStartDone || !DB)
         return;
-    if (TProjectList::ProjectCount() == 0) {
+    if (TProjectStore::Count() == 0) {
         pnlStart->adjustSize();
         pnlStart->setVisible(true);
         pnlStart->raise();
@@ -584,7 +595,7 @@ QListWidgetItem *TfrmMain::SelectedItem() const
     return items.isEmpty() ? nullptr : items.front();
 }
 
-QListWidgetItem *TfrmMain::AppendItem(TProject *oProject)
+QListWidgetItem *TfrmMain::AppendItem(TProject *oProject, int iIndex)
 {
     auto *item = new QListWidgetItem();
     item->setText(oProject->Title());
@@ -592,18 +603,21 @@ QListWidgetItem *TfrmMain::AppendItem(TProject *oProject)
     FSettingChecks = true;
     listProjects->addItem(item);
     FSettingChecks = false;
-    ApplyRules(item);
+    FRows.insert(oProject->ProjectID(), item);
+    ApplyRules(item, iIndex);
     return item;
 }
 
-void TfrmMain::ApplyRules(QListWidgetItem *item)
+void TfrmMain::ApplyRules(QListWidgetItem *item, int iIndex, const TLastDelivery *pLast)
 {
-    const int iRow = listProjects->row(item);
-    TProject *oProject = ProjectAt(iRow);
-    const int iIndex = FProjects.IndexOf(oProject);
+    TProject *oProject = ProjectAt(listProjects->row(item));
+    if (iIndex < 0)
+        iIndex = FProjects.IndexOf(oProject);
     if (iIndex < 0)
         return;
-    const bool bUsable = FProjects.Enabled(iIndex);
+    // Until its counts arrive a row only names its project.
+    const bool bParsed = FProjects.Parsed(iIndex);
+    const bool bUsable = bParsed && FProjects.Enabled(iIndex);
     FSettingChecks = true;
     // A project that cannot be delivered stays selectable (to edit or
     // delete it); only its check box is taken away.
@@ -612,21 +626,26 @@ void TfrmMain::ApplyRules(QListWidgetItem *item)
         flags |= Qt::ItemIsUserCheckable;
     item->setFlags(flags);
     item->setData(TProjectDelegate::UsableRole, bUsable);
+    item->setData(TProjectDelegate::CountedRole, bParsed);
+    // Nothing to explain until the counts are there.
     const bool bFiles = oProject->FileCount() > 0;
     const bool bTasks = FProjects.SendTasks(iIndex) > 0;
     item->setData(TProjectDelegate::ReasonRole,
-                  bFiles && bTasks ? QString()
-                      : bFiles     ? QStringLiteral("Cannot be delivered: no send tasks")
-                      : bTasks     ? QStringLiteral("Cannot be delivered: no files")
-                                   : QStringLiteral("Cannot be delivered: no files and no send tasks"));
+                  !bParsed || (bFiles && bTasks) ? QString()
+                      : bFiles                   ? QStringLiteral("Cannot be delivered: no send tasks")
+                      : bTasks                   ? QStringLiteral("Cannot be delivered: no files")
+                               : QStringLiteral("Cannot be delivered: no files and no send tasks"));
     item->setData(TProjectDelegate::ErrorRole, ParseErrorOf(oProject));
     bool bFailed = false;
-    item->setData(TProjectDelegate::LastRole, LastDeliveryText(oProject, bFailed));
+    const QString sLast = !bParsed ? QString()
+        : pLast                    ? LastDeliveryText(*pLast, bFailed)
+                                   : LastDeliveryText(oProject, bFailed);
+    item->setData(TProjectDelegate::LastRole, sLast);
     item->setData(TProjectDelegate::LastFailedRole, bFailed);
     item->setText(oProject->Title());
     item->setHidden(!edFilter->text().isEmpty()
                     && !oProject->Title().contains(edFilter->text().trimmed(), Qt::CaseInsensitive));
-    item->setCheckState(FProjects.InitiallyChecked(iIndex) ? Qt::Checked : Qt::Unchecked);
+    item->setCheckState(bParsed && FProjects.InitiallyChecked(iIndex) ? Qt::Checked : Qt::Unchecked);
     FSettingChecks = false;
 }
 
@@ -648,28 +667,91 @@ void TfrmMain::FillList()
     tmProjects->stop();
     if (!DB)
         return;
+    FStatus->Cancel();
+    FListed = FFilled = false;
+    const QString sDatabase = DatabaseFileName(*DB);
     {
-        // The first paint is done; parsing may take a while.
-        TBusyCursor busy;
+        // Rows first, from one query; the counts, the send tasks and the last
+        // deliveries follow from a worker, as each project's files are
+        // listed (thousands of projects over large trees would keep the
+        // window from the user for seconds).
         struct TDone
         {
             TfrmMain *form;
+            bool bAll = true;
             ~TDone()
             {
-                form->FFilled = true;
-                form->UpdateStates();
+                form->FListed = true;
+                // After a failure the list stays as far as it came.
+                if (bAll && std::uncaught_exceptions() == 0) {
+                    form->FillDone();
+                } else {
+                    form->FFilled = bAll;
+                    form->UpdateStates();
+                }
             }
         } done { this };
         FProjects.Load();
-        for (int i = 0; i < FProjects.Count(); ++i)
-            FProjects.At(i)->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
-        FProjects.Parse();
         FProjects.SortByTitle();
+        // Without a database file (one in memory) no worker can read it.
+        if (sDatabase.isEmpty()) {
+            TBusyCursor busy;
+            FProjects.Parse();
+        }
         listProjects->setUpdatesEnabled(false);
-        for (int i = 0; i < FProjects.Count(); ++i)
-            AppendItem(FProjects.At(i));
+        listProjects->clear();
+        FRows.clear();
+        for (int i = 0; i < FProjects.Count(); ++i) {
+            FProjects.At(i)->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
+            AppendItem(FProjects.At(i), i);
+        }
         listProjects->setUpdatesEnabled(true);
+        done.bAll = sDatabase.isEmpty() || FProjects.IsEmpty();
     }
+    if (!FFilled)
+        FStatus->Start(sDatabase, FProjects.Rows());
+}
+
+void TfrmMain::StatusFound(const std::shared_ptr<TProjectStatusBatch> &oBatch)
+{
+    for (TProjectStatus &status : oBatch->lItems) {
+        QListWidgetItem *item = FRows.value(status.iProjectID);
+        if (!item)
+            continue; // deleted meanwhile
+        const int iIndex = FProjects.IndexOf(ProjectAt(listProjects->row(item)));
+        if (iIndex < 0 || FProjects.Parsed(iIndex))
+            continue; // parsed here meanwhile, when it was needed at once
+        TProject *oProject = status.oProject.get();
+        oProject->SetOnParse([this](TProject *oParsed) { ParseComplete(oParsed); });
+        // The row points to the new object before anything can draw it.
+        FProjects.Adopt(iIndex, std::move(status.oProject), status.iSendTasks);
+        FSettingChecks = true;
+        item->setData(TProjectDelegate::ProjectRole,
+                      QVariant::fromValue(reinterpret_cast<quintptr>(oProject)));
+        FSettingChecks = false;
+        ApplyRules(item, iIndex, &status.oLast);
+    }
+    UpdateStates();
+}
+
+void TfrmMain::FillDone()
+{
+    // What the worker left out (it could not read it) is parsed here.
+    for (int i = 0; i < FProjects.Count(); ++i)
+        EnsureParsed(i);
+    FFilled = true;
+    UpdateStates();
+    Q_EMIT filled();
+}
+
+void TfrmMain::EnsureParsed(int iIndex)
+{
+    if (iIndex < 0 || FProjects.Parsed(iIndex))
+        return;
+    TBusyCursor busy;
+    FProjects.ParseAt(iIndex);
+    if (QListWidgetItem *item = FRows.value(FProjects.At(iIndex)->ProjectID()))
+        ApplyRules(item, iIndex);
 }
 
 void TfrmMain::ItemChanged(QListWidgetItem *item)
@@ -708,7 +790,12 @@ QString TfrmMain::LastDeliveryText(const TProject *oProject, bool &bFailed)
     // The archive names of the project, up to the version.
     QString sPrefix = TArchiveBuilder::ArchiveName(*oProject, QStringLiteral("V"));
     sPrefix.chop(QStringLiteral("V.zip").size());
-    const TLastDelivery last = LastDelivery(sPrefix);
+    return LastDeliveryText(LastDelivery(sPrefix), bFailed);
+}
+
+QString TfrmMain::LastDeliveryText(const TLastDelivery &last, bool &bFailed)
+{
+    bFailed = false;
     if (!last.bFound)
         return QStringLiteral("Never sent");
     bFailed = !last.bSuccess;
@@ -750,7 +837,7 @@ void TfrmMain::AddProject()
         TProject *oProject = oCreated.get();
         oProject->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
         FProjects.Append(std::move(oCreated), true);
-        QListWidgetItem *item = AppendItem(oProject);
+        QListWidgetItem *item = AppendItem(oProject, FProjects.Count() - 1);
         listProjects->setCurrentItem(item);
     }
     UpdateStates();
@@ -761,6 +848,7 @@ void TfrmMain::EditProject()
     QListWidgetItem *item = SelectedItem();
     if (!item)
         return;
+    EnsureParsed(FProjects.IndexOf(ProjectAt(listProjects->row(item))));
     TProject *oProject = ProjectAt(listProjects->row(item));
     const bool bSaved = TfrmProjectEditor::Execute(oProject, this);
     oProject->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
@@ -785,7 +873,8 @@ void TfrmMain::DeleteProject()
         return;
     TProject *oProject = ProjectAt(listProjects->row(item));
     if (TDialogs::Confirm(this, kTitle, kConfirmDelete.arg(oProject->Title()))) {
-        TProjectList::DeleteProject(oProject->ProjectID());
+        TProjectStore::Delete(oProject->ProjectID());
+        FRows.remove(oProject->ProjectID());
         delete listProjects->takeItem(listProjects->row(item));
         FProjects.RemoveAt(FProjects.IndexOf(oProject));
     }
@@ -796,8 +885,11 @@ void TfrmMain::Generate()
 {
     QList<TProject *> listChecked;
     for (int i = 0; i < listProjects->count(); ++i)
-        if (!listProjects->item(i)->isHidden() && listProjects->item(i)->checkState() == Qt::Checked)
+        if (!listProjects->item(i)->isHidden() && listProjects->item(i)->checkState() == Qt::Checked) {
+            // A row ticked before its counts arrived is parsed now.
+            EnsureParsed(FProjects.IndexOf(ProjectAt(i)));
             listChecked.append(ProjectAt(i));
+        }
     if (listChecked.isEmpty())
         return;
     TfrmGenerate::Execute(listChecked, this);

@@ -2,8 +2,10 @@
 
 #include "projects/projectlist.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QStyledItemDelegate>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -15,6 +17,9 @@ class QPushButton;
 class QTimer;
 class TProject;
 class TLinkLabel;
+class TProjectStatusJob;
+struct TLastDelivery;
+struct TProjectStatusBatch;
 
 // Draws a project row: check box (none for a project that cannot be
 // delivered), title, and the file and change counts right-aligned in the
@@ -36,6 +41,8 @@ public:
     static constexpr int LastFailedRole = Qt::UserRole + 4;
     // Why a project cannot be delivered ("No files and no send tasks"); empty when it can.
     static constexpr int ReasonRole = Qt::UserRole + 5;
+    // Whether the project's counts are known (they arrive after the rows).
+    static constexpr int CountedRole = Qt::UserRole + 6;
 
     // The tooltip of a row: the whole title when the row cuts it short, why
     // the project is greyed, and what its parse met; empty when none applies.
@@ -70,8 +77,11 @@ public:
     explicit TfrmMain(QWidget *parent = nullptr);
     ~TfrmMain() override;
 
-    // Whether the first fill of the list has run.
+    // Whether the first fill of the list has run: every row there with its
+    // counts.
     bool Filled() const { return FFilled; }
+    // Whether the rows are there; their counts may still be on the way.
+    bool Listed() const { return FListed; }
     // The list's projects, in list order.
     TProjectList &Projects() { return FProjects; }
     // The project of a row; null when there is no such row.
@@ -95,6 +105,7 @@ public:
     void FilterList(const QString &sText);
     // The last delivery text of a project, as its row shows it.
     static QString LastDeliveryText(const TProject *oProject, bool &bFailed);
+    static QString LastDeliveryText(const TLastDelivery &oLast, bool &bFailed);
 
     // Another start of the program handed over: comes to the front and
     // opens quick send with the files it named, if any.
@@ -110,6 +121,10 @@ public:
     static constexpr int kContentsTopic = 2;
     static constexpr int kLicenseTopic = 13;
 
+Q_SIGNALS:
+    // The first fill is complete (Filled()).
+    void filled();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -124,12 +139,22 @@ private:
     void HideStartPanel();
     void mmProjectsPopup();
     void ParseComplete(TProject *oProject);
-    QListWidgetItem *AppendItem(TProject *oProject);
-    void ApplyRules(QListWidgetItem *item);
+    QListWidgetItem *AppendItem(TProject *oProject, int iIndex);
+    // The row's flags, check and texts from the project at iIndex (-1: look
+    // it up); pLast: its last delivery, read here when not given.
+    void ApplyRules(QListWidgetItem *item, int iIndex = -1, const TLastDelivery *pLast = nullptr);
+    // Takes the projects a worker parsed into the list and their rows.
+    void StatusFound(const std::shared_ptr<TProjectStatusBatch> &oBatch);
+    void FillDone();
+    // Parses the project at iIndex now unless the worker already delivered it.
+    void EnsureParsed(int iIndex);
     QListWidgetItem *SelectedItem() const;
     void ItemChanged(QListWidgetItem *item);
 
     TProjectList FProjects;
+    TProjectStatusJob *FStatus = nullptr;
+    QHash<int, QListWidgetItem *> FRows; // by project id
+    bool FListed = false;
     bool FFilled = false;
     bool FStartDone = false;
     bool FSettingChecks = false;

@@ -2,13 +2,13 @@
 
 #include "core/globals.h"
 #include "core/settingkeys.h"
-#include "core/sqlite.h"
 #include "core/winutils.h"
 #include "delivery/sendtask.h"
 #include "projects/entrycounts.h"
 #include "projects/fileentries.h"
 #include "projects/project.h"
 #include "projects/projectdelphi.h"
+#include "projects/projectstore.h"
 #include "ui/busycursor.h"
 #include "ui/colours.h"
 #include "ui/dialogs.h"
@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -146,22 +147,12 @@ TfrmProjectEditor::TfrmProjectEditor(TProject *oProject, QWidget *parent)
     pgProject->addTab(tabFiles, QStringLiteral("&Files"));
     pgProject->addTab(tabSend, QStringLiteral("S&end"));
 
-    btnSave = new QPushButton(QStringLiteral("&Save"), this);
-    btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnSave->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setAutoDefault(false);
+    QDialogButtonBox *buttons = NewSaveCancelButtons(this, btnSave, btnCancel);
 
-    auto *buttons = new QHBoxLayout();
-    buttons->setSpacing(kFormMargin);
-    buttons->addStretch(1);
-    buttons->addWidget(btnSave);
-    buttons->addWidget(btnCancel);
     auto *main = new QVBoxLayout(this);
     SetFormMargins(main);
     main->addWidget(pgProject, 1);
-    main->addLayout(buttons);
+    main->addWidget(buttons);
 
     connect(btnSave, &QPushButton::clicked, this, &TfrmProjectEditor::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmProjectEditor::reject);
@@ -370,8 +361,7 @@ void TfrmProjectEditor::Prepare()
         (FProject->Kind() == pkDelphi ? rbDelphi : rbOther)->setChecked(true);
         edTitle->setText(FProject->Title());
         edFile->setText(FProject->ProjectFile());
-        lblEdited->setText(DB->QueryStringFmt(QStringLiteral("SELECT modified FROM projects WHERE id = %d"),
-                                              { FProject->ProjectID() }));
+        lblEdited->setText(TProjectStore::Modified(FProject->ProjectID()));
         edFile->setReadOnly(true);
         btnFile->setEnabled(false);
         rbOther->setEnabled(false);
@@ -455,10 +445,7 @@ void TfrmProjectEditor::rbTypeClick()
 bool TfrmProjectEditor::TitleTaken() const
 {
     const QString sTitle = edTitle->text().trimmed();
-    return !FProject && !sTitle.isEmpty()
-        && DB->QueryIntegerFmt(QStringLiteral("SELECT COUNT(id) FROM projects WHERE title = '%s'"),
-                               { SQLEscape(sTitle) })
-        != 0;
+    return !FProject && !sTitle.isEmpty() && TProjectStore::TitleTaken(sTitle);
 }
 
 bool TfrmProjectEditor::PagesAllowed() const
@@ -506,9 +493,7 @@ void TfrmProjectEditor::StoreProject()
 {
     const QString sTitle = edTitle->text();
     if (FProject) {
-        DB->ExecSQLFmt(
-            QStringLiteral("UPDATE projects SET title = '%s', modified = DATETIME('NOW') WHERE id = %d"),
-            { SQLEscape(sTitle), FProject->ProjectID() });
+        TProjectStore::Rename(FProject->ProjectID(), sTitle);
         FProject->SetTitle(sTitle);
         SetCaption();
         return;
@@ -519,11 +504,7 @@ void TfrmProjectEditor::StoreProject()
     if (!sFile.isEmpty())
         sFile = QDir::cleanPath(QFileInfo(sFile).absoluteFilePath());
     edFile->setText(sFile);
-    DB->ExecSQLFmt(
-        QStringLiteral("INSERT INTO projects (id, type, title, filename, modified) VALUES (NULL, %d, "
-                       "'%s', '%s', DATETIME('NOW'))"),
-        { iKind, SQLEscape(sTitle), SQLEscape(sFile) });
-    const int iID = int(DB->LastInsertRowID());
+    const int iID = TProjectStore::Create(iKind, sTitle, sFile);
     FCreated = CreateProject(iKind, iID, sTitle, iKind == pkDelphi ? sFile : QString(),
                              [this](TProject *) { ShowAllFiles(); });
     FProject = FCreated.get();
@@ -534,8 +515,7 @@ void TfrmProjectEditor::StoreProject()
     rbDelphi->setEnabled(false);
     lblEditedCaption->setVisible(true);
     lblEdited->setVisible(true);
-    lblEdited->setText(
-        DB->QueryStringFmt(QStringLiteral("SELECT modified FROM projects WHERE id = %d"), { iID }));
+    lblEdited->setText(TProjectStore::Modified(iID));
     SetCaption();
     {
         TBusyCursor busy;
@@ -607,15 +587,11 @@ void TfrmProjectEditor::ShowAddedFiles()
     listFiles->clear();
     QStringList entries;
     if (FProject) {
-        const auto table
-            = DB->GetTableFmt(QStringLiteral("SELECT id, filename FROM files WHERE id_projects = %d"),
-                              { FProject->ProjectID() });
-        while (!table->Eof()) {
-            auto *item = new QListWidgetItem(table->FieldAsString(1), listFiles);
-            item->setData(TFileRowDelegate::IDRole, int(table->FieldAsInteger(0)));
+        for (const TFileRow &row : TProjectStore::Files(FProject->ProjectID())) {
+            auto *item = new QListWidgetItem(row.FileName, listFiles);
+            item->setData(TFileRowDelegate::IDRole, row.ID);
             item->setData(TFileRowDelegate::CountRole, QStringLiteral("\u2026"));
             entries.append(item->text());
-            table->Next();
         }
     }
     lblFileCount->setText(Plural(QStringLiteral("addition"), listFiles->count()));
@@ -657,12 +633,6 @@ void TfrmProjectEditor::AddDropped(const QStringList &oPaths)
     const QStringList present = FProject->FilePaths();
     const QSet<QString> known(present.cbegin(), present.cend());
     // The same drop twice adds nothing new.
-    const auto stored = [this](const QString &sEntry) {
-        return DB->QueryIntegerFmt(
-                   QStringLiteral("SELECT COUNT(id) FROM files WHERE id_projects = %d AND filename = '%s'"),
-                   { FProject->ProjectID(), SQLEscape(sEntry) })
-            > 0;
-    };
     int iFirst = 0;
     for (const QString &sDropped : oPaths) {
         const QFileInfo info(sDropped);
@@ -672,7 +642,7 @@ void TfrmProjectEditor::AddDropped(const QStringList &oPaths)
             sEntry = BuildWildcardEntry({ sPath, QStringLiteral("*"), true, QString() }, *FProject);
         else if (info.isFile() && !known.contains(sPath))
             sEntry = sPath;
-        if (sEntry.isEmpty() || stored(sEntry))
+        if (sEntry.isEmpty() || TProjectStore::HasFile(FProject->ProjectID(), sEntry))
             continue;
         const int id = StoreFileEntry(FProject->ProjectID(), sEntry);
         if (iFirst == 0)
@@ -790,8 +760,7 @@ void TfrmProjectEditor::lblSendDeleteClick()
                            QStringLiteral("Delete the send task \"%1\"?").arg(item->text())))
         return;
     const int id = item->data(Qt::UserRole).toInt();
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM send WHERE id = %d"), { id });
-    DB->ExecSQLFmt(QStringLiteral("DELETE FROM sendparams WHERE id_send = %d"), { id });
+    TSendTask::Delete(id);
     delete listMethods->takeItem(listMethods->row(item));
     SendSelectionChanged();
 }

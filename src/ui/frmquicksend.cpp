@@ -5,6 +5,7 @@
 #include "ui/frmquick.h"
 #include "ui/help.h"
 #include "ui/hostkeyprompt.h"
+#include "ui/progressdelegate.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -17,39 +18,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-
-// A line starting with "!" is a failure: drawn red, without the marker.
-class TActionDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QString sLine = index.data(Qt::DisplayRole).toString();
-        const bool bFailure = sLine.startsWith(QLatin1Char('!'));
-        if (bFailure)
-            sLine.remove(0, 1);
-        painter->save();
-        painter->setPen(bFailure ? StatusColour(false, option.palette)
-                                 : option.palette.color(QPalette::WindowText));
-        painter->setFont(option.font);
-        const QRect rText = option.rect.adjusted(4, 1, 0, 0);
-        painter->drawText(rText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                          QFontMetrics(option.font).elidedText(sLine, Qt::ElideRight, rText.width()));
-        painter->restore();
-    }
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        const QFontMetrics metrics(option.font);
-        return QSize(metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()) + 8,
-                     metrics.height() + 2);
-    }
-};
-
-} // namespace
-
 TfrmQuickSend::TfrmQuickSend(const TQuickSendOrder &oOrder, QWidget *parent)
     : QDialog(parent)
     , FOrder(oOrder)
@@ -61,7 +29,7 @@ TfrmQuickSend::TfrmQuickSend(const TQuickSendOrder &oOrder, QWidget *parent)
     listActions = new QListWidget(this);
     listActions->setObjectName(QStringLiteral("listActions"));
     listActions->setAccessibleName(QStringLiteral("Progress"));
-    listActions->setItemDelegate(new TActionDelegate(listActions));
+    listActions->setItemDelegate(new TProgressLineDelegate(false, listActions));
     listActions->setFrameShape(QFrame::NoFrame);
     listActions->setSelectionMode(QAbstractItemView::NoSelection);
     listActions->setFocusPolicy(Qt::NoFocus);

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -102,22 +103,12 @@ TfrmSendEditor::TfrmSendEditor(int iMethodID, int iProjectID, const QString &sPr
     pgMethod->addTab(BuildFTPPage(), QStringLiteral("FTP"));
     pgMethod->setCurrentIndex(skEmail);
 
-    btnSave = new QPushButton(QStringLiteral("&Save"), this);
-    btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnSave->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setAutoDefault(false);
+    QDialogButtonBox *buttons = NewSaveCancelButtons(this, btnSave, btnCancel);
 
-    auto *buttons = new QHBoxLayout();
-    buttons->setSpacing(kFormMargin);
-    buttons->addStretch(1);
-    buttons->addWidget(btnSave);
-    buttons->addWidget(btnCancel);
     auto *main = new QVBoxLayout(this);
     SetFormMargins(main);
     main->addWidget(pgMethod, 1);
-    main->addLayout(buttons);
+    main->addWidget(buttons);
 
     // At least 400 by 400 at the usual font, more with a larger one, and
     // never less than the e-mail page's fields need: an explicit minimum

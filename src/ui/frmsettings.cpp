@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -129,21 +130,11 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     // Last, so that the remembered tab numbers of the others stay.
     pgSettings->addTab(BuildS3Page(), QStringLiteral("S3 storage"));
 
-    btnSave = new QPushButton(QStringLiteral("&Save"), this);
-    btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnSave->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setAutoDefault(false);
-    auto *buttons = new QHBoxLayout();
-    buttons->setSpacing(kFormMargin);
-    buttons->addStretch(1);
-    buttons->addWidget(btnSave);
-    buttons->addWidget(btnCancel);
+    QDialogButtonBox *buttons = NewSaveCancelButtons(this, btnSave, btnCancel);
     auto *main = new QVBoxLayout(this);
     SetFormMargins(main);
     main->addWidget(pgSettings);
-    main->addLayout(buttons);
+    main->addWidget(buttons);
     // A fixed-size dialog, wide enough for two columns of fields.
     pgSettings->setMinimumWidth(qMax(520, fontMetrics().averageCharWidth() * 80));
     // Wrapped texts make a page's height depend on its width, and the page

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -22,6 +23,7 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
@@ -308,6 +310,19 @@ public:
 QTabWidget *NewPageTabs(QWidget *parent)
 {
     return new TPageTabs(parent);
+}
+
+QDialogButtonBox *NewSaveCancelButtons(QWidget *parent, QPushButton *&btnSave, QPushButton *&btnCancel)
+{
+    auto *box = new QDialogButtonBox(parent);
+    box->setObjectName(QStringLiteral("buttons"));
+    btnSave = box->addButton(QStringLiteral("&Save"), QDialogButtonBox::AcceptRole);
+    btnSave->setObjectName(QStringLiteral("btnSave"));
+    btnSave->setDefault(true);
+    btnCancel = box->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setAutoDefault(false);
+    return box;
 }
 
 QBoxLayout *LabelledInput(QLabel *label, QWidget *input)

@@ -9,6 +9,8 @@
 #include <functional>
 
 class QTabWidget;
+class QDialogButtonBox;
+class QPushButton;
 
 class QBoxLayout;
 class QComboBox;
@@ -78,6 +80,10 @@ void SetFormMargins(QLayout *layout);
 // A page control whose tabs are all at least about 100 pixels wide at the
 // usual font, so that short page names do not make small targets.
 QTabWidget *NewPageTabs(QWidget *parent);
+// The editors' button row: "&Save" (the default button, named btnSave) and
+// "&Cancel" (btnCancel), in the order of the desktop's style. The caller
+// connects the buttons.
+QDialogButtonBox *NewSaveCancelButtons(QWidget *parent, QPushButton *&btnSave, QPushButton *&btnCancel);
 
 // The archive encryption choice that goes with a zip password: a drop-down
 // list of "AES-256" (selected) and "Traditional (weak, for Windows

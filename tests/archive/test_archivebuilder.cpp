@@ -474,3 +474,32 @@ TEST(ArchiveNames, SafeFileNameFromTheTitle)
         EXPECT_NE(n, u".."_s);
     }
 }
+
+// The count's facts go along with the list: a file edited after the count
+// goes in as it is on disk then, one deleted is skipped with its line.
+TEST_F(ArchiveBuilder, FilesChangedAfterTheCountGoInAsTheyAreNow)
+{
+    const int id = addProject(pkGeneric, u"Tree"_s);
+    for (int i = 0; i < 100; ++i)
+        file(u"tree/d%1/f%2.pas"_s.arg(i / 10).arg(i % 10), QByteArray::number(i));
+    addEntry(id, sandbox.root() + u"/tree/*.pas -r"_s);
+    project = CreateProject(pkGeneric, id, u"Tree"_s, QString());
+    project->Parse();
+    ASSERT_EQ(project->FileCount(), 100);
+
+    file(u"tree/d1/f2.pas"_s, "edited after the count");
+    const QString gone = sandbox.root() + u"/tree/d3/f4.pas"_s;
+    ASSERT_TRUE(QFile::remove(gone));
+    QString root;
+    const QString code = builder.BuildCodeZip(*project, root);
+    EXPECT_EQ(root, sandbox.root() + u"/tree/"_s);
+    EXPECT_EQ(lines(), (QStringList { u"!  Missing file skipped: "_s + gone, u"  Zipped 100 files"_s }));
+    ZipReader reader(code);
+    ASSERT_TRUE(reader.isOpen());
+    EXPECT_EQ(reader.names().size(), 99);
+    EXPECT_EQ(reader.names().first(), u"d0/f0.pas"_s);
+    EXPECT_EQ(reader.read(u"d1/f2.pas"_s), QByteArray("edited after the count"));
+    EXPECT_EQ(reader.entry(u"d1/f2.pas"_s)->size, 22u);
+    EXPECT_EQ(reader.read(u"d9/f9.pas"_s), QByteArray("99"));
+    EXPECT_FALSE(reader.entry(u"d3/f4.pas"_s).has_value());
+}

@@ -30,6 +30,14 @@ QByteArray readBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QList<qint64> Times(const QList<TFileFacts> &facts)
+{
+    QList<qint64> times;
+    for (const TFileFacts &f : facts)
+        times.append(f.iModified);
+    return times;
+}
+
 } // namespace
 
 TEST(WinUtilsText, EscapeReplaceAndFriends)
@@ -504,12 +512,12 @@ TEST_F(ListFilesTest, NamesThatAreNotUtf8AreListed)
     const QString odd = u"odd"_s + QChar(0xDCC3) + u"(\\.pas"_s;
     EXPECT_EQ(out, (QStringList { bad, u"f.pas"_s, u"in.pas"_s, u"e.PAS"_s, odd }));
 
-    QList<qint64> times;
-    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, u"deep"_s, true, true, &times);
+    QList<TFileFacts> facts;
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, u"deep"_s, true, true, &facts);
     const QString sub = root + u"/sub2/"_s;
     const QString in = sub + u"dir"_s + QChar(0xDC80) + u"/in.pas"_s;
     ASSERT_EQ(out, (QStringList { sub + bad, in, sub + u"e.PAS"_s, sub + odd }));
-    EXPECT_EQ(times.first(), 1500000000000);
+    EXPECT_EQ(facts.first().iModified, 1500000000000);
     EXPECT_EQ(FileModifiedMSecs(sub + bad), 1500000000000);
     EXPECT_EQ(EncodeFileName(in), dir + "/dir\x80/in.pas");
     EXPECT_EQ(ReadableFileName(in), sub + u"dir\\x80/in.pas"_s);
@@ -551,6 +559,35 @@ TEST(WinUtilsFileNames, DecodeAndEncodeKeepEveryByte)
 
 // Change counting reads the times while listing: one per listed file, in
 // step with the names, a link giving its target's time.
+// A delivery zips by what the listing learned: each file's size and mode
+// come with its time, a link giving its target's.
+TEST_F(ListFilesTest, SizesAndModesInStepWithTheNames)
+{
+    const QString dir = sandbox.path(u"facts"_s);
+    sandbox.writeFile(u"facts/a.pas"_s, "abc");
+    sandbox.writeFile(u"facts/b.pas"_s, QByteArray(70000, 'b'));
+    sandbox.writeFile(u"facts/empty.pas"_s, QByteArray());
+    ASSERT_EQ(::chmod(QFile::encodeName(dir + u"/a.pas"_s).constData(), 0640), 0);
+    ASSERT_TRUE(QFile::link(dir + u"/b.pas"_s, dir + u"/c.pas"_s));
+
+    QStringList out;
+    QList<TFileFacts> facts;
+    ListFiles(dir, u"*.pas"_s, out, QString(), false, false, &facts);
+    ASSERT_EQ(out, (QStringList { u"a.pas"_s, u"b.pas"_s, u"c.pas"_s, u"empty.pas"_s }));
+    ASSERT_EQ(facts.size(), 4);
+    EXPECT_EQ(facts[0].iSize, 3);
+    EXPECT_EQ(facts[0].iMode, quint32(S_IFREG | 0640));
+    EXPECT_EQ(facts[1].iSize, 70000);
+    EXPECT_EQ(facts[2].iSize, 70000);
+    EXPECT_TRUE(S_ISREG(facts[2].iMode));
+    EXPECT_EQ(facts[3].iSize, 0);
+    EXPECT_TRUE(facts[3].Known());
+
+    EXPECT_EQ(FileFacts(dir + u"/a.pas"_s).iSize, 3);
+    EXPECT_FALSE(FileFacts(dir + u"/gone.pas"_s).Known());
+    EXPECT_FALSE(FileFacts(dir).Known());
+}
+
 TEST_F(ListFilesTest, ModificationTimesInStepWithTheNames)
 {
     const auto setTime = [](const QString &path, const QDateTime &when) {
@@ -564,12 +601,12 @@ TEST_F(ListFilesTest, ModificationTimesInStepWithTheNames)
     sandbox.writeFile(u"src/sub2/skip.txt"_s, "not listed");
 
     QStringList out;
-    QList<qint64> times { 42 };
-    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, true, &times);
+    QList<TFileFacts> facts { {} };
+    ListFiles(root + u"/sub2"_s, u"*.pas"_s, out, QString(), true, true, &facts);
     EXPECT_EQ(
         out,
         (QStringList { root + u"/sub2/alias.pas"_s, root + u"/sub2/deep/f.pas"_s, root + u"/sub2/e.PAS"_s }));
-    EXPECT_EQ(times, (QList<qint64> { 1620284889500, 1577836799000, 1620284889500 }));
+    EXPECT_EQ(Times(facts), (QList<qint64> { 1620284889500, 1577836799000, 1620284889500 }));
     EXPECT_EQ(FileModifiedMSecs(root + u"/sub2/e.PAS"_s), 1620284889500);
     EXPECT_EQ(FileModifiedMSecs(root + u"/sub2/gone.pas"_s), kNoFileTime);
     EXPECT_EQ(FileModifiedMSecs(root + u"/sub2"_s), kNoFileTime);
@@ -623,10 +660,10 @@ TEST_F(ListFilesTest, SideBySideWalkKeepsTheOrder)
                                         1600000003000 };
     for (int round = 0; round < 20; ++round) {
         QStringList out;
-        QList<qint64> times;
-        ListFiles(wide, u"*.pas"_s, out, u"skipped"_s, true, true, &times);
+        QList<TFileFacts> facts;
+        ListFiles(wide, u"*.pas"_s, out, u"skipped"_s, true, true, &facts);
         ASSERT_EQ(out, expected) << "round " << round;
-        ASSERT_EQ(times, expectedTimes) << "round " << round;
+        ASSERT_EQ(Times(facts), expectedTimes) << "round " << round;
     }
     // An excluded folder is left out of the side-by-side walk too.
     QStringList out;

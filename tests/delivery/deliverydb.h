@@ -4,6 +4,7 @@
 #include "core/schema.h"
 #include "core/sqlite.h"
 #include "core/winutils.h"
+#include "delivery/sendtask.h"
 #include "diagnostics/diaglog.h"
 #include "support/testenv.h"
 
@@ -77,6 +78,14 @@ protected:
         db->ExecSQLFmt(QStringLiteral("DELETE FROM settings WHERE name = '%s'"), { SQLEscape(sName) });
         db->ExecSQLFmt(QStringLiteral("INSERT INTO settings (name, value) VALUES ('%s', '%s')"),
                        { SQLEscape(sName), SQLEscape(sValue) });
+    }
+    // The task as the delivery loads it; a send row is made for a bare id.
+    TSendTask task(int iSendID)
+    {
+        db->Exec(QStringLiteral("INSERT OR IGNORE INTO send (id, id_projects, type, zippassword) "
+                                "VALUES (?, 1, 0, '')"),
+                 { iSendID });
+        return TSendTask::Load(iSendID).value();
     }
     void param(int iSendID, const QString &sName, const QString &sValue)
     {

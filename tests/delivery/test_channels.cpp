@@ -110,21 +110,22 @@ TEST_F(Channels, FileTaskCopiesOverwritesAndReportsAMissingFolder)
     sandbox.writeFile(QStringLiteral("out/MyTool_1.2.3.zip"), "older and longer content of the old file");
     param(3, QStringLiteral("FileFolder"), folder);
 
-    EXPECT_TRUE(channels->SendAsFile(3, archive, QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_TRUE(channels->SendAsFile(task(3), archive, QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(readFile(folder + QStringLiteral("/MyTool_1.2.3.zip")), bytes);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList { QStringLiteral("MyTool_1.2.3.zip") });
 
     // A copy that cannot be read leaves the earlier output intact.
-    EXPECT_FALSE(channels->SendAsFile(3, sandbox.path(QStringLiteral("gone.zip")),
+    EXPECT_FALSE(channels->SendAsFile(task(3), sandbox.path(QStringLiteral("gone.zip")),
                                       QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(readFile(folder + QStringLiteral("/MyTool_1.2.3.zip")), bytes);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
               QStringList { QStringLiteral("MyTool_1.2.3.zip") });
 
     param(4, QStringLiteral("FileFolder"), sandbox.root() + QStringLiteral("/missing"));
-    EXPECT_FALSE(channels->SendAsFile(4, archive, QStringLiteral("MyTool_1.2.3.zip")));
-    EXPECT_FALSE(channels->SendAsFile(5, archive, QStringLiteral("MyTool_1.2.3.zip"))); // no folder at all
+    EXPECT_FALSE(channels->SendAsFile(task(4), archive, QStringLiteral("MyTool_1.2.3.zip")));
+    EXPECT_FALSE(
+        channels->SendAsFile(task(5), archive, QStringLiteral("MyTool_1.2.3.zip"))); // no folder at all
 
     // A folder that cannot be written.
     const QString locked = sandbox.path(QStringLiteral("locked"));
@@ -132,7 +133,7 @@ TEST_F(Channels, FileTaskCopiesOverwritesAndReportsAMissingFolder)
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     param(6, QStringLiteral("FileFolder"), locked);
     const bool lockedWorks = QFileInfo(locked).isWritable(); // running as root
-    EXPECT_EQ(channels->SendAsFile(6, archive, QStringLiteral("MyTool_1.2.3.zip")), lockedWorks);
+    EXPECT_EQ(channels->SendAsFile(task(6), archive, QStringLiteral("MyTool_1.2.3.zip")), lockedWorks);
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     const QStringList all = lines();
@@ -162,7 +163,7 @@ TEST_F(Channels, FtpTaskUploadsIntoItsDirectoryOrTheLoginDirectory)
     ftpTask(5, server.host(), QStringLiteral("up load"));
     ftpTask(6, server.host(), QString());
 
-    ASSERT_TRUE(channels->SendAsFTP(5, archive, QStringLiteral("MyTool_1.2.3.zip")));
+    ASSERT_TRUE(channels->SendAsFTP(task(5), archive, QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(readFile(home + QStringLiteral("/up load/MyTool_1.2.3.zip")), bytes);
     EXPECT_TRUE(server.commands().contains(QStringLiteral("CWD up load")));
     ASSERT_FALSE(shown.isEmpty());
@@ -170,7 +171,7 @@ TEST_F(Channels, FtpTaskUploadsIntoItsDirectoryOrTheLoginDirectory)
     EXPECT_EQ(lines(), QStringList { QStringLiteral("  Sent via FTP to ") + server.host() });
 
     const int before = int(server.commands().size());
-    ASSERT_TRUE(channels->SendAsFTP(6, archive, QStringLiteral("MyTool_1.2.4.zip")));
+    ASSERT_TRUE(channels->SendAsFTP(task(6), archive, QStringLiteral("MyTool_1.2.4.zip")));
     EXPECT_EQ(readFile(home + QStringLiteral("/MyTool_1.2.4.zip")), bytes);
     EXPECT_TRUE(server.commands().mid(before).filter(QStringLiteral("CWD")).isEmpty());
     EXPECT_TRUE(server.commands().contains(QStringLiteral("RNTO MyTool_1.2.4.zip")));
@@ -189,9 +190,9 @@ TEST_F(Channels, FtpFailuresShowTheReplyAndGoToTheDiagnostics)
     ftpTask(7, dead, QString());
     startDiag();
 
-    EXPECT_FALSE(channels->SendAsFTP(5, archive, QStringLiteral("a.zip")));
-    EXPECT_FALSE(channels->SendAsFTP(6, archive, QStringLiteral("a.zip")));
-    EXPECT_FALSE(channels->SendAsFTP(7, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(5), archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(6), archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(7), archive, QStringLiteral("a.zip")));
     const QStringList all = lines();
     ASSERT_EQ(all.size(), 3);
     EXPECT_EQ(all[0], QStringLiteral("!  FTP failed: 530 Authentication failed."));
@@ -235,7 +236,7 @@ TEST_F(Channels, EmailCarriesTheArchiveAsAttachmentWithoutAStagingServer)
     // Asked for a link, but no staging server is set up.
     param(7, QStringLiteral("EmailFTP"), QStringLiteral("1"));
 
-    ASSERT_TRUE(channels->EmailTask(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    ASSERT_TRUE(channels->EmailTask(task(7), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                     QStringLiteral("MyTool_1.2.3.zip")))
         << lines().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(lines(), QStringList { QStringLiteral("  Email sent to ann@example.com\r\nbob@example.org") });
@@ -267,7 +268,7 @@ TEST_F(Channels, EmailWithLinkUploadsToStagingAndRecordsTheExpiry)
     param(8, QStringLiteral("EmailRetention"), QStringLiteral("1"));
 
     const double now = NowDays();
-    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    ASSERT_TRUE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                     QStringLiteral("MyTool_1.2.3.zip")))
         << lines().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(lines(),
@@ -299,7 +300,7 @@ TEST_F(Channels, EmailWithLinkUploadsToStagingAndRecordsTheExpiry)
 
     // The same archive name again: another file, another link, the first
     // recipient's file untouched.
-    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    ASSERT_TRUE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                     QStringLiteral("MyTool_1.2.3.zip")));
     staged = stagedFiles(home + QStringLiteral("/staging"));
     EXPECT_EQ(staged.size(), 2);
@@ -323,7 +324,7 @@ TEST_F(Channels, LinkThatDoesNotServeTheArchiveSendsNoEmail)
     param(8, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     startDiag();
 
-    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     QStringList l = lines();
     ASSERT_EQ(l.size(), 2) << l.join(QLatin1Char('|')).toStdString();
@@ -374,7 +375,7 @@ TEST_F(Channels, RefusedRecipientFailsAfterTheStagingUploadWasRecorded)
     param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     startDiag();
 
-    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(9), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     const QString reply = QStringLiteral("550 5.1.1 <bob@example.org>: Recipient address rejected");
     EXPECT_EQ(lines(),
@@ -404,7 +405,7 @@ TEST_F(Channels, FailedStagingUploadSendsNoEmailButLeavesARow)
     param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     param(9, QStringLiteral("EmailRetention"), QStringLiteral("0"));
 
-    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(9), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(lines(), QStringList { QStringLiteral("!  FTP failed: 530 Authentication failed.") });
     EXPECT_TRUE(smtp.messages().isEmpty());
@@ -425,7 +426,7 @@ TEST_F(Channels, StagingUploadWhoseRenameIsRefusedKeepsTheOlderFileAndSendsNoEma
     param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
     param(9, QStringLiteral("EmailRetention"), QStringLiteral("0"));
 
-    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(9), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(
         lines(),
@@ -445,7 +446,7 @@ TEST_F(Channels, NameBeginningWithHttpIsStillAttachedAndTheCopyIsRemoved)
     emailTask(7);
     // Both addresses on one line: two recipients.
     param(7, QStringLiteral("EmailRecipient"), QStringLiteral("ann@example.com, bob@example.org"));
-    ASSERT_TRUE(channels->EmailTask(7, QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
+    ASSERT_TRUE(channels->EmailTask(task(7), QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
                                     QStringLiteral("HttpTools_1.0.zip")))
         << lines().join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(server.messages().size(), 1);
@@ -457,7 +458,7 @@ TEST_F(Channels, NameBeginningWithHttpIsStillAttachedAndTheCopyIsRemoved)
 
     // The copy goes after a failed message as well.
     db->ExecSQL(QStringLiteral("UPDATE sendparams SET value = '' WHERE name = 'EmailRecipient'"));
-    EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
+    EXPECT_FALSE(channels->SendAsEmail(task(7), QStringLiteral("HttpTools"), QStringLiteral("1.0"), archive,
                                        QStringLiteral("HttpTools_1.0.zip"), false));
     EXPECT_FALSE(QFile::exists(TempDir() + QStringLiteral("HttpTools_1.0.zip")));
     EXPECT_EQ(QDir(TempDir()).entryList(QDir::Files | QDir::Hidden), QStringList {});
@@ -469,7 +470,7 @@ TEST_F(Channels, LineBreaksInATitleReachNoHeader)
     smtpSettings(server.port());
     emailTask(7);
     const QString title = QStringLiteral("Tool\r\nBcc: eve@example.org");
-    ASSERT_TRUE(channels->SendAsEmail(7, title, QStringLiteral("1.0"), archive,
+    ASSERT_TRUE(channels->SendAsEmail(task(7), title, QStringLiteral("1.0"), archive,
                                       title + QStringLiteral(".zip"), false))
         << lines().join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(server.messages().size(), 1);
@@ -499,8 +500,8 @@ TEST_F(Channels, ControlCharactersInFtpValuesFailBeforeConnecting)
     emailTask(9);
     param(9, QStringLiteral("EmailFTP"), QStringLiteral("1"));
 
-    EXPECT_FALSE(channels->SendAsFTP(5, archive, QStringLiteral("a.zip")));
-    EXPECT_FALSE(channels->EmailTask(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->SendAsFTP(task(5), archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->EmailTask(task(9), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(lines(),
               (QStringList {
@@ -522,7 +523,7 @@ TEST_F(Channels, AttachmentCopyFailureContactsNoServer)
     QDir().mkpath(target); // a folder in the way of the copy
     startDiag();
 
-    EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->SendAsEmail(task(7), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                        QStringLiteral("MyTool_1.2.3.zip"), false));
     EXPECT_TRUE(QFileInfo(target).isDir());
     EXPECT_EQ(lines(),
@@ -544,7 +545,7 @@ TEST_F(Channels, SilentMailServerEndsAsFailure)
     channels->SetEmailTimeout(1);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(channels->SendAsEmail(7, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->SendAsEmail(task(7), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                        QStringLiteral("MyTool_1.2.3.zip"), false));
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_FALSE(QFile::exists(TempDir() + QStringLiteral("MyTool_1.2.3.zip")));
@@ -575,7 +576,7 @@ TEST_F(Channels, SftpStagingWithTheUsersKeyDeliversAndExpiresOverSftp)
     param(8, QStringLiteral("EmailRetention"), QStringLiteral("0"));
 
     const double now = NowDays();
-    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    ASSERT_TRUE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                     QStringLiteral("MyTool_1.2.3.zip")))
         << lines().join(QLatin1Char('|')).toStdString() << ssh.log().toStdString();
     EXPECT_EQ(lines().value(0), QStringLiteral("  Sent via FTP to ") + ssh.host());
@@ -624,7 +625,7 @@ TEST_F(Channels, FtpsStagingUploadExpiresOverFtps)
     param(8, QStringLiteral("EmailRetention"), QStringLiteral("0"));
 
     const double now = NowDays();
-    ASSERT_TRUE(channels->SendAsFTP(-8, archive, QStringLiteral("MyTool_1.2.3.zip")))
+    ASSERT_TRUE(channels->SendToStaging(task(8), archive, QStringLiteral("MyTool_1.2.3.zip")))
         << lines().join(QLatin1Char('|')).toStdString() << ftps.log().toStdString();
     EXPECT_EQ(lines().value(0), QStringLiteral("  Sent via FTP to ") + host);
     EXPECT_EQ(readFile(home + QStringLiteral("/staging/MyTool_1.2.3.zip")), bytes);
@@ -671,14 +672,14 @@ TEST_F(Channels, ServerThatDidNotAnswerIsSkippedOneThatAnsweredIsTriedAgain)
     const QString sClosed = QStringLiteral("127.0.0.1:%1").arg(bwtest::freePort());
     ftpTask(3, sClosed, QStringLiteral("in"));
     ftpTask(4, sClosed, QStringLiteral("other"));
-    EXPECT_FALSE(channels->SendAsFTP(3, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(3), archive, QStringLiteral("a.zip")));
     EXPECT_FALSE(channels->Skipped());
-    EXPECT_FALSE(channels->SendAsFTP(4, archive, QStringLiteral("a.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(4), archive, QStringLiteral("a.zip")));
     EXPECT_TRUE(channels->Skipped());
     stagingSettings(sClosed);
     emailTask(5);
     param(5, QStringLiteral("EmailFTP"), QStringLiteral("1"));
-    EXPECT_FALSE(channels->EmailTask(5, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(5), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     QStringList l = lines();
     ASSERT_EQ(l.size(), 3) << l.join(QLatin1Char('|')).toStdString();
@@ -693,8 +694,8 @@ TEST_F(Channels, ServerThatDidNotAnswerIsSkippedOneThatAnsweredIsTriedAgain)
     bwtest::FtpServer ftp(kUser, kPass, home);
     ftpTask(6, ftp.host(), QString(), QStringLiteral("wrong"));
     ftpTask(7, ftp.host(), QString(), QStringLiteral("wrong"));
-    EXPECT_FALSE(channels->SendAsFTP(6, archive, QStringLiteral("b.zip")));
-    EXPECT_FALSE(channels->SendAsFTP(7, archive, QStringLiteral("b.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(6), archive, QStringLiteral("b.zip")));
+    EXPECT_FALSE(channels->SendAsFTP(task(7), archive, QStringLiteral("b.zip")));
     EXPECT_FALSE(channels->Skipped());
     EXPECT_EQ(ftp.commands().filter(QRegularExpression(QStringLiteral("^USER "))).size(), 2)
         << ftp.commands().join(QLatin1Char('|')).toStdString();
@@ -710,9 +711,9 @@ TEST_F(Channels, ServerThatDidNotAnswerIsSkippedOneThatAnsweredIsTriedAgain)
     smtpSettings(smtp.port(), QStringLiteral("0"));
     param(8, QStringLiteral("EmailRecipient"), QStringLiteral("ann@example.com"));
     param(9, QStringLiteral("EmailRecipient"), QStringLiteral("bob@example.org"));
-    EXPECT_FALSE(channels->SendAsEmail(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->SendAsEmail(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                        QStringLiteral("MyTool_1.2.3.zip"), false));
-    EXPECT_TRUE(channels->SendAsEmail(9, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_TRUE(channels->SendAsEmail(task(9), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                       QStringLiteral("MyTool_1.2.3.zip"), false));
     l = lines();
     ASSERT_EQ(l.size(), 7);

@@ -156,11 +156,10 @@ TEST_F(Connection, FTPTaskFromParametersOrValue)
 
     const TFTPSettings expected { QStringLiteral("ftp.example.org"), QString(), QStringLiteral("bob"),
                                   QStringLiteral("pw"), QString() };
-    EXPECT_EQ(TFTPSettings::FromTask(iID), expected);
     EXPECT_EQ(TFTPSettings::FromTask(TSendTask::Load(iID).value()), expected);
     // Staging settings are not mixed in.
     setting(QStringLiteral("FTP directory"), QStringLiteral("staging"));
-    EXPECT_EQ(TFTPSettings::FromTask(iID).Directory, QString());
+    EXPECT_EQ(TFTPSettings::FromTask(TSendTask::Load(iID).value()).Directory, QString());
 }
 
 } // namespace
@@ -183,8 +182,10 @@ TEST_F(Connection, TlsCertificatesFileReachesEveryClient)
     db->ExecSQL(QStringLiteral("INSERT INTO send (id_projects, type, zippassword) VALUES (1, 2, '')"));
     const int iID = int(db->LastInsertRowID());
     param(iID, QStringLiteral("FTPHost"), QStringLiteral("sftp://files.example.org:2222"));
-    EXPECT_EQ(TFTPSettings::FromTask(iID).CertificatesFile, QStringLiteral("/etc/company/ca.pem"));
-    EXPECT_EQ(TFTPSettings::FromTask(iID).Host, QStringLiteral("sftp://files.example.org:2222"));
+    EXPECT_EQ(TFTPSettings::FromTask(TSendTask::Load(iID).value()).CertificatesFile,
+              QStringLiteral("/etc/company/ca.pem"));
+    EXPECT_EQ(TFTPSettings::FromTask(TSendTask::Load(iID).value()).Host,
+              QStringLiteral("sftp://files.example.org:2222"));
 }
 
 TEST_F(Connection, PlainLoginConsentReachesTheClientOnlyForExactlyOne)

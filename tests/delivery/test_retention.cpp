@@ -22,8 +22,8 @@ class Retention : public DeliveryDB
 {
 protected:
     // Records an upload as the client that made it would.
-    static void save(int iPeriod, const QString &sHost, const QString &sDir, const QString &sName,
-                     const QString &sLogin = kUser, int iSendID = 0)
+    void save(int iPeriod, const QString &sHost, const QString &sDir, const QString &sName,
+              const QString &sLogin = kUser, int iSendID = 0)
     {
         TFTPClient client;
         client.Host = sHost;
@@ -32,7 +32,7 @@ protected:
         client.Password = kPass;
         client.RemoteFile = sName;
         if (iSendID)
-            SaveFileExpiry(iSendID, TStagingUpload::Of(client));
+            SaveFileExpiry(task(iSendID), TStagingUpload::Of(client));
         else
             SaveFileExpiry(TStagingUpload::Of(client), iPeriod);
     }
@@ -457,4 +457,30 @@ TEST_F(ExpiryCheck, TemporaryFilesOfBrokenUploadsGoWhenADayOld)
                 QStringLiteral("2|TFData|tmExpireTimer deletion: file=.bundlewick-0123456789abcdef.part"),
                 QStringLiteral("2|TFData|tmExpireTimer deletion: file=.bundlewick-0123456789abcdef.part") }));
     }
+}
+
+// The user changed the staging password after an upload; the same archive
+// sent again must leave its row with the new login data, or the expiry check
+// logs in with the old password and the upload is never deleted.
+TEST_F(ExpiryCheck, UploadAgainRefreshesTheRowsLoginAndPassword)
+{
+    sandbox.writeFile(QStringLiteral("ftphome/staging/MyTool_1.zip"), "1");
+    const QString sHost = server->host();
+    SaveFileExpiry(TStagingUpload { sHost, QStringLiteral("staging"), QStringLiteral("MyTool_1.zip"),
+                                    QStringLiteral("olduser"), QStringLiteral("old password") },
+                   1);
+    SaveFileExpiry(
+        TStagingUpload { sHost, QStringLiteral("staging/"), QStringLiteral("MyTool_1.zip"), kUser, kPass },
+        1);
+    ASSERT_EQ(retentionCount(), 1);
+    EXPECT_EQ(db->QueryString(QStringLiteral("SELECT login || '|' || password FROM retention"), {}),
+              QStringLiteral("stager|it's secret"));
+
+    db->Exec(QStringLiteral("UPDATE retention SET expiry = ?"), { NowDays() - 1 });
+    QTimer timer;
+    tick(&timer);
+    EXPECT_FALSE(QFile::exists(home + QStringLiteral("/staging/MyTool_1.zip")));
+    EXPECT_EQ(retentionCount(), 0);
+    EXPECT_EQ(server->commands().filter(QStringLiteral("DELE")),
+              QStringList { QStringLiteral("DELE MyTool_1.zip") });
 }

@@ -133,7 +133,7 @@ TEST_F(S3Staging, EmailTaskUploadsMailsAPresignedLinkAndRecordsTheObject)
     smtpSettings(smtp.port());
     emailTask(8, QStringLiteral("1")); // a week
     const double now = NowDays();
-    ASSERT_TRUE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    ASSERT_TRUE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                     QStringLiteral("MyTool_1.2.3.zip")))
         << lines().join(QLatin1Char('|')).toStdString() << s3->log().toStdString();
     EXPECT_EQ(lines(),
@@ -228,7 +228,7 @@ TEST_F(S3Staging, LongPeriodsNeedThePublicAddress)
     bwtest::SmtpServer smtp(options);
     smtpSettings(smtp.port());
     emailTask(8, QStringLiteral("2")); // a month
-    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(lines(),
               QStringList { QStringLiteral(
@@ -243,7 +243,7 @@ TEST_F(S3Staging, LongPeriodsNeedThePublicAddress)
     setting(QStringLiteral("S3 public address"),
             QStringLiteral("http://127.0.0.1:%1/nothing-here").arg(s3->port()));
     progress.Clear();
-    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     ASSERT_EQ(lines().size(), 2) << lines().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(lines().at(1).startsWith(QStringLiteral("!  The download link does not work: 404 ")))
@@ -258,7 +258,7 @@ TEST_F(S3Staging, MissingBucketFailsTheTaskAndTheExpiryCheckDeletesDueObjects)
 {
     setting(QStringLiteral("S3 bucket"), QStringLiteral("gone"));
     emailTask(8, QStringLiteral("0"));
-    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(lines(),
               QStringList { QStringLiteral(
@@ -296,9 +296,9 @@ TEST_F(S3Staging, ServerThatStallsIsAskedOnceARun)
     setting(QStringLiteral("S3 endpoint"), QStringLiteral("http://127.0.0.1:%1").arg(silent.port()));
     channels->oS3.SetTimeout(1);
     emailTask(8, QStringLiteral("0"));
-    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
-    EXPECT_FALSE(channels->EmailTask(8, QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
+    EXPECT_FALSE(channels->EmailTask(task(8), QStringLiteral("MyTool"), QStringLiteral("1.2.3"), archive,
                                      QStringLiteral("MyTool_1.2.3.zip")));
     EXPECT_EQ(lines(),
               (QStringList { QStringLiteral("!  S3 upload failed: Timed out: nothing from the server for 1 "

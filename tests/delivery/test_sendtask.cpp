@@ -146,7 +146,7 @@ TEST_F(SendTask, DuplicateRowsReadAsTheFirst)
     param(iID, QStringLiteral("FileFolder"), QStringLiteral("/first"));
     param(iID, QStringLiteral("FileFolder"), QStringLiteral("/second"));
     EXPECT_EQ(TSendTask::Load(iID)->Param(SendParam::FileFolder),
-              GetSendParam(iID, QStringLiteral("FileFolder")));
+              TSendTask::Load(iID)->Param(QStringLiteral("FileFolder")));
     EXPECT_EQ(TSendTask::Load(iID)->Param(SendParam::FileFolder), QStringLiteral("/first"));
 }
 
@@ -167,7 +167,7 @@ TEST_F(SendTask, ZipEncryptionIsTraditionalUnlessTheTaskSaysAes)
     // Stored before there was a choice: no row.
     const int iID = addSend(1, skFile, QStringLiteral("pw"));
     param(iID, QStringLiteral("FileFolder"), QStringLiteral("/out"));
-    EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Traditional);
+    EXPECT_EQ(TSendTask::Load(iID)->Encryption(), TZipEncryption::Traditional);
     TSendTask task = TSendTask::Load(iID).value();
     EXPECT_EQ(task.Encryption(), TZipEncryption::Traditional);
 
@@ -175,12 +175,12 @@ TEST_F(SendTask, ZipEncryptionIsTraditionalUnlessTheTaskSaysAes)
     task.Save();
     EXPECT_EQ(paramRows(iID),
               QStringList({ QStringLiteral("FileFolder=/out"), QStringLiteral("Zip encryption=aes256") }));
-    EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Aes256);
+    EXPECT_EQ(TSendTask::Load(iID)->Encryption(), TZipEncryption::Aes256);
     EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("File to /out, AES-256"));
 
     task.SetEncryption(TZipEncryption::Traditional);
     task.Save();
-    EXPECT_EQ(GetSendParam(iID, QStringLiteral("Zip encryption")), QStringLiteral("traditional"));
+    EXPECT_EQ(TSendTask::Load(iID)->Param(QStringLiteral("Zip encryption")), QStringLiteral("traditional"));
     EXPECT_EQ(TSendTask::Load(iID)->ListText(), QStringLiteral("File to /out, traditional encryption"));
 
     // Without a password nothing is encrypted: the line names no scheme.
@@ -191,7 +191,7 @@ TEST_F(SendTask, ZipEncryptionIsTraditionalUnlessTheTaskSaysAes)
 
     // A value written by hand that is not exactly "aes256" is not AES.
     SetSendParam(iID, QStringLiteral("Zip encryption"), QStringLiteral("AES256"));
-    EXPECT_EQ(SendTaskEncryption(iID), TZipEncryption::Traditional);
+    EXPECT_EQ(TSendTask::Load(iID)->Encryption(), TZipEncryption::Traditional);
 }
 
 TEST_F(SendTask, EditorDefaults)
@@ -205,3 +205,27 @@ TEST_F(SendTask, EditorDefaults)
 }
 
 } // namespace
+
+TEST_F(SendTask, FindParamAndParamStoredSearchEveryTask)
+{
+    const int iA = addSend(4, skEmail, QString());
+    param(iA, QStringLiteral("EmailRecipient"), QStringLiteral("Ann@Example.com"));
+    const int iB = addSend(0, skEmail, QString());
+    param(iB, QStringLiteral("EmailRecipient"), QStringLiteral("o'brien@example.org"));
+    param(iB, QStringLiteral("EmailSubject"), QStringLiteral("ann@example.com"));
+
+    const QList<std::pair<int, QString>> found
+        = TSendTask::FindParam(QStringLiteral("EmailRecipient"), QStringLiteral("EXAMPLE"));
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_EQ(found[0], std::make_pair(iA, QStringLiteral("Ann@Example.com")));
+    EXPECT_EQ(found[1], std::make_pair(iB, QStringLiteral("o'brien@example.org")));
+    // The text is bound: a quote is part of it, not of the statement.
+    EXPECT_EQ(TSendTask::FindParam(QStringLiteral("EmailRecipient"), QStringLiteral("o'b")).size(), 1);
+    EXPECT_TRUE(
+        TSendTask::FindParam(QStringLiteral("EmailRecipient"), QStringLiteral("' OR '1'='1")).isEmpty());
+
+    EXPECT_TRUE(
+        TSendTask::ParamStored(QStringLiteral("EmailRecipient"), QStringLiteral("o'brien@example.org")));
+    EXPECT_FALSE(TSendTask::ParamStored(QStringLiteral("EmailRecipient"), QStringLiteral("ann@example.com")));
+    EXPECT_TRUE(TSendTask::ParamStored(QStringLiteral("EmailSubject"), QStringLiteral("ann@example.com")));
+}

@@ -5,13 +5,21 @@
 
 namespace {
 
-using SendTasks = ProjectDB;
+class SendTasks : public ProjectDB
+{
+protected:
+    QString stored(int iSendID, const QString &sName)
+    {
+        return db->QueryString(QStringLiteral("SELECT value FROM sendparams WHERE id_send = ? AND name = ?"),
+                               { iSendID, sName });
+    }
+};
 
 } // namespace
 
 TEST_F(SendTasks, ParametersOneRowPerTaskAndName)
 {
-    EXPECT_EQ(GetSendParam(1, QStringLiteral("EmailFTP")), QString());
+    EXPECT_EQ(stored(1, QStringLiteral("EmailFTP")), QString());
 
     SetSendParam(1, QStringLiteral("FTPHost"), QStringLiteral("first"));
     db->ExecSQL(QStringLiteral("UPDATE sendparams SET modified = '2000-01-01 00:00:00'"));
@@ -23,10 +31,10 @@ TEST_F(SendTasks, ParametersOneRowPerTaskAndName)
                   QStringLiteral("SELECT COUNT(*) FROM sendparams WHERE id_send = %d AND name = '%s'"),
                   { 1, QStringLiteral("FTPHost") }),
               1);
-    EXPECT_EQ(GetSendParam(1, QStringLiteral("FTPHost")), QStringLiteral("it's \"second\""));
-    EXPECT_EQ(GetSendParam(2, QStringLiteral("FTPHost")), QStringLiteral("other task"));
-    EXPECT_EQ(GetSendParam(1, QStringLiteral("Odd 'name'")), QStringLiteral("v"));
-    EXPECT_EQ(GetSendParam(1, QStringLiteral("ftphost")), QString()); // names are exact
+    EXPECT_EQ(stored(1, QStringLiteral("FTPHost")), QStringLiteral("it's \"second\""));
+    EXPECT_EQ(stored(2, QStringLiteral("FTPHost")), QStringLiteral("other task"));
+    EXPECT_EQ(stored(1, QStringLiteral("Odd 'name'")), QStringLiteral("v"));
+    EXPECT_EQ(stored(1, QStringLiteral("ftphost")), QString()); // names are exact
     EXPECT_NE(db->QueryStringFmt(
                   QStringLiteral("SELECT modified FROM sendparams WHERE id_send = %d AND name = '%s'"),
                   { 1, QStringLiteral("FTPHost") }),

@@ -90,7 +90,7 @@ TEST_F(ProjectList, LoadParseAndSortLikeTheMainWindow)
         EXPECT_EQ(list.InitiallyChecked(i), expected[i].checked);
         EXPECT_EQ(list.Enabled(i), expected[i].enabled);
     }
-    EXPECT_EQ(TProjectList::ProjectCount(), 4);
+    EXPECT_EQ(TProjectStore::Count(), 4);
 }
 
 TEST_F(ProjectList, DueProjects)
@@ -193,7 +193,7 @@ TEST_F(ProjectList, AppendRemoveAndRefresh)
     EXPECT_EQ(list.IndexOf(list.At(0)), 0);
 }
 
-TEST_F(ProjectList, DeleteProjectRemovesWhatBelongsToIt)
+TEST_F(ProjectList, StoreDeletesAProjectWithWhatBelongsToIt)
 {
     addFour();
     const int iGammaTask
@@ -207,7 +207,7 @@ TEST_F(ProjectList, DeleteProjectRemovesWhatBelongsToIt)
         QStringLiteral("INSERT INTO sendparams (id_send, name, value) VALUES (%d, 'FileFolder', '/b')"),
         { iBetaTask });
 
-    TProjectList::DeleteProject(iGamma);
+    TProjectStore::Delete(iGamma);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM projects")), 3);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM projects WHERE title = 'gamma'")), 0);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM send")), 2);
@@ -218,7 +218,7 @@ TEST_F(ProjectList, DeleteProjectRemovesWhatBelongsToIt)
     // A failure on the last step leaves the project whole, tasks and files included.
     db->ExecSQL(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON projects BEGIN "
                                "SELECT RAISE(ABORT, 'kept'); END"));
-    EXPECT_THROW(TProjectList::DeleteProject(iBeta), ESQLiteException);
+    EXPECT_THROW(TProjectStore::Delete(iBeta), ESQLiteException);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM projects")), 3);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM send")), 2);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM files")), 3);

@@ -12,6 +12,7 @@
 #include "ui/frmgenerate.h"
 #include "ui/linklabel.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QEnterEvent>
@@ -20,12 +21,14 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 
 using namespace Qt::StringLiterals;
 
@@ -103,6 +106,64 @@ private slots:
         DB = nullptr;
         FDb.reset();
         FSandbox.reset();
+    }
+
+    // The archive engine's error box opens after the job's report has
+    // returned, and the run's end, arriving while the box is open, is handled
+    // there: status, buttons and the last line are those of a finished run.
+    void attendedErrorBoxWaitsForTheReport()
+    {
+        TProject *first = project(u"Tool"_s, { u"out"_s });
+        TProject *second = project(u"Lib"_s, { u"out2"_s });
+        TDialogs::SetScripted(false);
+        TfrmGenerate frm({ first, second });
+        // The run waits before its second project until the box is open.
+        QSemaphore gate;
+        std::atomic<bool> bWaiting { false };
+        frm.Job().OnBeforeProject = [&](int i) {
+            if (i != 1)
+                return;
+            bWaiting = true;
+            gate.acquire();
+        };
+        int iStep = 0, iReported = 0, iBoxOpened = 0;
+        bool bEndedInBox = false;
+        QString sBoxText;
+        connect(&frm.Job(), &TDeliveryJob::attendedError, &frm, [&] { iReported = ++iStep; });
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, &frm, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (iBoxOpened == 0) {
+                iBoxOpened = ++iStep;
+                sBoxText = box->text();
+                QVERIFY(!frm.CanClose());
+                gate.release();
+            }
+            // Left open until the run has ended inside the box's loop.
+            if (!frm.CanClose())
+                return;
+            bEndedInBox = true;
+            box->done(QMessageBox::Ok);
+        });
+        closer.start();
+        frm.show();
+        QTRY_VERIFY(bWaiting);
+        Q_EMIT frm.Job().attendedError(u"Cannot write the archive: disk full"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(bEndedInBox && !QApplication::activeModalWidget(), 60000);
+        TDialogs::SetScripted(true);
+
+        QCOMPARE(iReported, 1);
+        QCOMPARE(iBoxOpened, 2);
+        QCOMPARE(sBoxText, u"Cannot write the archive: disk full"_s);
+        QVERIFY(frm.isVisible());
+        QVERIFY(frm.CanClose());
+        QVERIFY(child<QPushButton>(frm, "btnClose")->isEnabled());
+        QVERIFY(!child<QPushButton>(frm, "btnAbort")->isEnabled());
+        QCOMPARE(child<QLabel>(frm, "lblStatus")->text(), u"2 projects delivered, 0 failed, 0 skipped"_s);
+        QCOMPARE(frm.Progress().Lines().last().sText, u"Generation complete."_s);
     }
 
     void runDrawsAndSaves()

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 
@@ -356,6 +357,42 @@ private slots:
         // Each row tells its last delivery.
         QCOMPARE(view->item(0)->data(TProjectDelegate::LastRole).toString().left(5), u"Sent "_s);
         QCOMPARE(view->item(1)->data(TProjectDelegate::LastRole).toString(), u"Never sent"_s);
+    }
+
+    // The rows come first; every project's counts, checks and last delivery
+    // follow from the worker, into the row of the project they belong to.
+    void countsArriveFromTheWorkerForEveryRow()
+    {
+        for (const QString &name : { u"a.pas"_s, u"b.pas"_s, u"c.pas"_s })
+            FFx->sandbox->writeFile(u"tree/"_s + name, "x");
+        for (int i = 0; i < 40; ++i) {
+            const int id = addProject(u"Project %1"_s.arg(i, 2, 10, QLatin1Char('0')));
+            addFile(id, FFx->sandbox->root() + u"/tree/*.pas"_s);
+            if (i % 2 == 0)
+                addTask(id, FFx->sandbox->root());
+        }
+        FFx->db->ExecSQL(u"INSERT INTO log (success, source, filename, files, method, destination, modified) "
+                         "VALUES (0, 1, 'Project07_1.0.zip', 3, 1, '/out', '2026-03-01 12:00:00')"_s);
+        TfrmMain frm;
+        QSignalSpy filled(&frm, &TfrmMain::filled);
+        frm.show();
+        QTRY_VERIFY(frm.Listed());
+        QListWidget *view = list(frm);
+        QCOMPARE(view->count(), 40);
+        QTRY_COMPARE(filled.size(), 1);
+        QVERIFY(frm.Filled());
+        for (int i = 0; i < view->count(); ++i) {
+            QListWidgetItem *item = view->item(i);
+            TProject *p = frm.ProjectAt(i);
+            QCOMPARE(frm.Projects().At(i), p);
+            QCOMPARE(p->Title(), u"Project %1"_s.arg(i, 2, 10, QLatin1Char('0')));
+            QVERIFY(item->data(TProjectDelegate::CountedRole).toBool());
+            QCOMPARE(TProjectDelegate::FilesText(p), u"3 files"_s);
+            QCOMPARE(item->checkState(), i % 2 == 0 ? Qt::Checked : Qt::Unchecked);
+            QCOMPARE(item->data(TProjectDelegate::LastFailedRole).toBool(), i == 7);
+            QCOMPARE(item->data(TProjectDelegate::LastRole).toString().startsWith(u"Failed "_s), i == 7);
+        }
+        QCOMPARE(child<QPushButton>(frm, "btnGenerate")->isEnabled(), true);
     }
 
     void lastDeliveryTellsTheNewestAttemptOfTheProject()

@@ -1,5 +1,6 @@
 #include "core/settings.h"
 #include "core/winutils.h"
+#include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "ui/frmsendeditor.h"
 #include "ui/windowkit.h"
@@ -199,7 +200,7 @@ private slots:
             cb->setCurrentIndex(0);
             frm.SaveTask();
         }
-        QCOMPARE(GetSendParam(id, u"Zip encryption"_s), u"aes256"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"Zip encryption"_s), u"aes256"_s);
 
         // A task stored before there was a choice keeps the traditional scheme.
         const int old = addTask(2, u"pw"_s, { { u"FTPHost"_s, u"ftp.example.org"_s } });
@@ -208,7 +209,7 @@ private slots:
         QCOMPARE(child<QComboBox>(frm, "cbFTPZipEncryption")->currentText(),
                  u"Traditional (weak, for Windows Explorer)"_s);
         frm.SaveTask();
-        QCOMPARE(GetSendParam(old, u"Zip encryption"_s), u"traditional"_s);
+        QCOMPARE(TSendTask::Load(old)->Param(u"Zip encryption"_s), u"traditional"_s);
     }
 
     void linkChoiceAddsTheLinkLineOnce()
@@ -285,8 +286,8 @@ private slots:
             QCOMPARE(child<QPlainTextEdit>(frm, "memEmailMessage")->toPlainText(), u"One\n{LINK}"_s);
             frm.SaveTask();
         }
-        QCOMPARE(GetSendParam(id, u"EmailRetention"_s), u"-1"_s);
-        QCOMPARE(GetSendParam(id, u"EmailMessage"_s), u"One\r\n{LINK}\r\n"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailRetention"_s), u"-1"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailMessage"_s), u"One\r\n{LINK}\r\n"_s);
 
         SetSendParam(id, u"EmailRetention"_s, u"soon"_s);
         TfrmSendEditor frm(id, FProject, u"Tool"_s);
@@ -306,8 +307,8 @@ private slots:
         QVERIFY(!cb->isEnabled());
         QVERIFY(!child<QComboBox>(frm, "cbEmailRetain")->isVisible());
         frm.SaveTask();
-        QCOMPARE(GetSendParam(id, u"EmailFTP"_s), u"0"_s);
-        QCOMPARE(GetSendParam(id, u"EmailRetention"_s), u"0"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailFTP"_s), u"0"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailRetention"_s), u"0"_s);
     }
 
     void valuesWithQuotesRoundTrip()
@@ -333,9 +334,9 @@ private slots:
         QCOMPARE(edit(email, "edEmailRecipient")->text(), sOdd);
         QCOMPARE(edit(email, "edEmailZipPassword")->text(), sOdd);
         email.SaveTask();
-        QCOMPARE(GetSendParam(mail, u"EmailSubject"_s), sOdd);
+        QCOMPARE(TSendTask::Load(mail)->Param(u"EmailSubject"_s), sOdd);
         // A missing parameter loads empty, not as the new-task default.
-        QCOMPARE(GetSendParam(mail, u"EmailMessage"_s), QString());
+        QCOMPARE(TSendTask::Load(mail)->Param(u"EmailMessage"_s), QString());
     }
 
     void readinessWarningOncePerOpeningForUserFocus()
@@ -413,9 +414,9 @@ private slots:
         QVERIFY(TfrmSendEditor::Execute(id, FProject, u"Tool"_s));
         QVERIFY(driver.ran());
         QVERIFY(id > 0);
-        QCOMPARE(GetSendParam(id, u"EmailRecipient"_s), u"a@b.example"_s);
-        QCOMPARE(GetSendParam(id, u"EmailRetention"_s), u"1"_s);
-        QCOMPARE(GetSendParam(id, u"EmailFTP"_s), u"0"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailRecipient"_s), u"a@b.example"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailRetention"_s), u"1"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailFTP"_s), u"0"_s);
 
         bwtest::ModalDriver cancel([](QDialog *dialog) {
             dialog->findChild<QLineEdit *>(u"edEmailRecipient"_s)->setText(u"other@b.example"_s);
@@ -425,7 +426,7 @@ private slots:
         QVERIFY(!TfrmSendEditor::Execute(same, FProject, u"Tool"_s));
         QVERIFY(cancel.ran());
         QCOMPARE(same, id);
-        QCOMPARE(GetSendParam(id, u"EmailRecipient"_s), u"a@b.example"_s);
+        QCOMPARE(TSendTask::Load(id)->Param(u"EmailRecipient"_s), u"a@b.example"_s);
     }
 
     void folderChoiceIsRemembered()

@@ -9,6 +9,7 @@
 #include "ui/frmmain.h"
 #include "ui/frmsettings.h"
 #include "ui/linklabel.h"
+#include "ui/progressdelegate.h"
 #include "ui/windowkit.h"
 #include "uitest.h"
 
@@ -509,10 +510,11 @@ private slots:
                      QColor(0xd8, 0x00, 0x00));
             auto *list = child<QListWidget>(frm, "listActions");
             const int iRow = int(actionLines(frm).indexOf(u"!Failed to download test file with HTTP"_s));
-            QCOMPARE(TActionDelegate::DrawnText(list->item(iRow)->text()),
-                     u"Failed to download test file with HTTP"_s);
-            QCOMPARE(TActionDelegate::LineColour(list->item(iRow)->text(), list->palette()),
-                     QColor(0xd8, 0x00, 0x00));
+            const TLineStyle style
+                = TProgressLineDelegate::LineStyle(list->model()->index(iRow, 0), list->palette(), false);
+            QCOMPARE(style.sText, u"Failed to download test file with HTTP"_s);
+            QCOMPARE(style.oColour, QColor(0xd8, 0x00, 0x00));
+            QVERIFY(!style.bBold);
             QCOMPARE(QDir(home + u"/staging"_s).entryList(QDir::Files).size(), 1);
             // Escape after the run closes, as not successful.
             QTest::keyClick(&frm, Qt::Key_Escape);
