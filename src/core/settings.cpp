@@ -39,8 +39,3 @@ bool FTPAvailable()
                             { Setting::FTPHost.Name() })
                 .isEmpty();
 }
-
-bool ShowHints()
-{
-    return Setting::ShowHints.Get();
-}

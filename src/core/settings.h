@@ -18,5 +18,3 @@ bool EmailAvailable();
 // True when a staging server is set: "FTP host" is not empty, or, with
 // "Staging kind" 1, the S3 endpoint, bucket and access key id are.
 bool FTPAvailable();
-// False only when "Show hints" is exactly "0".
-bool ShowHints();

@@ -173,31 +173,6 @@ QString TFData::ShortAppVersion(const QString &sVersion)
     return iSecond < 0 ? sVersion : sVersion.left(iSecond);
 }
 
-QString TFData::GetSetting(const QString &sName) const
-{
-    return ::GetSetting(sName);
-}
-
-void TFData::SetSetting(const QString &sName, const QString &sValue)
-{
-    ::SetSetting(sName, sValue);
-}
-
-bool TFData::EmailAvailable() const
-{
-    return ::EmailAvailable();
-}
-
-bool TFData::FTPAvailable() const
-{
-    return ::FTPAvailable();
-}
-
-bool TFData::ShowHints() const
-{
-    return ::ShowHints();
-}
-
 void TFData::tmExpireTimer()
 {
     // The checker keeps to one check at a time and waits for deliveries.

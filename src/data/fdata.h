@@ -8,9 +8,6 @@
 
 class QTimer;
 
-// Sentinel for "position not found" when the smaller of two positions is taken.
-inline constexpr int NotSet = 999999999;
-
 // The application data module: alive from before the main window until the
 // end of the run. Creating it starts the diagnostics logger (DiagLog), opens
 // and upgrades the main database (DB), prunes the delivery log and removes a
@@ -45,16 +42,8 @@ public:
     // so that verbose tracing lasts one run.
     QString GetLogFlags();
 
-    static bool Isset(int iValue) { return iValue != NotSet; }
     // "1.0.5 build 7" gives "1 BETA", "1.2.3 build 83" gives "1.2".
     static QString ShortAppVersion(const QString &sVersion = AppVersion());
-
-    // Settings of the main database (core/settings.h).
-    QString GetSetting(const QString &sName) const;
-    void SetSetting(const QString &sName, const QString &sValue);
-    bool EmailAvailable() const;
-    bool FTPAvailable() const;
-    bool ShowHints() const;
 
     // Kept by their owners instead: send tasks (TSendTask), SaveLog
     // (delivery log), SaveFileExpiry (retention), MatchWildCardCount and

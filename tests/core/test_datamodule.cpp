@@ -296,11 +296,8 @@ TEST_F(DataModule, FailedOpenLeavesNothingRunning)
     Stop();
 }
 
-TEST(DataModuleHelpers, IssetAndVersions)
+TEST(DataModuleHelpers, ShortVersions)
 {
-    EXPECT_FALSE(TFData::Isset(999999999));
-    EXPECT_TRUE(TFData::Isset(0));
-    EXPECT_TRUE(TFData::Isset(-1));
     EXPECT_EQ(TFData::ShortAppVersion(QStringLiteral("1.0.5 build 7")), QStringLiteral("1 BETA"));
     EXPECT_EQ(TFData::ShortAppVersion(QStringLiteral("1.2.3 build 83")), QStringLiteral("1.2"));
     EXPECT_EQ(TFData::ShortAppVersion(QStringLiteral("2.3.10 build 1")), QStringLiteral("2.3"));

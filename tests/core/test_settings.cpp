@@ -1,5 +1,6 @@
 #include "core/globals.h"
 #include "core/schema.h"
+#include "core/settingkeys.h"
 #include "core/settings.h"
 #include "core/sqlite.h"
 #include "support/testenv.h"
@@ -45,7 +46,6 @@ TEST_F(Settings, FreshDatabase)
 {
     EXPECT_FALSE(EmailAvailable());
     EXPECT_FALSE(FTPAvailable());
-    EXPECT_TRUE(ShowHints());
     EXPECT_EQ(GetSetting(QStringLiteral("Log days")), QString());
 }
 
@@ -84,12 +84,14 @@ TEST_F(Settings, FtpAndHints)
     SetSetting(QStringLiteral("FTP host"), QStringLiteral(" "));
     EXPECT_TRUE(FTPAvailable());
 
+    // Hints are off only for exactly "0".
+    EXPECT_TRUE(Setting::ShowHints.Get());
     SetSetting(QStringLiteral("Show hints"), QStringLiteral("0"));
-    EXPECT_FALSE(ShowHints());
+    EXPECT_FALSE(Setting::ShowHints.Get());
     SetSetting(QStringLiteral("Show hints"), QStringLiteral("00"));
-    EXPECT_TRUE(ShowHints());
+    EXPECT_TRUE(Setting::ShowHints.Get());
     SetSetting(QStringLiteral("Show hints"), QString());
-    EXPECT_TRUE(ShowHints());
+    EXPECT_TRUE(Setting::ShowHints.Get());
 }
 
 TEST_F(Settings, QuotesInValueAndName)
