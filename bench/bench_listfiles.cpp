@@ -32,9 +32,12 @@ int main(int argc, char **argv)
         findLines = p.readAllStandardOutput().count('\n');
     });
 
-    std::printf("ListFiles *            : %lld ms (%lld files)\n", (long long)all, (long long)allCount);
-    std::printf("ListFiles *.pas;*.dfm  : %lld ms (%lld files)\n", (long long)masked, (long long)maskedCount);
-    std::printf("find -type f           : %lld ms (%lld files)\n", (long long)find, (long long)findLines);
+    std::printf("ListFiles *            : %lld ms (%lld files)\n", static_cast<long long>(all),
+                static_cast<long long>(allCount));
+    std::printf("ListFiles *.pas;*.dfm  : %lld ms (%lld files)\n", static_cast<long long>(masked),
+                static_cast<long long>(maskedCount));
+    std::printf("find -type f           : %lld ms (%lld files)\n", static_cast<long long>(find),
+                static_cast<long long>(findLines));
     std::printf("ratio ListFiles/find   : %.2f\n", find > 0 ? double(all) / double(find) : 0.0);
     return 0;
 }

@@ -42,8 +42,8 @@ void callerCost(const QString &dir)
     std::sort(ns.begin(), ns.end());
     const auto at = [&](double q) { return ns[std::size_t(q * double(ns.size() - 1))]; };
     std::printf("Log() caller cost over %zu calls: median %lld ns, p99 %lld ns, p99.9 %lld ns, max %lld ns\n",
-                ns.size(), (long long)at(0.5), (long long)at(0.99), (long long)at(0.999),
-                (long long)ns.back());
+                ns.size(), static_cast<long long>(at(0.5)), static_cast<long long>(at(0.99)),
+                static_cast<long long>(at(0.999)), static_cast<long long>(ns.back()));
 }
 
 void sustained(const QString &dir, int threads)
@@ -64,7 +64,7 @@ void sustained(const QString &dir, int threads)
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf(
         "Sustained, %d producer(s): %d records in %.2f s = %.0f records/s into the day file, %llu dropped\n",
-        threads, kTotal, s, kTotal / s, (unsigned long long)log.DroppedCount());
+        threads, kTotal, s, kTotal / s, static_cast<unsigned long long>(log.DroppedCount()));
 }
 
 } // namespace

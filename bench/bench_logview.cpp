@@ -68,7 +68,8 @@ int main(int argc, char **argv)
                        "'.example.com' END, "
                        "DATETIME('2025-01-01', '+' || (x * 5) || ' minutes') FROM n")
             .arg(kRows));
-    std::printf("%lld log rows\n", (long long)db.GetTableValue(QStringLiteral("SELECT COUNT(*) FROM log")));
+    std::printf("%lld log rows\n",
+                static_cast<long long>(db.GetTableValue(QStringLiteral("SELECT COUNT(*) FROM log"))));
 
     TLogModel model;
     TLogFilter all;
@@ -108,8 +109,8 @@ int main(int argc, char **argv)
     std::printf("%-48s %7.1f ms, %d pages held of %d rows each\n", "scroll through every row once",
                 std::chrono::duration<double, std::milli>(Clock::now() - t0).count(), model.CachedPages(),
                 TLogModel::PageSize);
-    std::printf("ids held: %lld (%lld KiB)\n", (long long)model.Ids().size(),
-                (long long)(model.Ids().size() * qsizetype(sizeof(int)) / 1024));
+    std::printf("ids held: %lld (%lld KiB)\n", static_cast<long long>(model.Ids().size()),
+                static_cast<long long>(model.Ids().size() * qsizetype(sizeof(int)) / 1024));
     DB = nullptr;
     return 0;
 }

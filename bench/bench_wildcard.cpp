@@ -52,11 +52,12 @@ int main(int argc, char **argv)
     });
     DB = nullptr;
 
-    std::printf("MatchWildCardList *.pas -r : %lld ms (%lld files)\n", (long long)wildcard,
-                (long long)matched);
-    std::printf("find -type f -name '*.pas' : %lld ms (%lld files)\n", (long long)find, (long long)findLines);
+    std::printf("MatchWildCardList *.pas -r : %lld ms (%lld files)\n", static_cast<long long>(wildcard),
+                static_cast<long long>(matched));
+    std::printf("find -type f -name '*.pas' : %lld ms (%lld files)\n", static_cast<long long>(find),
+                static_cast<long long>(findLines));
     std::printf("ratio wildcard/find        : %.2f\n", find > 0 ? double(wildcard) / double(find) : 0.0);
-    std::printf("TProject::Parse of the entry: %lld ms (%d files, change count included)\n", (long long)parse,
-                listed);
+    std::printf("TProject::Parse of the entry: %lld ms (%d files, change count included)\n",
+                static_cast<long long>(parse), listed);
     return 0;
 }

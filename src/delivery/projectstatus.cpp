@@ -72,42 +72,44 @@ void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow>
     watcher->setFuture(promise->future());
     promise->start();
     auto done = std::make_shared<std::atomic_bool>(false);
-    FWorkers.push_back({ std::thread([promise, sDatabase, lRows = std::move(lRows), stop = FStop, done] {
-        try {
-            const TThreadDatabase db(sDatabase);
-            auto batch = std::make_shared<TProjectStatusBatch>();
-            QElapsedTimer clock;
-            clock.start();
-            for (const TProjectRow &row : lRows) {
-                if (stop->load())
-                    break;
-                try {
-                    TProjectStatus status;
-                    status.iProjectID = row.ID;
-                    status.oProject = CreateProject(row.Kind, row.ID, row.Title, row.FileName);
-                    status.oProject->Parse();
-                    status.iSendTasks = TProjectStore::SendTaskCount(row.ID);
-                    // The archive names of the project, up to the version.
-                    QString sPrefix = TArchiveBuilder::ArchiveName(*status.oProject, QStringLiteral("V"));
-                    sPrefix.chop(QStringLiteral("V.zip").size());
-                    status.oLast = LastDelivery(sPrefix);
-                    batch->lItems.push_back(std::move(status));
-                } catch (...) {
-                    // Left out: the window parses it itself when it is used.
-                }
-                if (batch->lItems.size() >= kBatchProjects || clock.elapsed() >= kBatchMSecs) {
-                    promise->addResult(std::move(batch));
-                    batch = std::make_shared<TProjectStatusBatch>();
-                    clock.restart();
-                }
-            }
-            if (!batch->lItems.empty())
-                promise->addResult(std::move(batch));
-        } catch (...) {
-            // No connection: the window parses what it uses.
-        }
-        promise->finish();
-        done->store(true);
-    }),
-                          done });
+    FWorkers.push_back(
+        { std::thread([promise, sDatabase, lRows = std::move(lRows), stop = FStop, done] {
+              try {
+                  const TThreadDatabase db(sDatabase);
+                  auto batch = std::make_shared<TProjectStatusBatch>();
+                  QElapsedTimer clock;
+                  clock.start();
+                  for (const TProjectRow &row : lRows) {
+                      if (stop->load())
+                          break;
+                      try {
+                          TProjectStatus status;
+                          status.iProjectID = row.ID;
+                          status.oProject = CreateProject(row.Kind, row.ID, row.Title, row.FileName);
+                          status.oProject->Parse();
+                          status.iSendTasks = TProjectStore::SendTaskCount(row.ID);
+                          // The archive names of the project, up to the version.
+                          QString sPrefix
+                              = TArchiveBuilder::ArchiveName(*status.oProject, QStringLiteral("V"));
+                          sPrefix.chop(QStringLiteral("V.zip").size());
+                          status.oLast = LastDelivery(sPrefix);
+                          batch->lItems.push_back(std::move(status));
+                      } catch (...) {
+                          // Left out: the window parses it itself when it is used.
+                      }
+                      if (batch->lItems.size() >= kBatchProjects || clock.elapsed() >= kBatchMSecs) {
+                          promise->addResult(std::move(batch));
+                          batch = std::make_shared<TProjectStatusBatch>();
+                          clock.restart();
+                      }
+                  }
+                  if (!batch->lItems.empty())
+                      promise->addResult(std::move(batch));
+              } catch (...) {
+                  // No connection: the window parses what it uses.
+              }
+              promise->finish();
+              done->store(true);
+          }),
+          done });
 }

@@ -195,12 +195,12 @@ TTransferResult RunMail(const TMailJob &job, const TTransferContext &context)
     curl_mime_headers(text, session.AddList(textHeaders), 0);
     for (const TMailAttachment &attachment : job.Attachments) {
         curl_mimepart *part = curl_mime_addpart(mime.Mime);
-        const QString name
+        const QString fileName
             = attachment.Name.isEmpty() ? QFileInfo(attachment.Path).fileName() : attachment.Name;
         if (curl_mime_filedata(part, QFile::encodeName(attachment.Path).constData()) != CURLE_OK)
             return Failure(QStringLiteral("Cannot read the attachment %1").arg(attachment.Path));
         curl_slist *partHeaders = nullptr;
-        for (const QByteArray &header : TSMTPClient::AttachmentHeaders(name))
+        for (const QByteArray &header : TSMTPClient::AttachmentHeaders(fileName))
             partHeaders = curl_slist_append(partHeaders, header.constData());
         curl_mime_headers(part, session.AddList(partHeaders), 0);
         curl_mime_encoder(part, "base64");

@@ -835,7 +835,7 @@ void TfrmMain::AddProject()
     // A project stored before a Cancel is in the database all the same.
     if (oCreated) {
         TProject *oProject = oCreated.get();
-        oProject->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
+        oProject->SetOnParse([this](TProject *oParsed) { ParseComplete(oParsed); });
         FProjects.Append(std::move(oCreated), true);
         QListWidgetItem *item = AppendItem(oProject, FProjects.Count() - 1);
         listProjects->setCurrentItem(item);
@@ -851,7 +851,7 @@ void TfrmMain::EditProject()
     EnsureParsed(FProjects.IndexOf(ProjectAt(listProjects->row(item))));
     TProject *oProject = ProjectAt(listProjects->row(item));
     const bool bSaved = TfrmProjectEditor::Execute(oProject, this);
-    oProject->SetOnParse([this](TProject *oProject) { ParseComplete(oProject); });
+    oProject->SetOnParse([this](TProject *oParsed) { ParseComplete(oParsed); });
     const int iIndex = FProjects.IndexOf(oProject);
     // Tasks and entries are stored as the user works, also before a Cancel.
     FProjects.RefreshSendTasks(iIndex);

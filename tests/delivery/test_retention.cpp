@@ -466,12 +466,18 @@ TEST_F(ExpiryCheck, UploadAgainRefreshesTheRowsLoginAndPassword)
 {
     sandbox.writeFile(QStringLiteral("ftphome/staging/MyTool_1.zip"), "1");
     const QString sHost = server->host();
-    SaveFileExpiry(TStagingUpload { sHost, QStringLiteral("staging"), QStringLiteral("MyTool_1.zip"),
-                                    QStringLiteral("olduser"), QStringLiteral("old password") },
-                   1);
+    const auto upload = [&](const QString &sDirectory, const QString &sLogin, const QString &sPassword) {
+        TStagingUpload oUpload;
+        oUpload.Host = sHost;
+        oUpload.Directory = sDirectory;
+        oUpload.FileName = QStringLiteral("MyTool_1.zip");
+        oUpload.Login = sLogin;
+        oUpload.Password = sPassword;
+        return oUpload;
+    };
     SaveFileExpiry(
-        TStagingUpload { sHost, QStringLiteral("staging/"), QStringLiteral("MyTool_1.zip"), kUser, kPass },
-        1);
+        upload(QStringLiteral("staging"), QStringLiteral("olduser"), QStringLiteral("old password")), 1);
+    SaveFileExpiry(upload(QStringLiteral("staging/"), kUser, kPass), 1);
     ASSERT_EQ(retentionCount(), 1);
     EXPECT_EQ(db->QueryString(QStringLiteral("SELECT login || '|' || password FROM retention"), {}),
               QStringLiteral("stager|it's secret"));
