@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <csignal>
 #include <future>
 #include <gtest/gtest.h>
@@ -57,15 +56,7 @@ QByteArray ReadAll(const QString &sPath)
 // Runs a program to its end; exit code, -1 when it crashed or timed out.
 int RunTool(const QString &program, const QStringList &args, QByteArray *out = nullptr, int iSeconds = 120)
 {
-    QProcess proc;
-    proc.setProcessChannelMode(QProcess::MergedChannels);
-    proc.start(program, args);
-    const bool finished = proc.waitForFinished(iSeconds * 1000);
-    if (out)
-        *out = proc.readAll();
-    if (!finished || proc.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return proc.exitCode();
+    return bwtest::runProgram(program, args, out, iSeconds, true);
 }
 
 // A writer recording its callbacks.

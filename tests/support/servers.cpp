@@ -214,10 +214,7 @@ QByteArray readAll(const QString &path)
 
 PythonServer::~PythonServer()
 {
-    if (FProcess.state() != QProcess::NotRunning) {
-        FProcess.kill();
-        FProcess.waitForFinished(5000);
-    }
+    FProcess.kill();
 }
 
 QByteArray PythonServer::log() const
@@ -236,17 +233,13 @@ void PythonServer::start(const QByteArray &script, const QStringList &arguments)
     file.close();
     const QString portFile = workPath(QStringLiteral("port"));
 
-    FProcess.setProcessChannelMode(QProcess::MergedChannels);
-    FProcess.setStandardOutputFile(workPath(QStringLiteral("server.log")));
-    FProcess.setStandardInputFile(QProcess::nullDevice());
-    FProcess.start(systemPython(), QStringList { QStringLiteral("-u"), scriptPath, portFile } + arguments);
-    if (!FProcess.waitForStarted(10000))
-        throw std::runtime_error("cannot start " + systemPython().toStdString());
+    FProcess.start(systemPython(), QStringList { QStringLiteral("-u"), scriptPath, portFile } + arguments,
+                   workPath(QStringLiteral("server.log")));
 
     QElapsedTimer clock;
     clock.start();
     while (!QFile::exists(portFile)) {
-        if (FProcess.state() == QProcess::NotRunning)
+        if (!FProcess.running())
             throw std::runtime_error("the test server ended early:\n" + log().toStdString());
         if (clock.elapsed() > 20000)
             throw std::runtime_error("the test server did not start in time:\n" + log().toStdString());
@@ -467,22 +460,17 @@ SshServer::SshServer(const QString &home, const QStringList &deniedRequests)
     for (int attempt = 0; attempt < 5 && FPort == 0; ++attempt) {
         const quint16 port = freePort();
         QFile::remove(dir + QStringLiteral("sshd.log"));
-        FProcess.setProcessChannelMode(QProcess::MergedChannels);
-        FProcess.setStandardOutputFile(dir + QStringLiteral("sshd.log"));
-        FProcess.setStandardInputFile(QProcess::nullDevice());
         FProcess.start(QStringLiteral("/usr/sbin/sshd"),
                        { QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
-                         dir + QStringLiteral("sshd_config"), QStringLiteral("-p"), QString::number(port) });
-        if (!FProcess.waitForStarted(10000))
-            throw std::runtime_error("cannot start /usr/sbin/sshd");
+                         dir + QStringLiteral("sshd_config"), QStringLiteral("-p"), QString::number(port) },
+                       dir + QStringLiteral("sshd.log"));
         QElapsedTimer clock;
         clock.start();
-        while (FProcess.state() != QProcess::NotRunning && !log().contains("Server listening on")
-               && clock.elapsed() < 20000)
+        while (FProcess.running() && !log().contains("Server listening on") && clock.elapsed() < 20000)
             FProcess.waitForFinished(20);
         if (log().contains("Server listening on"))
             FPort = port;
-        else if (FProcess.state() != QProcess::NotRunning)
+        else if (FProcess.running())
             throw std::runtime_error("sshd did not start in time:\n" + log().toStdString());
         else if (!log().contains("Address already in use"))
             throw std::runtime_error("sshd ended early:\n" + log().toStdString());
@@ -498,15 +486,14 @@ SshServer::~SshServer()
 
 void SshServer::kill()
 {
-    const qint64 pid = FProcess.processId();
-    if (pid <= 0)
+    if (!FProcess.running())
         return;
+    const qint64 pid = FProcess.pid();
     // The listener first, so that it forks no new session meanwhile.
     const QList<qint64> sessions = descendants(pid);
-    ::kill(pid_t(pid), SIGKILL);
+    FProcess.kill();
     for (qint64 session : sessions)
         ::kill(pid_t(session), SIGKILL);
-    FProcess.waitForFinished(5000);
 }
 
 QByteArray SshServer::log() const
@@ -570,12 +557,7 @@ S3Server::S3Server(const QStringList &buckets)
                        QStringLiteral("--no-vhost-buckets") };
     for (const QString &bucket : buckets)
         args << QStringLiteral("--configure-bucket") << bucket;
-    FProcess.setProcessChannelMode(QProcess::MergedChannels);
-    FProcess.setStandardOutputFile(FWork.filePath(QStringLiteral("server.log")));
-    FProcess.setStandardInputFile(QProcess::nullDevice());
-    FProcess.start(program, args);
-    if (!FProcess.waitForStarted(10000))
-        throw std::runtime_error("cannot start " + program.toStdString());
+    FProcess.start(program, args, FWork.filePath(QStringLiteral("server.log")));
     // It says "S3rver listening on 127.0.0.1:PORT" once it serves.
     QElapsedTimer clock;
     clock.start();
@@ -588,7 +570,7 @@ S3Server::S3Server(const QStringList &buckets)
                 throw std::runtime_error("the S3 server reported no port:\n" + text.toStdString());
             break;
         }
-        if (FProcess.state() == QProcess::NotRunning)
+        if (!FProcess.running())
             throw std::runtime_error("the S3 server ended early:\n" + text.toStdString());
         if (clock.elapsed() > 30000)
             throw std::runtime_error("the S3 server did not start in time:\n" + text.toStdString());
@@ -598,10 +580,7 @@ S3Server::S3Server(const QStringList &buckets)
 
 S3Server::~S3Server()
 {
-    if (FProcess.state() != QProcess::NotRunning) {
-        FProcess.kill();
-        FProcess.waitForFinished(5000);
-    }
+    FProcess.kill();
 }
 
 QString S3Server::endpoint() const

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "support/childprocess.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -32,7 +33,7 @@ protected:
 
 private:
     QTemporaryDir FWork;
-    QProcess FProcess;
+    ChildProcess FProcess;
     quint16 FPort = 0;
 };
 
@@ -185,7 +186,7 @@ public:
 
 private:
     QTemporaryDir FWork;
-    QProcess FProcess;
+    ChildProcess FProcess;
     quint16 FPort = 0;
 };
 
@@ -212,7 +213,7 @@ public:
 
 private:
     QTemporaryDir FWork;
-    QProcess FProcess;
+    ChildProcess FProcess;
     quint16 FPort = 0;
 };
 

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTcpServer>
 #include <cstdio>
 #include <cstdlib>
@@ -85,18 +84,6 @@ quint16 freePort()
     if (!server.listen(QHostAddress::LocalHost, 0))
         throw std::runtime_error("no free port");
     return server.serverPort();
-}
-
-int runProgram(const QString &program, const QStringList &args, QByteArray *stdOut)
-{
-    QProcess proc;
-    proc.start(program, args);
-    const bool finished = proc.waitForFinished(30000);
-    if (stdOut)
-        *stdOut = proc.readAllStandardOutput();
-    if (!finished || proc.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return proc.exitCode();
 }
 
 } // namespace bwtest

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/childprocess.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -48,8 +50,5 @@ private:
 QString systemPython();
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
-// Runs a program to its end (30 s at most) and returns its exit code, -1 when
-// it crashed or did not finish; its standard output goes to *stdOut.
-int runProgram(const QString &program, const QStringList &args, QByteArray *stdOut = nullptr);
 
 } // namespace bwtest
