@@ -71,6 +71,18 @@ void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload)
 
 namespace {
 
+// One row per place: the first of ids stays for the new upload's expiry and
+// the others go, or none stays when the upload is kept for ever (an older row
+// would delete it at the old date). The row to update, 0 to insert one, -1
+// for none.
+int KeepOneRow(QList<int> ids, const QDateTime &dtExpiry)
+{
+    const int iID = dtExpiry.isValid() && !ids.isEmpty() ? ids.takeFirst() : 0;
+    for (const int iOld : ids)
+        DB->Exec(QStringLiteral("DELETE FROM retention WHERE id = ?"), { iOld });
+    return dtExpiry.isValid() ? iID : -1;
+}
+
 // One row per object: the same endpoint, bucket and key.
 void SaveS3Expiry(const TStagingUpload &oUpload, const QDateTime &dtExpiry)
 {
@@ -83,10 +95,8 @@ void SaveS3Expiry(const TStagingUpload &oUpload, const QDateTime &dtExpiry)
         for (; table && !table->Eof(); table->Next())
             ids.append(int(table->FieldAsInteger(0)));
     }
-    const int iID = dtExpiry.isValid() && !ids.isEmpty() ? ids.takeFirst() : 0;
-    for (const int iOld : ids)
-        DB->Exec(QStringLiteral("DELETE FROM retention WHERE id = ?"), { iOld });
-    if (!dtExpiry.isValid())
+    const int iID = KeepOneRow(ids, dtExpiry);
+    if (iID < 0)
         return;
     const double dExpiry = DateTimeToDays(dtExpiry);
     if (iID != 0) {
@@ -148,12 +158,8 @@ void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod)
             table->Next();
         }
     }
-    // One row per place: with the new upload's expiry, or none at all when
-    // it is kept for ever (an older row would delete it at the old date).
-    const int iID = dtExpiry.isValid() && !ids.isEmpty() ? ids.takeFirst() : 0;
-    for (const int iOld : ids)
-        DB->Exec(QStringLiteral("DELETE FROM retention WHERE id = ?"), { iOld });
-    if (!dtExpiry.isValid())
+    const int iID = KeepOneRow(ids, dtExpiry);
+    if (iID < 0)
         return;
     const double dExpiry = DateTimeToDays(dtExpiry);
     if (iID != 0) {
