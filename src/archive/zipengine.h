@@ -21,7 +21,9 @@ struct TZipFileItem
 };
 
 // Writes ZIP archives (through TZipWriter, on every core). Set the archive
-// name, list the items, call Add().
+// name, list the items, call Add(). Add() hands the items on to the writing
+// (Items() is empty after it, unless no archive name was set), so that a
+// tree of many files is not held twice; list them again for another archive.
 //
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
@@ -87,7 +89,8 @@ public:
     // Back to a fresh engine: every setting cleared, results reset, callbacks kept.
     void Clear();
 
-    // Writes the archive from the current settings. Returns ErrorCode().
+    // Writes the archive from the current settings and empties Items().
+    // Returns ErrorCode().
     int Add();
 
     // Results of the last Add(): 0 and an empty message on success.
