@@ -34,6 +34,7 @@ constexpr quint64 kSmallFile = 64 << 10; // listed files up to this size go in b
 constexpr size_t kBatchFiles = 64; // at most so many files in a batch
 constexpr quint64 kBatchBytes = 256 << 10; // and about so many bytes
 constexpr quint64 kDictionary = 32 << 10; // deflate window carried into the next chunk
+constexpr size_t kDirectoryPiece = 64 << 10; // central directory records written at a time
 constexpr int kLevel = 6; // as zip and gzip by default
 // Entries from this size on get ZIP64 sizes in their local header: deflate
 // and encryption may add a little, and the header is written before that is known.
@@ -354,16 +355,27 @@ mode_t CurrentUmask()
 
 // --- the plan --------------------------------------------------------------
 
-// A listed file that will go into the archive.
+// A listed file that will go into the archive, and once it is in, what its
+// central directory record tells. The records are written from these at the
+// end: a tree of many files holds a few numbers per entry until then, not
+// its record.
 struct TPlanned
 {
     const TZipWriterItem *pItem = nullptr;
     quint64 iSize = 0;
     dev_t iDev = 0;
     ino_t iIno = 0;
+    quint64 iHeader = 0; // offset of the local header
+    quint64 iCompressed = 0; // with the encryption header and AES code
     quint32 iDosTime = 0;
     quint32 iMode = 0;
+    quint32 iCrc = 0;
+    quint16 iFlags = 0;
+    quint16 iNeeded = 0; // as the local header says
     bool bListed = false; // the facts came from a listing; dev and ino are not known
+    bool bZip64 = false; // ZIP64 sizes in the local header
+    bool bAes = false;
+    bool bWritten = false; // in the archive (not skipped)
 };
 
 // One file of a batch: its results, valid with the batch's.
@@ -384,7 +396,7 @@ struct TBatchFile
 // One piece of work for a compressing thread: a whole file, or a chunk.
 struct TJob
 {
-    const TPlanned *pItem = nullptr;
+    TPlanned *pItem = nullptr;
     quint64 iOffset = 0;
     quint64 iLength = 0;
     bool bFirst = false;
@@ -833,12 +845,6 @@ public:
     void Run(TArchiveFile &file)
     {
         FFile = &file;
-        // The central directory's size is about known: grown by doubling it
-        // would hold up to twice the memory at the end.
-        size_t iCentral = 0;
-        for (const TPlanned &item : FPlan)
-            iCentral += 46 + size_t(item.pItem->sEntryName.size());
-        FCentral.reserve(iCentral + iCentral / 16);
         StartWorkers();
         size_t iNext = 0; // next item to hand out
         quint64 iNextOffset = 0; // within it
@@ -850,7 +856,7 @@ public:
                     iInFlight += HandOutBatch(iNext);
                     continue;
                 }
-                const TPlanned &item = FPlan[iNext];
+                TPlanned &item = FPlan[iNext];
                 auto job = std::make_unique<TJob>();
                 job->pItem = &item;
                 job->iOffset = iNextOffset;
@@ -940,7 +946,6 @@ private:
         std::unique_ptr<TPkwareCipher> cipher;
         std::unique_ptr<TAesMac> mac; // AES: the workers encrypt, this sums up
     } FEntry;
-    std::string FCentral;
     quint64 FEntries = 0;
 
     void StartWorkers()
@@ -1118,7 +1123,7 @@ private:
 
     void WriteJob(TJob &job)
     {
-        const TPlanned &item = *job.pItem;
+        TPlanned &item = *job.pItem;
         if (job.bFirst)
             BeginEntry(item, job.bLast, job.out.size(), job.iCrc, job.aes.get());
         else if (!FEntry.mac)
@@ -1218,7 +1223,7 @@ private:
         Put16(s, bStore ? 0 : 8);
     }
 
-    void EndEntry(const TPlanned &item, bool bOnePiece)
+    void EndEntry(TPlanned &item, bool bOnePiece)
     {
         const bool bAes = FEntry.mac != nullptr;
         const bool bEncrypt = FEntry.bEncrypt && !bAes; // traditional
@@ -1260,10 +1265,29 @@ private:
             }
         }
 
-        // Its central directory record.
-        const bool bBigSize = FEntry.bZip64 || item.iSize >= kMax32;
-        const bool bBigComp = FEntry.bZip64 || iComp >= kMax32;
-        const bool bBigOffset = FEntry.iHeader >= kMax32;
+        // What its central directory record needs.
+        item.iHeader = FEntry.iHeader;
+        item.iCompressed = iComp;
+        item.iCrc = FEntry.iCrc;
+        item.iFlags = FEntry.iFlags;
+        item.iNeeded = FEntry.iNeeded;
+        item.bZip64 = FEntry.bZip64;
+        item.bAes = bAes;
+        item.bWritten = true;
+        ++FEntries;
+        FEntry.cipher.reset();
+        FEntry.mac.reset();
+    }
+
+    // The central directory record of an entry written.
+    static void PutCentralRecord(std::string &c, const TPlanned &item)
+    {
+        const quint64 iComp = item.iCompressed;
+        const bool bBigSize = item.bZip64 || item.iSize >= kMax32;
+        const bool bBigComp = item.bZip64 || iComp >= kMax32;
+        const bool bBigOffset = item.iHeader >= kMax32;
+        const bool bStore = item.pItem->bStore;
+        const QByteArray sName = EncodeFileName(item.pItem->sEntryName);
         std::string x;
         if (bBigSize || bBigComp || bBigOffset) {
             Put16(x, 0x0001);
@@ -1273,41 +1297,46 @@ private:
             if (bBigComp)
                 Put64(x, iComp);
             if (bBigOffset)
-                Put64(x, FEntry.iHeader);
+                Put64(x, item.iHeader);
         }
-        const quint16 iNeeded = x.empty() ? FEntry.iNeeded : std::max<quint16>(FEntry.iNeeded, 45);
-        if (bAes)
-            PutAesExtra(x, FEntry.bStore);
-        std::string &c = FCentral;
+        const quint16 iNeeded = x.empty() ? item.iNeeded : std::max<quint16>(item.iNeeded, 45);
+        if (item.bAes)
+            PutAesExtra(x, bStore);
         Put32(c, 0x02014b50);
         Put16(c, 0x033F); // made on Unix, format 6.3
         Put16(c, iNeeded);
-        Put16(c, FEntry.iFlags);
-        Put16(c, bAes ? kAesMethod : FEntry.bStore ? 0 : 8);
+        Put16(c, item.iFlags);
+        Put16(c, item.bAes ? kAesMethod : bStore ? 0 : 8);
         Put32(c, item.iDosTime);
-        Put32(c, FEntry.iCrc);
+        Put32(c, item.iCrc);
         Put32(c, bBigComp ? kMax32 : quint32(iComp));
         Put32(c, bBigSize ? kMax32 : quint32(item.iSize));
-        Put16(c, quint32(FEntry.sName.size()));
+        Put16(c, quint32(sName.size()));
         Put16(c, quint32(x.size()));
         Put16(c, 0); // comment
         Put16(c, 0); // disk
         Put16(c, 0); // internal attributes
         Put32(c, item.iMode << 16);
-        Put32(c, bBigOffset ? kMax32 : quint32(FEntry.iHeader));
-        c.append(FEntry.sName.constData(), size_t(FEntry.sName.size()));
+        Put32(c, bBigOffset ? kMax32 : quint32(item.iHeader));
+        c.append(sName.constData(), size_t(sName.size()));
         c.append(x);
-        ++FEntries;
-        FEntry.cipher.reset();
-        FEntry.mac.reset();
     }
 
     void WriteDirectory()
     {
         const quint64 iStart = FFile->Offset();
-        FFile->Write(FCentral);
-        const quint64 iSize = FCentral.size();
-        FCentral = std::string();
+        std::string c;
+        for (const TPlanned &item : FPlan) {
+            if (!item.bWritten)
+                continue;
+            PutCentralRecord(c, item);
+            if (c.size() >= kDirectoryPiece) {
+                FFile->Write(c);
+                c.clear();
+            }
+        }
+        FFile->Write(c);
+        const quint64 iSize = FFile->Offset() - iStart;
         const bool bZip64 = FEntries >= 0xFFFF || iStart >= kMax32 || iSize >= kMax32;
         std::string e;
         if (bZip64) {
