@@ -168,7 +168,7 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     oZip.Clear();
     oZip.SetZipFileName(sCodeZip);
     oZip.SetZipComment(ArchiveComment());
-    oZip.Items().reserve(lItems.size());
+    oZip.ReserveItems(lItems.size());
     // What the count learned of each file goes along, so that the engine
     // opens every file once, to read it, and asks nothing else.
     const bool bFresh = oProject.FactsAge() <= kFreshFacts;
@@ -205,9 +205,6 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     };
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
-    // The entry names point into the project's items; the list's memory
-    // goes too.
-    oZip.Items() = {};
 
     if (!sRaised.isEmpty())
         ZipFailed(sRaised);

@@ -168,6 +168,15 @@ void TZipEngine::Clear()
     FSuccessCount = 0;
 }
 
+void TZipEngine::SetItems(const QList<TZipFileItem> &lItems)
+{
+    FItems.clear();
+    FItems.reserve(size_t(lItems.size()));
+    for (const TZipFileItem &item : lItems)
+        FItems.push_back(
+            { item.sPath, item.sEntryName, item.sPassword, false, item.eEncryption, item.oFacts });
+}
+
 int TZipEngine::Fail(int iCode, const QString &sMessage)
 {
     FErrorCode = iCode;
@@ -187,30 +196,29 @@ int TZipEngine::Add()
         return Fail(ZipNoArchiveName, QStringLiteral("No archive file name given."));
     const QString sArchive = QFileInfo(FZipFileName).absoluteFilePath();
 
-    // Straight into the writer's items; the list handed in is let go once
-    // they are made, so that a tree of many files is not held twice while
-    // the archive is written.
-    QList<TZipFileItem> lInput = std::exchange(FItems, {});
-    std::vector<TZipWriterItem> lItems;
-    lItems.reserve(size_t(lInput.size()));
+    // The writer's items are made in place, from the list handed in.
+    std::vector<TZipWriterItem> lItems = std::exchange(FItems, {});
     std::vector<TItemState> lStates;
-    lStates.reserve(size_t(lInput.size()));
-    for (const TZipFileItem &fileItem : std::as_const(lInput)) {
+    lStates.reserve(lItems.size());
+    for (TZipWriterItem &item : lItems) {
         // A listed file is examined when it is read, not before.
-        const bool bListed = fileItem.oFacts.Known() && QDir::isAbsolutePath(fileItem.sPath);
-        const QString sPath = bListed ? fileItem.sPath : ResolvePath(fileItem.sPath);
-        if (!bListed && (sPath.isEmpty() || !PathExists(sPath))) {
-            lItems.push_back({ sPath.isEmpty() ? fileItem.sPath : sPath, {}, {}, false, {}, {} });
-            lStates.push_back(isMissing);
-            continue;
+        const bool bListed = item.oFacts.Known() && QDir::isAbsolutePath(item.sPath);
+        if (!bListed) {
+            item.oFacts = {};
+            const QString sPath = ResolvePath(item.sPath);
+            if (sPath.isEmpty() || !PathExists(sPath)) {
+                if (!sPath.isEmpty())
+                    item.sPath = sPath;
+                lStates.push_back(isMissing);
+                continue;
+            }
+            item.sPath = sPath;
         }
-        lItems.push_back(TZipWriterItem::ForFile(
-            sPath,
-            CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName() : fileItem.sEntryName),
-            fileItem.sPassword, fileItem.eEncryption, bListed ? fileItem.oFacts : TFileFacts()));
-        lStates.push_back(lItems.back().sEntryName.isEmpty() ? isNoName : bListed ? isListed : isUnlisted);
+        item.sEntryName
+            = CleanEntryName(item.sEntryName.isEmpty() ? QFileInfo(item.sPath).fileName() : item.sEntryName);
+        item.bStore = IsStoredExtension(item.sEntryName);
+        lStates.push_back(item.sEntryName.isEmpty() ? isNoName : bListed ? isListed : isUnlisted);
     }
-    lInput = {};
     const std::vector<quint32> lKept = MarkSameNames(lItems, lStates);
 
     // In list order, as each item would have been found wanting on its own.

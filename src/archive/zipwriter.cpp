@@ -835,9 +835,11 @@ public:
         if (n <= 0)
             n = int(std::max(1u, std::thread::hardware_concurrency()));
         FThreads = n;
-        // Enough work in flight to keep every thread busy, little enough to
-        // keep memory flat.
-        FBudget = quint64(2 * n + 2) * kChunk + kWholeLimit;
+        // Enough work in flight to keep every thread busy (one piece at work
+        // and one waiting each, and one more), little enough to keep memory
+        // flat: a large stored file piles up its pieces to the budget, as
+        // reading outruns the writing thread.
+        FBudget = quint64(2 * n + 1) * kChunk;
         FMaxJobs = size_t(64 * n);
     }
     ~TZipWriterRun() { StopWorkers(); }
