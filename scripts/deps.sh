@@ -9,11 +9,16 @@ packages=(
     zip unzip p7zip-full libarchive-tools xvfb
     python3 python3-pyftpdlib python3-aiosmtpd python3-openssl
     openssl openssh-client openssh-server
+    # s3rver, the S3-compatible server of the tests (npm ci of tests/s3).
+    nodejs
     # The icons' PNG sizes are rendered from the SVG at build time.
     librsvg2-bin
     # The Debian package (cpack, dpkg-shlibdeps) and the checks of what it installs.
     dpkg-dev file appstream desktop-file-utils mandoc groff-base bash-completion
 )
+# Debian's npm, unless another Node.js brought its own (NodeSource's
+# nodejs package holds npm and conflicts with Debian's).
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -422,7 +422,7 @@ int SendCommand(TArguments args)
     if (order.Retention < 0)
         order.Retention = Setting::FTPRetention.Get(0);
     if (order.UseStaging && !FTPAvailable())
-        throw EUsage(QStringLiteral("--link needs your FTP server: set it up in Settings"));
+        throw EUsage(QStringLiteral("--link needs your staging server (FTP or S3): set it up in Settings"));
     const QString sWhy = QuickSend::WhyNotReady(order, false);
     if (!sWhy.isEmpty())
         throw EUsage(QStringLiteral("cannot send: %1").arg(sWhy));

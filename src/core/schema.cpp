@@ -2,6 +2,10 @@
 
 #include "core/sqlite.h"
 
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
 bool TUpdateCheck::UpdateDatabase(TSQLiteDatabase &oDB, int &iOldVersion, int &iNewVersion)
 {
     TUpdateCheck check(oDB);
@@ -42,6 +46,11 @@ void TUpdateCheck::Upgrade(int v)
     if (v < 4) {
         CreateVersion4();
         SetVersion(4);
+        v = 4;
+    }
+    if (v < 5) {
+        CreateVersion5();
+        SetVersion(5);
     }
 }
 
@@ -106,4 +115,29 @@ void TUpdateCheck::CreateVersion4()
             bHasColumn = true;
     if (!bHasColumn)
         FDB.ExecSQL(QStringLiteral("ALTER TABLE log ADD COLUMN log TEXT"));
+}
+
+void TUpdateCheck::CreateVersion5()
+{
+    // Staging uploads to S3-compatible storage: a row says which kind of
+    // server it went to (0 FTP, which every older row is; 1 S3) and, for S3,
+    // the endpoint, region, bucket, object key and addressing the delete
+    // needs. Each column is added only when missing, so that a step that was
+    // interrupted runs again without harm.
+    QStringList columns;
+    auto table = FDB.GetTable(QStringLiteral("PRAGMA table_info(retention)"));
+    for (; table && !table->Eof(); table->Next())
+        columns.append(table->FieldAsString(1));
+    table.reset();
+    const QList<QPair<QString, QString>> added {
+        { QStringLiteral("kind"), QStringLiteral("INTEGER NOT NULL DEFAULT 0") },
+        { QStringLiteral("endpoint"), QStringLiteral("TEXT") },
+        { QStringLiteral("region"), QStringLiteral("TEXT") },
+        { QStringLiteral("bucket"), QStringLiteral("TEXT") },
+        { QStringLiteral("objectkey"), QStringLiteral("TEXT") },
+        { QStringLiteral("pathstyle"), QStringLiteral("INTEGER NOT NULL DEFAULT 0") },
+    };
+    for (const auto &[sName, sType] : added)
+        if (!columns.contains(sName))
+            FDB.ExecSQL(QStringLiteral("ALTER TABLE retention ADD COLUMN %1 %2").arg(sName, sType));
 }

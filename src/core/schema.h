@@ -3,7 +3,7 @@
 class TSQLiteDatabase;
 
 // Creates and upgrades the main database's tables, one recorded version step
-// at a time (versions 1 to 4).
+// at a time (versions 1 to 5).
 class TUpdateCheck
 {
 public:
@@ -23,6 +23,7 @@ private:
     void CreateVersion2();
     void CreateVersion3();
     void CreateVersion4();
+    void CreateVersion5();
 
     TSQLiteDatabase &FDB;
 };

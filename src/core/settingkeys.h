@@ -105,6 +105,25 @@ inline const TSetting<int> FTPRetention { "FTP retention", 1 };
 // Web address under which staging uploads can be downloaded.
 inline const TSetting<QString> FTPHttpPath { "FTP http path" };
 
+// Where staging uploads go: 0 the FTP server above, 1 S3-compatible
+// object storage (the S3 settings below).
+inline const TSetting<int> StagingKind { "Staging kind", 0 };
+// The S3-compatible storage: the endpoint's address
+// ("https://s3.eu-central-1.amazonaws.com", "http://127.0.0.1:9000"), its
+// region, the bucket, a prefix put before every object key, the key pair
+// (the secret in plain text, as the other passwords), path-style addressing
+// ("1": endpoint/bucket/key; otherwise bucket.endpoint/key) and the optional
+// public address the bucket is served under (a bucket website or a CDN),
+// which links that outlive a week need.
+inline const TSetting<QString> S3Endpoint { "S3 endpoint" };
+inline const TSetting<QString> S3Region { "S3 region" };
+inline const TSetting<QString> S3Bucket { "S3 bucket" };
+inline const TSetting<QString> S3Prefix { "S3 key prefix" };
+inline const TSetting<QString> S3AccessKeyId { "S3 access key id" };
+inline const TSetting<QString> S3SecretKey { "S3 secret key" };
+inline const TSetting<bool> S3PathStyle { "S3 path style", TFlagRule::ExactlyOne };
+inline const TSetting<QString> S3PublicAddress { "S3 public address" };
+
 inline const TSetting<bool> ShowHints { "Show hints", TFlagRule::UnlessZero };
 // Masks password fields. The settings view masks unless the text is exactly
 // "0" (Get()); the send editor masks only when it reads as a non-zero

@@ -32,6 +32,9 @@ bool EmailAvailable()
 
 bool FTPAvailable()
 {
+    if (Setting::StagingKind.Get() == 1)
+        return !Setting::S3Endpoint.Get().trimmed().isEmpty() && !Setting::S3Bucket.Get().trimmed().isEmpty()
+            && !Setting::S3AccessKeyId.Get().trimmed().isEmpty();
     return !DB->QueryString(QStringLiteral("SELECT value FROM settings WHERE name = ?"),
                             { Setting::FTPHost.Name() })
                 .isEmpty();

@@ -15,7 +15,8 @@ void SetSetting(const QString &sName, const QString &sValue);
 // after trimming, and, only with the login on ("Email login" exactly "1"),
 // "Email username" and "Email password" too.
 bool EmailAvailable();
-// True when "FTP host" is not empty.
+// True when a staging server is set: "FTP host" is not empty, or, with
+// "Staging kind" 1, the S3 endpoint, bucket and access key id are.
 bool FTPAvailable();
 // False only when "Show hints" is exactly "0".
 bool ShowHints();

@@ -7,6 +7,7 @@
 #include "core/winutils.h"
 #include "delivery/connection.h"
 #include "delivery/retention.h"
+#include "delivery/s3staging.h"
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/diaglog.h"
@@ -75,6 +76,7 @@ TDeliveryChannels::TDeliveryChannels(TProgressList &oProgress)
 {
     QObject::connect(&oFTP, &TNetClient::progress, &oFTP, [this](qint64 n) { FTPProgress(n); });
     QObject::connect(&oSMTP, &TNetClient::progress, &oSMTP, [this](qint64 n) { SMTPProgress(n); });
+    QObject::connect(&oS3, &TNetClient::progress, &oS3, [this](qint64 n) { FTPProgress(n); });
     QObject::connect(&oSMTP, &TNetClient::finished, &oSMTP, [this](bool ok) { SMTPDone(ok); });
 }
 
@@ -109,6 +111,23 @@ bool TDeliveryChannels::Upload(const TFTPSettings &oServer, const QString &sArch
     const TSshHostKey key = oFTP.HostKeyProblem();
     if (key.IsValid())
         FHostKeys = DistinctHostKeys(FHostKeys + QList<TSshHostKey> { key });
+    return false;
+}
+
+bool TDeliveryChannels::UploadS3(const TS3Settings &oServer, const QString &sArchive, const QString &sKey)
+{
+    oS3.Server = oServer;
+    FFTPProgress = 0;
+    const QString sServer = QStringLiteral("s3 ") + oServer.Endpoint.trimmed().toLower();
+    FSkipped = FSilentServers.contains(sServer);
+    if (FSkipped) {
+        oS3.Skip(kNoAnswerBefore);
+        return false;
+    }
+    if (oS3.Put(sArchive, sKey))
+        return true;
+    if (oS3.NoAnswer())
+        FSilentServers.insert(sServer);
     return false;
 }
 
@@ -226,6 +245,15 @@ bool TDeliveryChannels::EmailTask(const TSendTask &oTask, const QString &sTitle,
     if (!FTPAvailable() || !oTask.UsesStagingFTP())
         return SendAsEmail(oTask, sTitle, sVersion, sArchive, sArchiveName, false);
     const QString sStagingName = TStagingSettings::UniqueName(sArchiveName);
+    if (StagingKindSetting() == TStagingKind::S3) {
+        QString sLink;
+        if (!StageOnS3(*this, FProgress, TS3Settings::FromSettings(), sArchive, sStagingName,
+                       oTask.RetentionIndex(0), sLink))
+            return false;
+        if (!CheckLink(sLink, sArchive))
+            return false;
+        return SendAsEmail(oTask, sTitle, sVersion, sArchive, sLink, true);
+    }
     if (!SendToStaging(oTask, sArchive, sStagingName))
         return false;
     const QString sLink = DownloadLink(sStagingName);

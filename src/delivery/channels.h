@@ -3,6 +3,7 @@
 #include "delivery/records.h"
 #include "network/ftpclient.h"
 #include "network/httpclient.h"
+#include "network/s3client.h"
 #include "network/smtpclient.h"
 
 struct TFTPSettings;
@@ -80,6 +81,9 @@ public:
     // Uploads sArchive as sRemoteName to that server; oFTP then holds the
     // server, the names and the error text.
     bool Upload(const TFTPSettings &oServer, const QString &sArchive, const QString &sRemoteName);
+    // Uploads sArchive as the object sKey to that S3 storage; oS3 then holds
+    // the error text. Skipped() as for Upload.
+    bool UploadS3(const TS3Settings &oServer, const QString &sArchive, const QString &sKey);
     // Sends one message through that server; sAttachment (when not empty)
     // goes along as sAttachmentName. Sets FEmailProgress; oSMTP holds the
     // error text.
@@ -103,6 +107,7 @@ public:
         oFTP.SetCancelFlag(pCancel);
         oSMTP.SetCancelFlag(pCancel);
         oHTTP.SetCancelFlag(pCancel);
+        oS3.SetCancelFlag(pCancel);
     }
 
     // Seconds an e-mail may go without progress before it counts as failed.
@@ -121,6 +126,7 @@ public:
     TFTPClient oFTP;
     TSMTPClient oSMTP;
     THTTPClient oHTTP; // the link check
+    TS3Client oS3; // staging on S3-compatible storage
 
     int FEmailProgress = 0; // 0 running, 1 sent, -1 failed
     qint64 FEmailSize = 0; // message bytes handed to the connection so far

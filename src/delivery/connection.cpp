@@ -65,7 +65,13 @@ TFTPSettings TFTPSettings::FromTask(const TSendTask &oTask)
 
 TStagingSettings TStagingSettings::FromSettings()
 {
-    return TStagingSettings { TFTPSettings::Staging(), Setting::FTPHttpPath.Get() };
+    TStagingSettings staging;
+    staging.FTP = TFTPSettings::Staging();
+    staging.HttpPath = Setting::FTPHttpPath.Get();
+    staging.Kind = Setting::StagingKind.Get() == int(TStagingKind::S3) ? TStagingKind::S3 : TStagingKind::Ftp;
+    staging.S3 = TS3Settings::FromSettings();
+    staging.Retention = Setting::FTPRetention.Get();
+    return staging;
 }
 
 QString TStagingSettings::DownloadLink(const QString &sArchiveName) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "network/s3settings.h"
+
 #include <QString>
 
 class TSendTask;
@@ -87,10 +89,17 @@ struct TStagingSettings
 {
     TFTPSettings FTP;
     QString HttpPath;
+    // Which of the two the uploads go to ("Staging kind"), and the S3
+    // storage with the default lifespan ("FTP retention"), which decides the
+    // kind of link the S3 test fetches.
+    TStagingKind Kind = TStagingKind::Ftp;
+    TS3Settings S3;
+    int Retention = 1;
 
     static TStagingSettings FromSettings();
-    // True when a staging server is set: "FTP host" is not empty.
-    bool Available() const { return !FTP.Host.isEmpty(); }
+    // True when a staging server of the chosen kind is set: "FTP host" is
+    // not empty, or the S3 endpoint, bucket and access key id are set.
+    bool Available() const { return Kind == TStagingKind::S3 ? S3.Available() : !FTP.Host.isEmpty(); }
     // The link of an e-mail delivery: the path joined with the archive name
     // (JoinPath: one separator, "/" for a web address), with "http://" put in front when it begins with
     // neither "http://" nor "https://".

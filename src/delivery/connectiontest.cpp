@@ -5,6 +5,7 @@
 #include "core/textfiles.h"
 #include "core/winutils.h"
 #include "delivery/channels.h"
+#include "delivery/s3test.h"
 #include "diagnostics/diaglog.h"
 #include "network/ftpclient.h"
 #include "network/httpclient.h"
@@ -149,6 +150,17 @@ bool TFTPTestJob::Steps()
     if (AbortRequested())
         return false;
 
+    FFileTwo = TempFileName(QStringLiteral(".txt"));
+    if (FFileTwo == FFileOne)
+        FFileTwo = TempFileName(QStringLiteral("-http.txt"));
+    if (FStaging.Kind == TStagingKind::S3) {
+        TS3TestHooks hooks;
+        hooks.Line = [this](const QString &sText, bool bProgress) { Line(sText, bProgress); };
+        hooks.AbortRequested = [this] { return AbortRequested(); };
+        hooks.Cancel = &CancelFlag();
+        return RunS3RoundTrip(FStaging.S3, FStaging.Retention, FFileOne, FFileTwo, hooks);
+    }
+
     // 2. Upload.
     TFTPClient oFTP;
     FStaging.FTP.ApplyTo(oFTP);
@@ -166,11 +178,8 @@ bool TFTPTestJob::Steps()
     if (AbortRequested())
         return false;
 
-    // 3. Download over HTTP into a second file. The names come from the
-    // clock: the second must not be the first.
-    FFileTwo = TempFileName(QStringLiteral(".txt"));
-    if (FFileTwo == FFileOne)
-        FFileTwo = TempFileName(QStringLiteral("-http.txt"));
+    // 3. Download over HTTP into the second file (its name comes from the
+    // clock: it was made not to be the first).
     THTTPClient oHTTP;
     oHTTP.SetTimeout(30);
     oHTTP.SetCancelFlag(&CancelFlag());

@@ -61,7 +61,8 @@ struct TTestLine
 };
 
 // The staging server test as a background job: create a test file, upload
-// it by FTP, download it over HTTP, compare the two and delete the upload,
+// it by FTP (or to the S3 storage, RunS3RoundTrip, when the staging kind is
+// S3), download it over HTTP, compare the two and delete the upload,
 // one line per step; a failed step ends the run. The lines are kept on the
 // owner's side, in order: a progress line replaces the previous line when
 // that is one too, any other line goes below.

@@ -11,6 +11,7 @@
 #include "delivery/deliverygate.h"
 #include "delivery/deliverylog.h"
 #include "delivery/retention.h"
+#include "delivery/s3staging.h"
 #include "delivery/sendtask.h"
 #include "diagnostics/diaglog.h"
 #include "projects/projectstore.h"
@@ -381,8 +382,15 @@ bool TQuickSender::SendEmail()
         // Every link gets a file of its own: a later quick send must never
         // replace what an earlier recipient was sent.
         const QString sStagingName = TStagingSettings::UniqueName(FDeliverFile);
-        bDone = SendUserFTP(sStagingName);
-        sTarget = TStagingSettings::FromSettings().JoinedLink(sStagingName);
+        if (StagingKindSetting() == TStagingKind::S3) {
+            bDone = StageOnS3(FChannels, FProgress, TS3Settings::FromSettings(), FOutputFile, sStagingName,
+                              FOrder.Retention, sTarget);
+            if (!bDone)
+                sTarget = sStagingName;
+        } else {
+            bDone = SendUserFTP(sStagingName);
+            sTarget = TStagingSettings::FromSettings().JoinedLink(sStagingName);
+        }
         if (bDone && !FChannels.CheckLink(sTarget, FOutputFile))
             return false;
     } else {

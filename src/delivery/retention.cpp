@@ -14,6 +14,7 @@
 #include "delivery/sendtask.h"
 #include "delivery/sendtasks.h"
 #include "diagnostics/diaglog.h"
+#include "network/s3client.h"
 
 #include <QFile>
 #include <QHash>
@@ -41,13 +42,70 @@ QDateTime RetentionExpiry(const QDateTime &dtNow, int iPeriod)
 
 TStagingUpload TStagingUpload::Of(const TFTPClient &oFTP)
 {
-    return TStagingUpload { oFTP.Host, oFTP.Directory, oFTP.RemoteFile, oFTP.Username, oFTP.Password };
+    TStagingUpload upload;
+    upload.Host = oFTP.Host;
+    upload.Directory = oFTP.Directory;
+    upload.FileName = oFTP.RemoteFile;
+    upload.Login = oFTP.Username;
+    upload.Password = oFTP.Password;
+    return upload;
+}
+
+TStagingUpload TStagingUpload::OfS3(const TS3Settings &oServer, const QString &sKey)
+{
+    TStagingUpload upload;
+    upload.Host = oServer.Endpoint.trimmed();
+    upload.Directory = oServer.Bucket.trimmed();
+    upload.FileName = sKey;
+    upload.Login = oServer.AccessKeyId.trimmed();
+    upload.Password = oServer.SecretKey;
+    upload.Kind = TStagingKind::S3;
+    upload.S3 = oServer;
+    return upload;
 }
 
 void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload)
 {
     SaveFileExpiry(oUpload, oTask.RetentionIndex(0));
 }
+
+namespace {
+
+// One row per object: the same endpoint, bucket and key.
+void SaveS3Expiry(const TStagingUpload &oUpload, const QDateTime &dtExpiry)
+{
+    const TS3Settings &s3 = oUpload.S3;
+    QList<int> ids;
+    {
+        auto table = DB->Query(QStringLiteral("SELECT id FROM retention WHERE kind = 1 AND endpoint = ? AND "
+                                              "bucket = ? AND objectkey = ? ORDER BY id"),
+                               { s3.Endpoint.trimmed(), s3.Bucket.trimmed(), oUpload.FileName });
+        for (; table && !table->Eof(); table->Next())
+            ids.append(int(table->FieldAsInteger(0)));
+    }
+    const int iID = dtExpiry.isValid() && !ids.isEmpty() ? ids.takeFirst() : 0;
+    for (const int iOld : ids)
+        DB->Exec(QStringLiteral("DELETE FROM retention WHERE id = ?"), { iOld });
+    if (!dtExpiry.isValid())
+        return;
+    const double dExpiry = DateTimeToDays(dtExpiry);
+    if (iID != 0) {
+        DB->Exec(
+            QStringLiteral("UPDATE retention SET expiry = ?, login = ?, password = ?, region = ?, "
+                           "pathstyle = ? WHERE id = ?"),
+            { dExpiry, oUpload.Login, oUpload.Password, s3.RegionOrDefault(), s3.PathStyle ? 1 : 0, iID });
+        return;
+    }
+    DB->Exec(
+        QStringLiteral("INSERT INTO retention (id, expiry, host, directory, login, password, filename, "
+                       "modified, kind, endpoint, region, bucket, objectkey, pathstyle) VALUES (NULL, ?, ?, "
+                       "?, ?, ?, ?, DATETIME('NOW'), 1, ?, ?, ?, ?, ?)"),
+        { dExpiry, oUpload.Host, oUpload.Directory, oUpload.Login, oUpload.Password, oUpload.FileName,
+          s3.Endpoint.trimmed(), s3.RegionOrDefault(), s3.Bucket.trimmed(), oUpload.FileName,
+          s3.PathStyle ? 1 : 0 });
+}
+
+} // namespace
 
 QString StagingPlace(const QString &sHost, const QString &sDirectory, const QString &sFileName)
 {
@@ -71,13 +129,18 @@ QString StagingPlace(const QString &sHost, const QString &sDirectory, const QStr
 void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod)
 {
     const QDateTime dtExpiry = RetentionExpiry(QDateTime::currentDateTime(), iPeriod);
+    if (oUpload.Kind == TStagingKind::S3) {
+        SaveS3Expiry(oUpload, dtExpiry);
+        return;
+    }
     // The rows of this place, however their host and directory were written
     // ("ftp://host:21/" or "host", "dir/" or "dir").
     const QString sPlace = StagingPlace(oUpload.Host, oUpload.Directory, oUpload.FileName);
     QList<int> ids;
     {
         auto table = DB->Query(
-            QStringLiteral("SELECT id, host, directory FROM retention WHERE filename = ? ORDER BY id"),
+            QStringLiteral(
+                "SELECT id, host, directory FROM retention WHERE filename = ? AND kind = 0 ORDER BY id"),
             { oUpload.FileName });
         while (table && !table->Eof()) {
             if (StagingPlace(table->FieldAsString(1), table->FieldAsString(2), oUpload.FileName) == sPlace)
@@ -124,6 +187,14 @@ struct TRetentionRow
     QString FileName;
 };
 
+// A row of an S3 upload: the object and how to reach it.
+struct TS3Row
+{
+    int ID = 0;
+    TS3Settings Server;
+    QString Key;
+};
+
 // The place of a row with the login that reaches it.
 QString PlaceAndLogin(const TRetentionRow &row)
 {
@@ -163,6 +234,8 @@ protected:
 
 private:
     void DropDoneRows(const QString &sDone);
+    // Deletes the due S3 objects; their ids go to sDone.
+    void DeleteS3Objects(const QList<TS3Row> &rows, QString &sDone);
 
     const int FTimeout;
 };
@@ -229,15 +302,36 @@ void TExpiryJob::Execute()
     // the writes. Due rows are deleted; every row's place is swept.
     QList<TRetentionRow> rows;
     QList<TRetentionRow> places;
+    QList<TS3Row> s3Rows;
     const double dNow = NowDays();
+    const QString sCertificates = Setting::TLSCertificates.Get();
     {
         auto table = DB->GetTable(
-            QStringLiteral("SELECT id, host, directory, login, password, filename, expiry FROM retention"));
+            QStringLiteral("SELECT id, host, directory, login, password, filename, expiry, kind, endpoint, "
+                           "region, bucket, objectkey, pathstyle FROM retention"));
         while (table && !table->Eof()) {
+            const bool bDue = table->FieldAsDouble(6) <= dNow;
+            if (table->FieldAsInteger(7) == int(TStagingKind::S3)) {
+                // S3 objects are deleted by key; there are no leftovers to sweep.
+                TS3Row row;
+                row.ID = int(table->FieldAsInteger(0));
+                row.Server.AccessKeyId = table->FieldAsString(3);
+                row.Server.SecretKey = table->FieldAsString(4);
+                row.Server.Endpoint = table->FieldAsString(8);
+                row.Server.Region = table->FieldAsString(9);
+                row.Server.Bucket = table->FieldAsString(10);
+                row.Key = table->FieldAsString(11);
+                row.Server.PathStyle = table->FieldAsInteger(12) != 0;
+                row.Server.CertificatesFile = sCertificates;
+                if (bDue)
+                    s3Rows.append(row);
+                table->Next();
+                continue;
+            }
             const TRetentionRow row { int(table->FieldAsInteger(0)), table->FieldAsString(1),
                                       table->FieldAsString(2),       table->FieldAsString(3),
                                       table->FieldAsString(4),       table->FieldAsString(5) };
-            if (table->FieldAsDouble(6) <= dNow)
+            if (bDue)
                 rows.append(row);
             places.append(row);
             table->Next();
@@ -307,6 +401,7 @@ void TExpiryJob::Execute()
             Diag(QStringLiteral("tmExpireTimer failure: rentention id=%d"), { row.ID }, lwError);
         }
     }
+    DeleteS3Objects(s3Rows, sDone);
     if (!sDone.isEmpty()) {
         sDone.chop(1);
         DropDoneRows(sDone);
@@ -348,6 +443,33 @@ void TExpiryJob::Execute()
                 Diag(QStringLiteral("tmExpireTimer deletion: file=%s"), { sName }, lwInfo);
             else if (!Cancelled())
                 Diag(QStringLiteral("tmExpireTimer failure: leftover file=%s"), { sName }, lwError);
+        }
+    }
+}
+
+void TExpiryJob::DeleteS3Objects(const QList<TS3Row> &rows, QString &sDone)
+{
+    TS3Client oS3;
+    oS3.SetTimeout(FTimeout);
+    oS3.SetCancelFlag(&CancelFlag());
+    // An endpoint that did not answer is not asked again in this check.
+    QSet<QString> silentEndpoints;
+    for (const TS3Row &row : rows) {
+        if (Cancelled())
+            break;
+        const QString sEndpoint = row.Server.Endpoint.trimmed().toLower();
+        if (silentEndpoints.contains(sEndpoint))
+            continue;
+        oS3.Server = row.Server;
+        // S3 answers a delete of a key that is gone with success as well.
+        if (oS3.Delete(row.Key)) {
+            Diag(QStringLiteral("tmExpireTimer deletion: object=%s"), { row.Key }, lwInfo);
+            sDone = SQLFormat(QStringLiteral("%s%d,"), { sDone, row.ID });
+        } else if (!Cancelled()) {
+            if (oS3.NoAnswer())
+                silentEndpoints.insert(sEndpoint);
+            Diag(QStringLiteral("tmExpireTimer failure: retention id=%d: %s"), { row.ID, oS3.ErrorText() },
+                 lwError);
         }
     }
 }

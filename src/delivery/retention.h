@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/ftpclient.h"
+#include "network/s3settings.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -31,12 +32,16 @@ struct TStagingUpload
 {
     QString Host;
     QString Directory;
-    QString FileName; // the remote name
+    QString FileName; // the remote name; for S3 the object key
     QString Login;
     QString Password;
+    TStagingKind Kind = TStagingKind::Ftp;
+    TS3Settings S3; // for S3: where the object went and the key pair
 
     // The upload oFTP has just made.
     static TStagingUpload Of(const TFTPClient &oFTP);
+    // The object sKey just uploaded to oServer.
+    static TStagingUpload OfS3(const TS3Settings &oServer, const QString &sKey);
 };
 
 // The place of a staging upload as one text to compare: scheme, host name
@@ -51,8 +56,8 @@ void SaveFileExpiry(const TSendTask &oTask, const TStagingUpload &oUpload);
 // The same with a period index; one row per place (StagingPlace).
 void SaveFileExpiry(const TStagingUpload &oUpload, int iPeriod);
 
-// Deletes expired staging uploads from their servers and their rows from the
-// retention table, and the temporary files of broken-off uploads
+// Deletes expired staging uploads from their servers (an S3 object with a
+// signed DELETE) and their rows from the retention table, and the temporary files of broken-off uploads
 // (TFTPClient::IsTemporaryName) older than a day wherever staging uploads
 // went and in the staging server's directory. Each check is a background job (its own FTP client and
 // database connection); the checker lives on the UI thread.

@@ -34,6 +34,13 @@ public:
     }
     // Bytes transferred so far; reaches the client's thread as progress().
     void Progress(qint64 bytes) const { FProgress(bytes); }
+    // The same abort and cancel with another progress report, for an
+    // exchange made of several requests (one part of a multipart upload
+    // reports its bytes after those of the parts before it).
+    TTransferContext WithProgress(TProgressFn progress) const
+    {
+        return TTransferContext(FAbort, FCancel, std::move(progress));
+    }
     // Set by the exchange when its server refused the connection or did not
     // answer in time (as opposed to answering with an error).
     void SetNoAnswer(bool noAnswer) const { FNoAnswer = noAnswer; }

@@ -19,12 +19,14 @@
 
 // --- TfrmFTPTest ----------------------------------------------------------
 
-TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings)
+TfrmFTPTest::TfrmFTPTest(TfrmSettings *oSettings, TStagingKind eKind)
     : QDialog(oSettings)
     , FStaging(oSettings->StagingAsTyped())
 {
+    // Each test link tests its own server, whichever kind links use.
+    FStaging.Kind = eKind;
     setObjectName(QStringLiteral("frmFTPTest"));
-    setWindowTitle(QStringLiteral("FTP test"));
+    setWindowTitle(eKind == TStagingKind::S3 ? QStringLiteral("S3 test") : QStringLiteral("FTP test"));
 
     listActions = new QListWidget(this);
     listActions->setObjectName(QStringLiteral("listActions"));
@@ -93,9 +95,9 @@ TfrmFTPTest::~TfrmFTPTest()
     FJob.reset();
 }
 
-bool TfrmFTPTest::Execute(TfrmSettings *oSettings)
+bool TfrmFTPTest::Execute(TfrmSettings *oSettings, TStagingKind eKind)
 {
-    TfrmFTPTest frm(oSettings);
+    TfrmFTPTest frm(oSettings, eKind);
     return frm.exec() == QDialog::Accepted;
 }
 

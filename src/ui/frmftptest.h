@@ -15,6 +15,7 @@ class TFTPTestJob;
 class TfrmSettings;
 
 // The staging server test: one second after it opens, runs the FTP test job
+// (over the S3 storage when opened for S3)
 // over the settings view's fields as typed and shows its lines, then the
 // result and a Close button. While the test runs the window does not close;
 // Abort stops it after the running step and then closes the window.
@@ -26,12 +27,12 @@ class TfrmFTPTest : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmFTPTest(TfrmSettings *oSettings);
+    explicit TfrmFTPTest(TfrmSettings *oSettings, TStagingKind eKind = TStagingKind::Ftp);
     ~TfrmFTPTest() override;
 
     // Runs the test modally; true when the user closed the window with its
     // Close button after the run.
-    static bool Execute(TfrmSettings *oSettings);
+    static bool Execute(TfrmSettings *oSettings, TStagingKind eKind = TStagingKind::Ftp);
 
     TFTPTestJob &Job() { return *FJob; }
     // Whether the test has started, and ended.

@@ -7,6 +7,7 @@
 #include "ui/dialogs.h"
 #include "ui/frmquicksend.h"
 #include "ui/linklabel.h"
+#include "ui/retentionchoice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -274,6 +275,7 @@ TfrmQuick::TfrmQuick(const QStringList &listItems, QWidget *parent)
     listFilesClickCheck();
     edFilename->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     cbEmailRetain->setCurrentIndex(Setting::FTPRetention.Get(0));
+    LimitRetentionChoices(cbEmailRetain);
     const bool bStaging = FTPAvailable();
     cbEmailFTP->setChecked(bStaging && Setting::EmailFTP.Get());
     cbEmailFTP->setEnabled(bStaging);

@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "delivery/sendtask.h"
 #include "ui/dialogs.h"
+#include "ui/retentionchoice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -165,6 +166,7 @@ QWidget *TfrmSendEditor::BuildEmailPage()
     cbEmailRetain->addItems({ QStringLiteral("one day"), QStringLiteral("one week"),
                               QStringLiteral("one month"), QStringLiteral("one year"),
                               QStringLiteral("forever") });
+    LimitRetentionChoices(cbEmailRetain);
     cbEmailRetain->setCurrentIndex(-1);
     cbEmailRetain->setPlaceholderText(QStringLiteral(" "));
     THints::SetHint(cbEmailRetain, kHintRetain);

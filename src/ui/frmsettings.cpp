@@ -3,6 +3,7 @@
 #include "core/globals.h"
 #include "core/settingkeys.h"
 #include "delivery/connectiontest.h"
+#include "delivery/s3staging.h"
 #include "ui/dialogs.h"
 #include "ui/frmftptest.h"
 #include "ui/linklabel.h"
@@ -37,6 +38,27 @@ const QString kHintRetain
     = QStringLiteral("Retain uploaded files|You can override this default value for each file you send.");
 const QString kHintHttpPath
     = QStringLiteral("HTTP download path|The path to retrieve uploaded files by HTTP.\r\n");
+const QString kHintStagingKind = QStringLiteral(
+    "Links stage on|Where e-mailed links are uploaded: this FTP server, or the\r\nS3-compatible "
+    "storage of the \"S3 storage\" tab.\r\n");
+const QString kHintS3Endpoint
+    = QStringLiteral("Endpoint|The storage's address, such as\r\nhttps://s3.eu-central-1.amazonaws.com or "
+                     "http://127.0.0.1:9000.\r\n");
+const QString kHintS3Region
+    = QStringLiteral("Region|The region the bucket is in, such as eu-central-1.\r\nEmpty: us-east-1.\r\n");
+const QString kHintS3Bucket = QStringLiteral("Bucket|The bucket uploads go into. It must already exist.\r\n");
+const QString kHintS3Prefix
+    = QStringLiteral("Key prefix|Put before every uploaded name, such as links/.\r\n");
+const QString kHintS3AccessKeyId
+    = QStringLiteral("Access key id|The key id of the account that uploads.\r\n");
+const QString kHintS3SecretKey
+    = QStringLiteral("Secret key|The secret that belongs to the access key id.\r\n");
+const QString kHintS3PathStyle = QStringLiteral(
+    "Path-style addresses|Tick this for MinIO and other servers that take the\r\nbucket in the "
+    "path rather than in the host name.\r\n");
+const QString kHintS3PublicAddress = QStringLiteral(
+    "Public download address|Where the bucket can be read by anyone (a bucket website\r\nor a CDN). Links "
+    "that last a month or longer are this address\r\nand the key.\r\n");
 const QString kHintEmailServer
     = QStringLiteral("Server|The address of your SMTP server. For example,\r\nsmtp.example.com.\r\n");
 const QString kHintEmailUsername = QStringLiteral("User name|The user name for your SMTP account. This\r\nis "
@@ -105,6 +127,8 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     pgSettings->addTab(BuildFTPPage(), QStringLiteral("FTP"));
     pgSettings->addTab(BuildGeneralPage(), QStringLiteral("General"));
     pgSettings->addTab(BuildSMTPPage(), QStringLiteral("SMTP"));
+    // Last, so that the remembered tab numbers of the others stay.
+    pgSettings->addTab(BuildS3Page(), QStringLiteral("S3 storage"));
 
     QDialogButtonBox *buttons = NewSaveCancelButtons(this, btnSave, btnCancel);
     auto *main = new QVBoxLayout(this);
@@ -142,6 +166,11 @@ TfrmSettings::TfrmSettings(QWidget *parent)
     for (QLineEdit *edit : { edFTPHost, edFTPHttpPath })
         connect(edit, &QLineEdit::textChanged, this, &TfrmSettings::UpdateFTPTest);
     connect(cbRetain, &QComboBox::currentIndexChanged, this, &TfrmSettings::UpdateFTPTest);
+    for (QLineEdit *edit : { edS3Endpoint, edS3Bucket, edS3AccessKeyId, edS3SecretKey, edS3PublicAddress })
+        connect(edit, &QLineEdit::textChanged, this, &TfrmSettings::UpdateS3Test);
+    connect(cbRetain, &QComboBox::currentIndexChanged, this, &TfrmSettings::UpdateS3Test);
+    connect(cbStagingKind, &QComboBox::currentIndexChanged, this, &TfrmSettings::UpdateS3Test);
+    connect(lblS3Test, &TLinkLabel::clicked, this, &TfrmSettings::lblS3TestClick);
     for (QLineEdit *edit : { edEmailServer, edEmailUsername, edEmailPassword, edEmailFrom })
         connect(edit, &QLineEdit::textChanged, this, &TfrmSettings::UpdateEmailTest);
     connect(spinEmailPort, &QSpinBox::valueChanged, this, &TfrmSettings::UpdateEmailTest);
@@ -191,6 +220,10 @@ QWidget *TfrmSettings::BuildFTPPage()
     cbRetain->setPlaceholderText(QStringLiteral(" "));
     THints::SetHint(cbRetain, kHintRetain);
     edFTPHttpPath = NewEdit(tabFTP, "edFTPHttpPath", kHintHttpPath);
+    cbStagingKind = new QComboBox(tabFTP);
+    cbStagingKind->setObjectName(QStringLiteral("cbStagingKind"));
+    cbStagingKind->addItems({ QStringLiteral("FTP server"), QStringLiteral("S3-compatible storage") });
+    THints::SetHint(cbStagingKind, kHintStagingKind);
     lblFTPTest = new TLinkLabel(QStringLiteral("Test FTP settings"), tabFTP);
     lblFTPTest->setObjectName(QStringLiteral("lblFTPTest"));
     lblFTPTest->setEnabled(false);
@@ -205,9 +238,56 @@ QWidget *TfrmSettings::BuildFTPPage()
     grid->addLayout(Field(tabFTP, QStringLiteral("Default lifespan for server &files"), cbRetain, "Label3"),
                     4, 0);
     grid->addLayout(Field(tabFTP, QStringLiteral("HTTP do&wnload address"), edFTPHttpPath), 4, 1);
-    grid->setRowStretch(5, 1);
-    grid->addWidget(lblFTPTest, 6, 0, Qt::AlignLeft);
+    grid->addLayout(Field(tabFTP, QStringLiteral("Links stage &on"), cbStagingKind), 5, 0);
+    grid->setRowStretch(6, 1);
+    grid->addWidget(lblFTPTest, 7, 0, Qt::AlignLeft);
     return tabFTP;
+}
+
+QWidget *TfrmSettings::BuildS3Page()
+{
+    tabS3 = new QWidget();
+    tabS3->setObjectName(QStringLiteral("tabS3"));
+    auto *lblS3
+        = Note(tabS3, "lblS3",
+               QStringLiteral("S3-compatible object storage (AWS S3, MinIO, Ceph, R2, B2, Wasabi) for "
+                              "staging links, used when \"Links stage on\" on the FTP tab says so. "
+                              "Links for a day or a week are signed and stop working by themselves; "
+                              "longer ones need a public download address."));
+    edS3Endpoint = NewEdit(tabS3, "edS3Endpoint", kHintS3Endpoint);
+    edS3Endpoint->setPlaceholderText(QStringLiteral("https://s3.eu-central-1.amazonaws.com"));
+    edS3Region = NewEdit(tabS3, "edS3Region", kHintS3Region);
+    edS3Region->setPlaceholderText(QStringLiteral("us-east-1"));
+    edS3Bucket = NewEdit(tabS3, "edS3Bucket", kHintS3Bucket);
+    edS3Prefix = NewEdit(tabS3, "edS3Prefix", kHintS3Prefix);
+    edS3AccessKeyId = NewEdit(tabS3, "edS3AccessKeyId", kHintS3AccessKeyId);
+    edS3SecretKey = NewEdit(tabS3, "edS3SecretKey", kHintS3SecretKey);
+    cbS3PathStyle = new QCheckBox(QStringLiteral("Pa&th-style addresses (endpoint/bucket/key)"), tabS3);
+    cbS3PathStyle->setObjectName(QStringLiteral("cbS3PathStyle"));
+    cbS3PathStyle->setAccessibleName(QStringLiteral("Path-style addresses"));
+    THints::SetHint(cbS3PathStyle, kHintS3PathStyle);
+    edS3PublicAddress = NewEdit(tabS3, "edS3PublicAddress", kHintS3PublicAddress);
+    lblS3Retain = Note(tabS3, "lblS3Retain", QString());
+    lblS3Test = new TLinkLabel(QStringLiteral("Test S3 settings"), tabS3);
+    lblS3Test->setObjectName(QStringLiteral("lblS3Test"));
+    lblS3Test->setAccessibleName(QStringLiteral("Test S3 settings"));
+    lblS3Test->setEnabled(false);
+
+    QGridLayout *grid = PageGrid(tabS3);
+    grid->addWidget(lblS3, 0, 0, 1, 2);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Endpoint"), edS3Endpoint), 1, 0);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Region"), edS3Region), 1, 1);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Bucket"), edS3Bucket), 2, 0);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Key prefix"), edS3Prefix), 2, 1);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Access key id"), edS3AccessKeyId), 3, 0);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Secret key"), edS3SecretKey), 3, 1);
+    grid->addWidget(cbS3PathStyle, 4, 0, 1, 2);
+    grid->addLayout(Field(tabS3, QStringLiteral("&Public download address (optional)"), edS3PublicAddress), 5,
+                    0, 1, 2);
+    grid->addWidget(lblS3Retain, 6, 0, 1, 2);
+    grid->setRowStretch(7, 1);
+    grid->addWidget(lblS3Test, 8, 0, Qt::AlignLeft);
+    return tabS3;
 }
 
 QWidget *TfrmSettings::BuildGeneralPage()
@@ -327,10 +407,20 @@ void TfrmSettings::LoadSettings()
         // An index out of the list selects nothing, as typed into the table.
         cbRetain->setCurrentIndex(Setting::FTPRetention.Get());
         edFTPHttpPath->setText(Setting::FTPHttpPath.Get());
+        cbStagingKind->setCurrentIndex(Setting::StagingKind.Get() == 1 ? 1 : 0);
+        edS3Endpoint->setText(Setting::S3Endpoint.Get());
+        edS3Region->setText(Setting::S3Region.Get());
+        edS3Bucket->setText(Setting::S3Bucket.Get());
+        edS3Prefix->setText(Setting::S3Prefix.Get());
+        edS3AccessKeyId->setText(Setting::S3AccessKeyId.Get());
+        edS3SecretKey->setText(Setting::S3SecretKey.Get());
+        cbS3PathStyle->setChecked(Setting::S3PathStyle.Get());
+        edS3PublicAddress->setText(Setting::S3PublicAddress.Get());
     } else {
         cbRetain->setCurrentIndex(Setting::FTPRetention.Default());
     }
     UpdateFTPTest();
+    UpdateS3Test();
 
     cbHidePasswords->setChecked(HidePasswords());
     spinLogDays->setValue(DB ? Setting::LogDays.Get() : Setting::LogDays.Default());
@@ -357,6 +447,15 @@ void TfrmSettings::SaveSettings()
     Setting::FTPPassword.Set(edFTPPassword->text());
     Setting::FTPRetention.Set(cbRetain->currentIndex());
     Setting::FTPHttpPath.Set(edFTPHttpPath->text());
+    Setting::StagingKind.Set(cbStagingKind->currentIndex() == 1 ? 1 : 0);
+    Setting::S3Endpoint.Set(edS3Endpoint->text().trimmed());
+    Setting::S3Region.Set(edS3Region->text().trimmed());
+    Setting::S3Bucket.Set(edS3Bucket->text().trimmed());
+    Setting::S3Prefix.Set(edS3Prefix->text());
+    Setting::S3AccessKeyId.Set(edS3AccessKeyId->text().trimmed());
+    Setting::S3SecretKey.Set(edS3SecretKey->text());
+    Setting::S3PathStyle.Set(cbS3PathStyle->isChecked());
+    Setting::S3PublicAddress.Set(edS3PublicAddress->text().trimmed());
     Setting::ShowHints.Set(cbShowHints->isChecked());
     Setting::HidePasswords.Set(cbHidePasswords->isChecked());
     Setting::LogDays.Set(spinLogDays->value());
@@ -403,6 +502,7 @@ void TfrmSettings::ApplyMask()
     const bool bMask = cbHidePasswords->isChecked();
     SetPasswordMasked(edEmailPassword, bMask);
     SetPasswordMasked(edFTPPassword, bMask);
+    SetPasswordMasked(edS3SecretKey, bMask);
 }
 
 bool TfrmSettings::EmailTestAllowed() const
@@ -435,6 +535,23 @@ void TfrmSettings::UpdateFTPTest()
     lblFTPTest->setEnabled(FTPTestAllowed());
 }
 
+bool TfrmSettings::S3TestAllowed() const
+{
+    return StagingAsTyped().S3.Available() && cbRetain->currentIndex() >= 0;
+}
+
+void TfrmSettings::UpdateS3Test()
+{
+    lblS3Test->setEnabled(S3TestAllowed());
+    // The default lifespan on the FTP tab decides the kind of link.
+    const bool bPublic = !edS3PublicAddress->text().trimmed().isEmpty();
+    lblS3Retain->setText(bPublic ? QStringLiteral("Links for a day or a week are signed; longer ones are the "
+                                                  "public address and the key.")
+                                 : S3PeriodNote()
+                                 + QStringLiteral(" Without a public download address, one month, one year "
+                                                  "and forever cannot be chosen for S3 links."));
+}
+
 TSMTPSettings TfrmSettings::SMTPAsTyped() const
 {
     TSMTPSettings smtp;
@@ -460,6 +577,17 @@ TStagingSettings TfrmSettings::StagingAsTyped() const
     staging.FTP.Password = edFTPPassword->text();
     staging.FTP.CertificatesFile = edTLSCertificates->text().trimmed();
     staging.HttpPath = edFTPHttpPath->text();
+    staging.Kind = cbStagingKind->currentIndex() == 1 ? TStagingKind::S3 : TStagingKind::Ftp;
+    staging.S3.Endpoint = edS3Endpoint->text().trimmed();
+    staging.S3.Region = edS3Region->text().trimmed();
+    staging.S3.Bucket = edS3Bucket->text().trimmed();
+    staging.S3.Prefix = edS3Prefix->text();
+    staging.S3.AccessKeyId = edS3AccessKeyId->text().trimmed();
+    staging.S3.SecretKey = edS3SecretKey->text();
+    staging.S3.PathStyle = cbS3PathStyle->isChecked();
+    staging.S3.PublicAddress = edS3PublicAddress->text().trimmed();
+    staging.S3.CertificatesFile = edTLSCertificates->text().trimmed();
+    staging.Retention = cbRetain->currentIndex();
     return staging;
 }
 
@@ -502,4 +630,11 @@ void TfrmSettings::lblFTPTestClick()
     if (!FTPTestAllowed())
         return;
     TfrmFTPTest::Execute(this);
+}
+
+void TfrmSettings::lblS3TestClick()
+{
+    if (!S3TestAllowed())
+        return;
+    TfrmFTPTest::Execute(this, TStagingKind::S3);
 }

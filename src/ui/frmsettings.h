@@ -16,8 +16,9 @@ class QWidget;
 class TSendMailJob;
 class TLinkLabel;
 
-// The settings dialog: the staging FTP server, general preferences and the
-// SMTP account, each on a tab. The values are written only by Save; the
+// The settings dialog: the staging FTP server (and which kind of staging
+// server links use), general preferences, the SMTP account and the staging
+// S3 storage, each on a tab. The values are written only by Save; the
 // active tab is remembered in every case. Both connection tests use the
 // fields as typed: a test e-mail (a background job; closing the dialog
 // cancels it) and the FTP test window.
@@ -41,6 +42,7 @@ public:
     // The enable rules of the two test links.
     bool EmailTestAllowed() const;
     bool FTPTestAllowed() const;
+    bool S3TestAllowed() const;
     // Whether a test e-mail is on its way.
     bool EmailTestRunning() const { return FMailJob != nullptr; }
 
@@ -55,14 +57,17 @@ protected:
 
 private:
     QWidget *BuildFTPPage();
+    QWidget *BuildS3Page();
     QWidget *BuildGeneralPage();
     QWidget *BuildSMTPPage();
     void LoadSettings();
     void UpdateEmailTest();
     void UpdateFTPTest();
+    void UpdateS3Test();
     void ApplyMask();
     void lblEmailTestClick();
     void lblFTPTestClick();
+    void lblS3TestClick();
     void btnTLSCertificatesClick();
     void MailTestEnded();
 
@@ -72,6 +77,18 @@ private:
     QWidget *tabFTP = nullptr;
     QWidget *tabGeneral = nullptr;
     QWidget *tabSMTP = nullptr;
+    QWidget *tabS3 = nullptr;
+    QComboBox *cbStagingKind = nullptr;
+    QLineEdit *edS3Endpoint = nullptr;
+    QLineEdit *edS3Region = nullptr;
+    QLineEdit *edS3Bucket = nullptr;
+    QLineEdit *edS3Prefix = nullptr;
+    QLineEdit *edS3AccessKeyId = nullptr;
+    QLineEdit *edS3SecretKey = nullptr;
+    QCheckBox *cbS3PathStyle = nullptr;
+    QLineEdit *edS3PublicAddress = nullptr;
+    QLabel *lblS3Retain = nullptr;
+    TLinkLabel *lblS3Test = nullptr;
     QLabel *lblFTP = nullptr;
     QLineEdit *edFTPHost = nullptr;
     QLineEdit *edFTPDirectory = nullptr;

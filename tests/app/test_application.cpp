@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(third->state(), QProcess::Running);
         third->kill();
         QVERIFY(third->waitForFinished(10000));
-        QCOMPARE(query(database, u"SELECT MAX(version) FROM version"_s), 4);
+        QCOMPARE(query(database, u"SELECT MAX(version) FROM version"_s), 5);
     }
 };
 

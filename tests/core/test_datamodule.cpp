@@ -70,7 +70,7 @@ TEST_F(DataModule, FirstStartOnCleanAccount)
     Start();
     EXPECT_EQ(AppDataDir, dataDir);
     EXPECT_TRUE(QFile::exists(dataDir + QStringLiteral("bundlewick.sqlite")));
-    EXPECT_EQ(DB->GetTableValue(QStringLiteral("SELECT MAX(version) FROM version")), 4);
+    EXPECT_EQ(DB->GetTableValue(QStringLiteral("SELECT MAX(version) FROM version")), 5);
     EXPECT_EQ(FData->GetLogFlags(), QStringLiteral("information"));
     EXPECT_EQ(FData->tmExpire->objectName(), QStringLiteral("tmExpire"));
     EXPECT_EQ(FData->tmExpire->interval(), 30000);
@@ -91,7 +91,7 @@ TEST_F(DataModule, FirstStartOnCleanAccount)
     EXPECT_EQ(
         Strings(*day, QStringLiteral("SELECT `where` || '|' || what || '|' || why FROM events ORDER BY id")),
         QStringList({ QStringLiteral("TFData|DataModuleCreate|2"),
-                      QStringLiteral("TFData|Database updated from version 0 to 4|2"),
+                      QStringLiteral("TFData|Database updated from version 0 to 5|2"),
                       QStringLiteral("TFData|DataModuleDestroy|2") }));
 }
 

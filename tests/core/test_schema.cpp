@@ -54,29 +54,29 @@ const QStringList reads { QStringLiteral("SELECT name FROM sqlite_master WHERE n
 
 } // namespace
 
-TEST(Schema, NewFileGoesToVersion4)
+TEST(Schema, NewFileGoesToVersion5)
 {
     Schema s;
     int oldV = -1, newV = -1;
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 0);
-    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(newV, 5);
     EXPECT_EQ(s.objects(QStringLiteral("table")), allTables);
     EXPECT_EQ(s.objects(QStringLiteral("index")), allIndexes);
-    EXPECT_EQ(
-        s.versions(),
-        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
+    EXPECT_EQ(s.versions(),
+              QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                            QStringLiteral("4"), QStringLiteral("5") }));
     EXPECT_EQ(
         s.db->QueryIntegerFmt(QStringLiteral("SELECT COUNT(*) FROM version WHERE modified LIKE '____-__-__ "
                                              "__:__:__'"),
                               {}),
-        4);
+        5);
     EXPECT_FALSE(s.db->InTransaction());
 
     // A file at the current version: only the two reads run.
     EXPECT_FALSE(s.update(oldV, newV));
-    EXPECT_EQ(oldV, 4);
-    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(oldV, 5);
+    EXPECT_EQ(newV, 5);
     EXPECT_EQ(s.seen, reads + reads);
 }
 
@@ -94,20 +94,46 @@ TEST(Schema, Version3LogGetsTheReasonColumn)
                                  "modified DATE)"));
     s.db->ExecSQL(QStringLiteral("INSERT INTO log VALUES (7, 0, 1, 'a.zip', 3, 2, 'ftp.example.com', "
                                  "'2026-01-02 03:04:05')"));
-    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version = 4"));
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version >= 4"));
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 3);
-    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(newV, 5);
     EXPECT_EQ(s.list(QStringLiteral("SELECT filename || '|' || IFNULL(log, 'null') FROM log")),
               QStringList { QStringLiteral("a.zip|null") });
     s.db->ExecSQL(QStringLiteral("UPDATE log SET log = 'FTP failed: 530 Login incorrect.'"));
 
     // A step interrupted after the column was added runs again without harm.
-    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version = 4"));
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version >= 4"));
     EXPECT_TRUE(s.update(oldV, newV));
-    EXPECT_EQ(newV, 4);
+    EXPECT_EQ(newV, 5);
     EXPECT_EQ(s.list(QStringLiteral("SELECT log FROM log")),
               QStringList { QStringLiteral("FTP failed: 530 Login incorrect.") });
+}
+
+// Version 5 adds the S3 columns to the retention table; the rows of older
+// files are FTP rows.
+TEST(Schema, Version4RetentionRowsBecomeFtpRows)
+{
+    Schema s;
+    int oldV = -1, newV = -1;
+    s.update(oldV, newV);
+    s.db->ExecSQL(QStringLiteral("DROP TABLE retention"));
+    s.db->ExecSQL(QStringLiteral("CREATE TABLE retention (id INTEGER PRIMARY KEY, expiry DOUBLE, host TEXT, "
+                                 "directory TEXT, login TEXT, password TEXT, filename TEXT, modified DATE)"));
+    s.db->ExecSQL(QStringLiteral("INSERT INTO retention VALUES (3, 46000.5, 'ftp.example.com', 'up', 'bob', "
+                                 "'pw', 'Tool_1.zip', '2026-01-02 03:04:05')"));
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version = 5"));
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(oldV, 4);
+    EXPECT_EQ(newV, 5);
+    EXPECT_EQ(s.list(QStringLiteral("SELECT kind || '|' || host || '|' || filename || '|' || "
+                                    "IFNULL(bucket, 'null') || '|' || pathstyle FROM retention")),
+              QStringList { QStringLiteral("0|ftp.example.com|Tool_1.zip|null|0") });
+    // Run again after an interruption: no column is added twice.
+    s.db->ExecSQL(QStringLiteral("DELETE FROM version WHERE version = 5"));
+    EXPECT_TRUE(s.update(oldV, newV));
+    EXPECT_EQ(s.list(QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('retention')")),
+              QStringList { QStringLiteral("14") });
 }
 
 TEST(Schema, Version1FileGetsOnlyTheLaterSteps)
@@ -121,10 +147,10 @@ TEST(Schema, Version1FileGetsOnlyTheLaterSteps)
     int oldV = -1, newV = -1;
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 1);
-    EXPECT_EQ(newV, 4);
-    EXPECT_EQ(
-        s.versions(),
-        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
+    EXPECT_EQ(newV, 5);
+    EXPECT_EQ(s.versions(),
+              QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                            QStringLiteral("4"), QStringLiteral("5") }));
     // Version 1's tables were not created again.
     EXPECT_EQ(s.objects(QStringLiteral("table")),
               QStringList({ QStringLiteral("log"), QStringLiteral("projects"), QStringLiteral("retention"),
@@ -141,10 +167,10 @@ TEST(Schema, EmptyVersionTableRerunsEveryStep)
     s.db->ExecSQL(QStringLiteral("DELETE FROM version"));
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 0);
-    EXPECT_EQ(newV, 4);
-    EXPECT_EQ(
-        s.versions(),
-        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
+    EXPECT_EQ(newV, 5);
+    EXPECT_EQ(s.versions(),
+              QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                            QStringLiteral("4"), QStringLiteral("5") }));
     EXPECT_EQ(s.list(QStringLiteral("SELECT value FROM settings")), QStringList { QStringLiteral("30") });
 }
 
@@ -176,9 +202,9 @@ TEST(Schema, FailedStepResumesAtNextStart)
     s.db = s.open();
     EXPECT_TRUE(s.update(oldV, newV));
     EXPECT_EQ(oldV, 2);
-    EXPECT_EQ(newV, 4);
-    EXPECT_EQ(
-        s.versions(),
-        QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4") }));
+    EXPECT_EQ(newV, 5);
+    EXPECT_EQ(s.versions(),
+              QStringList({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                            QStringLiteral("4"), QStringLiteral("5") }));
     EXPECT_EQ(s.objects(QStringLiteral("index")), allIndexes);
 }

@@ -3,6 +3,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -547,6 +548,85 @@ void SshServer::setUpClient() const
     QFile::setPermissions(ssh + QStringLiteral("/id_ed25519"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     writeOrThrow(ssh + QStringLiteral("/known_hosts"), knownHostsLine() + '\n');
+}
+
+S3Server::S3Server(const QStringList &buckets)
+{
+    if (!FWork.isValid())
+        throw std::runtime_error("cannot create the S3 server's folder");
+    const QString program
+        = qEnvironmentVariable("BW_BINARY_DIR") + QStringLiteral("/s3rver/node_modules/.bin/s3rver");
+    if (!QFile::exists(program))
+        throw std::runtime_error(program.toStdString()
+                                 + " is missing: scripts/test.sh installs it (npm ci of tests/s3)");
+    const QString data = FWork.filePath(QStringLiteral("data"));
+    QDir().mkpath(data);
+    QStringList args { QStringLiteral("-d"),
+                       data,
+                       QStringLiteral("-a"),
+                       QStringLiteral("127.0.0.1"),
+                       QStringLiteral("-p"),
+                       QStringLiteral("0"),
+                       QStringLiteral("--no-vhost-buckets") };
+    for (const QString &bucket : buckets)
+        args << QStringLiteral("--configure-bucket") << bucket;
+    FProcess.setProcessChannelMode(QProcess::MergedChannels);
+    FProcess.setStandardOutputFile(FWork.filePath(QStringLiteral("server.log")));
+    FProcess.setStandardInputFile(QProcess::nullDevice());
+    FProcess.start(program, args);
+    if (!FProcess.waitForStarted(10000))
+        throw std::runtime_error("cannot start " + program.toStdString());
+    // It says "S3rver listening on 127.0.0.1:PORT" once it serves.
+    QElapsedTimer clock;
+    clock.start();
+    while (FPort == 0) {
+        const QByteArray text = log();
+        const qsizetype at = text.indexOf("listening on 127.0.0.1:");
+        if (at >= 0 && text.indexOf('\n', at) > at) {
+            FPort = quint16(text.mid(at + 23, text.indexOf('\n', at) - at - 23).trimmed().toUInt());
+            if (FPort == 0)
+                throw std::runtime_error("the S3 server reported no port:\n" + text.toStdString());
+            break;
+        }
+        if (FProcess.state() == QProcess::NotRunning)
+            throw std::runtime_error("the S3 server ended early:\n" + text.toStdString());
+        if (clock.elapsed() > 30000)
+            throw std::runtime_error("the S3 server did not start in time:\n" + text.toStdString());
+        FProcess.waitForFinished(20);
+    }
+}
+
+S3Server::~S3Server()
+{
+    if (FProcess.state() != QProcess::NotRunning) {
+        FProcess.kill();
+        FProcess.waitForFinished(5000);
+    }
+}
+
+QString S3Server::endpoint() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(FPort);
+}
+
+QStringList S3Server::keys(const QString &bucket) const
+{
+    // s3rver keeps an object "key" as "key._S3rver_object" beside its metadata.
+    const QString root = FWork.filePath(QStringLiteral("data/") + bucket);
+    QStringList result;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(QLatin1String("._S3rver_object")))
+            result << path.mid(root.size() + 1).chopped(int(qstrlen("._S3rver_object")));
+    }
+    result.sort();
+    return result;
+}
+
+QByteArray S3Server::log() const
+{
+    return readAll(FWork.filePath(QStringLiteral("server.log")));
 }
 
 SilentServer::SilentServer()

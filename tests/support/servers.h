@@ -189,6 +189,33 @@ private:
     quint16 FPort = 0;
 };
 
+// s3rver (tests/s3/package.json, installed into BW_BINARY_DIR/s3rver by
+// scripts/test.sh with npm ci) on 127.0.0.1 and a free port, storing into
+// its own temporary folder, with the buckets given already made. It knows
+// one key pair, S3RVER / S3RVER: it refuses another access key id
+// (InvalidAccessKeyId) but does not check Signature Version 4 signatures.
+// The server is killed when the object goes.
+class S3Server
+{
+public:
+    explicit S3Server(const QStringList &buckets = { QStringLiteral("bundlewick") });
+    ~S3Server();
+    S3Server(const S3Server &) = delete;
+    S3Server &operator=(const S3Server &) = delete;
+
+    quint16 port() const { return FPort; }
+    // "http://127.0.0.1:port", the endpoint the S3 client takes.
+    QString endpoint() const;
+    // The stored objects of a bucket, by key (s3rver's own files left out).
+    QStringList keys(const QString &bucket) const;
+    QByteArray log() const;
+
+private:
+    QTemporaryDir FWork;
+    QProcess FProcess;
+    quint16 FPort = 0;
+};
+
 // Accepts connections and never says a word: for time-outs.
 class SilentServer
 {

@@ -297,6 +297,15 @@ int main(int argc, char **argv)
         bOk &= Save(frm, sOut, QStringLiteral("settings-general"));
         pg->setCurrentIndex(2);
         bOk &= Save(frm, sOut, QStringLiteral("settings-smtp"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edS3Endpoint"))
+            ->setText(QStringLiteral("https://s3.eu-central-1.amazonaws.com"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edS3Region"))->setText(QStringLiteral("eu-central-1"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edS3Bucket"))->setText(QStringLiteral("drops"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edS3Prefix"))->setText(QStringLiteral("links/"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edS3AccessKeyId"))->setText(QStringLiteral("AKIAEXAMPLE"));
+        frm.findChild<QLineEdit *>(QStringLiteral("edS3SecretKey"))->setText(QStringLiteral("secret"));
+        pg->setCurrentIndex(3);
+        bOk &= Save(frm, sOut, QStringLiteral("settings-s3"));
         TfrmFTPTest test(&frm);
         test.show();
         bOk &= QTest::qWaitFor([&] { return test.Finished(); }, 60000);

@@ -103,7 +103,7 @@ private slots:
         QVERIFY(!text.contains(u"frmLog"_s));
         // The database is open again, and the parameters were written.
         QVERIFY(DB);
-        QCOMPARE(DB->GetTableValue(u"SELECT MAX(version) FROM version"_s), 4);
+        QCOMPARE(DB->GetTableValue(u"SELECT MAX(version) FROM version"_s), 5);
         QFile stored(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/bundlewick/params.conf"_s);
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QVERIFY(stored.readAll().contains("frmLog Left"));
@@ -176,7 +176,7 @@ private slots:
         QStringList check;
         db.GetTableStrings(u"PRAGMA integrity_check"_s, check);
         QCOMPARE(check, QStringList({ u"ok"_s }));
-        QCOMPARE(db.GetTableValue(u"SELECT MAX(version) FROM version"_s), 4);
+        QCOMPARE(db.GetTableValue(u"SELECT MAX(version) FROM version"_s), 5);
         QVERIFY(!QFile::exists(dir + u"bundlewick.lock"_s));
     }
 };

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTest>
 
@@ -238,6 +239,36 @@ private slots:
                  QStringList({ u"EmailFTP=1"_s, u"EmailMessage=Bye\r\n\r\n{LINK}\r\n"_s, u"EmailRecipient="_s,
                                u"EmailRetention=2"_s, u"EmailSubject=Source code for {PROJECT} {VERSION}"_s,
                                u"Zip encryption=aes256"_s }));
+    }
+
+    // S3 links without a public address last at most a week: the longer
+    // lifespans are disabled and say why; with the address they are back.
+    void s3StagingDisablesTheLifespansALinkCannotLast()
+    {
+        SetSetting(u"Staging kind"_s, u"1"_s);
+        SetSetting(u"S3 endpoint"_s, u"http://127.0.0.1:9000"_s);
+        SetSetting(u"S3 bucket"_s, u"drops"_s);
+        SetSetting(u"S3 access key id"_s, u"AKID"_s);
+        {
+            TfrmSendEditor frm(0, FProject, u"Tool"_s);
+            frm.show();
+            QVERIFY(child<QCheckBox>(frm, "cbEmailFTP")->isEnabled());
+            auto *cb = child<QComboBox>(frm, "cbEmailRetain");
+            auto *model = qobject_cast<QStandardItemModel *>(cb->model());
+            QVERIFY(model);
+            QVERIFY(model->item(0)->isEnabled());
+            QVERIFY(model->item(1)->isEnabled());
+            for (int i : { 2, 3, 4 })
+                QVERIFY(!model->item(i)->isEnabled());
+            QCOMPARE(cb->itemText(2), u"one month (needs the S3 public address)"_s);
+            QCOMPARE(model->item(4)->toolTip(),
+                     u"S3 links without a public download address last at most a week."_s);
+        }
+        SetSetting(u"S3 public address"_s, u"https://cdn.example.com/drops"_s);
+        TfrmSendEditor frm(0, FProject, u"Tool"_s);
+        auto *model = qobject_cast<QStandardItemModel *>(child<QComboBox>(frm, "cbEmailRetain")->model());
+        QVERIFY(model->item(3)->isEnabled());
+        QCOMPARE(model->item(3)->text(), u"one year"_s);
     }
 
     void retentionRoundTrips()

@@ -27,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -77,6 +78,16 @@ class TestFrmSettings : public QObject
         edit(frm, "edFTPPassword")->setText(u"pa55"_s);
         edit(frm, "edFTPHttpPath")->setText(httpPath);
     }
+    static void fillS3(QWidget &frm, const QString &endpoint)
+    {
+        edit(frm, "edS3Endpoint")->setText(endpoint);
+        edit(frm, "edS3Region")->setText(u"eu-central-1"_s);
+        edit(frm, "edS3Bucket")->setText(u"bundlewick"_s);
+        edit(frm, "edS3Prefix")->setText(u"links/"_s);
+        edit(frm, "edS3AccessKeyId")->setText(u"S3RVER"_s);
+        edit(frm, "edS3SecretKey")->setText(u"wJalr-secret"_s);
+        check(frm, "cbS3PathStyle")->setChecked(true);
+    }
     static QStringList actionLines(QWidget &frm)
     {
         QStringList out;
@@ -90,7 +101,8 @@ class TestFrmSettings : public QObject
     {
         QStringList out;
         for (const QString &line : actionLines(frm))
-            if (!line.startsWith(u"FTP progress: "_s) && !line.startsWith(u' '))
+            if (!line.startsWith(u"FTP progress: "_s) && !line.startsWith(u"S3 progress: "_s)
+                && !line.startsWith(u' '))
                 out << line;
         return out;
     }
@@ -131,6 +143,9 @@ private slots:
         QCOMPARE(pg->tabText(0), u"FTP"_s);
         QCOMPARE(pg->tabText(1), u"General"_s);
         QCOMPARE(pg->tabText(2), u"SMTP"_s);
+        QCOMPARE(pg->tabText(3), u"S3 storage"_s);
+        QCOMPARE(child<QComboBox>(frm, "cbStagingKind")->currentText(), u"FTP server"_s);
+        QVERIFY(!link(frm, "lblS3Test")->isEnabled());
         auto *cbRetain = child<QComboBox>(frm, "cbRetain");
         QCOMPARE(cbRetain->currentIndex(), 1);
         QCOMPARE(cbRetain->currentText(), u"one week"_s);
@@ -232,6 +247,9 @@ private slots:
             child<QSpinBox>(frm, "spinLogDays")->setValue(30);
             fillSMTP(frm, 587);
             check(frm, "cbEmailAllowPlainLogin")->setChecked(true);
+            child<QComboBox>(frm, "cbStagingKind")->setCurrentIndex(1);
+            fillS3(frm, u"http://127.0.0.1:9000"_s);
+            edit(frm, "edS3PublicAddress")->setText(u" https://cdn.example.org/drops "_s);
             TDialogs::PushFileName(u"/srv/ca/internal.pem"_s);
             QTest::mouseClick(child<QPushButton>(frm, "btnTLSCertificates"), Qt::LeftButton);
             QCOMPARE(edit(frm, "edTLSCertificates")->text(), u"/srv/ca/internal.pem"_s);
@@ -240,13 +258,32 @@ private slots:
             QCOMPARE(frm.result(), int(QDialog::Accepted));
         }
         QCOMPARE(rows(),
-                 (QStringList {
-                     u"FTP host=ftp.example.org"_s, u"FTP directory=staging"_s, u"FTP login=stage"_s,
-                     u"FTP password=it's"_s, u"FTP retention=3"_s, u"FTP http path=http://example.org/s/"_s,
-                     u"Show hints=0"_s, u"Hide passwords=1"_s, u"Log days=30"_s, u"Email server=127.0.0.1"_s,
-                     u"Email username=mailer"_s, u"Email password=s3cret"_s, u"Email port=587"_s,
-                     u"Email from=ann@example.com"_s, u"Email login=1"_s, u"Email allow plain login=1"_s,
-                     u"TLS certificates file=/srv/ca/internal.pem"_s }));
+                 (QStringList { u"FTP host=ftp.example.org"_s,
+                                u"FTP directory=staging"_s,
+                                u"FTP login=stage"_s,
+                                u"FTP password=it's"_s,
+                                u"FTP retention=3"_s,
+                                u"FTP http path=http://example.org/s/"_s,
+                                u"Staging kind=1"_s,
+                                u"S3 endpoint=http://127.0.0.1:9000"_s,
+                                u"S3 region=eu-central-1"_s,
+                                u"S3 bucket=bundlewick"_s,
+                                u"S3 key prefix=links/"_s,
+                                u"S3 access key id=S3RVER"_s,
+                                u"S3 secret key=wJalr-secret"_s,
+                                u"S3 path style=1"_s,
+                                u"S3 public address=https://cdn.example.org/drops"_s,
+                                u"Show hints=0"_s,
+                                u"Hide passwords=1"_s,
+                                u"Log days=30"_s,
+                                u"Email server=127.0.0.1"_s,
+                                u"Email username=mailer"_s,
+                                u"Email password=s3cret"_s,
+                                u"Email port=587"_s,
+                                u"Email from=ann@example.com"_s,
+                                u"Email login=1"_s,
+                                u"Email allow plain login=1"_s,
+                                u"TLS certificates file=/srv/ca/internal.pem"_s }));
         QCOMPARE(Param::SettingsTab.Get(), 1);
         QVERIFY(EmailAvailable());
 
@@ -260,6 +297,69 @@ private slots:
         QCOMPARE(edit(again, "edTLSCertificates")->text(), u"/srv/ca/internal.pem"_s);
         QVERIFY(link(again, "lblEmailTest")->isEnabled());
         QVERIFY(link(again, "lblFTPTest")->isEnabled());
+        QVERIFY(link(again, "lblS3Test")->isEnabled());
+        QCOMPARE(edit(again, "edS3SecretKey")->accessibleName(), u"Secret key"_s);
+        QCOMPARE(child<QComboBox>(again, "cbStagingKind")->currentIndex(), 1);
+    }
+
+    // The S3 test button: upload, the presigned link a week's e-mail would
+    // carry fetched over HTTP, compared, deleted; then the failures.
+    void s3TestRunsTheRoundTripThroughTheMailedLink()
+    {
+        bwtest::S3Server s3;
+        TfrmSettings settings;
+        fillS3(settings, s3.endpoint());
+        child<QComboBox>(settings, "cbRetain")->setCurrentIndex(1);
+        QVERIFY(link(settings, "lblS3Test")->isEnabled());
+        QStringList lines;
+        QString title;
+        bwtest::ModalDriver driver([&](QDialog *dialog) {
+            const auto close = qScopeGuard([dialog] {
+                if (dialog->isVisible())
+                    dialog->done(QDialog::Rejected);
+            });
+            auto *frm = qobject_cast<TfrmFTPTest *>(dialog);
+            QVERIFY(frm);
+            title = frm->windowTitle();
+            QTRY_VERIFY_WITH_TIMEOUT(frm->Finished(), 60000);
+            lines = stepLines(*frm);
+            QTest::mouseClick(child<QPushButton>(*frm, "btnAbort"), Qt::LeftButton);
+        });
+        settings.show();
+        QCOMPARE(edit(settings, "edS3SecretKey")->echoMode(), QLineEdit::Password);
+        link(settings, "lblS3Test")->clicked();
+        QVERIFY(driver.ran());
+        QCOMPARE(title, u"S3 test"_s);
+        QCOMPARE(
+            lines,
+            (QStringList { u"Test file created"_s, u"Test file uploaded successfully"_s,
+                           u"Test file successfully downloaded with HTTP"_s,
+                           u"Uploaded and downloaded files match"_s, u"Test file deleted from server"_s }));
+        QCOMPARE(s3.keys(u"bundlewick"_s), QStringList());
+
+        // A bucket that is not there, and a month without a public address.
+        edit(settings, "edS3Bucket")->setText(u"missing"_s);
+        {
+            TfrmFTPTest frm(&settings, TStagingKind::S3);
+            frm.show();
+            QTRY_VERIFY_WITH_TIMEOUT(frm.Finished(), 60000);
+            QCOMPARE(actionLines(frm).filter(QRegularExpression(u"^(?!S3 progress)"_s)),
+                     (QStringList { u"Test file created"_s, u"!Unable to upload test file"_s,
+                                    u"    404 NoSuchBucket: The specified bucket does not exist"_s }));
+            QCOMPARE(child<QLabel>(frm, "lblResult")->text(), u"Test failed"_s);
+        }
+        edit(settings, "edS3Bucket")->setText(u"bundlewick"_s);
+        child<QComboBox>(settings, "cbRetain")->setCurrentIndex(2);
+        QVERIFY(child<QLabel>(settings, "lblS3Retain")
+                    ->text()
+                    .startsWith(u"S3 links without a public download address last at most a week."_s));
+        {
+            TfrmFTPTest frm(&settings, TStagingKind::S3);
+            frm.show();
+            QTRY_VERIFY_WITH_TIMEOUT(frm.Finished(), 60000);
+            QCOMPARE(actionLines(frm).value(1), u"!No download link for the default lifespan"_s);
+        }
+        QCOMPARE(s3.keys(u"bundlewick"_s), QStringList());
     }
 
     void cancelWritesNothingButRemembersTheTab()
@@ -581,9 +681,10 @@ private slots:
             tabs << pages->tabText(i);
             heights << frm.height();
         }
-        QCOMPARE(tabs, (QStringList { u"FTP"_s, u"General"_s, u"SMTP"_s }));
+        QCOMPARE(tabs, (QStringList { u"FTP"_s, u"General"_s, u"SMTP"_s, u"S3 storage"_s }));
         QCOMPARE(heights.at(1), heights.at(0));
         QCOMPARE(heights.at(2), heights.at(0));
+        QCOMPARE(heights.at(3), heights.at(0));
 
         // The account is greyed while the server is not logged into.
         auto *login = child<QCheckBox>(frm, "cbEmailLogin");
