@@ -368,10 +368,9 @@ struct TPlanned
     quint64 iHeader = 0; // offset of the local header
     quint64 iCompressed = 0; // with the encryption header and AES code
     quint32 iDosTime = 0;
-    quint32 iMode = 0;
     quint32 iCrc = 0;
+    quint16 iMode = 0; // the st_mode bits an entry keeps
     quint16 iFlags = 0;
-    quint16 iNeeded = 0; // as the local header says
     bool bListed = false; // the facts came from a listing; dev and ino are not known
     bool bZip64 = false; // ZIP64 sizes in the local header
     bool bAes = false;
@@ -1111,7 +1110,7 @@ private:
             if (f.bChanged) {
                 item.iSize = f.iSize;
                 item.iDosTime = f.iDosTime;
-                item.iMode = f.iMode;
+                item.iMode = quint16(f.iMode);
             }
             BeginEntry(item, true, f.iOutSize, f.iCrc, nullptr);
             FFile->Write(job.out.data() + f.iOutStart, f.iOutSize);
@@ -1163,7 +1162,7 @@ private:
         // Info-ZIP stores it on Linux.
         if (!IsAscii(FEntry.sName) && !HasRawFileNameBytes(item.pItem->sEntryName))
             FEntry.iFlags |= 0x0800;
-        FEntry.iNeeded = bAes ? 51 : FEntry.bZip64 ? 45 : (FEntry.bStore && !bEncrypt ? 10 : 20);
+        FEntry.iNeeded = NeededVersion(bAes, FEntry.bZip64, FEntry.bStore, bEncrypt);
 
         // Known now only for an unencrypted or AES file in one piece; else
         // patched in later, or left to the data descriptor. AE-2 has CRC 0.
@@ -1211,6 +1210,12 @@ private:
             FFile->Write(head.data(), head.size());
             FEntry.iCompressed += head.size();
         }
+    }
+
+    // The version needed to extract an entry, as its local header says.
+    static quint16 NeededVersion(bool bAes, bool bZip64, bool bStore, bool bEncrypt)
+    {
+        return bAes ? 51 : bZip64 ? 45 : (bStore && !bEncrypt ? 10 : 20);
     }
 
     // The AES extra field: AE-2, vendor "AE", strength 3 (AES-256), and the
@@ -1272,7 +1277,6 @@ private:
         item.iCompressed = iComp;
         item.iCrc = FEntry.iCrc;
         item.iFlags = FEntry.iFlags;
-        item.iNeeded = FEntry.iNeeded;
         item.bZip64 = FEntry.bZip64;
         item.bAes = bAes;
         item.bWritten = true;
@@ -1301,7 +1305,9 @@ private:
             if (bBigOffset)
                 Put64(x, item.iHeader);
         }
-        const quint16 iNeeded = x.empty() ? item.iNeeded : std::max<quint16>(item.iNeeded, 45);
+        const quint16 iLocal
+            = NeededVersion(item.bAes, item.bZip64, bStore, !item.pItem->sPassword.isEmpty());
+        const quint16 iNeeded = x.empty() ? iLocal : std::max<quint16>(iLocal, 45);
         if (item.bAes)
             PutAesExtra(x, bStore);
         Put32(c, 0x02014b50);
@@ -1318,7 +1324,7 @@ private:
         Put16(c, 0); // comment
         Put16(c, 0); // disk
         Put16(c, 0); // internal attributes
-        Put32(c, item.iMode << 16);
+        Put32(c, quint32(item.iMode) << 16);
         Put32(c, bBigOffset ? kMax32 : quint32(item.iHeader));
         c.append(sName.constData(), size_t(sName.size()));
         c.append(x);
@@ -1488,7 +1494,7 @@ int TZipWriter::Write()
         if (item.oFacts.Known() && !item.sPath.isEmpty()) {
             p.iSize = quint64(item.oFacts.iSize);
             p.iDosTime = DosDateTime(SecondsOf(item.oFacts.iModified));
-            p.iMode = item.oFacts.iMode & 0xFFFF;
+            p.iMode = quint16(item.oFacts.iMode & 0xFFFF);
             p.bListed = true;
             lPlan.push_back(p);
             continue;
@@ -1512,7 +1518,7 @@ int TZipWriter::Write()
         p.iDev = st.st_dev;
         p.iIno = st.st_ino;
         p.iDosTime = DosDateTime(st.st_mtime);
-        p.iMode = quint32(st.st_mode) & 0xFFFF;
+        p.iMode = quint16(st.st_mode & 0xFFFF);
         lPlan.push_back(p);
     }
     MergeSameNames(lPlan);
