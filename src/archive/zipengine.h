@@ -77,7 +77,6 @@ public:
     // listed twice.
     void SetItems(const QList<TZipFileItem> &lItems);
     void ReserveItems(qsizetype iCount) { FItems.reserve(size_t(iCount)); }
-    qsizetype ItemCount() const { return qsizetype(FItems.size()); }
     void AddItem(const QString &sPath, const QString &sEntryName = QString(),
                  const QString &sPassword = QString(),
                  TZipEncryption eEncryption = TZipEncryption::Traditional)
