@@ -141,25 +141,19 @@ QString TArchiveNames::Claim(const QString &sDestination, const QString &sName)
     return sResult;
 }
 
-QString TArchiveBuilder::CommonRoot(const QStringList &oPaths)
+QString TArchiveBuilder::CommonRoot(const QList<TFileItem> &lItems)
 {
-    QString sRoot;
-    if (oPaths.isEmpty())
-        return sRoot;
-    QString sRest = oPaths.first();
-    for (;;) {
-        const qsizetype iSlash = sRest.indexOf(QLatin1Char('/'));
-        if (iSlash < 0)
-            break;
-        const QString sCandidate = sRoot + sRest.left(iSlash + 1);
-        for (const QString &sPath : oPaths) {
-            if (!sPath.startsWith(sCandidate))
-                return sRoot;
-        }
-        sRoot = sCandidate;
-        sRest = sRest.mid(iSlash + 1);
+    if (lItems.isEmpty())
+        return QString();
+    // The first path's folder, cut back at a "/" for every path outside it.
+    const QString sFirst = lItems.first().Path();
+    qsizetype iLen = sFirst.lastIndexOf(QLatin1Char('/')) + 1;
+    for (const TFileItem &item : lItems) {
+        const QString sPath = item.Path();
+        while (iLen > 0 && !QStringView(sPath).startsWith(QStringView(sFirst).first(iLen)))
+            iLen = QStringView(sFirst).first(iLen - 1).lastIndexOf(QLatin1Char('/')) + 1;
     }
-    return sRoot;
+    return sFirst.first(iLen);
 }
 
 QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
@@ -168,26 +162,30 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     // A failed build must not leave the previous project's archive behind.
     QFile::remove(sCodeZip);
 
-    const QStringList lPaths = oProject.FilePaths();
-    sRoot = CommonRoot(lPaths);
+    const QList<TFileItem> &lItems = oProject.Items();
+    sRoot = CommonRoot(lItems);
 
     oZip.Clear();
     oZip.SetZipFileName(sCodeZip);
     oZip.SetZipComment(ArchiveComment());
-    oZip.Items().reserve(lPaths.size());
+    oZip.ReserveItems(lItems.size());
     // What the count learned of each file goes along, so that the engine
     // opens every file once, to read it, and asks nothing else.
     const bool bFresh = oProject.FactsAge() <= kFreshFacts;
-    const QList<TFileItem> &lItems = oProject.Items();
     // Each file under its path below the root; every path starts with it.
-    // The names are views into the paths, which outlive the engine's items
-    // (cleared below): a tree of many files needs no second string per file.
-    for (qsizetype i = 0; i < lPaths.size(); ++i) {
-        const QString &sPath = lPaths.at(i);
-        const QString sEntry = sPath.startsWith(sRoot)
-            ? QString::fromRawData(sPath.constData() + sRoot.size(), sPath.size() - sRoot.size())
-            : sPath;
-        const TFileFacts oFacts = bFresh ? lItems.at(i).oFacts : FileFacts(sPath);
+    // A collected item's text is its path, and its name is a view into it:
+    // the project outlives the engine's items, and a tree of many files
+    // needs no second string per file. Parsed items ("name=path") are few
+    // and get names of their own.
+    for (const TFileItem &item : lItems) {
+        const QString sPath = item.Path();
+        QString sEntry = sPath;
+        if (sPath.startsWith(sRoot)) {
+            sEntry = item.iFileID != 0 ? QString::fromRawData(item.sText.constData() + sRoot.size(),
+                                                              item.sText.size() - sRoot.size())
+                                       : sPath.mid(sRoot.size());
+        }
+        const TFileFacts oFacts = bFresh ? item.oFacts : FileFacts(sPath);
         if (oFacts.Known())
             oZip.AddListedItem(sPath, sEntry, oFacts);
         else
@@ -207,8 +205,6 @@ QString TArchiveBuilder::BuildCodeZip(const TProject &oProject, QString &sRoot)
     };
     const QString sRaised = RunAdd();
     oZip.OnSkipped = nullptr;
-    // The entry names point into lPaths.
-    oZip.Items().clear();
 
     if (!sRaised.isEmpty())
         ZipFailed(sRaised);

@@ -9,6 +9,7 @@
 #include <functional>
 
 class TProject;
+struct TFileItem;
 class TProgressList;
 
 // An archive that could not be built: the engine's message. Nothing can be
@@ -43,10 +44,10 @@ public:
     // "/" and control characters become "_", so does a leading ".", at most
     // 200 bytes of UTF-8 (the title is shortened, never cutting a character).
     static QString ArchiveName(const TProject &oProject, const QString &sVersion);
-    // The deepest folder (with its trailing "/") that holds every path,
-    // compared exactly (names differing in case are different folders);
-    // empty for an empty list or paths without a common folder.
-    static QString CommonRoot(const QStringList &oPaths);
+    // The deepest folder (with its trailing "/") that holds every item's
+    // path, compared exactly (names differing in case are different
+    // folders); empty for an empty list or paths without a common folder.
+    static QString CommonRoot(const QList<TFileItem> &lItems);
 
     // Writes RunTempDir() + "code.zip" with every file of the project, named by
     // its path relative to the common root (returned in sRoot). Missing files

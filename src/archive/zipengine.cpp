@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -104,6 +104,53 @@ int CheckReadable(const QString &sPath)
     return iErr;
 }
 
+// What Add() found of an item before it is written.
+enum TItemState : quint8 {
+    isListed, // a listed file, read when it is written
+    isUnlisted, // a file that exists, checked before it is written
+    isMissing, // no such file: skipped
+    isNoName, // no entry name is left of its name
+    isSameFile, // the same file again under the same name: left out
+    isSameName, // another file under a name taken before
+};
+
+// Marks every item whose entry name an earlier item took: the same file
+// again, or another file. Found by sorting positions rather than through a
+// hash of the names, which on a tree of many files costs a few bytes per
+// file, not a hash node. Returns, for each item marked isSameName, the
+// earlier item that took the name.
+std::vector<quint32> MarkSameNames(const std::vector<TZipWriterItem> &lItems,
+                                   std::vector<TItemState> &lStates)
+{
+    std::vector<quint32> lOrder;
+    lOrder.reserve(lItems.size());
+    for (size_t i = 0; i < lItems.size(); ++i) {
+        if (lStates[i] == isListed || lStates[i] == isUnlisted)
+            lOrder.push_back(quint32(i));
+    }
+    const auto Name = [&lItems](quint32 i) { return QStringView(lItems[i].sEntryName); };
+    std::stable_sort(lOrder.begin(), lOrder.end(),
+                     [&Name](quint32 a, quint32 b) { return Name(a) < Name(b); });
+    std::vector<quint32> lKept;
+    for (size_t i = 0; i < lOrder.size();) {
+        const quint32 iFirst = lOrder[i];
+        size_t j = i + 1;
+        for (; j < lOrder.size() && Name(lOrder[j]) == Name(iFirst); ++j) {
+            const quint32 iLater = lOrder[j];
+            if (lItems[iLater].sPath == lItems[iFirst].sPath) {
+                lStates[iLater] = isSameFile;
+            } else {
+                if (lKept.empty())
+                    lKept.resize(lItems.size());
+                lStates[iLater] = isSameName;
+                lKept[iLater] = iFirst;
+            }
+        }
+        i = j;
+    }
+    return lKept;
+}
+
 } // namespace
 
 bool TZipEngine::IsStoredExtension(const QString &sFilename)
@@ -115,10 +162,19 @@ void TZipEngine::Clear()
 {
     FZipFileName.clear();
     FZipComment.clear();
-    FItems.clear();
+    FItems = {}; // its memory too: a large tree's list would stay otherwise
     FErrorCode = ZipOk;
     FErrorMessage.clear();
     FSuccessCount = 0;
+}
+
+void TZipEngine::SetItems(const QList<TZipFileItem> &lItems)
+{
+    FItems.clear();
+    FItems.reserve(size_t(lItems.size()));
+    for (const TZipFileItem &item : lItems)
+        FItems.push_back(
+            { item.sPath, item.sEntryName, item.sPassword, false, item.eEncryption, item.oFacts });
 }
 
 int TZipEngine::Fail(int iCode, const QString &sMessage)
@@ -140,43 +196,64 @@ int TZipEngine::Add()
         return Fail(ZipNoArchiveName, QStringLiteral("No archive file name given."));
     const QString sArchive = QFileInfo(FZipFileName).absoluteFilePath();
 
-    // Straight into the writer's items: a tree of many files is listed once.
-    std::vector<TZipWriterItem> lItems;
-    lItems.reserve(size_t(FItems.size()));
-    QHash<QString, qsizetype> lByName; // entry name -> index in lItems
-    lByName.reserve(FItems.size());
-    for (const TZipFileItem &fileItem : std::as_const(FItems)) {
+    // The writer's items are made in place, from the list handed in.
+    std::vector<TZipWriterItem> lItems = std::exchange(FItems, {});
+    std::vector<TItemState> lStates;
+    lStates.reserve(lItems.size());
+    for (TZipWriterItem &item : lItems) {
         // A listed file is examined when it is read, not before.
-        const bool bListed = fileItem.oFacts.Known() && QDir::isAbsolutePath(fileItem.sPath);
-        const QString sPath = bListed ? fileItem.sPath : ResolvePath(fileItem.sPath);
-        if (!bListed && (sPath.isEmpty() || !PathExists(sPath))) {
-            if (OnSkipped)
-                OnSkipped(sPath.isEmpty() ? fileItem.sPath : sPath);
-            continue;
+        const bool bListed = item.oFacts.Known() && QDir::isAbsolutePath(item.sPath);
+        if (!bListed) {
+            item.oFacts = {};
+            const QString sPath = ResolvePath(item.sPath);
+            if (sPath.isEmpty() || !PathExists(sPath)) {
+                if (!sPath.isEmpty())
+                    item.sPath = sPath;
+                lStates.push_back(isMissing);
+                continue;
+            }
+            item.sPath = sPath;
         }
-        TZipWriterItem item = TZipWriterItem::ForFile(
-            sPath,
-            CleanEntryName(fileItem.sEntryName.isEmpty() ? QFileInfo(sPath).fileName() : fileItem.sEntryName),
-            fileItem.sPassword, fileItem.eEncryption, bListed ? fileItem.oFacts : TFileFacts());
-        if (item.sEntryName.isEmpty())
+        item.sEntryName
+            = CleanEntryName(item.sEntryName.isEmpty() ? QFileInfo(item.sPath).fileName() : item.sEntryName);
+        item.bStore = IsStoredExtension(item.sEntryName);
+        lStates.push_back(item.sEntryName.isEmpty() ? isNoName : bListed ? isListed : isUnlisted);
+    }
+    const std::vector<quint32> lKept = MarkSameNames(lItems, lStates);
+
+    // In list order, as each item would have been found wanting on its own.
+    size_t iKept = 0;
+    for (size_t i = 0; i < lItems.size(); ++i) {
+        const QString &sPath = lItems[i].sPath;
+        switch (lStates[i]) {
+        case isMissing:
+            if (OnSkipped)
+                OnSkipped(sPath);
+            continue;
+        case isNoName:
             return Fail(ZipInternalError,
                         QStringLiteral("No entry name for the file %1.").arg(ReadableFileName(sPath)));
-        if (const auto it = lByName.constFind(item.sEntryName); it != lByName.cend()) {
-            if (lItems[size_t(it.value())].sPath == sPath)
-                continue; // the same file again
+        case isSameFile:
+            continue;
+        case isSameName:
             return Fail(ZipDuplicateName,
                         QStringLiteral("Two files would be stored as %1: %2 and %3")
-                            .arg(ReadableFileName(item.sEntryName),
-                                 ReadableFileName(lItems[size_t(it.value())].sPath),
-                                 ReadableFileName(sPath)));
+                            .arg(ReadableFileName(lItems[i].sEntryName),
+                                 ReadableFileName(lItems[lKept[i]].sPath), ReadableFileName(sPath)));
+        case isUnlisted:
+            if (const int iErr = CheckReadable(sPath))
+                return Fail(ZipReadError,
+                            QStringLiteral("Cannot read the file %1: %2")
+                                .arg(ReadableFileName(sPath), ErrnoText(iErr)));
+            break;
+        case isListed:
+            break;
         }
-        if (const int iErr = bListed ? 0 : CheckReadable(sPath))
-            return Fail(
-                ZipReadError,
-                QStringLiteral("Cannot read the file %1: %2").arg(ReadableFileName(sPath), ErrnoText(iErr)));
-        lByName.insert(item.sEntryName, qsizetype(lItems.size()));
-        lItems.push_back(std::move(item));
+        if (iKept != i)
+            lItems[iKept] = std::move(lItems[i]);
+        ++iKept;
     }
+    lItems.resize(iKept);
     if (lItems.empty())
         return Fail(ZipNothingToDo, QStringLiteral("Nothing to zip: none of the listed files exists."));
 
@@ -186,7 +263,6 @@ int TZipEngine::Add()
     TZipWriter writer;
     writer.SetZipFileName(sArchive);
     writer.SetZipComment(FZipComment);
-    lByName.clear();
     writer.SetItems(std::move(lItems));
     // A file that vanished after the check above is skipped like any missing file.
     writer.OnSkipped = OnSkipped;

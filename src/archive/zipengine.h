@@ -1,11 +1,13 @@
 #pragma once
 
 #include "archive/zipencryption.h"
+#include "archive/zipwriter.h"
 #include "core/listfiles.h"
 
 #include <QList>
 #include <QString>
 #include <functional>
+#include <vector>
 
 // One file to put into an archive.
 struct TZipFileItem
@@ -21,7 +23,9 @@ struct TZipFileItem
 };
 
 // Writes ZIP archives (through TZipWriter, on every core). Set the archive
-// name, list the items, call Add().
+// name, list the items, call Add(). Add() hands the items on to the writing
+// (none are left after it, unless no archive name was set), so that a tree
+// of many files is not held twice; list them again for another archive.
 //
 // - Entries with an already-compressed extension (see IsStoredExtension) are
 //   stored, every other entry is deflated at level 6.
@@ -68,26 +72,28 @@ public:
     const QString &ZipComment() const { return FZipComment; }
     void SetZipComment(const QString &sComment) { FZipComment = sComment; }
 
-    // The files, in entry order.
-    QList<TZipFileItem> &Items() { return FItems; }
-    const QList<TZipFileItem> &Items() const { return FItems; }
-    void SetItems(const QList<TZipFileItem> &lItems) { FItems = lItems; }
+    // The files, in entry order. They are kept as the writer takes them, so
+    // that Add() makes its items in place: a tree of many files is never
+    // listed twice.
+    void SetItems(const QList<TZipFileItem> &lItems);
+    void ReserveItems(qsizetype iCount) { FItems.reserve(size_t(iCount)); }
     void AddItem(const QString &sPath, const QString &sEntryName = QString(),
                  const QString &sPassword = QString(),
                  TZipEncryption eEncryption = TZipEncryption::Traditional)
     {
-        FItems.append({ sPath, sEntryName, sPassword, eEncryption, {} });
+        FItems.push_back({ sPath, sEntryName, sPassword, false, eEncryption, {} });
     }
     // A file a listing has seen, with what it learned.
     void AddListedItem(const QString &sPath, const QString &sEntryName, const TFileFacts &oFacts)
     {
-        FItems.append({ sPath, sEntryName, QString(), TZipEncryption::Traditional, oFacts });
+        FItems.push_back({ sPath, sEntryName, QString(), false, TZipEncryption::Traditional, oFacts });
     }
 
     // Back to a fresh engine: every setting cleared, results reset, callbacks kept.
     void Clear();
 
-    // Writes the archive from the current settings. Returns ErrorCode().
+    // Writes the archive from the current settings and empties the items.
+    // Returns ErrorCode().
     int Add();
 
     // Results of the last Add(): 0 and an empty message on success.
@@ -108,7 +114,7 @@ public:
 private:
     QString FZipFileName;
     QString FZipComment;
-    QList<TZipFileItem> FItems;
+    std::vector<TZipWriterItem> FItems;
 
     int FErrorCode = ZipOk;
     QString FErrorMessage;

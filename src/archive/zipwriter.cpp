@@ -34,6 +34,7 @@ constexpr quint64 kSmallFile = 64 << 10; // listed files up to this size go in b
 constexpr size_t kBatchFiles = 64; // at most so many files in a batch
 constexpr quint64 kBatchBytes = 256 << 10; // and about so many bytes
 constexpr quint64 kDictionary = 32 << 10; // deflate window carried into the next chunk
+constexpr size_t kDirectoryPiece = 64 << 10; // central directory records written at a time
 constexpr int kLevel = 6; // as zip and gzip by default
 // Entries from this size on get ZIP64 sizes in their local header: deflate
 // and encryption may add a little, and the header is written before that is known.
@@ -354,16 +355,26 @@ mode_t CurrentUmask()
 
 // --- the plan --------------------------------------------------------------
 
-// A listed file that will go into the archive.
+// A listed file that will go into the archive, and once it is in, what its
+// central directory record tells. The records are written from these at the
+// end: a tree of many files holds a few numbers per entry until then, not
+// its record.
 struct TPlanned
 {
     const TZipWriterItem *pItem = nullptr;
     quint64 iSize = 0;
     dev_t iDev = 0;
     ino_t iIno = 0;
+    quint64 iHeader = 0; // offset of the local header
+    quint64 iCompressed = 0; // with the encryption header and AES code
     quint32 iDosTime = 0;
-    quint32 iMode = 0;
+    quint32 iCrc = 0;
+    quint16 iMode = 0; // the st_mode bits an entry keeps
+    quint16 iFlags = 0;
     bool bListed = false; // the facts came from a listing; dev and ino are not known
+    bool bZip64 = false; // ZIP64 sizes in the local header
+    bool bAes = false;
+    bool bWritten = false; // in the archive (not skipped)
 };
 
 // One file of a batch: its results, valid with the batch's.
@@ -384,7 +395,7 @@ struct TBatchFile
 // One piece of work for a compressing thread: a whole file, or a chunk.
 struct TJob
 {
-    const TPlanned *pItem = nullptr;
+    TPlanned *pItem = nullptr;
     quint64 iOffset = 0;
     quint64 iLength = 0;
     bool bFirst = false;
@@ -823,9 +834,11 @@ public:
         if (n <= 0)
             n = int(std::max(1u, std::thread::hardware_concurrency()));
         FThreads = n;
-        // Enough work in flight to keep every thread busy, little enough to
-        // keep memory flat.
-        FBudget = quint64(2 * n + 2) * kChunk + kWholeLimit;
+        // Enough work in flight to keep every thread busy (one piece at work
+        // and one waiting each, and one more), little enough to keep memory
+        // flat: a large stored file piles up its pieces to the budget, as
+        // reading outruns the writing thread.
+        FBudget = quint64(2 * n + 1) * kChunk;
         FMaxJobs = size_t(64 * n);
     }
     ~TZipWriterRun() { StopWorkers(); }
@@ -833,12 +846,6 @@ public:
     void Run(TArchiveFile &file)
     {
         FFile = &file;
-        // The central directory's size is about known: grown by doubling it
-        // would hold up to twice the memory at the end.
-        size_t iCentral = 0;
-        for (const TPlanned &item : FPlan)
-            iCentral += 46 + size_t(item.pItem->sEntryName.size());
-        FCentral.reserve(iCentral + iCentral / 16);
         StartWorkers();
         size_t iNext = 0; // next item to hand out
         quint64 iNextOffset = 0; // within it
@@ -850,7 +857,7 @@ public:
                     iInFlight += HandOutBatch(iNext);
                     continue;
                 }
-                const TPlanned &item = FPlan[iNext];
+                TPlanned &item = FPlan[iNext];
                 auto job = std::make_unique<TJob>();
                 job->pItem = &item;
                 job->iOffset = iNextOffset;
@@ -940,7 +947,6 @@ private:
         std::unique_ptr<TPkwareCipher> cipher;
         std::unique_ptr<TAesMac> mac; // AES: the workers encrypt, this sums up
     } FEntry;
-    std::string FCentral;
     quint64 FEntries = 0;
 
     void StartWorkers()
@@ -1104,7 +1110,7 @@ private:
             if (f.bChanged) {
                 item.iSize = f.iSize;
                 item.iDosTime = f.iDosTime;
-                item.iMode = f.iMode;
+                item.iMode = quint16(f.iMode);
             }
             BeginEntry(item, true, f.iOutSize, f.iCrc, nullptr);
             FFile->Write(job.out.data() + f.iOutStart, f.iOutSize);
@@ -1118,7 +1124,7 @@ private:
 
     void WriteJob(TJob &job)
     {
-        const TPlanned &item = *job.pItem;
+        TPlanned &item = *job.pItem;
         if (job.bFirst)
             BeginEntry(item, job.bLast, job.out.size(), job.iCrc, job.aes.get());
         else if (!FEntry.mac)
@@ -1156,7 +1162,7 @@ private:
         // Info-ZIP stores it on Linux.
         if (!IsAscii(FEntry.sName) && !HasRawFileNameBytes(item.pItem->sEntryName))
             FEntry.iFlags |= 0x0800;
-        FEntry.iNeeded = bAes ? 51 : FEntry.bZip64 ? 45 : (FEntry.bStore && !bEncrypt ? 10 : 20);
+        FEntry.iNeeded = NeededVersion(bAes, FEntry.bZip64, FEntry.bStore, bEncrypt);
 
         // Known now only for an unencrypted or AES file in one piece; else
         // patched in later, or left to the data descriptor. AE-2 has CRC 0.
@@ -1206,6 +1212,12 @@ private:
         }
     }
 
+    // The version needed to extract an entry, as its local header says.
+    static quint16 NeededVersion(bool bAes, bool bZip64, bool bStore, bool bEncrypt)
+    {
+        return bAes ? 51 : bZip64 ? 45 : (bStore && !bEncrypt ? 10 : 20);
+    }
+
     // The AES extra field: AE-2, vendor "AE", strength 3 (AES-256), and the
     // method the data is compressed with.
     static void PutAesExtra(std::string &s, bool bStore)
@@ -1218,7 +1230,7 @@ private:
         Put16(s, bStore ? 0 : 8);
     }
 
-    void EndEntry(const TPlanned &item, bool bOnePiece)
+    void EndEntry(TPlanned &item, bool bOnePiece)
     {
         const bool bAes = FEntry.mac != nullptr;
         const bool bEncrypt = FEntry.bEncrypt && !bAes; // traditional
@@ -1260,10 +1272,28 @@ private:
             }
         }
 
-        // Its central directory record.
-        const bool bBigSize = FEntry.bZip64 || item.iSize >= kMax32;
-        const bool bBigComp = FEntry.bZip64 || iComp >= kMax32;
-        const bool bBigOffset = FEntry.iHeader >= kMax32;
+        // What its central directory record needs.
+        item.iHeader = FEntry.iHeader;
+        item.iCompressed = iComp;
+        item.iCrc = FEntry.iCrc;
+        item.iFlags = FEntry.iFlags;
+        item.bZip64 = FEntry.bZip64;
+        item.bAes = bAes;
+        item.bWritten = true;
+        ++FEntries;
+        FEntry.cipher.reset();
+        FEntry.mac.reset();
+    }
+
+    // The central directory record of an entry written.
+    static void PutCentralRecord(std::string &c, const TPlanned &item)
+    {
+        const quint64 iComp = item.iCompressed;
+        const bool bBigSize = item.bZip64 || item.iSize >= kMax32;
+        const bool bBigComp = item.bZip64 || iComp >= kMax32;
+        const bool bBigOffset = item.iHeader >= kMax32;
+        const bool bStore = item.pItem->bStore;
+        const QByteArray sName = EncodeFileName(item.pItem->sEntryName);
         std::string x;
         if (bBigSize || bBigComp || bBigOffset) {
             Put16(x, 0x0001);
@@ -1273,41 +1303,48 @@ private:
             if (bBigComp)
                 Put64(x, iComp);
             if (bBigOffset)
-                Put64(x, FEntry.iHeader);
+                Put64(x, item.iHeader);
         }
-        const quint16 iNeeded = x.empty() ? FEntry.iNeeded : std::max<quint16>(FEntry.iNeeded, 45);
-        if (bAes)
-            PutAesExtra(x, FEntry.bStore);
-        std::string &c = FCentral;
+        const quint16 iLocal
+            = NeededVersion(item.bAes, item.bZip64, bStore, !item.pItem->sPassword.isEmpty());
+        const quint16 iNeeded = x.empty() ? iLocal : std::max<quint16>(iLocal, 45);
+        if (item.bAes)
+            PutAesExtra(x, bStore);
         Put32(c, 0x02014b50);
         Put16(c, 0x033F); // made on Unix, format 6.3
         Put16(c, iNeeded);
-        Put16(c, FEntry.iFlags);
-        Put16(c, bAes ? kAesMethod : FEntry.bStore ? 0 : 8);
+        Put16(c, item.iFlags);
+        Put16(c, item.bAes ? kAesMethod : bStore ? 0 : 8);
         Put32(c, item.iDosTime);
-        Put32(c, FEntry.iCrc);
+        Put32(c, item.iCrc);
         Put32(c, bBigComp ? kMax32 : quint32(iComp));
         Put32(c, bBigSize ? kMax32 : quint32(item.iSize));
-        Put16(c, quint32(FEntry.sName.size()));
+        Put16(c, quint32(sName.size()));
         Put16(c, quint32(x.size()));
         Put16(c, 0); // comment
         Put16(c, 0); // disk
         Put16(c, 0); // internal attributes
-        Put32(c, item.iMode << 16);
-        Put32(c, bBigOffset ? kMax32 : quint32(FEntry.iHeader));
-        c.append(FEntry.sName.constData(), size_t(FEntry.sName.size()));
+        Put32(c, quint32(item.iMode) << 16);
+        Put32(c, bBigOffset ? kMax32 : quint32(item.iHeader));
+        c.append(sName.constData(), size_t(sName.size()));
         c.append(x);
-        ++FEntries;
-        FEntry.cipher.reset();
-        FEntry.mac.reset();
     }
 
     void WriteDirectory()
     {
         const quint64 iStart = FFile->Offset();
-        FFile->Write(FCentral);
-        const quint64 iSize = FCentral.size();
-        FCentral = std::string();
+        std::string c;
+        for (const TPlanned &item : FPlan) {
+            if (!item.bWritten)
+                continue;
+            PutCentralRecord(c, item);
+            if (c.size() >= kDirectoryPiece) {
+                FFile->Write(c);
+                c.clear();
+            }
+        }
+        FFile->Write(c);
+        const quint64 iSize = FFile->Offset() - iStart;
         const bool bZip64 = FEntries >= 0xFFFF || iStart >= kMax32 || iSize >= kMax32;
         std::string e;
         if (bZip64) {
@@ -1457,7 +1494,7 @@ int TZipWriter::Write()
         if (item.oFacts.Known() && !item.sPath.isEmpty()) {
             p.iSize = quint64(item.oFacts.iSize);
             p.iDosTime = DosDateTime(SecondsOf(item.oFacts.iModified));
-            p.iMode = item.oFacts.iMode & 0xFFFF;
+            p.iMode = quint16(item.oFacts.iMode & 0xFFFF);
             p.bListed = true;
             lPlan.push_back(p);
             continue;
@@ -1481,7 +1518,7 @@ int TZipWriter::Write()
         p.iDev = st.st_dev;
         p.iIno = st.st_ino;
         p.iDosTime = DosDateTime(st.st_mtime);
-        p.iMode = quint32(st.st_mode) & 0xFFFF;
+        p.iMode = quint16(st.st_mode & 0xFFFF);
         lPlan.push_back(p);
     }
     MergeSameNames(lPlan);

@@ -58,7 +58,12 @@ protected:
 
 TEST(ArchiveNames, CommonRoot)
 {
-    const auto root = [](const QStringList &paths) { return TArchiveBuilder::CommonRoot(paths); };
+    const auto root = [](const QStringList &paths) {
+        QList<TFileItem> items;
+        for (const QString &path : paths)
+            items.append({ path, 1, {} });
+        return TArchiveBuilder::CommonRoot(items);
+    };
     EXPECT_EQ(root({ u"/a/b/c.txt"_s }), u"/a/b/"_s);
     EXPECT_EQ(root({ u"/x/Proj/main.dpr"_s, u"/x/Proj/Units/a.pas"_s }), u"/x/Proj/"_s);
     EXPECT_EQ(root({ u"/x/Proj/x.pas"_s, u"/x/Project2/y.pas"_s }), u"/x/"_s);
@@ -69,6 +74,9 @@ TEST(ArchiveNames, CommonRoot)
     EXPECT_EQ(root({ u"/a/b/c.txt"_s, u"/a/b/c.txt"_s }), u"/a/b/"_s);
     EXPECT_EQ(root({ u"file.txt"_s }), QString());
     EXPECT_EQ(root({}), QString());
+    // A folder shared by all but the first path's deeper folders.
+    EXPECT_EQ(root({ u"/x/a/b/c/d.txt"_s, u"/x/a/b/e.txt"_s, u"/x/a/f.txt"_s, u"/x/a/b/c/g.txt"_s }),
+              u"/x/a/"_s);
 }
 
 TEST_F(ArchiveBuilder, ArchiveNameRemovesBlanks)

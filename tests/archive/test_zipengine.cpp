@@ -160,6 +160,41 @@ TEST(ZipEngine, NamesAreNotParsed)
     EXPECT_EQ(ZipReader(archive).names().size(), 4);
 }
 
+// Items are checked as they come: the first one found wanting names the
+// failure, whatever its kind, and the same file again under its name is
+// left out wherever it comes.
+TEST(ZipEngine, SameNamesAndFaultsInListOrder)
+{
+    TestSandbox sb;
+    const QString a = sb.writeFile(u"d/a.pas"_s, "a");
+    const QString b = sb.writeFile(u"e/a.pas"_s, "b");
+    const QString c = sb.writeFile(u"d/c.pas"_s, "c");
+    const QString folder = sb.path(u"d/unit.pas"_s);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString archive = sb.path(u"out.zip"_s);
+
+    Engine zip(archive, { { a, u"x"_s, {} }, { c, u"c"_s, {} }, { a, u"x"_s, {} }, { b, u"b"_s, {} } });
+    ASSERT_EQ(zip.Add(), 0) << zip.ErrorMessage().toStdString();
+    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"x"_s, u"c"_s, u"b"_s }));
+    // The items went into that archive: another Add() has none.
+    EXPECT_EQ(zip.Add(), TZipEngine::ZipNothingToDo);
+
+    // The name's first file is the one named, after the same file again.
+    zip.SetItems({ { a, u"x"_s, {} }, { a, u"x"_s, {} }, { b, u"x"_s, {} } });
+    EXPECT_EQ(zip.Add(), TZipEngine::ZipDuplicateName);
+    EXPECT_EQ(zip.ErrorMessage(), u"Two files would be stored as x: %1 and %2"_s.arg(a, b));
+
+    // A taken name before an unreadable file, and the other way round.
+    zip.SetItems({ { c, u"c"_s, {} }, { b, u"c"_s, {} }, { folder, {}, {} } });
+    EXPECT_EQ(zip.Add(), TZipEngine::ZipDuplicateName);
+    EXPECT_EQ(zip.ErrorMessage(), u"Two files would be stored as c: %1 and %2"_s.arg(c, b));
+    zip.SetItems({ { folder, {}, {} }, { c, u"c"_s, {} }, { b, u"c"_s, {} } });
+    EXPECT_EQ(zip.Add(), TZipEngine::ZipReadError);
+    EXPECT_EQ(zip.ErrorMessage(), u"Cannot read the file %1: Is a directory"_s.arg(folder));
+    EXPECT_TRUE(zip.skipped.isEmpty());
+    EXPECT_EQ(ZipReader(archive).names(), QStringList({ u"x"_s, u"c"_s, u"b"_s }));
+}
+
 TEST(ZipEngine, PerEntryPasswords)
 {
     TestSandbox sb;
