@@ -70,7 +70,13 @@ void ChildProcess::start(const QString &program, const QStringList &args, const 
     FPid = pid;
     FEnded = false;
     FExitCode = -1;
+    // Linux 5.3 and later: the end of the program becomes something to poll.
     FPidFd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (FPidFd < 0) {
+        const int iWatchErr = errno;
+        kill();
+        throw std::runtime_error("cannot watch " + program.toStdString() + ": " + std::strerror(iWatchErr));
+    }
 }
 
 bool ChildProcess::Reap(bool bBlock)
@@ -102,21 +108,12 @@ bool ChildProcess::waitForFinished(int iMSecs)
 {
     if (!running())
         return true;
-    if (FPidFd >= 0) {
-        pollfd fd { FPidFd, POLLIN, 0 };
-        int iReady;
-        do {
-            iReady = ::poll(&fd, 1, iMSecs);
-        } while (iReady < 0 && errno == EINTR);
-        return iReady > 0 ? Reap(true) : Reap(false);
-    }
-    // Without pidfd (an old kernel): look every few milliseconds.
-    for (int i = 0; i < iMSecs; i += 5) {
-        if (Reap(false))
-            return true;
-        ::usleep(5000);
-    }
-    return Reap(false);
+    pollfd fd { FPidFd, POLLIN, 0 };
+    int iReady;
+    do {
+        iReady = ::poll(&fd, 1, iMSecs);
+    } while (iReady < 0 && errno == EINTR);
+    return iReady > 0 ? Reap(true) : Reap(false);
 }
 
 void ChildProcess::kill()

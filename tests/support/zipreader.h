@@ -80,19 +80,7 @@ public:
         const QByteArray pw = password.toUtf8();
         zip_file_t *f = password.isEmpty() ? zip_fopen(FZip, n.constData(), 0)
                                            : zip_fopen_encrypted(FZip, n.constData(), 0, pw.constData());
-        if (!f)
-            return std::nullopt;
-        QByteArray data;
-        char buf[65536];
-        zip_int64_t got;
-        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
-            data.append(buf, static_cast<qsizetype>(got));
-        const bool ok = got == 0 && zip_fclose(f) == 0;
-        if (got < 0)
-            zip_fclose(f);
-        if (!ok)
-            return std::nullopt;
-        return data;
+        return readToEnd(f);
     }
 
     // The entries as the central directory records them: the name's bytes
@@ -141,18 +129,7 @@ public:
         if (!FZip)
             return std::nullopt;
         zip_file_t *f = zip_fopen_index(FZip, index, 0);
-        if (!f)
-            return std::nullopt;
-        QByteArray data;
-        char buf[65536];
-        zip_int64_t got;
-        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
-            data.append(buf, static_cast<qsizetype>(got));
-        const bool ok = got == 0;
-        zip_fclose(f);
-        if (!ok)
-            return std::nullopt;
-        return data;
+        return readToEnd(f);
     }
 
     QString comment() const
@@ -165,6 +142,23 @@ public:
     }
 
 private:
+    // Reads an opened entry to its end and closes it; nothing when it could
+    // not be opened, read or closed cleanly.
+    static std::optional<QByteArray> readToEnd(zip_file_t *f)
+    {
+        if (!f)
+            return std::nullopt;
+        QByteArray data;
+        char buf[65536];
+        zip_int64_t got;
+        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
+            data.append(buf, static_cast<qsizetype>(got));
+        const bool bClosed = zip_fclose(f) == 0;
+        if (got != 0 || !bClosed)
+            return std::nullopt;
+        return data;
+    }
+
     zip_t *FZip = nullptr;
 };
 
