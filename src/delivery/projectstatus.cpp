@@ -29,10 +29,10 @@ TProjectStatusJob::~TProjectStatusJob()
         worker.Thread.join();
 }
 
-void TProjectStatusJob::JoinFinishedWorkers()
+void TProjectStatusJob::JoinWorker(quint64 iId)
 {
-    std::erase_if(FWorkers, [](TWorker &worker) {
-        if (!worker.Done->load())
+    std::erase_if(FWorkers, [iId](TWorker &worker) {
+        if (worker.Id != iId)
             return false;
         worker.Thread.join();
         return true;
@@ -51,8 +51,8 @@ void TProjectStatusJob::Cancel()
 void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow> lRows)
 {
     Cancel();
-    JoinFinishedWorkers();
     const quint64 iGeneration = FGeneration;
+    const quint64 iWorker = ++FLastWorker;
     FBusy = true;
     FStop = std::make_shared<std::atomic_bool>(false);
     using TBatchPtr = std::shared_ptr<TProjectStatusBatch>;
@@ -62,7 +62,10 @@ void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow>
         if (iGeneration == FGeneration)
             Q_EMIT found(watcher->future().resultAt(i));
     });
-    connect(watcher, &QFutureWatcher<TBatchPtr>::finished, this, [this, watcher, iGeneration] {
+    connect(watcher, &QFutureWatcher<TBatchPtr>::finished, this, [this, watcher, iGeneration, iWorker] {
+        // The worker has reported its last result: joined, it has nothing
+        // left to do, and the results it wrote may be freed with the watcher.
+        JoinWorker(iWorker);
         watcher->deleteLater();
         if (iGeneration != FGeneration)
             return;
@@ -71,9 +74,8 @@ void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow>
     });
     watcher->setFuture(promise->future());
     promise->start();
-    auto done = std::make_shared<std::atomic_bool>(false);
     FWorkers.push_back(
-        { std::thread([promise, sDatabase, lRows = std::move(lRows), stop = FStop, done] {
+        { iWorker, std::thread([promise, sDatabase, lRows = std::move(lRows), stop = FStop] {
               try {
                   const TThreadDatabase db(sDatabase);
                   auto batch = std::make_shared<TProjectStatusBatch>();
@@ -109,7 +111,5 @@ void TProjectStatusJob::Start(const QString &sDatabase, std::vector<TProjectRow>
                   // No connection: the window parses what it uses.
               }
               promise->finish();
-              done->store(true);
-          }),
-          done });
+          }) });
 }

@@ -59,12 +59,14 @@ private:
     bool FBusy = false;
     std::shared_ptr<std::atomic_bool> FStop;
     // Threads of our own rather than the pool's: a pooled thread takes its
-    // work through locks the thread checker cannot see.
+    // work through locks the thread checker cannot see. Each is joined once
+    // its end is reported, before its results are freed.
     struct TWorker
     {
+        quint64 Id = 0;
         std::thread Thread;
-        std::shared_ptr<std::atomic_bool> Done;
     };
     std::vector<TWorker> FWorkers;
-    void JoinFinishedWorkers();
+    quint64 FLastWorker = 0;
+    void JoinWorker(quint64 iId);
 };
